@@ -1,0 +1,59 @@
+// Cuts the board's byte stream into frames and routes each completed frame.
+//
+// A frame is complete only when the next header byte arrives. Waveform frames
+// are decoded at once and handed to the waveform sink in arrival order;
+// identification, status and values frames are kept in one slot per kind that
+// holds only the latest frame of that kind, whatever its length, until the
+// readout refresh takes it. An identification frame is stored with each
+// character as two bytes (the byte, then 0x00), so n characters take 1 + 2n
+// bytes. Nothing here knows about ports, timers or widgets.
+#pragma once
+
+#include "frames.h"
+
+#include <cstdint>
+
+namespace quorvid {
+
+// Receives the two samples of each waveform frame. The samples are the
+// receiver's to change: the framer does not look at them afterwards.
+class WaveformSink {
+public:
+    virtual ~WaveformSink() = default;
+    virtual void PlotSamples(std::int16_t& s1, std::int16_t& s2) = 0;
+};
+
+class Framer {
+public:
+    // The longest frame kept while it is being assembled, in stored bytes. A
+    // stream that never sends a header byte would otherwise grow it without
+    // end; real frames are far shorter. Payload past the cap is dropped until
+    // the next header byte.
+    static constexpr std::size_t kMaxFrameBytes = 4096;
+
+    explicit Framer(WaveformSink* sink = nullptr);
+
+    void setWaveformSink(WaveformSink* sink) { m_sink = sink; }
+
+    // Takes one block of received bytes. Returns true when the block stored a
+    // frame in one of the three slots.
+    bool feed(Bytes block);
+
+    // Decodes a completed waveform frame and plots it; a frame too short to
+    // hold both samples is dropped.
+    void HandleWaveFrame(const ByteString& frame);
+
+    ByteString FrameCur;     // being assembled: header, then the payload so far
+    ByteString FrameLast;    // completed most recently
+    ByteString FrameInfo;    // latest identification frame, stored form
+    ByteString FrameStatus;  // latest status frame
+    ByteString FrameValues;  // latest values frame
+    bool TextMode = false;   // the frame being assembled is an identification frame
+
+private:
+    bool dispatch();
+
+    WaveformSink* m_sink = nullptr;
+};
+
+}  // namespace quorvid

@@ -1,0 +1,19 @@
+# Installs with apt-get whatever the build, the tests and the program need and
+# the machine lacks. Sourced by run.sh and test.sh.
+QUORVID_PACKAGES=(
+  cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev fonts-liberation2 xvfb xauth
+)
+
+quorvid_install_missing() {
+  local missing=() pkg
+  for pkg in "${QUORVID_PACKAGES[@]}" "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}

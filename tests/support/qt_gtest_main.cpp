@@ -1,0 +1,14 @@
+// GoogleTest main for tests that need a QApplication (widgets, timers, signals).
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quorvid"));
+    QApplication::setApplicationVersion(QStringLiteral(QUORVID_VERSION));
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

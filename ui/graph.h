@@ -1,0 +1,45 @@
+// The chart's picture box: a sunken 2-pixel frame around a 589 x 221 client
+// area with a user scale of 737 x 340 units. Its backing image keeps all that
+// is drawn, from before the window is first shown and across covering; a
+// repaint is scheduled for the changed area only and coalesced by the event
+// loop.
+#pragma once
+
+#include "drawsurface.h"
+
+#include <QFrame>
+
+namespace quorvid {
+
+class Graph : public QFrame, public DrawSurface {
+    Q_OBJECT
+
+public:
+    static constexpr int kClientWidth = 589;
+    static constexpr int kClientHeight = 221;
+    static constexpr double kScaleWidth = 737;
+    static constexpr double kScaleHeight = 340;
+    static constexpr int kBorder = 2;
+
+    explicit Graph(QWidget* parent = nullptr);
+
+    double scaleWidth() const override { return m_surface.scaleWidth(); }
+    double scaleHeight() const override { return m_surface.scaleHeight(); }
+    void setForeColor(OleColor color) override { m_surface.setForeColor(color); }
+    void setDrawWidth(int pixels) override { m_surface.setDrawWidth(pixels); }
+    void pset(float x, float y) override;
+    void line(float x1, float y1, float x2, float y2) override;
+
+    // The kept drawing, for tests and screenshots.
+    const QImage& image() { return m_surface.image(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void scheduleRepaint();
+
+    ImageSurface m_surface;
+};
+
+}  // namespace quorvid
