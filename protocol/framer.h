@@ -52,6 +52,7 @@ public:
 
 private:
     bool dispatch();
+    void appendPayload(const Byte* first, const Byte* last);
 
     WaveformSink* m_sink = nullptr;
 };

@@ -84,7 +84,16 @@ void ImageSurface::line(float x1, float y1, float x2, float y2)
 {
     const QPointF a = toPixels(x1, y1);
     const QPointF b = toPixels(x2, y2);
-    painter().drawLine(a, b);
+    if (a.x() == b.x() && m_width > 1) {
+        // A wide vertical line (the erase bar) is a rectangle; filling it skips
+        // the stroker.
+        const qreal half = m_width / 2.0;
+        painter().fillRect(QRectF(a.x() - half, std::min(a.y(), b.y()) - half, m_width,
+                                  std::abs(b.y() - a.y()) + m_width),
+                           m_color);
+    } else {
+        painter().drawLine(a, b);
+    }
     touch(a, b);
 }
 
