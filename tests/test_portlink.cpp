@@ -271,17 +271,3 @@ TEST(OpenPort, FailedCloseOfTheOldPortIsReportedAndNothingStaysChecked)
     ASSERT_TRUE(OpenPort(comm, menu, 5));
     EXPECT_EQ(menu.checkedPorts(), QList<int>{5});
 }
-
-TEST(OpenPort, AfterTheProbe)
-{
-    // Start-up as the window runs it: probe, then open what it found.
-    FakeSerialControl comm;
-    comm.setOpenablePorts({3, 5});
-    RecordingPortMenu menu(&comm);
-    const std::uint8_t active = FindPort(comm, menu);
-    ASSERT_EQ(active, 3);
-    ASSERT_TRUE(OpenPort(comm, menu, active));
-    EXPECT_EQ(comm.openPort(), 3);
-    EXPECT_EQ(menu.checkedPorts(), QList<int>{3});
-    EXPECT_EQ(menu.disabledPorts(), (QList<int>{1, 2, 4, 6, 7, 8}));
-}

@@ -242,24 +242,6 @@ TEST_F(QtSerialOverPty, PortsWithoutADeviceAreRefusedAsMissing)
     EXPECT_TRUE(comm.setPortOpen(true));
 }
 
-TEST_F(QtSerialOverPty, ClosingAndReopeningTheSameLine)
-{
-    auto pty = newPty();
-    ASSERT_TRUE(pty);
-    mapPort(2, pty->path());
-    QtSerialControl comm;
-    QSignalSpy lost(&comm, &SerialControl::portLost);
-    for (int round = 0; round < 3; ++round) {
-        ASSERT_TRUE(openOn(comm, 2)) << round;
-        ASSERT_TRUE(comm.output(QByteArray(1, char('a' + round))));
-        EXPECT_EQ(readFarEnd(*pty, 1), QByteArray(1, char('a' + round)));
-        ASSERT_TRUE(comm.setPortOpen(false));
-        EXPECT_FALSE(comm.portOpen());
-    }
-    QCoreApplication::processEvents();
-    EXPECT_EQ(lost.count(), 0);
-}
-
 TEST_F(QtSerialOverPty, WritingToAVanishedLineFailsAndTheLossIsReportedOnce)
 {
     auto pty = newPty();
