@@ -1,0 +1,29 @@
+// Port names on Windows: COMn is the system's COMn.
+#include "portnames.h"
+
+namespace quorvid {
+
+PortTarget resolveComPort(int port)
+{
+    if (port < 1 || port > SerialControl::kMaxPort)
+        return {{}, QStringLiteral("%1 names no device").arg(comName(port))};
+    return {comName(port), {}};
+}
+
+CommError openErrorFor(QSerialPort::SerialPortError error, const QString& device)
+{
+    Q_UNUSED(device);
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return CommError::NoSuchPort;
+    case QSerialPort::PermissionError:
+        // Windows answers "access denied" for a port that another program holds.
+        return CommError::PortBusy;
+    case QSerialPort::OpenError:
+        return CommError::PortOpen;
+    default:
+        return CommError::Io;
+    }
+}
+
+}  // namespace quorvid
