@@ -75,7 +75,9 @@ void FrameBox::paintEvent(QPaintEvent*)
     constexpr int kIndent = 6, kPad = 2;
     const int textWidth = fm.horizontalAdvance(title());
     const QRect caption(kIndent, 0, textWidth + 2 * kPad, fm.height());
-    p.fillRect(caption, palette().color(QPalette::Window));
+    // Break only the two etched lines behind the caption: the frame's top row
+    // may share a pixel row with whatever stands just above it.
+    p.fillRect(caption.left(), top, caption.width(), 2, palette().color(QPalette::Window));
     p.setPen(palette().color(QPalette::WindowText));
     p.drawText(caption, Qt::AlignCenter, title());
 }
