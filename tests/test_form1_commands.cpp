@@ -33,9 +33,9 @@ public:
     QStringList captions;
 };
 
-class Commands : public ::testing::Test {
+class Form1Commands : public ::testing::Test {
 protected:
-    Commands()
+    Form1Commands()
     {
         form.Form_Load();
         comm.setOpenablePorts({3});
@@ -59,7 +59,7 @@ protected:
 
 }  // namespace
 
-TEST_F(Commands, EachButtonPutsItsCommandOnTheLine)
+TEST_F(Form1Commands, EachButtonPutsItsCommandOnTheLine)
 {
     struct Row { const char* control; QByteArray bytes; };
     const Row rows[] = {
@@ -75,7 +75,7 @@ TEST_F(Commands, EachButtonPutsItsCommandOnTheLine)
     EXPECT_TRUE(form.statusBar1().text().isEmpty());
 }
 
-TEST_F(Commands, RepeatedClicksSendAgain)
+TEST_F(Form1Commands, RepeatedClicksSendAgain)
 {
     click("Zeroall");
     click("Zeroall");
@@ -83,7 +83,7 @@ TEST_F(Commands, RepeatedClicksSendAgain)
     EXPECT_EQ(comm.written(), QByteArray("Z3Z3I"));
 }
 
-TEST_F(Commands, SpeedCycleWritesTheCaptionBeforeTheCommand)
+TEST_F(Form1Commands, SpeedCycleWritesTheCaptionBeforeTheCommand)
 {
     struct Step { const char* caption; QByteArray command; };
     const Step cycle[] = {{"150", "S2"}, {"50", "S0"}, {"100", "S1"}, {"150", "S2"}};
@@ -98,7 +98,7 @@ TEST_F(Commands, SpeedCycleWritesTheCaptionBeforeTheCommand)
     }
 }
 
-TEST_F(Commands, ClosedPortNamesTheRefusedCommandForAWhile)
+TEST_F(Form1Commands, ClosedPortNamesTheRefusedCommandForAWhile)
 {
     ASSERT_TRUE(comm.setPortOpen(false));
     comm.clearJournal();
@@ -120,7 +120,7 @@ TEST_F(Commands, ClosedPortNamesTheRefusedCommandForAWhile)
     EXPECT_EQ(form.statusBar1().text(), clockText(form.ClockTime, QLocale::system()));
 }
 
-TEST_F(Commands, SpeedCaptionChangesEvenWhenTheCommandIsRefused)
+TEST_F(Form1Commands, SpeedCaptionChangesEvenWhenTheCommandIsRefused)
 {
     ASSERT_TRUE(comm.setPortOpen(false));
     click("SelectSpeed");
@@ -128,7 +128,7 @@ TEST_F(Commands, SpeedCaptionChangesEvenWhenTheCommandIsRefused)
     EXPECT_EQ(form.statusBar1().text(), "Not sent: S2 (Port not open)");
 }
 
-TEST_F(Commands, ExitClosesTheWindow)
+TEST_F(Form1Commands, ExitClosesTheWindow)
 {
     form.show();
     auto* exit = form.findChild<QAction*>("menEnde");
