@@ -1,12 +1,22 @@
+#include "artwork.h"
+#include "fakeserialcontrol.h"
+#include "form1.h"
+
 #include <QApplication>
-#include <QTextStream>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorvid"));
     QApplication::setApplicationVersion(QStringLiteral(QUORVID_VERSION));
-    QTextStream(stdout) << "Quorvid " << QApplication::applicationVersion()
-                        << ": the main window is not built yet; run ./test.sh for the receive path.\n";
-    return 0;
+    QApplication::setWindowIcon(quorvid::appIcon());
+
+    // Stands in until the Qt SerialPort control exists: a control on which no
+    // port opens, so the window comes up with nothing connected.
+    quorvid::FakeSerialControl comm;
+
+    Form1 form(comm);
+    form.Form_Load();
+    form.show();
+    return app.exec();
 }

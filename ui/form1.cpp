@@ -1,0 +1,497 @@
+#include "form1.h"
+
+#include "artwork.h"
+#include "commands.h"
+#include "controls.h"
+#include "frmabout.h"
+#include "graph.h"
+#include "receiver.h"
+#include "serialcontrol.h"
+#include "sweepchart.h"
+#include "syscolors.h"
+
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QTimer>
+
+using namespace quorvid;
+
+namespace quorvid {
+
+QString timeFormatWithoutZone(const QString& format)
+{
+    // Brackets and separators that only belong to the zone go with it:
+    // "HH:mm:ss (t)", "h:mm:ss AP, t", "APh:mm:ss [t]", "t HH:mm:ss".
+    auto isSeparator = [](QChar c) { return c.isSpace() || c == u','; };
+    QString out;
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size();) {
+        const QChar c = format.at(i);
+        if (c == u'\'') {
+            quoted = !quoted;
+            out += c;
+            ++i;
+            continue;
+        }
+        if (quoted || c != u't') {
+            out += c;
+            ++i;
+            continue;
+        }
+        while (i < format.size() && format.at(i) == u't') ++i;
+        if (i < format.size() && (format.at(i) == u')' || format.at(i) == u']')) {
+            ++i;
+            if (!out.isEmpty() && (out.back() == u'(' || out.back() == u'[')) out.chop(1);
+        }
+        while (!out.isEmpty() && isSeparator(out.back())) out.chop(1);
+        if (out.isEmpty())
+            while (i < format.size() && isSeparator(format.at(i))) ++i;
+    }
+    return out.trimmed();
+}
+
+QString clockText(QTime time, const QLocale& locale)
+{
+    QString format = timeFormatWithoutZone(locale.timeFormat(QLocale::LongFormat));
+    // A long format without seconds is not known to exist; should one turn up,
+    // the clock still ticks visibly.
+    bool seconds = false, quoted = false;
+    for (const QChar c : format) {
+        if (c == u'\'') quoted = !quoted;
+        else if (!quoted && c == u's') seconds = true;
+    }
+    if (!seconds) format = QStringLiteral("HH:mm:ss");
+    return locale.toString(time, format);
+}
+
+}  // namespace quorvid
+
+namespace {
+
+constexpr int kWindowFontPx = 13;  // Arial 9.75 pt
+
+// System colours by value, as the design names them.
+constexpr OleColor kWindowBg = systemColorValue(SysColor::WindowBackground);
+constexpr OleColor kCaptionText = systemColorValue(SysColor::CaptionText);
+constexpr OleColor kWorkspace = systemColorValue(SysColor::AppWorkspace);
+
+struct LabelRow {
+    const char* name;
+    const char* caption;
+    int left, top, width, height;  // twips
+    int fontPx;
+    bool bold;
+    LabelStyle style;
+    bool pulseRateTip;  // these carry the tooltip "Pulse Rate"
+};
+
+const LabelStyle kReadout{.foreground = kRed, .background = kWindowBg, .border = true,
+                          .alignment = Qt::AlignRight};
+LabelStyle readout(OleColor foreground)
+{
+    LabelStyle s = kReadout;
+    s.foreground = foreground;
+    return s;
+}
+const LabelStyle kUnit{.foreground = kWorkspace, .alignment = Qt::AlignLeft};
+LabelStyle statusStyle(OleColor foreground)
+{
+    return {.foreground = foreground, .background = kWindowBg, .border = true,
+            .alignment = Qt::AlignHCenter};
+}
+LabelStyle plain(OleColor foreground, Qt::Alignment alignment = Qt::AlignLeft)
+{
+    LabelStyle s;
+    s.foreground = foreground;
+    s.alignment = alignment;
+    return s;
+}
+
+// The labels of the readout panel and beside the chart, in design order.
+const std::array kLabels = {
+    LabelRow{"Label11", "IBP OEM  -  QX 04100  -  Evaluation Software", 120, 0, 9132, 372, 17, true,
+             plain(0x404040, Qt::AlignHCenter), false},
+    LabelRow{"SYS1", "0", 240, 480, 852, 360, 18, true, readout(kRed), true},
+    LabelRow{"MAP1", "0", 1440, 480, 852, 360, 18, true, readout(kRed), true},
+    LabelRow{"DIA1", "0", 2640, 480, 852, 360, 18, true, readout(kRed), true},
+    LabelRow{"SYS2", "0", 4080, 480, 852, 360, 18, true, readout(kBlue), true},
+    LabelRow{"MAP2", "0", 5280, 480, 852, 360, 18, true, readout(kBlue), true},
+    LabelRow{"DIA2", "0", 6480, 480, 852, 360, 18, true, readout(kBlue), true},
+    LabelRow{"PULSE", "0", 7920, 480, 852, 360, 18, true, readout(kGreen), true},
+    LabelRow{"Label6", "SYS [mmHg]", 240, 960, 1092, 252, 10, false, kUnit, false},
+    LabelRow{"Label13", "MAP [mmHg]", 1440, 960, 1092, 252, 10, false, kUnit, false},
+    LabelRow{"Label5", "DIA  [mmHg]", 2640, 960, 1092, 252, 10, false, kUnit, false},
+    LabelRow{"Label12", "SYS [mmHg]", 4080, 960, 1092, 252, 10, false, kUnit, false},
+    LabelRow{"Label10", "MAP [mmHg]", 5280, 960, 1092, 252, 10, false, kUnit, false},
+    LabelRow{"Label15", "DIA  [mmHg]", 6480, 960, 1092, 252, 10, false, kUnit, false},
+    LabelRow{"Label14", "Pulse [bpm]", 7920, 960, 972, 252, 10, false, kUnit, false},
+    LabelRow{"Label19", "Channel 1", 240, 1320, 1092, 252, 10, true, plain(kRed), false},
+    LabelRow{"Stat1", "Status", 1440, 1320, 2052, 240, 12, false, statusStyle(kRed), true},
+    LabelRow{"Label20", "Channel 2", 4080, 1320, 1092, 252, 10, true, plain(kBlue), false},
+    LabelRow{"Stat2", "Status", 5280, 1320, 2052, 240, 12, false, statusStyle(kBlue), true},
+    LabelRow{"Label1", "300", 9120, 1920, 252, 252, 8, true, plain(kWorkspace), false},
+    LabelRow{"Label4", "200", 9120, 2880, 252, 252, 8, true, plain(kWorkspace), false},
+    LabelRow{"Label25", "100", 9120, 3840, 252, 252, 8, true, plain(kWorkspace), false},
+    LabelRow{"Label26", "000", 9120, 4800, 252, 252, 8, true, plain(kWorkspace), false},
+    LabelRow{"Label2", "Hz", 9120, 5400, 252, 252, 8, true, plain(kWorkspace), false},
+    LabelRow{"Identify", "Press Identify", 4920, 5280, 1452, 852, 10, false,
+             LabelStyle{.background = kCaptionText, .border = true, .alignment = Qt::AlignHCenter},
+             false},
+    LabelRow{"Speed", "100", 7560, 5280, 1452, 360, 14, false,
+             LabelStyle{.foreground = 0x000000, .background = kWindowBg, .border = true,
+                        .alignment = Qt::AlignHCenter},
+             true},
+};
+
+struct ShapeRow {
+    const char* name;
+    int left, top, width, height;
+    OleColor colour;
+};
+const std::array kShapes = {
+    ShapeRow{"Shape3", 120, 360, 3492, 1332, kRed},
+    ShapeRow{"Shape4", 3960, 360, 3492, 1332, kBlue},
+    ShapeRow{"Shape1", 7800, 360, 1212, 1332, kGreen},
+};
+
+struct ButtonRow {
+    const char* name;
+    const char* caption;
+    int left, top, width, height;
+    const char* tooltip;
+    void (Form1::*click)();
+};
+const std::array kButtons = {
+    ButtonRow{"SelectSpeed", "Set Speed", 7560, 5760, 1452, 252, "Set Initial Cuff Pump Up Value",
+              &Form1::SelectSpeed_Click},
+    ButtonRow{"Zero1", "Zero Ch. 1", 240, 6240, 1332, 252, "Reset the Board", &Form1::Zero1_Click},
+    ButtonRow{"Zero2", "Zero Ch. 2", 1800, 6240, 1332, 252, "Reset the Board", &Form1::Zero2_Click},
+    ButtonRow{"Zeroall", "Zero All", 3360, 6240, 1332, 252, "Reset the Board", &Form1::Zeroall_Click},
+    ButtonRow{"GetInfo", "Identify", 4920, 6240, 1452, 252,
+              "Set Cycle Time for Automated Measurements", &Form1::GetInfo_Click},
+};
+
+struct OptionRow {
+    const char* name;
+    const char* caption;
+    int left, top, width, height;  // within the frame
+    bool selected;
+    void (Form1::*click)();
+};
+struct FrameRow {
+    const char* name;
+    const char* caption;
+    int left, top, width, height;
+    std::array<OptionRow, 2> options;
+};
+const std::array kFrames = {
+    FrameRow{"Frame1", "Mode", 240, 5160, 1332, 972,
+             {{{"Option1", "Normal", 120, 240, 1092, 252, true, &Form1::Option1_Click},
+               {"Option2", "Simulate", 120, 600, 1092, 252, false, &Form1::Option2_Click}}}},
+    FrameRow{"Filter", "Filter", 1800, 5160, 1332, 972,
+             {{{"Option3", "50 Hz", 240, 240, 972, 252, true, &Form1::Option3_Click},
+               {"Option4", "60 Hz", 240, 600, 972, 252, false, &Form1::Option4_Click}}}},
+};
+
+}  // namespace
+
+Form1::Form1(SerialControl& comm, QWidget* parent)
+    : QMainWindow(parent)
+    , m_comm(comm)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Quorvid"));
+    setWindowIcon(appIcon());
+    // Fixed border: minimise and close, no maximise.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint);
+    setFont(arialFont(kWindowFontPx));
+
+    m_client = new QWidget(this);
+    m_client->setObjectName(QStringLiteral("client"));
+    m_client->setFixedSize(kClientWidth, kClientHeight);
+    QPalette palette = m_client->palette();
+    palette.setColor(QPalette::Window, systemColor(SysColor::ButtonFace));
+    m_client->setPalette(palette);
+    m_client->setAutoFillBackground(true);
+    setCentralWidget(m_client);
+
+    buildMenus();
+    buildReadouts();
+    buildChart();
+    buildControlArea();
+    buildTabOrder();
+
+    // The menu bar's height is the platform's; the client area below it is not.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    m_valUpdate = new QTimer(this);
+    m_valUpdate->setObjectName(QStringLiteral("Val_Update"));
+    m_valUpdate->setInterval(1);
+    // Armed by each frame that lands in a slot rather than left free-running:
+    // a tick with nothing new would only test three lengths, and an idle
+    // program should not wake a thousand times a second for that.
+    m_valUpdate->setSingleShot(true);
+    connect(m_valUpdate, &QTimer::timeout, this, &Form1::Val_Update_Timer);
+
+    m_rtcTimer = new QTimer(this);
+    m_rtcTimer->setObjectName(QStringLiteral("RTC_Timer"));
+    m_rtcTimer->setInterval(350);
+    connect(m_rtcTimer, &QTimer::timeout, this, &Form1::RTC_Timer_Timer);
+    m_rtcTimer->start();
+
+    connect(&m_comm, &SerialControl::onComm, this, &Form1::MSComm1_OnComm);
+}
+
+Form1::~Form1()
+{
+    // The framer outlives the chart by member order; make sure nothing plots
+    // into a chart that is gone.
+    m_framer.setWaveformSink(nullptr);
+}
+
+void Form1::buildMenus()
+{
+    QMenuBar* bar = menuBar();
+
+    auto* menDatei = bar->addMenu(QStringLiteral("&File"));
+    menDatei->setObjectName(QStringLiteral("menDatei"));
+    QAction* menEnde = menDatei->addAction(QStringLiteral("&Exit"));
+    menEnde->setObjectName(QStringLiteral("menEnde"));
+    connect(menEnde, &QAction::triggered, this, &Form1::menEnde_Click);
+
+    auto* menPort = bar->addMenu(QStringLiteral("&Port"));
+    menPort->setObjectName(QStringLiteral("menPort"));
+    for (int port = 1; port <= 8; ++port) {
+        QAction* item = menPort->addAction(QStringLiteral("COM%1").arg(port));
+        item->setObjectName(QStringLiteral("setCOM%1").arg(port));
+            item->setCheckable(true);
+        // Serial link: each item's click opens its port (OpenPort), and the
+        // start-up probe sets the enabled states.
+    }
+
+    QAction* menAbout = bar->addAction(QStringLiteral("&About"));
+    menAbout->setObjectName(QStringLiteral("menAbout"));
+    connect(menAbout, &QAction::triggered, this, &Form1::menAbout_Click);
+}
+
+void Form1::buildReadouts()
+{
+    for (const LabelRow& row : kLabels) {
+        QLabel* label = makeLabel(m_client, row.name, QString::fromLatin1(row.caption),
+                                  twipsRect(row.left, row.top, row.width, row.height),
+                                  arialFont(row.fontPx, row.bold), row.style);
+        if (row.pulseRateTip) label->setToolTip(QStringLiteral("Pulse Rate"));
+    }
+    auto label = [this](const char* name) {
+        return m_client->findChild<QLabel*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
+    };
+    m_identify = label("Identify");
+    m_stat1 = label("Stat1");
+    m_stat2 = label("Stat2");
+    m_speed = label("Speed");
+    m_values = {label("SYS1"), label("MAP1"), label("DIA1"), label("SYS2"),
+                label("MAP2"), label("DIA2"), label("PULSE")};
+
+    // The outlines lie above the labels: the title's box reaches one pixel
+    // into the top edge of the shapes, and a shape only paints its edge.
+    for (const ShapeRow& row : kShapes) {
+        auto* shape = new ShapeWidget(oleColor(row.colour), m_client);
+        shape->setObjectName(QString::fromLatin1(row.name));
+        shape->setGeometry(twipsRect(row.left, row.top, row.width, row.height));
+        shape->raise();
+    }
+}
+
+void Form1::buildChart()
+{
+    m_graph = new Graph(m_client);
+    m_graph->setObjectName(QStringLiteral("Graph"));
+    m_graph->move(twipsToPixels(120), twipsToPixels(1800));
+    m_chart = std::make_unique<SweepChart>(*m_graph);
+    m_framer.setWaveformSink(m_chart.get());
+}
+
+void Form1::buildControlArea()
+{
+    for (const FrameRow& frame : kFrames) {
+        auto* box = new FrameBox(QString::fromLatin1(frame.caption), m_client);
+        box->setObjectName(QString::fromLatin1(frame.name));
+        box->setGeometry(twipsRect(frame.left, frame.top, frame.width, frame.height));
+        // One choice per frame: each group is exclusive on its own.
+        auto* group = new QButtonGroup(box);
+        group->setObjectName(QString::fromLatin1(frame.name) + QStringLiteral("Group"));
+        for (const OptionRow& option : frame.options) {
+            auto* button = new QRadioButton(QString::fromLatin1(option.caption), box);
+            button->setObjectName(QString::fromLatin1(option.name));
+            button->setGeometry(twipsRect(option.left, option.top, option.width, option.height));
+            button->setChecked(option.selected);
+            group->addButton(button);
+            connect(button, &QRadioButton::clicked, this, option.click);
+        }
+    }
+
+    for (const ButtonRow& row : kButtons) {
+        auto* button = new QPushButton(QString::fromLatin1(row.caption), m_client);
+        button->setObjectName(QString::fromLatin1(row.name));
+        button->setGeometry(twipsRect(row.left, row.top, row.width, row.height));
+        button->setToolTip(QString::fromLatin1(row.tooltip));
+        button->setAutoDefault(false);
+        connect(button, &QPushButton::clicked, this, row.click);
+    }
+
+    auto* image = new QLabel(m_client);
+    image->setObjectName(QStringLiteral("Image1"));
+    image->setGeometry(twipsRect(6720, 6120, 3300, 750));
+    image->setPixmap(QPixmap::fromImage(pictureImage(devicePixelRatioF())));
+
+    m_stsBar1 = new SimpleStatusBar(m_client);
+    m_stsBar1->setObjectName(QStringLiteral("StsBar1"));
+    m_stsBar1->setGeometry(twipsRect(0, 6930, 10125, 375));
+}
+
+void Form1::buildTabOrder()
+{
+    auto find = [this](const char* name) {
+        return m_client->findChild<QWidget*>(QString::fromLatin1(name));
+    };
+    const std::array order = {"GetInfo", "Zero1", "SelectSpeed", "Zero2", "Zeroall", "Graph",
+                              "Option1", "Option2", "Option3", "Option4"};
+    for (std::size_t i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(find(order[i - 1]), find(order[i]));
+    // The window opens with the focus on Identify.
+    find("GetInfo")->setFocus(Qt::OtherFocusReason);
+}
+
+void Form1::Form_Load()
+{
+    for (std::size_t code = 0; code < StatusText.size(); ++code)
+        StatusText[code] = QString::fromLatin1(kStatusTexts[code]);
+
+    // Serial link: enable setCOM1..setCOM8 here, in order.
+    // Serial link: ActivePort = FindPort(); then OpenPort(ActivePort).
+
+    m_chart->drawStartupGrid();
+    m_speed->setText(QString::number(100));
+
+    // Serial link: once the port is open, send "S1", "O" and "5" so that the
+    // board matches what the window shows.
+}
+
+void Form1::showEvent(QShowEvent* event)
+{
+    if (!m_placed && !event->spontaneous()) {
+        m_placed = true;
+        if (const QScreen* s = screen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(s->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+    QMainWindow::showEvent(event);
+}
+
+void Form1::MSComm1_OnComm()
+{
+    if (quorvid::MSComm1_OnComm(m_comm, m_framer) && !m_valUpdate->isActive()) m_valUpdate->start();
+}
+
+QString Form1::statusCaption(Byte code) const
+{
+    // A 7-bit code can name entries the table does not have; they read as blank.
+    return code < StatusText.size() ? StatusText[code] : QString();
+}
+
+void Form1::Val_Update_Timer()
+{
+    if (m_framer.FrameInfo.size() > 100) {
+        m_identify->setText(QString::fromStdU16String(decodeIdentification(m_framer.FrameInfo)));
+        m_framer.FrameInfo.clear();
+    }
+
+    if (m_framer.FrameStatus.size() > 2) {
+        if (const auto codes = decodeStatus(m_framer.FrameStatus)) {
+            m_stat1->setText(statusCaption(codes->ch1));
+            m_stat2->setText(statusCaption(codes->ch2));
+        }
+        m_framer.FrameStatus.clear();
+    }
+
+    if (m_framer.FrameValues.size() > 8) {
+        if (const auto v = decodeValues(m_framer.FrameValues)) {
+            const std::array<std::int16_t, 7> shown = {v->sys1, v->map1, v->dia1, v->sys2,
+                                                        v->map2, v->dia2, v->pulse};
+            for (std::size_t i = 0; i < shown.size(); ++i)
+                m_values[i]->setText(QString::number(shown[i]));
+        }
+        m_framer.FrameValues.clear();
+    }
+}
+
+void Form1::RTC_Timer_Timer()
+{
+    ClockTime = QTime::currentTime();
+    m_stsBar1->setSimpleText(clockText(ClockTime, QLocale::system()));
+}
+
+void Form1::send(std::string_view command)
+{
+    const CommResult result = SendCommand(m_comm, command);
+    if (result) return;
+    const QString reason = result.reason.isEmpty() ? commErrorName(result.error) : result.reason;
+    m_stsBar1->showNotice(QStringLiteral("Not sent: %1 (%2)")
+                              .arg(QString::fromLatin1(command.data(), qsizetype(command.size())),
+                                   reason),
+                          kNoticeMilliseconds);
+}
+
+void Form1::sendCommandOf(std::string_view control)
+{
+    send(commandFor(control));
+}
+
+void Form1::GetInfo_Click() { sendCommandOf("GetInfo"); }
+void Form1::Option1_Click() { sendCommandOf("Option1"); }
+void Form1::Option2_Click() { sendCommandOf("Option2"); }
+void Form1::Option3_Click() { sendCommandOf("Option3"); }
+void Form1::Option4_Click() { sendCommandOf("Option4"); }
+void Form1::Zero1_Click() { sendCommandOf("Zero1"); }
+void Form1::Zero2_Click() { sendCommandOf("Zero2"); }
+void Form1::Zeroall_Click() { sendCommandOf("Zeroall"); }
+
+void Form1::SelectSpeed_Click()
+{
+    const SpeedStep step = nextSpeed(m_speed->text());
+    // The caption is the only record of the speed, so it changes even when the
+    // command cannot go out; the notice says so.
+    m_speed->setText(step.caption);
+    send(step.command);
+}
+
+void Form1::menAbout_Click()
+{
+    if (!m_about) m_about = new frmAbout(this);
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
+}
+
+void Form1::menEnde_Click()
+{
+    // Serial link: close the port if it is open before the program ends.
+    close();
+}
+
+frmAbout* Form1::aboutWindow() const
+{
+    return m_about;
+}

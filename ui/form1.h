@@ -1,0 +1,121 @@
+// The main window: the readouts of both channels, the sweep chart, the
+// command buttons, the Port menu and the status bar with the clock.
+//
+// Every control is placed at its designed twips figure inside a 675 x 487
+// client area below the menu bar; the window cannot be resized, so nothing
+// ever moves. Controls carry their design names as object names.
+#pragma once
+
+#include "framer.h"
+#include "frames.h"
+
+#include <QLocale>
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <QTime>
+
+#include <array>
+#include <memory>
+#include <string_view>
+
+class QLabel;
+class QTimer;
+class frmAbout;
+
+namespace quorvid {
+class Graph;
+class SerialControl;
+class SimpleStatusBar;
+class SweepChart;
+
+// The locale's long time format without its time-zone part, seconds kept:
+// "HH:mm:ss t" gives "HH:mm:ss", "h:mm:ss AP, t" gives "h:mm:ss AP".
+// Quoted literal text is left alone.
+QString timeFormatWithoutZone(const QString& format);
+
+// The clock's text for a time of day in the locale's own format, with seconds.
+QString clockText(QTime time, const QLocale& locale);
+}  // namespace quorvid
+
+class Form1 : public QMainWindow {
+    Q_OBJECT
+
+public:
+    static constexpr int kClientWidth = 675;
+    static constexpr int kClientHeight = 487;
+    // How long a refused command is named in the status bar before the clock returns.
+    static constexpr int kNoticeMilliseconds = 4000;
+
+    explicit Form1(quorvid::SerialControl& comm, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Runs once, before the window is first shown.
+    void Form_Load();
+
+    // Channel status texts by code; filled by Form_Load, never written after.
+    std::array<QString, quorvid::kStatusTextCount> StatusText;
+    // The time of day last written to the status bar.
+    QTime ClockTime;
+
+    quorvid::Framer& framer() { return m_framer; }
+    quorvid::SweepChart& chart() { return *m_chart; }
+    quorvid::SimpleStatusBar& statusBar1() { return *m_stsBar1; }
+    // The area below the menu bar that every control is placed in.
+    QWidget* clientArea() const { return m_client; }
+    // The About window while it is open, else null.
+    frmAbout* aboutWindow() const;
+
+public slots:
+    // The serial control's event: drains it into the framer and, when a frame
+    // landed in a slot, arms the readout refresh.
+    void MSComm1_OnComm();
+    // Takes the identification, status and values slots into the labels.
+    void Val_Update_Timer();
+    // Writes the time of day into the status bar.
+    void RTC_Timer_Timer();
+
+    void GetInfo_Click();
+    void Option1_Click();
+    void Option2_Click();
+    void Option3_Click();
+    void Option4_Click();
+    void Zero1_Click();
+    void Zero2_Click();
+    void Zeroall_Click();
+    void SelectSpeed_Click();
+    void menAbout_Click();
+    void menEnde_Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildMenus();
+    void buildReadouts();
+    void buildChart();
+    void buildControlArea();
+    void buildTabOrder();
+    // Sends through the serial control; a refusal is named in the status bar.
+    void send(std::string_view command);
+    void sendCommandOf(std::string_view control);
+    QString statusCaption(quorvid::Byte code) const;
+
+    quorvid::SerialControl& m_comm;
+    quorvid::Framer m_framer;
+    QWidget* m_client = nullptr;
+    quorvid::Graph* m_graph = nullptr;
+    std::unique_ptr<quorvid::SweepChart> m_chart;
+
+    QLabel* m_identify = nullptr;
+    QLabel* m_stat1 = nullptr;
+    QLabel* m_stat2 = nullptr;
+    std::array<QLabel*, 7> m_values{};  // SYS1 MAP1 DIA1 SYS2 MAP2 DIA2 PULSE
+    QLabel* m_speed = nullptr;
+    quorvid::SimpleStatusBar* m_stsBar1 = nullptr;
+
+    QTimer* m_valUpdate = nullptr;
+    QTimer* m_rtcTimer = nullptr;
+    QPointer<frmAbout> m_about;
+    bool m_placed = false;
+};
