@@ -27,6 +27,7 @@ class About : public ::testing::Test {
 protected:
     About()
     {
+        comm.setOpenablePorts({1, 2, 3, 4, 5, 6, 7, 8});
         form.Form_Load();
         form.show();
     }

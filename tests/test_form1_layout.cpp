@@ -35,7 +35,11 @@ namespace {
 
 class Form1Layout : public ::testing::Test {
 protected:
-    Form1Layout() { form.Form_Load(); }
+    Form1Layout()
+    {
+        comm.setOpenablePorts({1, 2, 3, 4, 5, 6, 7, 8});
+        form.Form_Load();
+    }
 
     template <typename T = QWidget>
     T* control(const char* name)

@@ -28,6 +28,7 @@ class Refresh : public ::testing::Test {
 protected:
     Refresh()
     {
+        comm.setOpenablePorts({1, 2, 3, 4, 5, 6, 7, 8});
         form.Form_Load();
         EXPECT_TRUE(comm.setRThreshold(1));
     }

@@ -5,12 +5,17 @@
 #include "controls.h"
 #include "frmabout.h"
 #include "graph.h"
+#include "portlink.h"
+#include "portnames.h"
 #include "receiver.h"
 #include "serialcontrol.h"
 #include "sweepchart.h"
 #include "syscolors.h"
 
 #include <QButtonGroup>
+#include <QCoreApplication>
+#include <QCloseEvent>
+#include <QMessageBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -250,6 +255,7 @@ Form1::Form1(SerialControl& comm, QWidget* parent)
     m_rtcTimer->start();
 
     connect(&m_comm, &SerialControl::onComm, this, &Form1::MSComm1_OnComm);
+    connect(&m_comm, &SerialControl::portLost, this, &Form1::portLost);
 }
 
 Form1::~Form1()
@@ -271,12 +277,24 @@ void Form1::buildMenus()
 
     auto* menPort = bar->addMenu(QStringLiteral("&Port"));
     menPort->setObjectName(QStringLiteral("menPort"));
+    // Each item's tooltip names the device its COM name stands for.
+    menPort->setToolTipsVisible(true);
+    connect(menPort, &QMenu::aboutToShow, this, &Form1::refreshPortTips);
+    using Handler = void (Form1::*)();
+    const std::array<Handler, 8> handlers = {&Form1::setCOM1_Click, &Form1::setCOM2_Click,
+                                             &Form1::setCOM3_Click, &Form1::setCOM4_Click,
+                                             &Form1::setCOM5_Click, &Form1::setCOM6_Click,
+                                             &Form1::setCOM7_Click, &Form1::setCOM8_Click};
     for (int port = 1; port <= 8; ++port) {
         QAction* item = menPort->addAction(QStringLiteral("COM%1").arg(port));
         item->setObjectName(QStringLiteral("setCOM%1").arg(port));
-            item->setCheckable(true);
-        // Serial link: each item's click opens its port (OpenPort), and the
-        // start-up probe sets the enabled states.
+        item->setCheckable(true);
+        // The check mark follows the open port, never the click itself.
+        connect(item, &QAction::triggered, this, [this, item, port, handler = handlers[port - 1]] {
+            item->setChecked(m_comm.portOpen() && m_comm.commPort() == port);
+            (this->*handler)();
+        });
+        m_portItems[port - 1] = item;
     }
 
     QAction* menAbout = bar->addAction(QStringLiteral("&About"));
@@ -377,14 +395,32 @@ void Form1::Form_Load()
     for (std::size_t code = 0; code < StatusText.size(); ++code)
         StatusText[code] = QString::fromLatin1(kStatusTexts[code]);
 
-    // Serial link: enable setCOM1..setCOM8 here, in order.
-    // Serial link: ActivePort = FindPort(); then OpenPort(ActivePort).
+    for (int port = 1; port <= 8; ++port) setPortEnabled(port, true);
+    refreshPortTips();
+
+    ActivePort = FindPort(m_comm, *this);
+    if (ActivePort != 0) {
+        if (const CommResult opened = OpenPort(m_comm, *this, ActivePort); !opened)
+            tell(comName(ActivePort), QStringLiteral("%1 could not be opened.\n\n%2")
+                                          .arg(comName(ActivePort), opened.reason));
+    } else {
+        // Nothing to open and nothing to send to: the window still comes up,
+        // and says why it stays quiet.
+        tell(QStringLiteral("no port"),
+             QStringLiteral("No port among COM1 to COM8 could be opened, so no board is "
+                            "connected.\n\nAttach the board and start Quorvid again."));
+    }
 
     m_chart->drawStartupGrid();
     m_speed->setText(QString::number(100));
 
-    // Serial link: once the port is open, send "S1", "O" and "5" so that the
-    // board matches what the window shows.
+    // Put the board into the state the window shows: speed 100, normal
+    // operation, 50 Hz filter.
+    if (m_comm.portOpen()) {
+        send("S1");
+        send("O");
+        send("5");
+    }
 }
 
 void Form1::showEvent(QShowEvent* event)
@@ -398,6 +434,114 @@ void Form1::showEvent(QShowEvent* event)
         }
     }
     QMainWindow::showEvent(event);
+    if (!m_pendingText.isEmpty())
+        QTimer::singleShot(0, this, &Form1::showPendingMessage);
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    shutDown();
+    event->accept();
+}
+
+QAction* Form1::portItem(int port) const
+{
+    return port >= 1 && port <= 8 ? m_portItems[std::size_t(port - 1)] : nullptr;
+}
+
+void Form1::setPortChecked(int port, bool checked)
+{
+    if (QAction* item = portItem(port)) item->setChecked(checked);
+}
+
+void Form1::setPortEnabled(int port, bool enabled)
+{
+    if (QAction* item = portItem(port)) item->setEnabled(enabled);
+}
+
+void Form1::refreshPortTips()
+{
+    for (int port = 1; port <= 8; ++port) {
+        const QString device = m_comm.deviceName(port);
+        m_portItems[std::size_t(port - 1)]->setToolTip(
+            device.isEmpty() ? QStringLiteral("%1: no device").arg(comName(port)) : device);
+    }
+}
+
+void Form1::portChosen(std::uint8_t port)
+{
+    const CommResult opened = OpenPort(m_comm, *this, port);
+    if (!opened)
+        tell(comName(port), QStringLiteral("%1 could not be opened.\n\n%2").arg(comName(port), opened.reason));
+}
+
+void Form1::setCOM1_Click() { portChosen(1); }
+void Form1::setCOM2_Click() { portChosen(2); }
+void Form1::setCOM3_Click() { portChosen(3); }
+void Form1::setCOM4_Click() { portChosen(4); }
+void Form1::setCOM5_Click() { portChosen(5); }
+void Form1::setCOM6_Click() { portChosen(6); }
+void Form1::setCOM7_Click() { portChosen(7); }
+void Form1::setCOM8_Click() { portChosen(8); }
+
+void Form1::portLost(const CommResult& reason)
+{
+    // The control has closed the port already; the menu follows it, and the
+    // program stays idle until the user picks a port again.
+    UncheckPorts(*this);
+    const QString port = comName(m_comm.commPort());
+    tell(port, QStringLiteral("The connection on %1 was lost and the port has been closed.\n\n%2\n\n"
+                              "Choose a port in the Port menu once the device is back.")
+                   .arg(port, reason.reason));
+}
+
+void Form1::tell(const QString& subject, const QString& text)
+{
+    m_pendingSubject = subject;
+    m_pendingText = text;
+    if (isVisible()) showPendingMessage();
+}
+
+void Form1::showPendingMessage()
+{
+    if (m_pendingText.isEmpty() || m_ended) return;
+    // One message window at a time: a newer message replaces the older one.
+    if (!m_message) {
+        m_message = new QMessageBox(this);
+        m_message->setObjectName(QStringLiteral("message"));
+        m_message->setIcon(QMessageBox::Warning);
+        m_message->setStandardButtons(QMessageBox::Ok);
+        m_message->setWindowModality(Qt::NonModal);
+        m_message->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_message->setWindowTitle(QStringLiteral("Quorvid: %1").arg(m_pendingSubject));
+    m_message->setText(m_pendingText);
+    m_pendingSubject.clear();
+    m_pendingText.clear();
+    m_message->show();
+    m_message->raise();
+}
+
+QMessageBox* Form1::messageWindow() const
+{
+    return m_message;
+}
+
+void Form1::shutDown()
+{
+    if (m_ended) return;
+    m_ended = true;
+    // A close the system refuses at this point has nobody left to tell: the
+    // program ends and the system releases the port with it.
+    if (m_comm.portOpen()) (void)m_comm.setPortOpen(false);
+    // Nothing of the program runs after this: no tick, no receive event.
+    m_valUpdate->stop();
+    m_rtcTimer->stop();
+    disconnect(&m_comm, nullptr, this, nullptr);
+    if (m_about) m_about->close();
+    if (m_message) m_message->close();
+    hide();
+    QCoreApplication::exit(0);
 }
 
 void Form1::MSComm1_OnComm()
@@ -487,8 +631,7 @@ void Form1::menAbout_Click()
 
 void Form1::menEnde_Click()
 {
-    // Serial link: close the port if it is open before the program ends.
-    close();
+    shutDown();
 }
 
 frmAbout* Form1::aboutWindow() const

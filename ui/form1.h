@@ -8,6 +8,8 @@
 
 #include "framer.h"
 #include "frames.h"
+#include "portmenu.h"
+#include "serialcontrol.h"
 
 #include <QLocale>
 #include <QMainWindow>
@@ -16,10 +18,13 @@
 #include <QTime>
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
+class QAction;
 class QLabel;
+class QMessageBox;
 class QTimer;
 class frmAbout;
 
@@ -38,7 +43,7 @@ QString timeFormatWithoutZone(const QString& format);
 QString clockText(QTime time, const QLocale& locale);
 }  // namespace quorvid
 
-class Form1 : public QMainWindow {
+class Form1 : public QMainWindow, public quorvid::PortMenu {
     Q_OBJECT
 
 public:
@@ -50,8 +55,25 @@ public:
     explicit Form1(quorvid::SerialControl& comm, QWidget* parent = nullptr);
     ~Form1() override;
 
-    // Runs once, before the window is first shown.
+    // Runs once, before the window is first shown: status texts, Port menu,
+    // probe, open, grid, speed label, and the board put into the state the
+    // window shows.
     void Form_Load();
+
+    // The port found at start-up; 0 when none opened. The Port menu does not
+    // change it.
+    std::uint8_t ActivePort = 0;
+
+    // The Port menu as the serial link sees it.
+    void setPortChecked(int port, bool checked) override;
+    void setPortEnabled(int port, bool enabled) override;
+    QAction* portItem(int port) const;
+
+    // The message window currently shown (no port, a refused open, a lost
+    // port), else null. It never blocks the window.
+    QMessageBox* messageWindow() const;
+    // True once File > Exit or closing the window has ended the program.
+    bool hasEnded() const { return m_ended; }
 
     // Channel status texts by code; filled by Form_Load, never written after.
     std::array<QString, quorvid::kStatusTextCount> StatusText;
@@ -86,9 +108,19 @@ public slots:
     void SelectSpeed_Click();
     void menAbout_Click();
     void menEnde_Click();
+    void setCOM1_Click();
+    void setCOM2_Click();
+    void setCOM3_Click();
+    void setCOM4_Click();
+    void setCOM5_Click();
+    void setCOM6_Click();
+    void setCOM7_Click();
+    void setCOM8_Click();
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Closing the window ends the program as File > Exit does.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildMenus();
@@ -100,6 +132,15 @@ private:
     void send(std::string_view command);
     void sendCommandOf(std::string_view control);
     QString statusCaption(quorvid::Byte code) const;
+    void portChosen(std::uint8_t port);
+    void portLost(const quorvid::CommResult& reason);
+    void refreshPortTips();
+    // Close the port if open, then end the program at once.
+    void shutDown();
+    // A message window titled after its subject; shown at once when the
+    // window is up, otherwise as soon as it is.
+    void tell(const QString& subject, const QString& text);
+    void showPendingMessage();
 
     quorvid::SerialControl& m_comm;
     quorvid::Framer m_framer;
@@ -117,5 +158,10 @@ private:
     QTimer* m_valUpdate = nullptr;
     QTimer* m_rtcTimer = nullptr;
     QPointer<frmAbout> m_about;
+    std::array<QAction*, 8> m_portItems{};
+    QPointer<QMessageBox> m_message;
+    QString m_pendingSubject;
+    QString m_pendingText;
     bool m_placed = false;
+    bool m_ended = false;
 };

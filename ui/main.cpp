@@ -1,6 +1,6 @@
 #include "artwork.h"
-#include "fakeserialcontrol.h"
 #include "form1.h"
+#include "qtserialcontrol.h"
 
 #include <QApplication>
 
@@ -11,9 +11,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(QUORVID_VERSION));
     QApplication::setWindowIcon(quorvid::appIcon());
 
-    // Stands in until the Qt SerialPort control exists: a control on which no
-    // port opens, so the window comes up with nothing connected.
-    quorvid::FakeSerialControl comm;
+    quorvid::QtSerialControl comm;
 
     Form1 form(comm);
     form.Form_Load();
