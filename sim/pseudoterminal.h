@@ -33,6 +33,12 @@ public:
     // Waits up to timeoutMs for bytes at the far end; true when some wait.
     bool waitReadable(int timeoutMs);
 
+    // Bytes written at the far end that no program has read from the near end
+    // yet, and discarding them. A closed serial port loses what arrives while
+    // it is closed; a pseudo-terminal would keep it for the next program.
+    std::size_t waitingAtNearEnd() const;
+    void discardWaitingAtNearEnd();
+
     // Closes the far end: the program on the near end sees the line vanish.
     void closeFarEnd();
 
