@@ -38,6 +38,10 @@ public:
     // it is closed; a pseudo-terminal would keep it for the next program.
     std::size_t waitingAtNearEnd() const;
     void discardWaitingAtNearEnd();
+    // Lifts the exclusive use that a serial library claims on open (TIOCEXCL)
+    // and a crashed program leaves behind: with the near end kept open here,
+    // no last close ever lifts it, and nobody but root could open the line again.
+    void releaseExclusiveUse();
 
     // Closes the far end: the program on the near end sees the line vanish.
     void closeFarEnd();

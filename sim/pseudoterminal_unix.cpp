@@ -104,6 +104,11 @@ void PseudoTerminal::discardWaitingAtNearEnd()
     if (m_nearKeep >= 0) ::tcflush(m_nearKeep, TCIFLUSH);
 }
 
+void PseudoTerminal::releaseExclusiveUse()
+{
+    if (m_nearKeep >= 0) ::ioctl(m_nearKeep, TIOCNXCL);
+}
+
 void PseudoTerminal::closeFarEnd()
 {
     if (m_far >= 0) ::close(m_far);

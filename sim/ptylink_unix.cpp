@@ -9,9 +9,10 @@ namespace quorvid::sim {
 
 namespace {
 
-// About two seconds of line data at the steady rate. A program that has not
+// Over two seconds of line data at the steady rate. A program that has not
 // read that much has closed its port, or is not reading at all; a real port
-// would have lost those bytes rather than keep them for the next opener.
+// would have lost those bytes rather than keep them for the next opener. Nor
+// would it stay locked for a program that crashed while holding it.
 constexpr std::size_t kStaleBytes = 2048;
 
 class PtyLink final : public BoardLink {
@@ -28,7 +29,10 @@ public:
     bool writeFrame(Bytes frame) override
     {
         if (frame.empty()) return true;
-        if (m_pty->waitingAtNearEnd() > kStaleBytes) m_pty->discardWaitingAtNearEnd();
+        if (m_pty->waitingAtNearEnd() > kStaleBytes) {
+            m_pty->discardWaitingAtNearEnd();
+            m_pty->releaseExclusiveUse();
+        }
         return m_pty->write(frame.data(), frame.size());
     }
 
