@@ -21,8 +21,13 @@ void BoardServer::start() { serviceDue(); }
 
 void BoardServer::serviceDue()
 {
-    for (const DueFrame& f : m_model.takeDue(m_clock())) {
+    const SimTime now = m_clock();
+    for (const DueFrame& f : m_model.takeDue(now)) {
         if (f.bytes.empty()) continue;  // every byte of it dropped
+        if (now - f.due > kStale) {
+            ++m_framesSkipped;
+            continue;
+        }
         if (m_link.writeFrame(f.bytes))
             ++m_framesWritten;
         else

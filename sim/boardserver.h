@@ -31,8 +31,14 @@ public:
     // Logs each command heard to standard error.
     void setVerbose(bool on) { m_verbose = on; }
 
+    // Frames overdue by more than this are not written: after the process was
+    // stopped or starved, the board goes on from now instead of pouring the
+    // missed seconds onto the line at once.
+    static constexpr SimTime kStale{500'000};
+
     quint64 framesWritten() const { return m_framesWritten; }
     quint64 framesRefused() const { return m_framesRefused; }
+    quint64 framesSkipped() const { return m_framesSkipped; }
 
 private:
     void hear(const QByteArray& bytes);
@@ -46,6 +52,7 @@ private:
     bool m_verbose = false;
     quint64 m_framesWritten = 0;
     quint64 m_framesRefused = 0;
+    quint64 m_framesSkipped = 0;
 };
 
 }  // namespace quorvid::sim

@@ -12,7 +12,7 @@ namespace {
 // Runs on a thread of its own; a queued call hands the quit to the event loop.
 BOOL WINAPI onConsoleEvent(DWORD)
 {
-    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
     return TRUE;
 }
 

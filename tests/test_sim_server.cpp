@@ -79,8 +79,8 @@ TEST_F(ServerTest, CommandsTakeEffectWhenHeardAndWaitForTheLine)
 TEST_F(ServerTest, RefusedWritesAreCountedNotRetried)
 {
     link.accept = false;
+    for (now = 0ms; now <= 1s; now += 10ms) server.serviceDue();
     now = 1s;
-    server.serviceDue();
     const auto refused = server.framesRefused();
     EXPECT_GT(refused, 90u);
     link.accept = true;
@@ -88,6 +88,22 @@ TEST_F(ServerTest, RefusedWritesAreCountedNotRetried)
     server.serviceDue();
     EXPECT_TRUE(link.writes.empty());
     EXPECT_EQ(server.framesWritten(), 0u);
+}
+
+TEST_F(ServerTest, AfterAStallTheBoardGoesOnFromNow)
+{
+    now = 1s;
+    server.serviceDue();
+    const auto before = server.framesWritten();
+    link.writes.clear();
+    now = 61s;  // stopped for a minute
+    server.serviceDue();
+    // Only what fell due in the last half second, not a minute of frames at once.
+    EXPECT_LE(server.framesWritten() - before, 55u);
+    EXPECT_GT(server.framesSkipped(), 5900u);
+    std::size_t bytes = 0;
+    for (const ByteString& w : link.writes) bytes += w.size();
+    EXPECT_LE(bytes, 960u / 2 + 9);
 }
 
 TEST(SymbolicLink, ReplacesAnOldLinkNeverAFile)
