@@ -33,6 +33,16 @@ public:
     // Waits up to timeoutMs for bytes at the far end; true when some wait.
     bool waitReadable(int timeoutMs);
 
+    // Bytes written at the far end that no program has read from the near end
+    // yet, and discarding them. A closed serial port loses what arrives while
+    // it is closed; a pseudo-terminal would keep it for the next program.
+    std::size_t waitingAtNearEnd() const;
+    void discardWaitingAtNearEnd();
+    // Lifts the exclusive use that a serial library claims on open (TIOCEXCL)
+    // and a crashed program leaves behind: with the near end kept open here,
+    // no last close ever lifts it, and nobody but root could open the line again.
+    void releaseExclusiveUse();
+
     // Closes the far end: the program on the near end sees the line vanish.
     void closeFarEnd();
 

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -89,6 +90,23 @@ bool PseudoTerminal::waitReadable(int timeoutMs)
     if (m_far < 0) return false;
     pollfd pfd{m_far, POLLIN, 0};
     return ::poll(&pfd, 1, timeoutMs) > 0 && (pfd.revents & POLLIN);
+}
+
+std::size_t PseudoTerminal::waitingAtNearEnd() const
+{
+    int n = 0;
+    if (m_nearKeep < 0 || ::ioctl(m_nearKeep, FIONREAD, &n) != 0 || n < 0) return 0;
+    return static_cast<std::size_t>(n);
+}
+
+void PseudoTerminal::discardWaitingAtNearEnd()
+{
+    if (m_nearKeep >= 0) ::tcflush(m_nearKeep, TCIFLUSH);
+}
+
+void PseudoTerminal::releaseExclusiveUse()
+{
+    if (m_nearKeep >= 0) ::ioctl(m_nearKeep, TIOCNXCL);
 }
 
 void PseudoTerminal::closeFarEnd()

@@ -1,0 +1,58 @@
+// Serves the board model on a line in real time: every frame is written when it
+// falls due, one write per frame, and what the host sends goes to the model
+// with the time it arrived.
+#pragma once
+
+#include "boardlink.h"
+#include "boardmodel.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+
+namespace quorvid::sim {
+
+class BoardServer : public QObject {
+    Q_OBJECT
+public:
+    using Clock = std::function<SimTime()>;
+
+    // The clock defaults to the time since construction; a test passes its own.
+    BoardServer(BoardModel& model, BoardLink& link, Clock clock = {}, QObject* parent = nullptr);
+
+    // Writes what is due now and arms the timer for the next frame.
+    void start();
+
+    // Writes every frame due by the clock's time, then arms the timer.
+    void serviceDue();
+
+    // Logs each command heard to standard error.
+    void setVerbose(bool on) { m_verbose = on; }
+
+    // Frames overdue by more than this are not written: after the process was
+    // stopped or starved, the board goes on from now instead of pouring the
+    // missed seconds onto the line at once.
+    static constexpr SimTime kStale{500'000};
+
+    quint64 framesWritten() const { return m_framesWritten; }
+    quint64 framesRefused() const { return m_framesRefused; }
+    quint64 framesSkipped() const { return m_framesSkipped; }
+
+private:
+    void hear(const QByteArray& bytes);
+    void arm();
+
+    BoardModel& m_model;
+    BoardLink& m_link;
+    Clock m_clock;
+    QElapsedTimer m_elapsed;
+    QTimer m_timer;
+    bool m_verbose = false;
+    quint64 m_framesWritten = 0;
+    quint64 m_framesRefused = 0;
+    quint64 m_framesSkipped = 0;
+};
+
+}  // namespace quorvid::sim

@@ -1,0 +1,120 @@
+// quorvid-board: the simulated IBP board on a pseudo-terminal or a serial port.
+#include "boardlink.h"
+#include "boardmodel.h"
+#include "boardserver.h"
+#include "shutdown.h"
+#include "symboliclink.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+using namespace quorvid::sim;
+
+namespace {
+
+int fail(const QString& message, int code)
+{
+    std::fprintf(stderr, "quorvid-board: %s\n", qPrintable(message));
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quorvid-board"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUORVID_BOARD_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "A simulated two-channel IBP board for Quorvid.\n\n"
+        "It creates a pseudo-terminal, prints the path of the end a program opens as its\n"
+        "serial port on one line of standard output, and speaks the board's protocol on\n"
+        "it at 9600 baud until it gets SIGINT or SIGTERM, when it exits with status 0.\n"
+        "It answers the commands I, O, M, 5, 6, Z1, Z2, Z3, S0, S1 and S2."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption linkOpt(QStringLiteral("link"),
+        QStringLiteral("Also make <path> a symbolic link to the pseudo-terminal (an existing symbolic "
+                       "link there is replaced); removed when the board exits."),
+        QStringLiteral("path"));
+    const QCommandLineOption portOpt(QStringLiteral("port"),
+        QStringLiteral("Drive the existing serial device <device> at 9600 8N1 instead of a "
+                       "pseudo-terminal (e.g. /dev/ttyUSB0 or COM5, for a null-modem cable)."),
+        QStringLiteral("device"));
+    const QCommandLineOption seedOpt(QStringLiteral("seed"),
+        QStringLiteral("Seed of the beat-to-beat variation and of the byte drops; the same seed "
+                       "gives the same beats (default 1)."),
+        QStringLiteral("n"), QStringLiteral("1"));
+    const QCommandLineOption dropOpt(QStringLiteral("drop"),
+        QStringLiteral("Drop each outgoing byte with probability <p>, 0 to 1 (default 0)."),
+        QStringLiteral("p"), QStringLiteral("0"));
+    const QCommandLineOption noSensorOpt(QStringLiteral("no-sensor"),
+        QStringLiteral("Channel <n> (1 or 2) has no transducer: status 7 \"No Sensor !!!\" and a "
+                       "flat line at 0 mmHg."),
+        QStringLiteral("n"));
+    const QCommandLineOption verboseOpt(QStringLiteral("verbose"),
+        QStringLiteral("Log every command heard to standard error."));
+    parser.addOptions({linkOpt, portOpt, seedOpt, dropOpt, noSensorOpt, verboseOpt});
+    parser.process(app);
+
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument %1 (see --help)").arg(parser.positionalArguments().first()), 2);
+
+    BoardOptions options;
+    bool ok = false;
+    options.seed = parser.value(seedOpt).toULongLong(&ok);
+    if (!ok) return fail(QStringLiteral("--seed wants a non-negative integer"), 2);
+    options.dropProbability = parser.value(dropOpt).toDouble(&ok);
+    if (!ok || !(options.dropProbability >= 0 && options.dropProbability <= 1))
+        return fail(QStringLiteral("--drop wants a probability from 0 to 1"), 2);
+    if (parser.isSet(noSensorOpt)) {
+        options.noSensorChannel = parser.value(noSensorOpt).toInt(&ok);
+        if (!ok || (options.noSensorChannel != 1 && options.noSensorChannel != 2))
+            return fail(QStringLiteral("--no-sensor wants channel 1 or 2"), 2);
+    }
+    if (parser.isSet(portOpt) && parser.isSet(linkOpt))
+        return fail(QStringLiteral("--link names a pseudo-terminal; it does not go with --port"), 2);
+
+    QString error;
+    if (!quitOnTerminationRequest(&error)) return fail(error, 1);
+
+    QString lineName;
+    std::unique_ptr<BoardLink> link;
+    if (parser.isSet(portOpt)) {
+        lineName = parser.value(portOpt);
+        link = openSerialPortLink(lineName, &error);
+        if (!link) return fail(QStringLiteral("cannot open %1: %2").arg(lineName, error), 1);
+    } else {
+        link = openPseudoTerminalLink(&lineName, &error);
+        if (!link) return fail(QStringLiteral("cannot create a pseudo-terminal: %1").arg(error), 1);
+    }
+
+    std::unique_ptr<SymbolicLink> symlink;
+    if (parser.isSet(linkOpt)) {
+        std::string why;
+        symlink = SymbolicLink::create(parser.value(linkOpt).toStdString(), lineName.toStdString(), &why);
+        if (!symlink) return fail(QString::fromStdString(why), 1);
+    }
+
+    // The one line a script waits for; flushed, since stdout is a pipe then.
+    std::fprintf(stdout, "%s\n", qPrintable(lineName));
+    std::fflush(stdout);
+
+    int code = 0;
+    QObject::connect(link.get(), &BoardLink::failed, &app, [&code](const QString& reason) {
+        std::fprintf(stderr, "quorvid-board: the line is gone: %s\n", qPrintable(reason));
+        code = 1;
+        QCoreApplication::quit();
+    });
+
+    BoardModel model(options);
+    BoardServer server(model, *link);
+    server.setVerbose(parser.isSet(verboseOpt));
+    server.start();
+    app.exec();
+    return code;
+}

@@ -1,0 +1,56 @@
+#include "shutdown.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace quorvid::sim {
+
+namespace {
+
+int g_wakeWrite = -1;
+
+// Only async-signal-safe work here: one byte into the pipe wakes the event loop.
+void onSignal(int)
+{
+    const int saved = errno;
+    const char b = 1;
+    [[maybe_unused]] const auto n = ::write(g_wakeWrite, &b, 1);
+    errno = saved;
+}
+
+}  // namespace
+
+bool quitOnTerminationRequest(QString* error)
+{
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds) != 0) {
+        if (error) *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    g_wakeWrite = fds[1];
+    auto* notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, QCoreApplication::instance(),
+                     [] { QCoreApplication::quit(); });
+
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        if (::sigaction(sig, &sa, nullptr) != 0) {
+            if (error) *error = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace quorvid::sim

@@ -1,0 +1,262 @@
+// The built quorvid-board on a real pseudo-terminal: what a program on the near
+// end sees, how the board answers, and how it ends. Waits are bounded and
+// generous; the rates checked are wide enough for a loaded machine.
+#include "framer.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace quorvid;
+
+namespace {
+
+// A program's end of the line, opened as a serial port would be.
+class NearEnd {
+public:
+    explicit NearEnd(const std::string& path)
+    {
+        m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (m_fd < 0) return;
+        termios t{};
+        tcgetattr(m_fd, &t);
+        cfmakeraw(&t);
+        tcsetattr(m_fd, TCSANOW, &t);
+    }
+    ~NearEnd() { close(); }
+
+    bool isOpen() const { return m_fd >= 0; }
+    void close()
+    {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = -1;
+    }
+    void send(std::string_view s) { ASSERT_EQ(::write(m_fd, s.data(), s.size()), static_cast<ssize_t>(s.size())); }
+
+    // Everything that arrives within ms milliseconds.
+    ByteString readFor(int ms)
+    {
+        ByteString got;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < ms) {
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(ms - clock.elapsed())) <= 0) continue;
+            Byte buf[512];
+            const ssize_t n = ::read(m_fd, buf, sizeof buf);
+            if (n > 0) got.insert(got.end(), buf, buf + n);
+        }
+        return got;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+int count(const ByteString& stream, FrameKind kind)
+{
+    return static_cast<int>(std::count_if(stream.begin(), stream.end(),
+                                          [kind](Byte b) { return isHeader(b) && frameKind(b) == kind; }));
+}
+
+// CPU seconds the process has used so far, from /proc.
+double cpuSeconds(qint64 pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(in, line);
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string skip;
+    for (int i = 3; i < 14; ++i) fields >> skip;  // state .. cmajflt
+    long utime = 0, stime = 0;
+    fields >> utime >> stime;
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+class Board {
+public:
+    explicit Board(QStringList args)
+    {
+        m_process.setProgram(QStringLiteral(QUORVID_BOARD_PATH));
+        m_process.setArguments(args);
+        m_process.start();
+        if (!m_process.waitForStarted(5000)) return;
+        while (!m_process.canReadLine() && m_process.waitForReadyRead(5000)) {
+        }
+        path = m_process.readLine().trimmed().toStdString();
+    }
+    ~Board()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(2000);
+        }
+    }
+
+    qint64 pid() const { return m_process.processId(); }
+    QProcess& process() { return m_process; }
+
+    std::string path;
+
+private:
+    QProcess m_process;
+};
+
+}  // namespace
+
+TEST(BoardProcess, ServesTheLineAndAnswersCommands)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string link = dir.filePath(QStringLiteral("board")).toStdString();
+    Board board({QStringLiteral("--link"), QString::fromStdString(link)});
+    ASSERT_FALSE(board.path.empty()) << "no path on standard output";
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), board.path);
+
+    NearEnd line(link);
+    ASSERT_TRUE(line.isOpen()) << std::strerror(errno);
+    line.readFor(200);  // let the stream settle after opening
+
+    const ByteString normal = line.readFor(2000);
+    const double rate100 = count(normal, FrameKind::Waveform) / 2.0;
+    EXPECT_TRUE(rate100 >= 60 && rate100 <= 140) << rate100 << " frames a second";
+    EXPECT_GE(count(normal, FrameKind::Status), 1);
+    EXPECT_GE(count(normal, FrameKind::Values), 1);
+    EXPECT_LE(normal.size(), 2 * 960u + 16) << "faster than the line";
+
+    line.send("S");
+    line.send("2");
+    line.readFor(300);
+    const ByteString fast = line.readFor(2000);
+    const double rate150 = count(fast, FrameKind::Waveform) / 2.0;
+    EXPECT_TRUE(rate150 >= 100 && rate150 <= 200) << rate150 << " frames a second";
+    EXPECT_GT(rate150, rate100 * 1.2);
+
+    line.send("I");
+    Framer framer;
+    for (int i = 0; i < 20 && framer.FrameInfo.empty(); ++i) framer.feed(line.readFor(100));
+    const std::u16string id = decodeIdentification(framer.FrameInfo);
+    EXPECT_GE(id.size(), kMinIdentificationChars);
+    EXPECT_NE(std::string(id.begin(), id.end()).find("simulated"), std::string::npos);
+
+    QElapsedTimer clock;
+    clock.start();
+    board.process().terminate();  // SIGTERM
+    ASSERT_TRUE(board.process().waitForFinished(1000));
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(board.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(board.process().exitCode(), 0);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link))) << "link left behind";
+}
+
+TEST(BoardProcess, EndsAtOnceAndCleanlyOnEverySignal)
+{
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        QTemporaryDir dir;
+        const std::string link = dir.filePath(QStringLiteral("board")).toStdString();
+        Board board({QStringLiteral("--link"), QString::fromStdString(link)});
+        ASSERT_FALSE(board.path.empty());
+        ASSERT_TRUE(std::filesystem::is_symlink(link));
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_EQ(::kill(static_cast<pid_t>(board.pid()), sig), 0);
+        ASSERT_TRUE(board.process().waitForFinished(1000)) << "signal " << sig;
+        EXPECT_LT(clock.elapsed(), 1000) << "signal " << sig;
+        EXPECT_EQ(board.process().exitStatus(), QProcess::NormalExit) << "signal " << sig;
+        EXPECT_EQ(board.process().exitCode(), 0) << "signal " << sig;
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link))) << "signal " << sig;
+    }
+}
+
+TEST(BoardProcess, KeepsServingAfterTheNearEndClosesAndReopens)
+{
+    Board board({});
+    ASSERT_FALSE(board.path.empty());
+    {
+        NearEnd line(board.path);
+        ASSERT_TRUE(line.isOpen());
+        EXPECT_GT(count(line.readFor(500), FrameKind::Waveform), 20);
+    }
+    // Nobody on the line: the board neither ends nor spins.
+    // A measuring window, not a wait for something to happen.
+    const double before = cpuSeconds(board.pid());
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const double used = cpuSeconds(board.pid()) - before;
+    EXPECT_LT(used, 0.3) << "CPU seconds used in 2 s with the near end closed";
+    ASSERT_EQ(board.process().state(), QProcess::Running);
+
+    NearEnd again(board.path);
+    ASSERT_TRUE(again.isOpen());
+    const ByteString after = again.readFor(1000);
+    EXPECT_GT(count(after, FrameKind::Waveform), 50);
+    again.send("S0");
+    again.readFor(300);
+    const int slow = count(again.readFor(2000), FrameKind::Waveform);
+    EXPECT_TRUE(slow >= 60 && slow <= 140) << slow << " frames in 2 s at speed 50";
+}
+
+TEST(BoardProcess, FaultOptions)
+{
+    {
+        Board board({QStringLiteral("--drop"), QStringLiteral("1")});
+        ASSERT_FALSE(board.path.empty());
+        NearEnd line(board.path);
+        EXPECT_TRUE(line.readFor(700).empty()) << "--drop 1 let bytes through";
+    }
+    {
+        Board board({QStringLiteral("--no-sensor"), QStringLiteral("2")});
+        ASSERT_FALSE(board.path.empty());
+        NearEnd line(board.path);
+        const ByteString got = line.readFor(1500);
+        Framer framer;
+        framer.feed(got);
+        const auto status = decodeStatus(framer.FrameStatus);
+        ASSERT_TRUE(status);
+        EXPECT_EQ(*status, (StatusCodes{0, 7}));
+    }
+}
+
+TEST(BoardProcess, RefusesBadOptions)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("precious"));
+    std::ofstream(file.toStdString()) << "keep";
+    struct Row { QStringList args; int code; };
+    const Row rows[] = {
+        {{QStringLiteral("--drop"), QStringLiteral("1.5")}, 2},
+        {{QStringLiteral("--drop"), QStringLiteral("lots")}, 2},
+        {{QStringLiteral("--no-sensor"), QStringLiteral("3")}, 2},
+        {{QStringLiteral("--seed"), QStringLiteral("-4")}, 2},
+        {{QStringLiteral("--link"), QStringLiteral("x"), QStringLiteral("--port"), QStringLiteral("/dev/null")}, 2},
+        {{QStringLiteral("extra")}, 2},
+        {{QStringLiteral("--link"), file}, 1},
+        {{QStringLiteral("--port"), dir.filePath(QStringLiteral("no-such-device"))}, 1},
+    };
+    for (const Row& r : rows) {
+        QProcess p;
+        p.start(QStringLiteral(QUORVID_BOARD_PATH), r.args);
+        ASSERT_TRUE(p.waitForFinished(5000)) << r.args.join(' ').toStdString();
+        EXPECT_EQ(p.exitCode(), r.code) << r.args.join(' ').toStdString();
+        EXPECT_FALSE(p.readAllStandardError().isEmpty()) << r.args.join(' ').toStdString();
+    }
+    std::ifstream in(file.toStdString());
+    std::string content;
+    in >> content;
+    EXPECT_EQ(content, "keep");
+}
