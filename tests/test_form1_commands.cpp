@@ -107,14 +107,14 @@ TEST_F(Form1Commands, ClosedPortNamesTheRefusedCommandForAWhile)
     EXPECT_TRUE(comm.written().isEmpty());
     // The first refused character ends the command.
     EXPECT_EQ(comm.journal(), QStringList{"write 5a refused"});
-    EXPECT_EQ(form.statusBar1().text(), "Not sent: Z1 (Port not open)");
+    EXPECT_EQ(form.statusBar1().text(), "Not sent: Z1 (no port is open)");
     auto* timer = form.statusBar1().findChild<QTimer*>("noticeTimer");
     ASSERT_NE(timer, nullptr);
     EXPECT_EQ(timer->interval(), Form1::kNoticeMilliseconds);
 
     // The clock keeps time underneath and comes back when the notice ends.
     form.RTC_Timer_Timer();
-    EXPECT_EQ(form.statusBar1().text(), "Not sent: Z1 (Port not open)");
+    EXPECT_EQ(form.statusBar1().text(), "Not sent: Z1 (no port is open)");
     QMetaObject::invokeMethod(timer, "timeout");
     timer->stop();
     EXPECT_EQ(form.statusBar1().text(), clockText(form.ClockTime, QLocale::system()));
@@ -125,7 +125,7 @@ TEST_F(Form1Commands, SpeedCaptionChangesEvenWhenTheCommandIsRefused)
     ASSERT_TRUE(comm.setPortOpen(false));
     click("SelectSpeed");
     EXPECT_EQ(speed(), "150");
-    EXPECT_EQ(form.statusBar1().text(), "Not sent: S2 (Port not open)");
+    EXPECT_EQ(form.statusBar1().text(), "Not sent: S2 (no port is open)");
 }
 
 TEST_F(Form1Commands, ExitClosesTheWindow)

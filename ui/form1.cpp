@@ -408,7 +408,8 @@ void Form1::Form_Load()
         // and says why it stays quiet.
         tell(QStringLiteral("no port"),
              QStringLiteral("No port among COM1 to COM8 could be opened, so no board is "
-                            "connected.\n\nAttach the board and start Quorvid again."));
+                            "connected.%1\n\nAttach the board and start Quorvid again.")
+                 .arg(triedDevices()));
     }
 
     m_chart->drawStartupGrid();
@@ -466,6 +467,26 @@ void Form1::refreshPortTips()
         m_portItems[std::size_t(port - 1)]->setToolTip(
             device.isEmpty() ? QStringLiteral("%1: no device").arg(comName(port)) : device);
     }
+}
+
+QString Form1::triedDevices() const
+{
+    // "No board" is not the whole story when a device was there but refused,
+    // as it is for a user not allowed to use serial devices: name what the
+    // probe tried. Where COMn is the system's own name there is nothing to add.
+    QStringList tried;
+    bool anyDevice = false;
+    for (int port = 1; port <= kMenuPorts; ++port) {
+        const QString device = m_comm.deviceName(port);
+        anyDevice |= !device.isEmpty();
+        if (!device.isEmpty() && device != comName(port))
+            tried << QStringLiteral("%1 (%2)").arg(comName(port), device);
+    }
+    if (!anyDevice) return QStringLiteral("\n\nThe system reports no serial device.");
+    if (tried.isEmpty()) return {};
+    return QStringLiteral("\n\nTried: %1. A device may be missing, in use by another "
+                          "program, or not open to this user.")
+        .arg(tried.join(QStringLiteral(", ")));
 }
 
 void Form1::portChosen(std::uint8_t port)
@@ -591,7 +612,11 @@ void Form1::send(std::string_view command)
 {
     const CommResult result = SendCommand(m_comm, command);
     if (result) return;
-    const QString reason = result.reason.isEmpty() ? commErrorName(result.error) : result.reason;
+    // A closed control names the port it was last set to, which after a start
+    // without any port is the probe's last, COM8: the user never chose that.
+    const QString reason = result.error == CommError::NotOpen ? QStringLiteral("no port is open")
+                           : result.reason.isEmpty()          ? commErrorName(result.error)
+                                                              : result.reason;
     m_stsBar1->showNotice(QStringLiteral("Not sent: %1 (%2)")
                               .arg(QString::fromLatin1(command.data(), qsizetype(command.size())),
                                    reason),

@@ -135,6 +135,9 @@ private:
     void portChosen(std::uint8_t port);
     void portLost(const quorvid::CommResult& reason);
     void refreshPortTips();
+    // The devices that COM1 .. COM8 stand for, for the message of a start-up
+    // that found no port.
+    QString triedDevices() const;
     // Close the port if open, then end the program at once.
     void shutDown();
     // A message window titled after its subject; shown at once when the
