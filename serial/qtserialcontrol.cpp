@@ -39,6 +39,10 @@ QString lossText(QSerialPort::SerialPortError error, const QString& systemText)
     switch (error) {
     case QSerialPort::ReadError:
         return QStringLiteral("the line was hung up or the device removed");
+    case QSerialPort::ResourceError:
+        // Qt's text here is whatever errno last held, often "Resource
+        // temporarily unavailable": true of the read, not of the cause.
+        return QStringLiteral("the device was removed or disconnected");
     case QSerialPort::WriteError:
         return QStringLiteral("the device no longer accepts data (%1)").arg(systemText);
     default:
