@@ -13,11 +13,8 @@
 
 #include <gtest/gtest.h>
 
-// Readable failure messages for Qt strings.
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
-inline void PrintTo(const QStringList& l, std::ostream* os) { *os << '{' << l.join(", ").toStdString() << '}'; }
-QT_END_NAMESPACE
+#include "qtprinters.h"
+
 
 using namespace quorvid;
 

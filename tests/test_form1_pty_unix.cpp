@@ -18,16 +18,14 @@
 
 #include <gtest/gtest.h>
 
+#include "qtprinters.h"
+
 #include <sys/resource.h>
 
 #include <array>
 #include <memory>
 #include <optional>
 
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
-inline void PrintTo(const QStringList& l, std::ostream* os) { *os << '{' << l.join(", ").toStdString() << '}'; }
-QT_END_NAMESPACE
 
 using namespace quorvid;
 using quorvid::sim::PseudoTerminal;
