@@ -9,9 +9,11 @@
 //           bytes, repeating; 3 single bytes; 4..7 sizes drawn from a generator
 //           seeded by bytes 0 and 1, up to 4, 16, 64 and 512 bytes.
 //   byte 1  events. Block i is only queued, and a non-receive event raised
-//           instead, when bit (i mod 7) is set; its bytes then wait for the next
-//           receive event. Bit 7 set: the readout refresh runs after every
-//           fourth block only, so slots get replaced before they are taken.
+//           instead, when bit (i mod 6) is set; its bytes then wait for the next
+//           receive event. Bit 6 set: every payload byte goes on the line twice,
+//           so that a frame can outgrow the framer's cap within the fuzzer's
+//           length limit. Bit 7 set: the readout refresh runs after every fourth
+//           block only, so slots get replaced before they are taken.
 //   rest    the byte stream.
 //
 // Besides the sanitizers, the target checks the framer against a byte-at-a-time
@@ -276,8 +278,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2) return 0;
     const Byte pattern = data[0];
     const Byte events = data[1];
-    const Bytes stream(data + 2, size - 2);
+    const bool payloadTwice = (events & 0x40) != 0;
     const bool tickEveryFourth = (events & 0x80) != 0;
+    ByteString stream;
+    stream.reserve(2 * size);
+    for (const Byte b : Bytes(data + 2, size - 2)) {
+        stream.push_back(b);
+        if (payloadTwice && !isHeader(b)) stream.push_back(b);
+    }
 
     FakeSerialControl comm;
     comm.setOpenablePorts({1});
@@ -330,7 +338,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                static_cast<qsizetype>(n));
         at += n;
         queuedUpTo = at;
-        if (events & (1u << (block % 7))) {
+        if (events & (1u << (block % 6))) {
             const std::size_t plottedBefore = checked.plotted.size();
             curBefore = framer.FrameCur;
             comm.queue(bytes);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <utility>
 
 using namespace quorvid;
 
@@ -22,8 +23,10 @@ constexpr Byte kSingleBytes = 0x60;
 constexpr Byte kRandomUpTo16 = 0xA0;
 constexpr Byte kRandomUpTo64 = 0xC5;
 
-// Byte 1: which blocks come with a non-receive event, and the slower refresh.
+// Byte 1: which blocks come with a non-receive event (bits 5..0), payload bytes
+// sent twice, and the slower refresh.
 constexpr Byte kReceiveOnly = 0x00;
+constexpr Byte kPayloadTwice = 0x40;
 constexpr Byte kRefreshEveryFourth = 0x80;
 
 struct Seed {
@@ -106,6 +109,16 @@ int main(int argc, char** argv)
         .add(encodeWaveform({210, 120}))
         .add(closer);
 
+    // With each payload byte sent twice, the values and identification frames
+    // outgrow what the framer keeps; the whole seed stays within 4096 bytes.
+    Seed oversized{"oversized-frames", kRandomUpTo64, kPayloadTwice, {}};
+    const std::pair<Byte, std::size_t> frames[] = {{0x95, 2060}, {0xE0, 1030}, {0xD0, 400}, {0xC8, 400}};
+    for (const auto& [header, payload] : frames) {
+        oversized.add(ByteString{header});
+        oversized.add(ByteString(payload, 0x2C));
+    }
+    oversized.add(closer);
+
     Seed board{"board-3s", kRandomUpTo64, kReceiveOnly, {}};
     board.add(encodeIdentification("QX-1 two-channel IBP board, firmware 2.07, 9600 8N1"))
         .add(bench::boardStream(3.0, 150))
@@ -115,7 +128,7 @@ int main(int argc, char** argv)
     bytewise.add(bench::boardStream(1.0, 150)).add(closer);
 
     for (const Seed* seed : {&values, &status, &identification, &waveform, &junk, &wrap, &events,
-                             &board, &bytewise}) {
+                             &oversized, &board, &bytewise}) {
         if (!write(folder, *seed)) {
             std::fprintf(stderr, "cannot write %s/%s\n", folder.c_str(), seed->name.c_str());
             return 1;
