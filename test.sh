@@ -9,7 +9,12 @@ source scripts/deps.sh
 quorvid_install_missing clang-14 libclang-rt-14-dev
 
 jobs=$(nproc 2>/dev/null || echo 2)
-heading() { printf '\n==== %s ====\n' "$*"; }
+stage_times=()
+heading() {
+  if [ -n "${stage_name:-}" ]; then stage_times+=("$stage_name $((SECONDS - stage_start)) s"); fi
+  stage_name=${1%% *} stage_start=$SECONDS
+  printf '\n==== %s ====\n' "$*"
+}
 # "100% tests passed, 0 tests failed out of 61" from a ctest log.
 ctest_summary() { grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -1; }
 ctest_total() { ctest_summary "$1" | sed -E 's/.* out of ([0-9]+).*/\1/'; }
@@ -53,10 +58,11 @@ if [ "$fuzz_status" -ne 0 ]; then
        "the whole log in build-fuzz/fuzz.log"
   exit 1
 fi
-grep -E '^#[0-9]+ +(INITED|DONE)|^stat::' build-fuzz/fuzz.log
+grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::' build-fuzz/fuzz.log
 fuzz_runs=$(sed -n 's/^stat::number_of_executed_units: *//p' build-fuzz/fuzz.log)
 
 heading "Summary"
+echo "stages:     ${stage_times[*]}"
 echo "tests:      $(ctest_summary build/ctest.log)"
 echo "sanitizers: $(ctest_summary build-asan/ctest.log)"
 echo "fuzzing:    ${fuzz_runs:-?} inputs in 60 s, no crash, leak or broken invariant"
