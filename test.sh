@@ -11,7 +11,7 @@ quorvid_install_missing clang-14 libclang-rt-14-dev
 jobs=$(nproc 2>/dev/null || echo 2)
 stage_times=()
 heading() {
-  if [ -n "${stage_name:-}" ]; then stage_times+=("$stage_name $((SECONDS - stage_start)) s"); fi
+  if [ -n "${stage_name:-}" ]; then stage_times+=("$stage_name $((SECONDS - stage_start)) s;"); fi
   stage_name=${1%% *} stage_start=$SECONDS
   printf '\n==== %s ====\n' "$*"
 }
