@@ -21,11 +21,12 @@
 
 #include <gtest/gtest.h>
 
+#include "boardprocess_unix.h"
+
 #include <csignal>
 #include <fstream>
 #include <sstream>
 
-#include <sys/prctl.h>
 #include <unistd.h>
 
 using namespace quorvid;
@@ -42,75 +43,9 @@ void mapOnlyCom1(const QString& device)
     qputenv("QUORVID_COM1", device.toLocal8Bit());
 }
 
-// A child that outlives a crashed test would hold its line forever.
-void dieWithParent(QProcess& process)
-{
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-}
-
-// CPU seconds a process has used so far, from /proc.
-double cpuSeconds(qint64 pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(in, line);
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string skip;
-    for (int i = 3; i < 14; ++i) fields >> skip;  // state .. cmajflt
-    long utime = 0, stime = 0;
-    fields >> utime >> stime;
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-// The built quorvid-board with --verbose, so that the commands it hears can be
-// checked; its pseudo-terminal's path is what the window opens as COM1.
-class Board {
-public:
-    explicit Board(QStringList args = {})
-    {
-        dieWithParent(m_process);
-        m_process.setProgram(QStringLiteral(QUORVID_BOARD_PATH));
-        m_process.setArguments(args << QStringLiteral("--verbose"));
-        QObject::connect(&m_process, &QProcess::readyReadStandardError, [this] {
-            m_log += QString::fromLocal8Bit(m_process.readAllStandardError());
-        });
-        m_process.start();
-        if (!m_process.waitForStarted(kStartMs)) return;
-        while (!m_process.canReadLine() && m_process.waitForReadyRead(kStartMs)) {
-        }
-        path = QString::fromLocal8Bit(m_process.readLine().trimmed());
-    }
-    ~Board() { end(); }
-
-    // Everything heard so far, in order: the board logs each read as
-    // heard "<bytes>", and a command may come in one read or in several.
-    QString heard() const
-    {
-        QString all;
-        for (const QString& line : m_log.split(u'\n')) {
-            const qsizetype open = line.indexOf(QStringLiteral("heard \""));
-            if (open >= 0) all += line.mid(open + 7).chopped(1);
-        }
-        return all;
-    }
-
-    // SIGTERM, as a user ending it would.
-    bool end()
-    {
-        if (m_process.state() == QProcess::NotRunning) return true;
-        m_process.terminate();
-        if (m_process.waitForFinished(kStartMs)) return true;
-        m_process.kill();
-        m_process.waitForFinished(kStartMs);
-        return false;
-    }
-
-    QString path;
-
-private:
-    QProcess m_process;
-    QString m_log;
-};
+using quorvid::test::cpuSeconds;
+using quorvid::test::dieWithParent;
+using Board = quorvid::test::BoardProcess;
 
 // Passes each waveform frame on to the window's chart, counting them, so that
 // the rate of frames reaching the chart can be measured.

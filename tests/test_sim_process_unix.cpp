@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "boardprocess_unix.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -75,48 +77,8 @@ int count(const ByteString& stream, FrameKind kind)
                                           [kind](Byte b) { return isHeader(b) && frameKind(b) == kind; }));
 }
 
-// CPU seconds the process has used so far, from /proc.
-double cpuSeconds(qint64 pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(in, line);
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string skip;
-    for (int i = 3; i < 14; ++i) fields >> skip;  // state .. cmajflt
-    long utime = 0, stime = 0;
-    fields >> utime >> stime;
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-class Board {
-public:
-    explicit Board(QStringList args)
-    {
-        m_process.setProgram(QStringLiteral(QUORVID_BOARD_PATH));
-        m_process.setArguments(args);
-        m_process.start();
-        if (!m_process.waitForStarted(5000)) return;
-        while (!m_process.canReadLine() && m_process.waitForReadyRead(5000)) {
-        }
-        path = m_process.readLine().trimmed().toStdString();
-    }
-    ~Board()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(2000);
-        }
-    }
-
-    qint64 pid() const { return m_process.processId(); }
-    QProcess& process() { return m_process; }
-
-    std::string path;
-
-private:
-    QProcess m_process;
-};
+using quorvid::test::cpuSeconds;
+using Board = quorvid::test::BoardProcess;
 
 }  // namespace
 
@@ -126,8 +88,8 @@ TEST(BoardProcess, ServesTheLineAndAnswersCommands)
     ASSERT_TRUE(dir.isValid());
     const std::string link = dir.filePath(QStringLiteral("board")).toStdString();
     Board board({QStringLiteral("--link"), QString::fromStdString(link)});
-    ASSERT_FALSE(board.path.empty()) << "no path on standard output";
-    EXPECT_EQ(std::filesystem::read_symlink(link).string(), board.path);
+    ASSERT_FALSE(board.path.isEmpty()) << "no path on standard output";
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), board.path.toStdString());
 
     NearEnd line(link);
     ASSERT_TRUE(line.isOpen()) << std::strerror(errno);
@@ -171,7 +133,7 @@ TEST(BoardProcess, EndsAtOnceAndCleanlyOnEverySignal)
         QTemporaryDir dir;
         const std::string link = dir.filePath(QStringLiteral("board")).toStdString();
         Board board({QStringLiteral("--link"), QString::fromStdString(link)});
-        ASSERT_FALSE(board.path.empty());
+        ASSERT_FALSE(board.path.isEmpty());
         ASSERT_TRUE(std::filesystem::is_symlink(link));
         QElapsedTimer clock;
         clock.start();
@@ -186,10 +148,10 @@ TEST(BoardProcess, EndsAtOnceAndCleanlyOnEverySignal)
 
 TEST(BoardProcess, KeepsServingAfterTheNearEndClosesAndReopens)
 {
-    Board board({});
-    ASSERT_FALSE(board.path.empty());
+    Board board;
+    ASSERT_FALSE(board.path.isEmpty());
     {
-        NearEnd line(board.path);
+        NearEnd line(board.path.toStdString());
         ASSERT_TRUE(line.isOpen());
         EXPECT_GT(count(line.readFor(500), FrameKind::Waveform), 20);
     }
@@ -201,7 +163,7 @@ TEST(BoardProcess, KeepsServingAfterTheNearEndClosesAndReopens)
     EXPECT_LT(used, 0.3) << "CPU seconds used in 2 s with the near end closed";
     ASSERT_EQ(board.process().state(), QProcess::Running);
 
-    NearEnd again(board.path);
+    NearEnd again(board.path.toStdString());
     ASSERT_TRUE(again.isOpen());
     const ByteString after = again.readFor(1000);
     EXPECT_GT(count(after, FrameKind::Waveform), 50);
@@ -215,14 +177,14 @@ TEST(BoardProcess, FaultOptions)
 {
     {
         Board board({QStringLiteral("--drop"), QStringLiteral("1")});
-        ASSERT_FALSE(board.path.empty());
-        NearEnd line(board.path);
+        ASSERT_FALSE(board.path.isEmpty());
+        NearEnd line(board.path.toStdString());
         EXPECT_TRUE(line.readFor(700).empty()) << "--drop 1 let bytes through";
     }
     {
         Board board({QStringLiteral("--no-sensor"), QStringLiteral("2")});
-        ASSERT_FALSE(board.path.empty());
-        NearEnd line(board.path);
+        ASSERT_FALSE(board.path.isEmpty());
+        NearEnd line(board.path.toStdString());
         const ByteString got = line.readFor(1500);
         Framer framer;
         framer.feed(got);
@@ -250,7 +212,7 @@ TEST(BoardProcess, RefusesBadOptions)
     };
     for (const Row& r : rows) {
         QProcess p;
-        p.start(QStringLiteral(QUORVID_BOARD_PATH), r.args);
+        p.start(quorvid::test::boardProgram(), r.args);
         ASSERT_TRUE(p.waitForFinished(5000)) << r.args.join(' ').toStdString();
         EXPECT_EQ(p.exitCode(), r.code) << r.args.join(' ').toStdString();
         EXPECT_FALSE(p.readAllStandardError().isEmpty()) << r.args.join(' ').toStdString();
