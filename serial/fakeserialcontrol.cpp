@@ -25,7 +25,9 @@ void FakeSerialControl::setBusy(int port, bool busy)
 
 void FakeSerialControl::queue(const QByteArray& block)
 {
-    if (!block.isEmpty()) m_pending.append(block);
+    if (block.isEmpty()) return;
+    m_pending.append(block);
+    m_pendingBytes += block.size();
 }
 
 void FakeSerialControl::deliver(const QByteArray& block)
@@ -42,15 +44,14 @@ void FakeSerialControl::lose(const QString& reason)
 
 int FakeSerialControl::inBufferCount() const
 {
-    qsizetype n = 0;
-    for (const QByteArray& b : m_pending) n += b.size();
-    return static_cast<int>(n);
+    return static_cast<int>(m_pendingBytes);
 }
 
 QByteArray FakeSerialControl::input()
 {
     if (m_pending.isEmpty()) return {};
     QByteArray block = m_pending.takeFirst();
+    m_pendingBytes -= block.size();
     m_journal << QStringLiteral("input %1").arg(block.size());
     return block;
 }
@@ -100,6 +101,7 @@ CommResult FakeSerialControl::closeDevice()
     m_journal << QStringLiteral("close %1").arg(m_openPort);
     m_openPort = 0;
     m_pending.clear();
+    m_pendingBytes = 0;
     return CommResult::success();
 }
 

@@ -66,6 +66,7 @@ private:
     QSet<int> m_busy;
     int m_openPort = 0;
     QList<QByteArray> m_pending;
+    qsizetype m_pendingBytes = 0;
     QStringList m_journal;
     QByteArray m_written;
     QList<OpenRecord> m_opens;
