@@ -4,6 +4,8 @@
 #include "recordingsurface.h"
 #include "sweepchart.h"
 
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
 using namespace quorvid;
@@ -174,4 +176,33 @@ TEST(GraphWidget, GeometryAndKeptDrawingBeforeShow)
     EXPECT_TRUE(colourNear(shot, red, 2, kRedPx));
     const QPointF grid = unitsToPixels(400, 20) + QPointF(2, 2);
     EXPECT_TRUE(colourNear(shot, grid, 1, kGreyPx));
+}
+
+TEST(GraphWidget, RepaintsGatherTheChangedAreaUntilTheNextTick)
+{
+    Graph graph;
+    graph.show();
+    SweepChart chart(graph);
+    auto* tick = graph.findChild<QTimer*>();
+    ASSERT_NE(tick, nullptr);
+    EXPECT_FALSE(tick->isActive());
+    EXPECT_TRUE(graph.pendingRepaint().isNull());
+
+    // Three steps of the sweep, x = 2, 4 and 6 units: one narrow band the
+    // height of the chart, waiting for a single repaint.
+    for (int i = 0; i < 3; ++i) plot(chart, 300, 300);
+    EXPECT_TRUE(tick->isActive());
+    EXPECT_EQ(tick->interval(), Graph::kRepaintInterval);
+    const QRect pending = graph.pendingRepaint();
+    EXPECT_TRUE(graph.contentsRect().contains(pending)) << pending.x() << "," << pending.width();
+    EXPECT_EQ(pending.top(), graph.contentsRect().top());
+    EXPECT_EQ(pending.bottom(), graph.contentsRect().bottom());
+    EXPECT_GE(pending.right(), 2 + int(6 * 589.0 / 737));
+    EXPECT_LE(pending.width(), 12);
+
+    graph.repaintPending();
+    EXPECT_TRUE(graph.pendingRepaint().isNull());
+    EXPECT_FALSE(tick->isActive());
+    const QImage shot = graph.grab().toImage();
+    EXPECT_TRUE(colourNear(shot, unitsToPixels(6, 120) + QPointF(2, 2), 2, kRedPx));
 }
