@@ -4,6 +4,7 @@
 #include "recordingsurface.h"
 #include "sweepchart.h"
 
+#include <QPainter>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -205,4 +206,51 @@ TEST(GraphWidget, RepaintsGatherTheChangedAreaUntilTheNextTick)
     EXPECT_FALSE(tick->isActive());
     const QImage shot = graph.grab().toImage();
     EXPECT_TRUE(colourNear(shot, unitsToPixels(6, 120) + QPointF(2, 2), 2, kRedPx));
+}
+
+// Wide lines are filled row by row rather than stroked; they must cover what
+// the painter's round-capped stroke covers, but for the odd pixel on an edge.
+TEST(SweepChartPixels, WideLinesCoverWhatARoundCappedStrokeCovers)
+{
+    struct Row {
+        const char* name;
+        QLineF line;  // user units
+    };
+    const Row rows[] = {
+        {"trace step", {100, 170, 102, 150}},  {"steep", {200, 20, 202, 330}},
+        {"flat", {300, 100, 340, 100}},        {"shallow", {10, 200, 200, 230}},
+        {"a dot", {400, 50, 400.0001, 50}},    {"over the top edge", {500, -60, 502, 40}},
+        {"beyond the right edge", {730, 100, 745, 120}}, {"backwards", {600, 300, 560, 250}},
+    };
+    for (const qreal dpr : {1.0, 2.0, 1.25}) {
+        for (const Row& r : rows) {
+            SCOPED_TRACE(testing::Message() << r.name << " at " << dpr);
+            ImageSurface surface(QSize(589, 221), QSizeF(737, 340), dpr);
+            surface.setForeColor(kRed);
+            surface.setDrawWidth(2);
+            surface.line(float(r.line.x1()), float(r.line.y1()), float(r.line.x2()), float(r.line.y2()));
+
+            QImage stroke(surface.image().size(), QImage::Format_RGB32);
+            stroke.setDevicePixelRatio(dpr);
+            stroke.fill(Qt::white);
+            QPainter p(&stroke);
+            p.setClipRect(QRect(0, 0, 589, 221));
+            p.setPen(QPen(kRedPx, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            p.drawLine(surface.toPixels(float(r.line.x1()), float(r.line.y1())),
+                       surface.toPixels(float(r.line.x2()), float(r.line.y2())));
+            p.end();
+
+            int covered = 0, differing = 0;
+            const QImage& filled = surface.image();
+            for (int y = 0; y < stroke.height(); ++y)
+                for (int x = 0; x < stroke.width(); ++x) {
+                    const bool a = filled.pixelColor(x, y) == kRedPx;
+                    const bool b = stroke.pixelColor(x, y) == kRedPx;
+                    covered += b;
+                    differing += a != b;
+                }
+            EXPECT_GT(covered, 0);
+            EXPECT_LE(differing, std::max(2, covered / 10)) << "of " << covered;
+        }
+    }
 }

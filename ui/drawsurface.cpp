@@ -97,29 +97,30 @@ void ImageSurface::fillCapsule(QPointF a, QPointF b)
     const qreal r = m_width * dpr / 2.0;
     constexpr qreal kInf = std::numeric_limits<qreal>::infinity();
 
-    // The band along the segment, between the perpendiculars at its ends and
-    // within r of its line, crosses row y between two bounds that move
-    // linearly with y; so does each of the two pairs that make it up.
+    // Row y crosses the band along the segment (between the perpendiculars
+    // at its ends, and within r of its line) between bounds that move
+    // linearly with y: one pair from the ends, one from the sides. A segment
+    // parallel to the columns has no pair from its ends, one parallel to the
+    // rows none from its sides; y alone then says whether the row is in.
     const qreal dx = b.x() - a.x(), dy = b.y() - a.y();
     const qreal length = std::sqrt(dx * dx + dy * dy);
     struct Bound {
-        qreal at0 = -kInf, slope = 0;  // x = at0 + slope * (y - a.y)
+        qreal at0 = 0, slope = 0;  // x = at0 + slope * (y - a.y)
+        qreal at(qreal t) const { return at0 + slope * t; }
     };
-    // Each pair: lower and upper x, or an empty band in rows it says so.
     Bound ends[2], sides[2];
-    bool vertical = dx == 0, horizontal = dy == 0;
+    const bool vertical = dx == 0, horizontal = dy == 0;
     if (!vertical) {
-        // Projection onto the segment between 0 and its length.
-        const qreal s = -dy / dx;
+        const qreal slope = -dy / dx;
         const qreal x1 = a.x(), x2 = a.x() + length * length / dx;
-        ends[0] = {std::min(x1, x2), s};
-        ends[1] = {std::max(x1, x2), s};
+        ends[0] = {std::min(x1, x2), slope};
+        ends[1] = {std::max(x1, x2), slope};
     }
     if (!horizontal) {
-        const qreal s = dx / dy;
+        const qreal slope = dx / dy;
         const qreal half = std::abs(r * length / dy);
-        sides[0] = {a.x() - half, s};
-        sides[1] = {a.x() + half, s};
+        sides[0] = {a.x() - half, slope};
+        sides[1] = {a.x() + half, slope};
     }
     const qreal yMinBand = std::min(a.y(), b.y()), yMaxBand = std::max(a.y(), b.y());
 
@@ -142,15 +143,17 @@ void ImageSurface::fillCapsule(QPointF a, QPointF b)
         if (length > 0) {
             qreal lo = -kInf, hi = kInf;
             bool inside = true;
-            if (vertical) inside = y >= yMinBand && y <= yMaxBand;
-            else {
-                lo = ends[0].at0 + ends[0].slope * t;
-                hi = ends[1].at0 + ends[1].slope * t;
+            if (vertical) {
+                inside = y >= yMinBand && y <= yMaxBand;
+            } else {
+                lo = ends[0].at(t);
+                hi = ends[1].at(t);
             }
-            if (horizontal) inside = inside && std::abs(t) <= r;
-            else {
-                lo = std::max(lo, sides[0].at0 + sides[0].slope * t);
-                hi = std::min(hi, sides[1].at0 + sides[1].slope * t);
+            if (horizontal) {
+                inside = inside && std::abs(t) <= r;
+            } else {
+                lo = std::max(lo, sides[0].at(t));
+                hi = std::min(hi, sides[1].at(t));
             }
             if (inside && lo <= hi) {
                 left = std::min(left, lo);

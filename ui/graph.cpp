@@ -15,6 +15,8 @@ Graph::Graph(QWidget* parent)
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setLineWidth(kBorder);
     setFixedSize(kClientWidth + 2 * kBorder, kClientHeight + 2 * kBorder);
+    // Asked for on every drawing operation, and the border never changes.
+    m_clientOrigin = contentsRect().topLeft();
     setFocusPolicy(Qt::TabFocus);
     // The backing image covers the client area; nothing underneath needs painting.
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -39,7 +41,7 @@ void Graph::scheduleRepaint()
 {
     const QRect dirty = m_surface.takeDirty();
     if (dirty.isEmpty()) return;
-    m_pending |= dirty.translated(contentsRect().topLeft());
+    m_pending |= dirty.translated(m_clientOrigin);
     // The first change after a quiet spell waits one interval, and those
     // that follow within it ride along.
     if (!m_repaint.isActive()) m_repaint.start();

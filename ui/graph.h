@@ -49,6 +49,7 @@ private:
     void scheduleRepaint();
 
     ImageSurface m_surface;
+    QPoint m_clientOrigin;
     QRect m_pending;
     QTimer m_repaint;
 };
