@@ -1,6 +1,7 @@
 #include "framer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace quorvid {
@@ -14,6 +15,27 @@ inline void copyFrame(ByteString& to, const ByteString& from)
     std::memcpy(to.data(), from.data(), from.size());
 }
 
+// The first header byte in [p, end), or end. Eight bytes are tested at a
+// time: a header is a byte with its top bit set, and on a noisy line every
+// second byte is one, where a byte-by-byte scan would mispredict at each.
+const Byte* findHeader(const Byte* p, const Byte* end)
+{
+    constexpr std::uint64_t kTopBits = 0x8080808080808080u;
+    while (end - p >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        word &= kTopBits;
+        if (word != 0) {
+            const int bit = std::endian::native == std::endian::little ? std::countr_zero(word)
+                                                                       : std::countl_zero(word);
+            return p + bit / 8;
+        }
+        p += 8;
+    }
+    while (p != end && !isHeader(*p)) ++p;
+    return p;
+}
+
 }  // namespace
 
 Framer::Framer(WaveformSink* sink)
@@ -24,41 +46,97 @@ Framer::Framer(WaveformSink* sink)
         s->reserve(256);
 }
 
+// Only the frame that straddles a block's edge is assembled in FrameCur.
+// Frames that begin and end inside the block are taken where they lie: a
+// waveform frame is plotted at once, in order; of the other kinds only the
+// last one in the block can be left in its slot, so each slot is written once
+// per block, after the scan. Nobody reads the slots while a block is being
+// taken, so the result is the same as storing every frame as it ends.
 bool Framer::feed(Bytes block)
 {
-    bool stored = false;
-    const Byte* p = block.data();
-    const Byte* const end = p + block.size();
-    while (p != end) {
-        if (isHeader(*p)) {
-            const Byte b = *p++;
-            FrameLast.swap(FrameCur);
-            FrameCur.clear();
-            FrameCur.push_back(b);
-            TextMode = (b == kIdentificationHeader);
-            stored |= dispatch();
-            continue;
+    const Byte* const end = block.data() + block.size();
+    const Byte* head = findHeader(block.data(), end);
+    appendPayload(block.data(), head);
+    if (head == end) return false;
+
+    // The frame assembled across blocks ends here.
+    FrameLast.swap(FrameCur);
+    bool stored = dispatch();
+
+    struct Span {
+        const Byte* first = nullptr;
+        const Byte* last = nullptr;
+    };
+    Span latest[3];  // identification, status, values
+    Span lastFrame;
+    for (;;) {
+        const Byte* next = findHeader(head + 1, end);
+        if (next == end) break;
+        const Span frame{head, next};
+        switch (frameKind(*head)) {
+        case FrameKind::Waveform:
+            if (m_sink) {
+                if (auto samples = decodeWaveform(Bytes(head, next)))
+                    m_sink->PlotSamples(samples->s1, samples->s2);
+            }
+            break;
+        case FrameKind::Identification:
+            latest[0] = frame;
+            break;
+        case FrameKind::Status:
+            latest[1] = frame;
+            break;
+        case FrameKind::Values:
+            latest[2] = frame;
+            break;
+        case FrameKind::None:
+            break;  // cannot happen: every frame here starts with a header
         }
-        // A run of payload bytes goes into the frame in one step.
-        const Byte* run = p;
-        while (p != end && !isHeader(*p)) ++p;
-        appendPayload(run, p);
+        lastFrame = frame;
+        head = next;
     }
+
+    ByteString* const slots[3] = {&FrameInfo, &FrameStatus, &FrameValues};
+    for (int kind = 0; kind < 3; ++kind) {
+        if (!latest[kind].first) continue;
+        storeFrame(*slots[kind], Bytes(latest[kind].first, latest[kind].last));
+        stored = true;
+    }
+    if (lastFrame.first) storeFrame(FrameLast, Bytes(lastFrame.first, lastFrame.last));
+
+    // The frame still open at the end of the block.
+    FrameCur.clear();
+    FrameCur.push_back(*head);
+    TextMode = (*head == kIdentificationHeader);
+    appendPayload(head + 1, end);
     return stored;
+}
+
+void Framer::storeFrame(ByteString& to, Bytes frame)
+{
+    to.clear();
+    to.push_back(frame.front());
+    appendStored(to, frame.data() + 1, frame.data() + frame.size(),
+                 frame.front() == kIdentificationHeader);
 }
 
 void Framer::appendPayload(const Byte* first, const Byte* last)
 {
-    const std::size_t room = kMaxFrameBytes - FrameCur.size();
-    if (!TextMode) {
+    appendStored(FrameCur, first, last, TextMode);
+}
+
+void Framer::appendStored(ByteString& frame, const Byte* first, const Byte* last, bool text)
+{
+    const std::size_t room = kMaxFrameBytes - frame.size();
+    if (!text) {
         const auto n = std::min<std::size_t>(room, static_cast<std::size_t>(last - first));
-        FrameCur.insert(FrameCur.end(), first, first + n);
+        frame.insert(frame.end(), first, first + n);
         return;
     }
     const auto n = std::min<std::size_t>(room / 2, static_cast<std::size_t>(last - first));
     for (const Byte* b = first; b != first + n; ++b) {
-        FrameCur.push_back(*b);
-        FrameCur.push_back(0x00);
+        frame.push_back(*b);
+        frame.push_back(0x00);
     }
 }
 

@@ -53,6 +53,10 @@ public:
 private:
     bool dispatch();
     void appendPayload(const Byte* first, const Byte* last);
+    // A whole frame as it lies in a block, into its stored form: capped, and
+    // an identification frame's characters widened to two bytes.
+    static void storeFrame(ByteString& to, Bytes frame);
+    static void appendStored(ByteString& frame, const Byte* first, const Byte* last, bool text);
 
     WaveformSink* m_sink = nullptr;
 };

@@ -2,7 +2,7 @@
 # the machine lacks. Sourced by run.sh and test.sh.
 QUORVID_PACKAGES=(
   cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev fonts-liberation2 xvfb xauth
+  libgtest-dev libgmock-dev libbenchmark-dev fonts-liberation2 xvfb xauth xdotool python3
 )
 
 quorvid_install_missing() {

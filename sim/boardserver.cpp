@@ -28,10 +28,14 @@ void BoardServer::serviceDue()
             ++m_framesSkipped;
             continue;
         }
-        if (m_link.writeFrame(f.bytes))
+        if (m_valuesOpen && m_valuesComplete) m_valuesComplete();
+        m_valuesOpen = false;
+        if (m_link.writeFrame(f.bytes)) {
             ++m_framesWritten;
-        else
+            m_valuesOpen = f.kind == FrameKind::Values;
+        } else {
             ++m_framesRefused;
+        }
     }
     arm();
 }

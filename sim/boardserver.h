@@ -31,6 +31,10 @@ public:
     // Logs each command heard to standard error.
     void setVerbose(bool on) { m_verbose = on; }
 
+    // Called just before the write that follows a values frame: the header
+    // byte it starts with is what completes the values frame on the line.
+    void setValuesCompleteHook(std::function<void()> hook) { m_valuesComplete = std::move(hook); }
+
     // Frames overdue by more than this are not written: after the process was
     // stopped or starved, the board goes on from now instead of pouring the
     // missed seconds onto the line at once.
@@ -50,6 +54,8 @@ private:
     QElapsedTimer m_elapsed;
     QTimer m_timer;
     bool m_verbose = false;
+    std::function<void()> m_valuesComplete;
+    bool m_valuesOpen = false;  // the last frame written was a values frame
     quint64 m_framesWritten = 0;
     quint64 m_framesRefused = 0;
     quint64 m_framesSkipped = 0;

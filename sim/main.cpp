@@ -7,8 +7,11 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 
+#include <chrono>
 #include <cstdio>
+#include <memory>
 
 using namespace quorvid::sim;
 
@@ -58,7 +61,12 @@ int main(int argc, char* argv[])
         QStringLiteral("n"));
     const QCommandLineOption verboseOpt(QStringLiteral("verbose"),
         QStringLiteral("Log every command heard to standard error."));
-    parser.addOptions({linkOpt, portOpt, seedOpt, dropOpt, noSensorOpt, verboseOpt});
+    const QCommandLineOption traceOpt(QStringLiteral("trace"),
+        QStringLiteral("Append \"<ns since the epoch> values-complete\" to <file> each time a values "
+                       "frame is completed on the line, that is, when the next frame's first byte "
+                       "is written (for the program's load figures)."),
+        QStringLiteral("file"));
+    parser.addOptions({linkOpt, portOpt, seedOpt, dropOpt, noSensorOpt, verboseOpt, traceOpt});
     parser.process(app);
 
     if (!parser.positionalArguments().isEmpty())
@@ -78,6 +86,12 @@ int main(int argc, char* argv[])
     }
     if (parser.isSet(portOpt) && parser.isSet(linkOpt))
         return fail(QStringLiteral("--link names a pseudo-terminal; it does not go with --port"), 2);
+
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> trace(nullptr, &std::fclose);
+    if (parser.isSet(traceOpt)) {
+        trace.reset(std::fopen(QFile::encodeName(parser.value(traceOpt)).constData(), "a"));
+        if (!trace) return fail(QStringLiteral("cannot append to %1").arg(parser.value(traceOpt)), 1);
+    }
 
     QString error;
     if (!quitOnTerminationRequest(&error)) return fail(error, 1);
@@ -114,6 +128,15 @@ int main(int argc, char* argv[])
     BoardModel model(options);
     BoardServer server(model, *link);
     server.setVerbose(parser.isSet(verboseOpt));
+    if (trace) {
+        server.setValuesCompleteHook([file = trace.get()] {
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count();
+            std::fprintf(file, "%lld values-complete\n", static_cast<long long>(ns));
+            std::fflush(file);
+        });
+    }
     server.start();
     app.exec();
     return code;

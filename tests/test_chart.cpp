@@ -4,6 +4,9 @@
 #include "recordingsurface.h"
 #include "sweepchart.h"
 
+#include <QPainter>
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
 using namespace quorvid;
@@ -174,4 +177,80 @@ TEST(GraphWidget, GeometryAndKeptDrawingBeforeShow)
     EXPECT_TRUE(colourNear(shot, red, 2, kRedPx));
     const QPointF grid = unitsToPixels(400, 20) + QPointF(2, 2);
     EXPECT_TRUE(colourNear(shot, grid, 1, kGreyPx));
+}
+
+TEST(GraphWidget, RepaintsGatherTheChangedAreaUntilTheNextTick)
+{
+    Graph graph;
+    graph.show();
+    SweepChart chart(graph);
+    auto* tick = graph.findChild<QTimer*>();
+    ASSERT_NE(tick, nullptr);
+    EXPECT_FALSE(tick->isActive());
+    EXPECT_TRUE(graph.pendingRepaint().isNull());
+
+    // Three steps of the sweep, x = 2, 4 and 6 units: one narrow band the
+    // height of the chart, waiting for a single repaint.
+    for (int i = 0; i < 3; ++i) plot(chart, 300, 300);
+    EXPECT_TRUE(tick->isActive());
+    EXPECT_EQ(tick->interval(), Graph::kRepaintInterval);
+    const QRect pending = graph.pendingRepaint();
+    EXPECT_TRUE(graph.contentsRect().contains(pending)) << pending.x() << "," << pending.width();
+    EXPECT_EQ(pending.top(), graph.contentsRect().top());
+    EXPECT_EQ(pending.bottom(), graph.contentsRect().bottom());
+    EXPECT_GE(pending.right(), 2 + int(6 * 589.0 / 737));
+    EXPECT_LE(pending.width(), 12);
+
+    graph.repaintPending();
+    EXPECT_TRUE(graph.pendingRepaint().isNull());
+    EXPECT_FALSE(tick->isActive());
+    const QImage shot = graph.grab().toImage();
+    EXPECT_TRUE(colourNear(shot, unitsToPixels(6, 120) + QPointF(2, 2), 2, kRedPx));
+}
+
+// Wide lines are filled row by row rather than stroked; they must cover what
+// the painter's round-capped stroke covers, but for the odd pixel on an edge.
+TEST(SweepChartPixels, WideLinesCoverWhatARoundCappedStrokeCovers)
+{
+    struct Row {
+        const char* name;
+        QLineF line;  // user units
+    };
+    const Row rows[] = {
+        {"trace step", {100, 170, 102, 150}},  {"steep", {200, 20, 202, 330}},
+        {"flat", {300, 100, 340, 100}},        {"shallow", {10, 200, 200, 230}},
+        {"a dot", {400, 50, 400.0001, 50}},    {"over the top edge", {500, -60, 502, 40}},
+        {"beyond the right edge", {730, 100, 745, 120}}, {"backwards", {600, 300, 560, 250}},
+    };
+    for (const qreal dpr : {1.0, 2.0, 1.25}) {
+        for (const Row& r : rows) {
+            SCOPED_TRACE(testing::Message() << r.name << " at " << dpr);
+            ImageSurface surface(QSize(589, 221), QSizeF(737, 340), dpr);
+            surface.setForeColor(kRed);
+            surface.setDrawWidth(2);
+            surface.line(float(r.line.x1()), float(r.line.y1()), float(r.line.x2()), float(r.line.y2()));
+
+            QImage stroke(surface.image().size(), QImage::Format_RGB32);
+            stroke.setDevicePixelRatio(dpr);
+            stroke.fill(Qt::white);
+            QPainter p(&stroke);
+            p.setClipRect(QRect(0, 0, 589, 221));
+            p.setPen(QPen(kRedPx, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            p.drawLine(surface.toPixels(float(r.line.x1()), float(r.line.y1())),
+                       surface.toPixels(float(r.line.x2()), float(r.line.y2())));
+            p.end();
+
+            int covered = 0, differing = 0;
+            const QImage& filled = surface.image();
+            for (int y = 0; y < stroke.height(); ++y)
+                for (int x = 0; x < stroke.width(); ++x) {
+                    const bool a = filled.pixelColor(x, y) == kRedPx;
+                    const bool b = stroke.pixelColor(x, y) == kRedPx;
+                    covered += b;
+                    differing += a != b;
+                }
+            EXPECT_GT(covered, 0);
+            EXPECT_LE(differing, std::max(2, covered / 10)) << "of " << covered;
+        }
+    }
 }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -202,4 +204,61 @@ TEST_F(FramerTest, StateSurvivesAReopen)
     ASSERT_TRUE(comm.setPortOpen(true));
     receive(qbytes({0x2D, 0x80}));
     EXPECT_EQ(plot.calls, (std::vector<std::pair<int, int>>{{300, 45}}));
+}
+
+// Frames that lie wholly inside a block take a shorter road than the frame
+// assembled across blocks; both must leave the same state. A byte at a time
+// every frame goes the long way round, so it is the reference.
+TEST(FramerBlocks, AnySplitMatchesByteAtATime)
+{
+    std::mt19937 rng(7);
+    auto randomBytes = [&rng](std::size_t n, int lo, int hi) {
+        std::uniform_int_distribution<int> byte(lo, hi);
+        ByteString out(n);
+        for (Byte& b : out) b = static_cast<Byte>(byte(rng));
+        return out;
+    };
+    auto concat = [](std::initializer_list<ByteString> parts) {
+        ByteString out;
+        for (const ByteString& p : parts) out.insert(out.end(), p.begin(), p.end());
+        return out;
+    };
+    const ByteString text = encodeIdentification(std::string(60, 'Q'));
+    struct Row { const char* name; ByteString stream; };
+    const Row rows[] = {
+        {"random bytes", randomBytes(6000, 0, 255)},
+        {"frames with junk first",
+         concat({ByteString{0x12, 0x34}, text, encodeStatus({6, 7}), encodeWaveform({300, 45}),
+                 encodeValues({120, 93, 80, 25, 15, 10, 75}), encodeWaveform({16, 160}),
+                 ByteString{0x80}})},
+        {"frames past the cap",
+         concat({encodeWaveform({1, 2}), ByteString{0x95}, randomBytes(5000, 0, 127),
+                 ByteString{0xE0}, randomBytes(3000, 0, 127), ByteString{0xD1}, randomBytes(4500, 0, 127),
+                 encodeWaveform({3, 4}), ByteString{0xE0, 0x41}})},
+    };
+    for (const Row& row : rows) {
+        for (std::size_t maxBlock : {2u, 7u, 64u, 9000u}) {
+            PlotLog refPlot, plot;
+            Framer ref(&refPlot), framer(&plot);
+            std::uniform_int_distribution<std::size_t> size(1, maxBlock);
+            for (std::size_t at = 0; at < row.stream.size();) {
+                const std::size_t n = std::min(size(rng), row.stream.size() - at);
+                const Bytes block(row.stream.data() + at, n);
+                bool refStored = false;
+                for (std::size_t i = 0; i < n; ++i) refStored |= ref.feed(block.subspan(i, 1));
+                const bool stored = framer.feed(block);
+                at += n;
+                SCOPED_TRACE(testing::Message() << row.name << ", blocks up to " << maxBlock
+                                                << ", at " << at);
+                ASSERT_EQ(stored, refStored);
+                ASSERT_EQ(framer.FrameCur, ref.FrameCur);
+                ASSERT_EQ(framer.FrameLast, ref.FrameLast);
+                ASSERT_EQ(framer.FrameInfo, ref.FrameInfo);
+                ASSERT_EQ(framer.FrameStatus, ref.FrameStatus);
+                ASSERT_EQ(framer.FrameValues, ref.FrameValues);
+                ASSERT_EQ(framer.TextMode, ref.TextMode);
+                ASSERT_EQ(plot.calls, refPlot.calls);
+            }
+        }
+    }
 }

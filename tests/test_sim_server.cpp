@@ -135,3 +135,19 @@ TEST(SymbolicLink, ReplacesAnOldLinkNeverAFile)
     }
     EXPECT_EQ(std::filesystem::read_symlink(link), "/dev/zero");
 }
+
+// The load figures time a values frame from the write that completes it on
+// the line, the next frame's; the hook marks that write and no other.
+TEST_F(ServerTest, ValuesCompleteHookRunsJustBeforeTheWriteAfterEachValuesFrame)
+{
+    std::vector<std::size_t> hookedAt;  // writes made when the hook ran
+    server.setValuesCompleteHook([&] { hookedAt.push_back(link.writes.size()); });
+    server.start();
+    for (now = 0ms; now < 5s; now += 3ms) server.serviceDue();
+
+    std::vector<std::size_t> expected;
+    for (std::size_t i = 0; i + 1 < link.writes.size(); ++i)
+        if (frameKind(link.writes[i].front()) == FrameKind::Values) expected.push_back(i + 1);
+    ASSERT_GE(expected.size(), 4u);  // a beat lasts under a second
+    EXPECT_EQ(hookedAt, expected);
+}

@@ -32,8 +32,9 @@ public:
 
 // A surface backed by an image of the client area. User units map linearly
 // onto logical pixels; the image holds device pixels at the given ratio.
-// The painter stays open between calls: opening one per point costs more than
-// the point.
+// Points and wide lines, all that the chart draws, are filled into the image's
+// rows directly; thin lines go through a painter that stays open between
+// calls, since opening one per line costs more than the line.
 class ImageSurface : public DrawSurface {
 public:
     ImageSurface(QSize clientPixels, QSizeF scale, qreal devicePixelRatio = 1.0);
@@ -61,6 +62,19 @@ public:
 private:
     QPainter& painter();
     void touch(QPointF a, QPointF b);
+    // Fill with the current colour: a rectangle, and a wide line with round
+    // ends, in logical pixels.
+    void fill(QRectF logical);
+    void fillCapsule(QPointF a, QPointF b);
+    // The image's rows for writing spans of device pixels in the current colour.
+    struct Rows {
+        uchar* bits;
+        qsizetype stride;
+        int width, height;
+        QRgb colour;
+        void fill(int y, int left, int right) const;  // clipped to the image
+    };
+    Rows rows();
     void endPainting();
 
     QSize m_client;
@@ -70,7 +84,6 @@ private:
     std::unique_ptr<QPainter> m_painter;
     QColor m_color;
     int m_width = 1;
-    QPen m_pen;
     QRect m_dirty;
 };
 

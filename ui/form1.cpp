@@ -11,6 +11,7 @@
 #include "serialcontrol.h"
 #include "sweepchart.h"
 #include "syscolors.h"
+#include "trace.h"
 
 #include <QButtonGroup>
 #include <QCoreApplication>
@@ -597,6 +598,7 @@ void Form1::Val_Update_Timer()
                                                         v->map2, v->dia2, v->pulse};
             for (std::size_t i = 0; i < shown.size(); ++i)
                 m_values[i]->setText(QString::number(shown[i]));
+            trace::valuesShown();
         }
         m_framer.FrameValues.clear();
     }

@@ -1,6 +1,7 @@
 #include "artwork.h"
 #include "form1.h"
 #include "qtserialcontrol.h"
+#include "trace.h"
 
 #include <QApplication>
 
@@ -14,6 +15,7 @@ int main(int argc, char* argv[])
     quorvid::QtSerialControl comm;
 
     Form1 form(comm);
+    quorvid::trace::watch(&form, form.findChild<QObject*>(QStringLiteral("SYS1")));
     form.Form_Load();
     form.show();
     return app.exec();
