@@ -22,6 +22,7 @@ public:
         int port = 0;
         QString settings;
         int inputMode = 0, rThreshold = 0, sThreshold = 0, inBufferSize = 0, outBufferSize = 0;
+        friend bool operator==(const OpenRecord&, const OpenRecord&) = default;
     };
 
     explicit FakeSerialControl(QObject* parent = nullptr);

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "qtprinters.h"
+#include "workingconfig.h"
 
 #include <functional>
 
@@ -162,14 +163,7 @@ TEST_F(Window, StartupProbesThenOpensThenSendsInThatOrder)
                                            "write 31", "write 4f", "write 35"}));
     // The open for use carries the whole configuration.
     ASSERT_EQ(comm.opens().size(), 3);
-    const FakeSerialControl::OpenRecord& use = comm.opens().back();
-    EXPECT_EQ(use.port, 3);
-    EXPECT_EQ(use.settings, "9600,n,8,1");
-    EXPECT_EQ(use.inputMode, 1);
-    EXPECT_EQ(use.rThreshold, 1);
-    EXPECT_EQ(use.sThreshold, 1);
-    EXPECT_EQ(use.outBufferSize, 16);
-    EXPECT_EQ(use.inBufferSize, 16);
+    EXPECT_EQ(comm.opens().back(), test::workingOpen(3));
 }
 
 TEST_F(Window, PortThatFailsOnCloseInTheProbeIsDisabledAndTheNextOneUsed)
@@ -306,14 +300,7 @@ TEST_F(Window, ChoosingTheOpenPortReopensItWithTheWholeConfiguration)
     EXPECT_EQ(comm.journal(), (QStringList{"close 3", "open 3"}));
     EXPECT_EQ(checkedPorts(form), QList<int>{3});
     ASSERT_EQ(comm.opens().size(), 1);
-    const FakeSerialControl::OpenRecord& r = comm.opens().front();
-    EXPECT_EQ(r.port, 3);
-    EXPECT_EQ(r.settings, "9600,n,8,1");
-    EXPECT_EQ(r.inputMode, 1);
-    EXPECT_EQ(r.rThreshold, 1);
-    EXPECT_EQ(r.sThreshold, 1);
-    EXPECT_EQ(r.outBufferSize, 16);
-    EXPECT_EQ(r.inBufferSize, 16);
+    EXPECT_EQ(comm.opens().front(), test::workingOpen(3));
     EXPECT_EQ(form.ActivePort, 3);
 }
 

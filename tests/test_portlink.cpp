@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "workingconfig.h"
+
 #include <array>
 
 using namespace quorvid;
@@ -169,14 +171,7 @@ TEST(OpenPort, WritesTheWholeConfigurationWhateverTheControlHeld)
     for (std::uint8_t n = 1; n <= 8; ++n) {
         RecordingPortMenu menu(&comm);
         ASSERT_TRUE(OpenPort(comm, menu, n)) << int(n);
-        const FakeSerialControl::OpenRecord& r = comm.opens().back();
-        EXPECT_EQ(r.port, n);
-        EXPECT_EQ(r.settings, "9600,n,8,1");
-        EXPECT_EQ(r.inputMode, 1);
-        EXPECT_EQ(r.rThreshold, 1);
-        EXPECT_EQ(r.sThreshold, 1);
-        EXPECT_EQ(r.outBufferSize, 16);
-        EXPECT_EQ(r.inBufferSize, 16);
+        EXPECT_EQ(comm.opens().back(), test::workingOpen(n));
         EXPECT_EQ(comm.lineSettings(), *LineSettings::parse("9600,n,8,1"));
         EXPECT_EQ(menu.checkedPorts(), QList<int>{n}) << "exactly one mark after OpenPort " << int(n);
         EXPECT_EQ(menu.log.mid(0, 8),
@@ -195,8 +190,7 @@ TEST(OpenPort, ReopeningTheOpenPortClosesAndOpensItAgain)
 
     EXPECT_EQ(openCloseEntries(comm.journal()), (QStringList{"open 3", "close 3", "open 3"}));
     ASSERT_EQ(comm.opens().size(), 2);
-    EXPECT_EQ(comm.opens()[1].settings, "9600,n,8,1");
-    EXPECT_EQ(comm.opens()[1].inBufferSize, 16);
+    EXPECT_EQ(comm.opens()[1], test::workingOpen(3));
     EXPECT_EQ(menu.checkedPorts(), QList<int>{3});
     EXPECT_TRUE(comm.portOpen());
 }
