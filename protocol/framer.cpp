@@ -54,6 +54,7 @@ Framer::Framer(WaveformSink* sink)
 // taken, so the result is the same as storing every frame as it ends.
 bool Framer::feed(Bytes block)
 {
+    if (m_observer) m_observer->blockReceived(block);
     const Byte* const end = block.data() + block.size();
     const Byte* head = findHeader(block.data(), end);
     appendPayload(block.data(), head);
@@ -61,6 +62,8 @@ bool Framer::feed(Bytes block)
 
     // The frame assembled across blocks ends here.
     FrameLast.swap(FrameCur);
+    if (m_observer && !FrameLast.empty() && isHeader(FrameLast.front()))
+        m_observer->frameCompleted(FrameLast);
     bool stored = dispatch();
 
     struct Span {
@@ -73,6 +76,7 @@ bool Framer::feed(Bytes block)
         const Byte* next = findHeader(head + 1, end);
         if (next == end) break;
         const Span frame{head, next};
+        if (m_observer) observeFrame(Bytes(head, next));
         switch (frameKind(*head)) {
         case FrameKind::Waveform:
             if (m_sink) {
@@ -122,22 +126,44 @@ void Framer::storeFrame(ByteString& to, Bytes frame)
 
 void Framer::appendPayload(const Byte* first, const Byte* last)
 {
-    appendStored(FrameCur, first, last, TextMode);
+    const std::size_t dropped = appendStored(FrameCur, first, last, TextMode);
+    if (!m_observer || first == last) return;
+    // Before the first header everything is outside a frame, kept or not.
+    const bool headless = FrameCur.empty() || !isHeader(FrameCur.front());
+    const std::size_t outside = headless ? static_cast<std::size_t>(last - first) : dropped;
+    if (outside > 0) m_observer->bytesOutsideFrames(outside);
 }
 
-void Framer::appendStored(ByteString& frame, const Byte* first, const Byte* last, bool text)
+void Framer::observeFrame(Bytes frame)
 {
-    const std::size_t room = kMaxFrameBytes - frame.size();
-    if (!text) {
-        const auto n = std::min<std::size_t>(room, static_cast<std::size_t>(last - first));
-        frame.insert(frame.end(), first, first + n);
+    // Only an identification frame differs from its stored form, or one past the cap.
+    if (frame.front() != kIdentificationHeader && frame.size() <= kMaxFrameBytes) {
+        m_observer->frameCompleted(frame);
         return;
     }
-    const auto n = std::min<std::size_t>(room / 2, static_cast<std::size_t>(last - first));
+    m_observed.clear();
+    m_observed.push_back(frame.front());
+    const std::size_t dropped = appendStored(m_observed, frame.data() + 1, frame.data() + frame.size(),
+                                             frame.front() == kIdentificationHeader);
+    if (dropped > 0) m_observer->bytesOutsideFrames(dropped);
+    m_observer->frameCompleted(m_observed);
+}
+
+std::size_t Framer::appendStored(ByteString& frame, const Byte* first, const Byte* last, bool text)
+{
+    const std::size_t room = kMaxFrameBytes - frame.size();
+    const auto count = static_cast<std::size_t>(last - first);
+    if (!text) {
+        const auto n = std::min<std::size_t>(room, count);
+        frame.insert(frame.end(), first, first + n);
+        return count - n;
+    }
+    const auto n = std::min<std::size_t>(room / 2, count);
     for (const Byte* b = first; b != first + n; ++b) {
         frame.push_back(*b);
         frame.push_back(0x00);
     }
+    return count - n;
 }
 
 bool Framer::dispatch()

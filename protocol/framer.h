@@ -23,6 +23,22 @@ public:
     virtual void PlotSamples(std::int16_t& s1, std::int16_t& s2) = 0;
 };
 
+// Sees the stream as the framer takes it, for recording and link figures:
+// every block as it arrives, then every frame that block completes, in arrival
+// order, before any slot can be read. Frames come in their stored form (an
+// identification frame's characters widened, everything capped at
+// Framer::kMaxFrameBytes), whatever their length and whether or not a later
+// frame of the same block replaces them in their slot.
+class FrameObserver {
+public:
+    virtual ~FrameObserver() = default;
+    virtual void blockReceived(Bytes block) = 0;
+    virtual void frameCompleted(Bytes storedFrame) = 0;
+    // Bytes that belong to no frame: payload before the first header byte and
+    // payload past the cap. Reported as they are dropped.
+    virtual void bytesOutsideFrames(std::size_t count) = 0;
+};
+
 class Framer {
 public:
     // The longest frame kept while it is being assembled, in stored bytes. A
@@ -34,6 +50,10 @@ public:
     explicit Framer(WaveformSink* sink = nullptr);
 
     void setWaveformSink(WaveformSink* sink) { m_sink = sink; }
+    // At most one observer; null for none. Without one the receive path does
+    // no extra work.
+    void setFrameObserver(FrameObserver* observer) { m_observer = observer; }
+    FrameObserver* frameObserver() const { return m_observer; }
 
     // Takes one block of received bytes. Returns true when the block stored a
     // frame in one of the three slots.
@@ -56,9 +76,13 @@ private:
     // A whole frame as it lies in a block, into its stored form: capped, and
     // an identification frame's characters widened to two bytes.
     static void storeFrame(ByteString& to, Bytes frame);
-    static void appendStored(ByteString& frame, const Byte* first, const Byte* last, bool text);
+    // Returns how many of the bytes did not fit under the cap.
+    static std::size_t appendStored(ByteString& frame, const Byte* first, const Byte* last, bool text);
+    void observeFrame(Bytes frame);
 
     WaveformSink* m_sink = nullptr;
+    FrameObserver* m_observer = nullptr;
+    ByteString m_observed;  // a frame inside a block, in stored form, for the observer
 };
 
 }  // namespace quorvid

@@ -262,3 +262,68 @@ TEST(FramerBlocks, AnySplitMatchesByteAtATime)
         }
     }
 }
+
+namespace {
+
+// What an observer is shown: blocks, frames in order, bytes outside frames.
+struct ObserverLog : FrameObserver {
+    std::vector<ByteString> blocks;
+    std::vector<ByteString> frames;
+    std::size_t outside = 0;
+    void blockReceived(Bytes block) override { blocks.emplace_back(block.begin(), block.end()); }
+    void frameCompleted(Bytes frame) override { frames.emplace_back(frame.begin(), frame.end()); }
+    void bytesOutsideFrames(std::size_t count) override { outside += count; }
+};
+
+}  // namespace
+
+// Every frame reaches the observer once, in order and in stored form, however
+// the stream is cut, including frames that a later one replaces in their slot.
+TEST(FramerObserver, SeesEveryFrameInOrderAtEveryCut)
+{
+    QByteArray stream = kStream;
+    stream.insert(stream.size() - 1, qbytes({0x95, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08}));
+    const std::vector<ByteString> expected = {
+        bytes(qbytes({0xE0, 'Q', 0, 'X', 0, '-', 0, '1', 0})),
+        bytes(qbytes({0xD0, 0x06, 0x07})),
+        bytes(qbytes({0xC8, 0x2C, 0x2D})),
+        bytes(qbytes({0x95, 0x5C, 0x41, 0x34, 0x70, 0x10, 0x73, 0x6E, 0x16})),
+        bytes(qbytes({0xC1, 0x10, 0x20})),
+        bytes(qbytes({0x95, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08})),
+    };
+    for (int cut = 0; cut <= stream.size(); ++cut) {
+        Framer f;
+        ObserverLog log;
+        f.setFrameObserver(&log);
+        f.feed(bytes(stream.left(cut)));
+        f.feed(bytes(stream.mid(cut)));
+        EXPECT_EQ(log.frames, expected) << "cut " << cut;
+        EXPECT_EQ(log.outside, 2u) << "cut " << cut;  // 0x12 0x34 before the first header
+        ASSERT_EQ(log.blocks.size(), 2u);
+        EXPECT_EQ(log.blocks[0], bytes(stream.left(cut)));
+        // The observer changes nothing the window reads.
+        EXPECT_EQ(f.FrameValues, expected.back()) << "cut " << cut;
+    }
+}
+
+TEST(FramerObserver, PayloadPastTheCapIsOutsideAnyFrame)
+{
+    for (int header : {0x95, 0xE0}) {
+        for (bool oneBlock : {true, false}) {
+            Framer f;
+            ObserverLog log;
+            f.setFrameObserver(&log);
+            QByteArray frame = qbytes({header}) + QByteArray(5000, 'a');
+            if (oneBlock) {
+                f.feed(bytes(frame + qbytes({0x80})));
+            } else {
+                f.feed(bytes(frame));
+                f.feed(bytes(qbytes({0x80})));
+            }
+            ASSERT_EQ(log.frames.size(), 1u);
+            const std::size_t kept = header == 0xE0 ? (Framer::kMaxFrameBytes - 1) / 2 : Framer::kMaxFrameBytes - 1;
+            EXPECT_EQ(log.outside, 5000 - kept) << header << " " << oneBlock;
+            EXPECT_LE(log.frames[0].size(), Framer::kMaxFrameBytes);
+        }
+    }
+}
