@@ -1,0 +1,38 @@
+// The recording's CSV rows: one per completed frame that the window would show
+// or plot, for spreadsheets and pandas (RFC 4180, UTF-8, "\n" line ends).
+#pragma once
+
+#include "frames.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorvid::record {
+
+inline constexpr std::string_view kCsvHeader =
+    "time_utc,t_s,kind,ch1_mmHg,ch2_mmHg,sys1,map1,dia1,sys2,map2,dia2,pulse,status1,status2,text";
+
+// When the block that completed a frame arrived.
+struct RowTime {
+    std::int64_t utcMilliseconds = 0;      // since the epoch, UTC
+    std::int64_t elapsedMicroseconds = 0;  // since the recording began
+};
+
+// "2026-12-07T09:56:02.123Z"
+std::string isoUtc(std::int64_t utcMilliseconds);
+
+// The kind column of a frame kind: "waveform", "values", "status",
+// "identification"; empty for FrameKind::None.
+std::string_view kindName(FrameKind kind);
+
+// One field, quoted as RFC 4180 asks when it holds a comma, a quote, CR or LF.
+std::string csvField(std::string_view text);
+
+// The row (without its line end) of a completed frame in its stored form, as
+// FrameObserver hands it over; nullopt for a frame the window ignores (too
+// short for its kind, or no header).
+std::optional<std::string> csvRow(Bytes storedFrame, const RowTime& at);
+
+}  // namespace quorvid::record

@@ -1,0 +1,81 @@
+// A recording: NAME.csv (one row per completed frame) and NAME.bytes (every
+// received block, lossless, with comment lines for the start and for each
+// port change or loss), written side by side as the framer's observer.
+#pragma once
+
+#include "framer.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QFile;
+class QTimer;
+
+namespace quorvid::record {
+
+// The port the recording starts on, for the start comment.
+struct RecordingStart {
+    QString port;     // "COM1", or "" for none
+    QString device;   // "/dev/pts/4", or "" for none
+    QString program;  // "quorvid 1.0.1"
+};
+
+class Recorder : public QObject, public FrameObserver {
+    Q_OBJECT
+
+public:
+    // Times are taken from these; tests give their own.
+    struct Clock {
+        std::function<std::int64_t()> utcMilliseconds;
+        std::function<std::int64_t()> monotonicMicroseconds;
+    };
+    static Clock systemClock();
+
+    // Both file names from the one the user chose: "a/x.csv" gives "a/x.csv"
+    // and "a/x.bytes"; a name without ".csv" gets it.
+    static QString csvPathFor(const QString& chosen);
+    static QString bytesPathFor(const QString& chosen);
+
+    // Creates (truncates) both files and writes the CSV header and the start
+    // comment. On failure returns null and sets *error to a message naming
+    // the file and the system's reason; no file is left half-made beyond what
+    // the system wrote.
+    static std::unique_ptr<Recorder> start(const QString& chosenPath, const RecordingStart& where,
+                                           QString* error, Clock clock = systemClock());
+    ~Recorder() override;  // flushes and closes both files
+
+    QString csvPath() const;
+    QString bytesPath() const;
+
+    // A comment line in the .bytes file, for a port change or loss:
+    // "# <t_s> port COM2 (/dev/ttyUSB1)" or "# <t_s> port lost: <reason>".
+    void note(const QString& text);
+
+    // Writes what is buffered; also done at least once a second by a timer.
+    void flush();
+
+    // True once a write was refused; nothing more is written after that.
+    bool hasFailed() const;
+
+    // FrameObserver
+    void blockReceived(Bytes block) override;
+    void frameCompleted(Bytes storedFrame) override;
+    void bytesOutsideFrames(std::size_t count) override;
+
+signals:
+    // A write was refused: the file and the system's reason, in one message.
+    // Recording has stopped; the files keep what was written before.
+    void failed(const QString& message);
+
+private:
+    Recorder(Clock clock, QObject* parent = nullptr);
+    struct Files;
+    std::unique_ptr<Files> m_files;
+};
+
+}  // namespace quorvid::record
