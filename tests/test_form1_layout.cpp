@@ -450,3 +450,60 @@ TEST(Artwork, PictureIs220By50InEightColoursAtAnyPixelRatio)
         EXPECT_LE(picture.colorCount(), 8);
     }
 }
+
+namespace {
+
+// The rows and columns of a label's rendering that differ from its background.
+QRect inkBounds(QLabel* label)
+{
+    const QImage image = label->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QRgb background = label->palette().color(QPalette::Window).rgb();
+    const QRect inside = label->contentsRect();
+    QRect ink;
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            if (image.pixel(x, y) != background) ink |= QRect(x, y, 1, 1);
+    return ink;
+}
+
+}  // namespace
+
+// Captions are drawn from the top of the box: an identification too long for
+// its box shows its first lines and loses its last, exactly as if only the
+// lines that fit had been sent.
+TEST_F(Form1Layout, ALongCaptionKeepsItsFirstLinesAndLosesItsLast)
+{
+    auto* identify = control<QLabel>("Identify");
+    ASSERT_NE(identify, nullptr);
+    const int linesThatFit = identify->contentsRect().height() / QFontMetrics(identify->font()).lineSpacing();
+    ASSERT_GE(linesThatFit, 2);
+    QStringList lines;
+    for (int i = 1; i <= 12; ++i) lines << QStringLiteral("Line %1").arg(i);
+
+    identify->setText(lines.mid(0, linesThatFit + 1).join('\n'));
+    const QImage fitting = identify->grab().toImage();
+    identify->setText(lines.join('\n'));
+    const QImage all = identify->grab().toImage();
+    EXPECT_EQ(all, fitting);
+    identify->setText(lines.mid(1).join('\n'));  // without its first line
+    EXPECT_NE(identify->grab().toImage(), all);
+}
+
+// A readout's digits stand against the top and the aligned side of the box,
+// inside the border, with no indent.
+TEST_F(Form1Layout, ReadoutDigitsStartAtTheTopInsideTheBorder)
+{
+    for (const char* name : {"SYS1", "PULSE", "Speed", "Stat1"}) {
+        SCOPED_TRACE(name);
+        auto* label = control<QLabel>(name);
+        ASSERT_NE(label, nullptr);
+        label->setText(QStringLiteral("120"));
+        const QFontMetrics fm(label->font());
+        const QRect inside = label->contentsRect();
+        const QRect ink = inkBounds(label);
+        ASSERT_FALSE(ink.isEmpty());
+        // The glyphs' tops lie where the first line's ascent puts them.
+        EXPECT_NEAR(ink.top(), inside.top() + fm.ascent() + fm.tightBoundingRect(QStringLiteral("120")).top(), 1);
+        if (label->alignment() & Qt::AlignRight) EXPECT_GE(ink.right(), inside.right() - 2);
+    }
+}

@@ -37,7 +37,12 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, QRe
     label->setObjectName(QString::fromLatin1(name));
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
-    label->setAlignment(style.alignment | Qt::AlignVCenter);
+    // Captions start at the top of the box, as the design's labels draw them:
+    // a caption taller than its box keeps its first lines and loses the last.
+    // No indent either: the text starts right inside the border.
+    label->setAlignment(style.alignment | Qt::AlignTop);
+    label->setIndent(0);
+    label->setMargin(0);
     label->setFont(font);
     label->setGeometry(geometry);
 

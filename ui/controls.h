@@ -49,8 +49,8 @@ struct LabelStyle {
 };
 
 // An opaque label that shows its caption as plain text (the board's
-// identification must not be taken for markup), wraps at word boundaries and
-// cuts off what does not fit its box.
+// identification must not be taken for markup), from the top of its box,
+// wraps at word boundaries and cuts off at the bottom what does not fit.
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, QRect geometry,
                   const QFont& font, const LabelStyle& style);
 
