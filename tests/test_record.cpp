@@ -457,6 +457,15 @@ TEST(BytesReader, FileErrorsNameTheFile)
     file.close();
     EXPECT_FALSE(readBytesFile(bad, &error).has_value());
     EXPECT_EQ(error, bad + ": line 2: byte 1 is not two hex digits");
+
+    // Sparse, so it costs no disk; refused before a byte is read.
+    const QString huge = dir.filePath("huge.bytes");
+    QFile big(huge);
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(big.resize(1024LL * 1024 * 1024 + 1));
+    big.close();
+    EXPECT_FALSE(readBytesFile(huge, &error).has_value());
+    EXPECT_EQ(error, huge + ": larger than 1024 MiB, too large for a recording");
 }
 
 // Tens of megabytes read in one pass: a quadratic step would take minutes
