@@ -14,6 +14,10 @@
 
 namespace quorvid::sim {
 
+// Bytes heard from the host as a log shows them: printable ASCII as it is,
+// anything else as \xNN.
+QByteArray printableBytes(const QByteArray& bytes);
+
 class BoardServer : public QObject {
     Q_OBJECT
 public:
