@@ -757,8 +757,12 @@ bool Form1::startRecording(const QString& path, QString* error)
 void Form1::stopRecording()
 {
     if (!m_recorder) return;
+    // Written out while a refusal can still be told: the last rows are as
+    // worth a message as any others.
+    m_recorder->flush();
+    if (!m_recorder) return;  // it failed, and recordingFailed has ended it
     m_framer.setFrameObserver(nullptr);
-    m_recorder.reset();  // flushes and closes both files
+    m_recorder.reset();  // closes both files
     showRecordingState();
 }
 
