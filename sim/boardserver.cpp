@@ -39,6 +39,7 @@ void BoardServer::serviceDue()
         m_valuesOpen = false;
         if (m_link.writeFrame(f.bytes)) {
             ++m_framesWritten;
+            ++m_writtenByKind[static_cast<std::size_t>(f.kind)];
             m_valuesOpen = f.kind == FrameKind::Values;
         } else {
             ++m_framesRefused;

@@ -210,5 +210,14 @@ int main(int argc, char* argv[])
     }
     server.start();
     app.exec();
+    // For a comparison with what a program received (and recorded).
+    std::fprintf(stderr,
+                 "quorvid-board: wrote %llu frames: waveform %llu, values %llu, status %llu, "
+                 "identification %llu\n",
+                 static_cast<unsigned long long>(server.framesWritten()),
+                 static_cast<unsigned long long>(server.framesWritten(quorvid::FrameKind::Waveform)),
+                 static_cast<unsigned long long>(server.framesWritten(quorvid::FrameKind::Values)),
+                 static_cast<unsigned long long>(server.framesWritten(quorvid::FrameKind::Status)),
+                 static_cast<unsigned long long>(server.framesWritten(quorvid::FrameKind::Identification)));
     return code;
 }
