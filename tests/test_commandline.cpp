@@ -35,7 +35,9 @@ const Case kCases[] = {
     // Qt's own options are QApplication's, with one dash or two, value apart or after "=".
     {{"-platform", "offscreen", "--port", "/dev/pts/1"}, Action::Run, "/dev/pts/1", {}, {}},
     {{"--platform", "offscreen", "-style=fusion", "-reverse"}, Action::Run, {}, {}, {}},
-    {{"-platform=offscreen", "-style", "fusion", "--record", "a.csv"}, Action::Run, {}, "a.csv", {}},
+    {{"-qmljsdebugger=port:5555", "-style", "fusion", "--record", "a.csv"}, Action::Run, {}, "a.csv", {}},
+    // Qt reads "-platform" only with its value apart.
+    {{"--platform=offscreen"}, Action::Error, {}, {}, err("Unknown option 'platform'")},
     {{"-display", ":1", "-geometry", "+10+10", "-stylesheet", "x.qss"}, Action::Run, {}, {}, {}},
     // A Qt option's value is not read as one of ours.
     {{"-title", "--record"}, Action::Run, {}, {}, {}},

@@ -58,10 +58,16 @@ QStringList withoutQtOptions(const QStringList& arguments)
             break;
         }
         const QString name = optionName(argument);
-        if (!name.isEmpty() && qtFlagOptions().contains(name)) continue;
+        const bool joined = argument.contains(u'=');
+        if (!name.isEmpty() && qtFlagOptions().contains(name) && (!joined || name == u"qmljsdebugger")) continue;
         if (!name.isEmpty() && qtOptionsWithValue().contains(name)) {
-            if (!argument.contains(u'=')) ++i;  // its value is the next argument
-            continue;
+            // Qt takes "-style=fusion" and "-stylesheet=x.qss" only; any other
+            // "-name=value" is not its option, and is an error here too.
+            if (!joined) {
+                ++i;  // its value is the next argument
+                continue;
+            }
+            if (name == u"style" || name == u"stylesheet") continue;
         }
         kept << argument;
     }
@@ -81,8 +87,7 @@ const QStringList& qtOptionsWithValue()
         QStringLiteral("qwindowtitle"), QStringLiteral("title"),
         QStringLiteral("qwindowicon"), QStringLiteral("icon"),
         QStringLiteral("session"), QStringLiteral("display"),
-        QStringLiteral("name"), QStringLiteral("qmljsdebugger"),
-        QStringLiteral("style"), QStringLiteral("stylesheet"),
+        QStringLiteral("name"), QStringLiteral("style"), QStringLiteral("stylesheet"),
     };
     return names;
 }
@@ -92,7 +97,7 @@ const QStringList& qtFlagOptions()
     static const QStringList names = {
         QStringLiteral("reverse"), QStringLiteral("testability"), QStringLiteral("nograb"),
         QStringLiteral("dograb"), QStringLiteral("sync"), QStringLiteral("widgetcount"),
-        QStringLiteral("qdevel"),
+        QStringLiteral("qdevel"), QStringLiteral("qmljsdebugger"),
     };
     return names;
 }

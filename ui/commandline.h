@@ -26,8 +26,9 @@ CommandLine parseCommandLine(const QStringList& arguments);
 
 // The arguments of the Qt options parseCommandLine passes over, for tests and
 // for a reader wondering why "-platform offscreen" is not an error: the
-// options in the first list take a value ("-style fusion" or "-style=fusion"),
-// those in the second stand alone. Either may be written with one dash or two.
+// options in the first list take a value ("-platform offscreen"; "-style" and
+// "-stylesheet" also "-style=fusion"), those in the second stand alone
+// ("-qmljsdebugger" with its "=value"). Either may have one dash or two.
 const QStringList& qtOptionsWithValue();
 const QStringList& qtFlagOptions();
 
