@@ -100,7 +100,7 @@ board=./build-release/sim/quorvid-board
 
 if ! $simulate; then
   if [ -n "$port" ]; then
-    export QUORVID_COM1="$port"
+    exec "$program" --port "$port"
   fi
   exec "$program"
 fi
@@ -155,7 +155,7 @@ echo "Simulated board on $(cat "$workdir/board.out") (COM1); close the window to
 
 # In the background, so that a signal to this script is handled at once
 # rather than after the window closes.
-QUORVID_COM1="$link" "$program" &
+"$program" --port "$link" &
 program_pid=$!
 status=0
 wait "$program_pid" || status=$?

@@ -107,24 +107,27 @@ signal.pause()' >"$QV_TMP/silent.out" &
   QV_SILENT_PTY=$(head -n1 "$QV_TMP/silent.out")
 }
 
-# Starts the program with COM1 on the given device; stderr to the given log;
-# QUORVID_TRACE to the given file (empty: no trace). Sets QV_APP_PID and
-# QV_APP_START (ns since the epoch, just before the start).
+# Starts the program with COM1 on the given device (--port); stderr to the
+# given log; QUORVID_TRACE to the given file (empty: no trace); any further
+# arguments go to the program. Sets QV_APP_PID and QV_APP_START (ns since the
+# epoch, just before the start).
 qv_start_program() {
   local device=$1 log=$2 trace=${3:-}
+  shift $(($# < 3 ? $# : 3))
   QV_APP_START=$(date +%s%N)
   if [ -n "$trace" ]; then
-    QUORVID_COM1=$device QUORVID_TRACE=$trace "$QV_PROGRAM" 2>"$log" &
+    QUORVID_TRACE=$trace "$QV_PROGRAM" --port "$device" "$@" 2>"$log" &
   else
-    QUORVID_COM1=$device "$QV_PROGRAM" 2>"$log" &
+    "$QV_PROGRAM" --port "$device" "$@" 2>"$log" &
   fi
   QV_APP_PID=$!
   QV_PIDS+=("$QV_APP_PID")
 }
 
-# The main window's X id (the window named exactly "Quorvid").
+# The main window's X id (the window named "Quorvid", or "Quorvid - recording
+# NAME.csv" while it records).
 qv_window() {
-  timeout 10 xdotool search --sync --onlyvisible --name '^Quorvid$' 2>/dev/null | head -n1
+  timeout 10 xdotool search --sync --onlyvisible --name '^Quorvid( - recording .*)?$' 2>/dev/null | head -n1
 }
 
 # One click on Set Speed. The button's centre is at (552, 392) in the

@@ -6,6 +6,13 @@ namespace quorvid {
 
 QString comName(int port) { return QStringLiteral("COM%1").arg(port); }
 
+void setExplicitComDevice(int port, const QString& device)
+{
+    // The variable itself, rather than a second map beside it: whatever reads
+    // the map (the probe, each open, the Port menu's tooltips) then sees one.
+    qputenv(qPrintable(QStringLiteral("QUORVID_COM%1").arg(port)), device.toLocal8Bit());
+}
+
 namespace {
 
 // Splits at the next boundary between digits and other characters.

@@ -51,6 +51,11 @@ PortTarget mapComPort(int port, const QStringList& explicitPaths, const QList<Sy
 // What COMn stands for on this system, now.
 PortTarget resolveComPort(int port);
 
+// Makes device COMn for the rest of this run, exactly as QUORVID_COMn=device
+// in the environment does (which turns the explicit map on). For the command
+// line; call it before any port is looked up.
+void setExplicitComDevice(int port, const QString& device);
+
 // The refusal to report for a failed open of device.
 CommError openErrorFor(QSerialPort::SerialPortError error, const QString& device);
 

@@ -9,15 +9,14 @@
 
 namespace quorvid::sim {
 
-namespace {
-
-// Line time of n bytes at 960 bytes a second, rounded up so that the pace errs
-// on the slow side.
-SimTime lineTime(std::size_t n)
+SimTime BoardModel::lineTime(std::size_t n)
 {
-    return SimTime{static_cast<std::int64_t>((n * 1'000'000 + BoardModel::kLineBytesPerSecond - 1)
-                                             / BoardModel::kLineBytesPerSecond)};
+    // Rounded up, so that the pace errs on the slow side.
+    return SimTime{static_cast<std::int64_t>((n * 1'000'000 + kLineBytesPerSecond - 1)
+                                             / kLineBytesPerSecond)};
 }
+
+namespace {
 
 std::int16_t mmHg(double p) { return static_cast<std::int16_t>(std::lround(p)); }
 

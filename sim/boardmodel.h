@@ -59,6 +59,9 @@ public:
 
     explicit BoardModel(BoardOptions options = {});
 
+    // How long n bytes take on the line at kLineBytesPerSecond.
+    static SimTime lineTime(std::size_t n);
+
     // Bytes heard from the host at time now. Two-letter commands may arrive
     // split over several calls; bytes that make no command are ignored.
     void feedCommandBytes(Bytes bytes, SimTime now);

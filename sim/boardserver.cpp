@@ -4,6 +4,13 @@
 
 namespace quorvid::sim {
 
+QByteArray printableBytes(const QByteArray& bytes)
+{
+    QByteArray shown;
+    for (char c : bytes) shown += (c >= 0x20 && c < 0x7F) ? QByteArray(1, c) : "\\x" + QByteArray::number(static_cast<unsigned char>(c), 16);
+    return shown;
+}
+
 BoardServer::BoardServer(BoardModel& model, BoardLink& link, Clock clock, QObject* parent)
     : QObject(parent), m_model(model), m_link(link), m_clock(std::move(clock))
 {
@@ -32,6 +39,7 @@ void BoardServer::serviceDue()
         m_valuesOpen = false;
         if (m_link.writeFrame(f.bytes)) {
             ++m_framesWritten;
+            ++m_writtenByKind[static_cast<std::size_t>(f.kind)];
             m_valuesOpen = f.kind == FrameKind::Values;
         } else {
             ++m_framesRefused;
@@ -42,11 +50,7 @@ void BoardServer::serviceDue()
 
 void BoardServer::hear(const QByteArray& bytes)
 {
-    if (m_verbose) {
-        QByteArray shown;
-        for (char c : bytes) shown += (c >= 0x20 && c < 0x7F) ? QByteArray(1, c) : "\\x" + QByteArray::number(static_cast<unsigned char>(c), 16);
-        std::fprintf(stderr, "quorvid-board: heard \"%s\"\n", shown.constData());
-    }
+    if (m_verbose) std::fprintf(stderr, "quorvid-board: heard \"%s\"\n", printableBytes(bytes).constData());
     const auto* data = reinterpret_cast<const Byte*>(bytes.constData());
     m_model.feedCommandBytes(Bytes(data, static_cast<std::size_t>(bytes.size())), m_clock());
     // An answer or a status change may now be due before the timer would fire.

@@ -10,9 +10,14 @@
 #include <QObject>
 #include <QTimer>
 
+#include <array>
 #include <functional>
 
 namespace quorvid::sim {
+
+// Bytes heard from the host as a log shows them: printable ASCII as it is,
+// anything else as \xNN.
+QByteArray printableBytes(const QByteArray& bytes);
 
 class BoardServer : public QObject {
     Q_OBJECT
@@ -41,6 +46,8 @@ public:
     static constexpr SimTime kStale{500'000};
 
     quint64 framesWritten() const { return m_framesWritten; }
+    // Of one kind; a frame that lost bytes on the line counts as written.
+    quint64 framesWritten(FrameKind kind) const { return m_writtenByKind[static_cast<std::size_t>(kind)]; }
     quint64 framesRefused() const { return m_framesRefused; }
     quint64 framesSkipped() const { return m_framesSkipped; }
 
@@ -57,6 +64,7 @@ private:
     std::function<void()> m_valuesComplete;
     bool m_valuesOpen = false;  // the last frame written was a values frame
     quint64 m_framesWritten = 0;
+    std::array<quint64, 5> m_writtenByKind{};  // by FrameKind
     quint64 m_framesRefused = 0;
     quint64 m_framesSkipped = 0;
 };

@@ -2,6 +2,8 @@
 #include "boardlink.h"
 #include "boardmodel.h"
 #include "boardserver.h"
+#include "bytesreader.h"
+#include "replay.h"
 #include "shutdown.h"
 #include "symboliclink.h"
 
@@ -10,8 +12,10 @@
 #include <QFile>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 using namespace quorvid::sim;
 
@@ -37,9 +41,13 @@ int main(int argc, char* argv[])
         "It creates a pseudo-terminal, prints the path of the end a program opens as its\n"
         "serial port on one line of standard output, and speaks the board's protocol on\n"
         "it at 9600 baud until it gets SIGINT or SIGTERM, when it exits with status 0.\n"
-        "It answers the commands I, O, M, 5, 6, Z1, Z2, Z3, S0, S1 and S2."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+        "It answers the commands I, O, M, 5, 6, Z1, Z2, Z3, S0, S1 and S2.\n\n"
+        "With --replay it sends a recording's .bytes file instead, with its recorded timing,\n"
+        "and logs the commands it hears without acting on them.\n\n"
+        "Exit status: 0 when ended by a signal (and for --help, --version), 1 when the line\n"
+        "cannot be opened or is lost, 2 for a usage error or a file that cannot be replayed."));
+    const QCommandLineOption helpOpt = parser.addHelpOption();
+    const QCommandLineOption versionOpt = parser.addVersionOption();
     const QCommandLineOption linkOpt(QStringLiteral("link"),
         QStringLiteral("Also make <path> a symbolic link to the pseudo-terminal (an existing symbolic "
                        "link there is replaced); removed when the board exits."),
@@ -66,8 +74,25 @@ int main(int argc, char* argv[])
                        "frame is completed on the line, that is, when the next frame's first byte "
                        "is written (for the program's load figures)."),
         QStringLiteral("file"));
-    parser.addOptions({linkOpt, portOpt, seedOpt, dropOpt, noSensorOpt, verboseOpt, traceOpt});
-    parser.process(app);
+    const QCommandLineOption replayOpt(QStringLiteral("replay"),
+        QStringLiteral("Send the blocks recorded in <file> (a recording's .bytes file) with their "
+                       "recorded timing, never faster than 9600 baud carries, instead of simulating "
+                       "the board; then keep the line open and silent until ended."),
+        QStringLiteral("file"));
+    const QCommandLineOption replaySpeedOpt(QStringLiteral("replay-speed"),
+        QStringLiteral("Play the recording <x> times as fast (greater than 0; default 1)."),
+        QStringLiteral("x"), QStringLiteral("1"));
+    const QCommandLineOption loopOpt(QStringLiteral("loop"),
+        QStringLiteral("Start the recording over after its last block, until ended."));
+    parser.addOptions({linkOpt, portOpt, seedOpt, dropOpt, noSensorOpt, verboseOpt, traceOpt,
+                       replayOpt, replaySpeedOpt, loopOpt});
+    if (!parser.parse(app.arguments())) {
+        QString text = parser.errorText();
+        if (text.endsWith(u'.')) text.chop(1);
+        return fail(QStringLiteral("%1 (see quorvid-board --help)").arg(text), 2);
+    }
+    if (parser.isSet(helpOpt)) parser.showHelp(0);
+    if (parser.isSet(versionOpt)) parser.showVersion();
 
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1 (see --help)").arg(parser.positionalArguments().first()), 2);
@@ -86,6 +111,31 @@ int main(int argc, char* argv[])
     }
     if (parser.isSet(portOpt) && parser.isSet(linkOpt))
         return fail(QStringLiteral("--link names a pseudo-terminal; it does not go with --port"), 2);
+
+    const bool replaying = parser.isSet(replayOpt);
+    const double replaySpeed = parser.value(replaySpeedOpt).toDouble(&ok);
+    if (!ok || !(replaySpeed > 0 && std::isfinite(replaySpeed)))
+        return fail(QStringLiteral("--replay-speed wants a number greater than 0"), 2);
+    if (!replaying) {
+        for (const QCommandLineOption* o : {&replaySpeedOpt, &loopOpt})
+            if (parser.isSet(*o))
+                return fail(QStringLiteral("--%1 goes with --replay").arg(o->names().first()), 2);
+    } else {
+        // The recording already holds what the board sent: nothing to simulate.
+        for (const QCommandLineOption* o : {&seedOpt, &dropOpt, &noSensorOpt, &traceOpt})
+            if (parser.isSet(*o))
+                return fail(QStringLiteral("--%1 simulates the board; it does not go with --replay")
+                                .arg(o->names().first()),
+                            2);
+    }
+    std::optional<quorvid::record::BytesRecording> recording;
+    if (replaying) {
+        QString why;
+        recording = quorvid::record::readBytesFile(parser.value(replayOpt), &why);
+        if (!recording) return fail(QStringLiteral("cannot replay %1").arg(why), 2);
+        if (recording->blocks.empty())
+            return fail(QStringLiteral("cannot replay %1: it holds no received bytes").arg(parser.value(replayOpt)), 2);
+    }
 
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> trace(nullptr, &std::fclose);
     if (parser.isSet(traceOpt)) {
@@ -125,6 +175,27 @@ int main(int argc, char* argv[])
         QCoreApplication::quit();
     });
 
+    if (recording) {
+        const std::size_t blocks = recording->blocks.size();
+        ReplaySchedule schedule(std::move(recording->blocks), replaySpeed, parser.isSet(loopOpt));
+        ReplayServer replay(schedule, *link);
+        QObject::connect(&replay, &ReplayServer::heard, &app, [](const QByteArray& bytes) {
+            std::fprintf(stderr, "quorvid-board: replaying, not acted on: heard \"%s\"\n",
+                         printableBytes(bytes).constData());
+        });
+        // Silence, not a closed line: a program reading it would report a
+        // lost port, which the recording never showed.
+        QObject::connect(&replay, &ReplayServer::finished, &app, [blocks] {
+            std::fprintf(stderr,
+                         "quorvid-board: the replay ended after %zu blocks; the line stays open until "
+                         "SIGINT or SIGTERM\n",
+                         blocks);
+        });
+        replay.start();
+        app.exec();
+        return code;
+    }
+
     BoardModel model(options);
     BoardServer server(model, *link);
     server.setVerbose(parser.isSet(verboseOpt));
@@ -139,5 +210,14 @@ int main(int argc, char* argv[])
     }
     server.start();
     app.exec();
+    // For a comparison with what a program received (and recorded).
+    std::fprintf(stderr,
+                 "quorvid-board: wrote %llu frames: waveform %llu, values %llu, status %llu, "
+                 "identification %llu\n",
+                 static_cast<unsigned long long>(server.framesWritten()),
+                 static_cast<unsigned long long>(server.framesWritten(quorvid::FrameKind::Waveform)),
+                 static_cast<unsigned long long>(server.framesWritten(quorvid::FrameKind::Values)),
+                 static_cast<unsigned long long>(server.framesWritten(quorvid::FrameKind::Status)),
+                 static_cast<unsigned long long>(server.framesWritten(quorvid::FrameKind::Identification)));
     return code;
 }

@@ -343,9 +343,12 @@ TEST_F(Form1Layout, MenuBarHoldsFilePortAndAboutInThatOrder)
     auto* menDatei = control<QMenu>("menDatei");
     ASSERT_NE(menDatei, nullptr);
     EXPECT_EQ(menDatei->menuAction(), top[0]);
-    ASSERT_EQ(menDatei->actions().size(), 1);
-    EXPECT_EQ(menDatei->actions()[0]->objectName(), "menEnde");
-    EXPECT_EQ(menDatei->actions()[0]->text(), "&Exit");
+    // Record... (the program's own addition), then the design's Exit.
+    ASSERT_EQ(menDatei->actions().size(), 2);
+    EXPECT_EQ(menDatei->actions()[0]->objectName(), "menRecord");
+    EXPECT_EQ(menDatei->actions()[0]->text(), "&Record...");
+    EXPECT_EQ(menDatei->actions()[1]->objectName(), "menEnde");
+    EXPECT_EQ(menDatei->actions()[1]->text(), "&Exit");
 
     auto* menPort = control<QMenu>("menPort");
     ASSERT_NE(menPort, nullptr);

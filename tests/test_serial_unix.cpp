@@ -1,6 +1,7 @@
 // The Qt SerialPort control over real pseudo-terminals, mapped through
 // QUORVID_COMn as a user would.
 #include "portlink.h"
+#include "portnames.h"
 #include "pseudoterminal.h"
 #include "qtserialcontrol.h"
 
@@ -337,4 +338,20 @@ TEST_F(QtSerialOverPty, ProbeOpenAndSwitchMoveTheTraffic)
     EXPECT_EQ(refused.error, CommError::NoSuchPort);
     EXPECT_FALSE(comm.portOpen());
     EXPECT_TRUE(menu.checkedPorts().isEmpty());
+}
+
+// --port on the command line sets COM1 as QUORVID_COM1 would, beside whatever
+// other variables say.
+TEST(PortNames, TheCommandLinesCom1IsTheVariablesCom1)
+{
+    clearPortMap();
+    mapPort(3, "/dev/pts/9");
+    setExplicitComDevice(1, QStringLiteral("/tmp/some board"));
+    EXPECT_EQ(resolveComPort(1).device, QStringLiteral("/tmp/some board"));
+    EXPECT_EQ(resolveComPort(3).device, QStringLiteral("/dev/pts/9"));
+    // With the map explicit, a COM name without a variable names nothing,
+    // whatever ports the system has.
+    EXPECT_FALSE(resolveComPort(2).found());
+    EXPECT_TRUE(resolveComPort(2).reason.contains(QStringLiteral("QUORVID_COM2")));
+    clearPortMap();
 }

@@ -51,6 +51,13 @@ TEST_F(ServerTest, EachFrameIsOneWriteOfWhatIsDueByNow)
         if (!f.bytes.empty()) expected.push_back(f.bytes);
     EXPECT_EQ(link.writes, expected);
     EXPECT_EQ(lossyServer.framesWritten(), expected.size());
+    // By kind, as the board reports them on its way out.
+    quint64 byKind = 0;
+    for (const FrameKind kind : {FrameKind::Waveform, FrameKind::Values, FrameKind::Status, FrameKind::Identification})
+        byKind += lossyServer.framesWritten(kind);
+    EXPECT_EQ(byKind, expected.size());
+    EXPECT_GT(lossyServer.framesWritten(FrameKind::Values), 0u);
+    EXPECT_GT(lossyServer.framesWritten(FrameKind::Status), 0u);
     // Dropped bytes shorten frames; frames with nothing left are not written.
     for (const ByteString& w : link.writes) EXPECT_FALSE(w.empty());
 }

@@ -8,6 +8,7 @@
 #include "portlink.h"
 #include "portnames.h"
 #include "receiver.h"
+#include "recorder.h"
 #include "serialcontrol.h"
 #include "sweepchart.h"
 #include "syscolors.h"
@@ -16,6 +17,8 @@
 #include <QButtonGroup>
 #include <QCoreApplication>
 #include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -26,6 +29,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStandardPaths>
 #include <QTimer>
 
 using namespace quorvid;
@@ -261,6 +265,9 @@ Form1::Form1(SerialControl& comm, QWidget* parent)
 
 Form1::~Form1()
 {
+    // The files are closed before the framer that feeds them goes.
+    m_framer.setFrameObserver(nullptr);
+    m_recorder.reset();
     // The framer outlives the chart by member order; make sure nothing plots
     // into a chart that is gone.
     m_framer.setWaveformSink(nullptr);
@@ -272,6 +279,9 @@ void Form1::buildMenus()
 
     auto* menDatei = bar->addMenu(QStringLiteral("&File"));
     menDatei->setObjectName(QStringLiteral("menDatei"));
+    m_menRecord = menDatei->addAction(QStringLiteral("&Record..."));
+    m_menRecord->setObjectName(QStringLiteral("menRecord"));
+    connect(m_menRecord, &QAction::triggered, this, &Form1::menRecord_Click);
     QAction* menEnde = menDatei->addAction(QStringLiteral("&Exit"));
     menEnde->setObjectName(QStringLiteral("menEnde"));
     connect(menEnde, &QAction::triggered, this, &Form1::menEnde_Click);
@@ -493,8 +503,19 @@ QString Form1::triedDevices() const
 void Form1::portChosen(std::uint8_t port)
 {
     const CommResult opened = OpenPort(m_comm, *this, port);
-    if (!opened)
+    if (!opened) {
+        noteInRecording(QStringLiteral("port %1 not opened: %2").arg(portDescription(port), opened.reason));
         tell(comName(port), QStringLiteral("%1 could not be opened.\n\n%2").arg(comName(port), opened.reason));
+        return;
+    }
+    noteInRecording(QStringLiteral("port %1").arg(portDescription(port)));
+}
+
+QString Form1::portDescription(int port) const
+{
+    const QString device = m_comm.deviceName(port);
+    if (device.isEmpty() || device == comName(port)) return comName(port);
+    return QStringLiteral("%1 (%2)").arg(comName(port), device);
 }
 
 void Form1::setCOM1_Click() { portChosen(1); }
@@ -511,6 +532,7 @@ void Form1::portLost(const CommResult& reason)
     // The control has closed the port already; the menu follows it, and the
     // program stays idle until the user picks a port again.
     UncheckPorts(*this);
+    noteInRecording(QStringLiteral("port lost: %1").arg(reason.reason));
     const QString port = comName(m_comm.commPort());
     tell(port, QStringLiteral("The connection on %1 was lost and the port has been closed.\n\n%2\n\n"
                               "Choose a port in the Port menu once the device is back.")
@@ -553,6 +575,8 @@ void Form1::shutDown()
 {
     if (m_ended) return;
     m_ended = true;
+    stopRecording();
+    if (m_recordDialog) m_recordDialog->close();
     // A close the system refuses at this point has nobody left to tell: the
     // program ends and the system releases the port with it.
     if (m_comm.portOpen()) (void)m_comm.setPortOpen(false);
@@ -664,4 +688,113 @@ void Form1::menEnde_Click()
 frmAbout* Form1::aboutWindow() const
 {
     return m_about;
+}
+
+QString Form1::proposedRecordingName(const QDateTime& time)
+{
+    return time.toString(QStringLiteral("'quorvid-'yyyyMMdd-HHmmss'.csv'"));
+}
+
+QFileDialog* Form1::recordDialog() const
+{
+    return m_recordDialog;
+}
+
+void Form1::menRecord_Click()
+{
+    if (isRecording()) {
+        stopRecording();
+        return;
+    }
+    if (m_recordDialog) {
+        m_recordDialog->raise();
+        m_recordDialog->activateWindow();
+        return;
+    }
+    if (m_recordFolder.isEmpty())
+        m_recordFolder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    // Window-modal and opened, not run: the receive events go on arriving
+    // while the user picks a name, so the chart and readouts keep moving.
+    m_recordDialog = new QFileDialog(this, QStringLiteral("Record"), m_recordFolder,
+                                     QStringLiteral("CSV files (*.csv);;All files (*)"));
+    m_recordDialog->setObjectName(QStringLiteral("recordDialog"));
+    m_recordDialog->setAttribute(Qt::WA_DeleteOnClose);
+    m_recordDialog->setOption(QFileDialog::DontUseNativeDialog);
+    m_recordDialog->setAcceptMode(QFileDialog::AcceptSave);
+    m_recordDialog->setFileMode(QFileDialog::AnyFile);
+    m_recordDialog->setDefaultSuffix(QStringLiteral("csv"));
+    m_recordDialog->selectFile(proposedRecordingName(QDateTime::currentDateTime()));
+    connect(m_recordDialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
+        if (path.isEmpty() || m_ended) return;
+        m_recordFolder = QFileInfo(path).absolutePath();
+        startRecording(path);
+    });
+    m_recordDialog->open();
+}
+
+bool Form1::startRecording(const QString& path, QString* error)
+{
+    stopRecording();
+    record::RecordingStart where;
+    if (m_comm.portOpen()) {
+        where.port = comName(m_comm.commPort());
+        where.device = m_comm.deviceName(m_comm.commPort());
+    }
+    where.program = QStringLiteral("quorvid %1").arg(QStringLiteral(QUORVID_VERSION));
+    QString why;
+    m_recorder = record::Recorder::start(path, where, &why);
+    if (!m_recorder) {
+        if (error) *error = why;
+        tell(QStringLiteral("recording"), QStringLiteral("Recording could not start.\n\n%1").arg(why));
+        return false;
+    }
+    connect(m_recorder.get(), &record::Recorder::failed, this, &Form1::recordingFailed);
+    m_framer.setFrameObserver(m_recorder.get());
+    showRecordingState();
+    return true;
+}
+
+void Form1::stopRecording()
+{
+    if (!m_recorder) return;
+    // Written out while a refusal can still be told: the last rows are as
+    // worth a message as any others.
+    m_recorder->flush();
+    if (!m_recorder) return;  // it failed, and recordingFailed has ended it
+    m_framer.setFrameObserver(nullptr);
+    m_recorder.reset();  // closes both files
+    showRecordingState();
+}
+
+void Form1::recordingFailed(const QString& message)
+{
+    if (!m_recorder) return;
+    // The recorder is the sender of this signal: it goes once it has
+    // returned (or with the window), and nothing more reaches it meanwhile.
+    m_framer.setFrameObserver(nullptr);
+    m_recorder->disconnect(this);
+    record::Recorder* failed = m_recorder.release();
+    failed->setParent(this);
+    failed->deleteLater();
+    showRecordingState();
+    tell(QStringLiteral("recording"),
+         QStringLiteral("Recording has stopped: the file could not be written.\n\n%1\n\n"
+                        "What was written before is kept.")
+             .arg(message));
+}
+
+void Form1::noteInRecording(const QString& text)
+{
+    if (m_recorder) m_recorder->note(text);
+}
+
+void Form1::showRecordingState()
+{
+    if (m_recorder) {
+        m_menRecord->setText(QStringLiteral("Stop Recording"));
+        setWindowTitle(QStringLiteral("Quorvid - recording %1").arg(QFileInfo(m_recorder->csvPath()).fileName()));
+    } else {
+        m_menRecord->setText(QStringLiteral("&Record..."));
+        setWindowTitle(QStringLiteral("Quorvid"));
+    }
 }

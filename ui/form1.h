@@ -11,6 +11,7 @@
 #include "portmenu.h"
 #include "serialcontrol.h"
 
+#include <QDateTime>
 #include <QLocale>
 #include <QMainWindow>
 #include <QPointer>
@@ -23,12 +24,16 @@
 #include <string_view>
 
 class QAction;
+class QFileDialog;
 class QLabel;
 class QMessageBox;
 class QTimer;
 class frmAbout;
 
 namespace quorvid {
+namespace record {
+class Recorder;
+}
 class Graph;
 class SerialControl;
 class SimpleStatusBar;
@@ -75,6 +80,23 @@ public:
     // True once File > Exit or closing the window has ended the program.
     bool hasEnded() const { return m_ended; }
 
+    // Records what arrives into path (the CSV file) and the .bytes file
+    // beside it, from the next byte read on, until stopRecording, a refused
+    // write, or the end of the program. Files that cannot be made are named
+    // in the message window, with the system's reason also in *error, and
+    // nothing is recorded. Recording does not change what the window shows.
+    bool startRecording(const QString& path, QString* error = nullptr);
+    // Writes out and closes both files; nothing when not recording.
+    void stopRecording();
+    bool isRecording() const { return m_recorder != nullptr; }
+    quorvid::record::Recorder* recorder() const { return m_recorder.get(); }
+    // File > Record... / Stop Recording.
+    QAction* recordItem() const { return m_menRecord; }
+    // The save dialog of File > Record... while it is open, else null.
+    QFileDialog* recordDialog() const;
+    // The CSV name File > Record... proposes for a recording begun at time.
+    static QString proposedRecordingName(const QDateTime& time);
+
     // Channel status texts by code; filled by Form_Load, never written after.
     std::array<QString, quorvid::kStatusTextCount> StatusText;
     // The time of day last written to the status bar.
@@ -108,6 +130,8 @@ public slots:
     void SelectSpeed_Click();
     void menAbout_Click();
     void menEnde_Click();
+    // Asks for a file and starts recording, or stops the recording under way.
+    void menRecord_Click();
     void setCOM1_Click();
     void setCOM2_Click();
     void setCOM3_Click();
@@ -144,6 +168,13 @@ private:
     // window is up, otherwise as soon as it is.
     void tell(const QString& subject, const QString& text);
     void showPendingMessage();
+    // The window title and the File menu's item follow the recording.
+    void showRecordingState();
+    void recordingFailed(const QString& message);
+    // A comment in the .bytes file, when recording.
+    void noteInRecording(const QString& text);
+    // "COM2 (/dev/ttyUSB1)", or the COM name alone where it is the device.
+    QString portDescription(int port) const;
 
     quorvid::SerialControl& m_comm;
     quorvid::Framer m_framer;
@@ -167,4 +198,9 @@ private:
     QString m_pendingText;
     bool m_placed = false;
     bool m_ended = false;
+
+    QAction* m_menRecord = nullptr;
+    QPointer<QFileDialog> m_recordDialog;
+    QString m_recordFolder;  // where the last recording of this run went
+    std::unique_ptr<quorvid::record::Recorder> m_recorder;
 };

@@ -1,12 +1,50 @@
 #include "artwork.h"
+#include "commandline.h"
 #include "form1.h"
+#include "portnames.h"
 #include "qtserialcontrol.h"
 #include "trace.h"
 
 #include <QApplication>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+QStringList argumentList(int argc, char* argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+}  // namespace
 
 int main(int argc, char* argv[])
 {
+    // Read before any application object exists: a GUI application needs a
+    // display, and --help, --version and a usage error must answer without one.
+    const quorvid::CommandLine line = quorvid::parseCommandLine(argumentList(argc, argv));
+    switch (line.action) {
+    case quorvid::CommandLine::Action::Help: {
+        const QCoreApplication core(argc, argv);  // the help text names the program from it
+        std::fputs(qPrintable(quorvid::helpText()), stdout);
+        return line.exitStatus();
+    }
+    case quorvid::CommandLine::Action::Version:
+        std::fputs(qPrintable(quorvid::versionText()), stdout);
+        return line.exitStatus();
+    case quorvid::CommandLine::Action::Error:
+        std::fprintf(stderr, "%s\n", qPrintable(line.error));
+        return line.exitStatus();
+    case quorvid::CommandLine::Action::Run:
+        break;
+    }
+
+    // Before anything looks a port up: the probe and every open read the map.
+    if (!line.port.isEmpty()) quorvid::setExplicitComDevice(1, line.port);
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorvid"));
     QApplication::setApplicationVersion(QStringLiteral(QUORVID_VERSION));
@@ -17,6 +55,11 @@ int main(int argc, char* argv[])
     Form1 form(comm);
     quorvid::trace::watch(&form, form.findChild<QObject*>(QStringLiteral("SYS1")));
     form.Form_Load();
+    // The port is open but nothing has been read yet: that happens only once
+    // the event loop runs, so the recording has every byte from the first.
+    QString why;
+    if (!line.record.isEmpty() && !form.startRecording(line.record, &why))
+        std::fprintf(stderr, "quorvid: not recording: %s\n", qPrintable(why));
     form.show();
     return app.exec();
 }

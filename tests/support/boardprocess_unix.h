@@ -27,6 +27,8 @@ public:
     // Everything heard so far, in order: the board logs each read as
     // heard "<bytes>", and a command may come in one read or in several.
     QString heard() const;
+    // Its standard error so far.
+    QString log() const { return m_log; }
 
     // SIGTERM, as a user ending it would; SIGKILL if that does not end it.
     // True when SIGTERM sufficed.

@@ -1,0 +1,113 @@
+// The built quorvid-board replaying a recording on a real pseudo-terminal:
+// the bytes arrive as recorded, no sooner than their times allow, the board
+// says when it is done and stays until ended; a bad file or option is refused
+// with status 2. Waits are bounded and generous.
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "boardprocess_unix.h"
+
+using quorvid::test::BoardProcess;
+
+namespace {
+
+constexpr int kWaitMs = 8000;
+
+QString writeFile(const QTemporaryDir& dir, const char* name, const QByteArray& text)
+{
+    QFile f(dir.filePath(QString::fromLatin1(name)));
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text);
+    return f.fileName();
+}
+
+// Runs quorvid-board to its end; returns the exit status, standard error in *err.
+int runBoard(const QStringList& args, QString* err)
+{
+    QProcess p;
+    quorvid::test::dieWithParent(p);
+    p.start(quorvid::test::boardProgram(), args);
+    if (!p.waitForFinished(kWaitMs)) {
+        p.kill();
+        p.waitForFinished();
+        return -1;
+    }
+    *err = QString::fromLocal8Bit(p.readAllStandardError());
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+}  // namespace
+
+TEST(ReplayProcess, SendsTheRecordedBytesWithTheirTimingAndStaysUntilEnded)
+{
+    QTemporaryDir dir;
+    // Three blocks over 0.6 s; played at speed 2 they take at least 0.3 s.
+    const QString file = writeFile(dir, "session.bytes",
+                                   "# 2026-12-07T09:56:02.123Z start port COM1 (/dev/pts/4)\n"
+                                   "10.000000\t80 a3 d5\n"
+                                   "10.300000\t83 01 02\r\n"
+                                   "# 10.350000 port lost: gone\n"
+                                   "\n"
+                                   "10.600000\t81 4d\n");
+    BoardProcess board({QStringLiteral("--replay"), file, QStringLiteral("--replay-speed"), QStringLiteral("2")});
+    ASSERT_FALSE(board.path.isEmpty());
+
+    QSerialPort port(board.path);
+    ASSERT_TRUE(port.open(QIODevice::ReadWrite)) << port.errorString().toStdString();
+    port.write("I");  // heard and logged, not answered
+    QByteArray got;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 firstAt = -1;
+    while (got.size() < 8 && clock.elapsed() < kWaitMs && port.waitForReadyRead(kWaitMs)) {
+        if (firstAt < 0) firstAt = clock.elapsed();
+        got += port.readAll();
+    }
+    EXPECT_EQ(got.toHex(' '), QByteArray("80 a3 d5 83 01 02 81 4d"));
+    EXPECT_GE(clock.elapsed() - firstAt, 250) << "the recorded 0.6 s at speed 2";
+
+    // Ended, not gone: the line stays open and silent, the board says so.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return board.heard().contains(u'I') && board.log().contains(QStringLiteral("replay ended")); },
+                                kWaitMs))
+        << board.log().toStdString();
+    EXPECT_EQ(board.process().state(), QProcess::Running);
+    EXPECT_FALSE(port.waitForReadyRead(300)) << "nothing after the last block";
+    EXPECT_TRUE(board.end()) << "SIGTERM ends it";
+    EXPECT_EQ(board.process().exitCode(), 0);
+}
+
+TEST(ReplayProcess, RefusesBadFilesAndOptionsWithStatus2)
+{
+    QTemporaryDir dir;
+    const QString good = writeFile(dir, "good.bytes", "0.000000\t80 01\n");
+    const QString bad = writeFile(dir, "bad.bytes", "0.000000\t80 01\n0.5\t8g\n");
+    struct Case {
+        QStringList args;
+        int status;
+        QString stderrHas;
+    };
+    const Case cases[] = {
+        {{"--replay", bad}, 2, "line 2"},
+        {{"--replay", dir.filePath("missing.bytes")}, 2, "missing.bytes"},
+        {{"--replay", good, "--replay-speed", "0"}, 2, "--replay-speed"},
+        {{"--replay", good, "--replay-speed", "fast"}, 2, "--replay-speed"},
+        {{"--replay", good, "--drop", "0.1"}, 2, "--drop"},
+        {{"--loop"}, 2, "--loop"},
+        {{"--replay"}, 2, "Missing value after '--replay'"},
+        {{"--bogus"}, 2, "Unknown option 'bogus'"},
+        {{"--help"}, 0, ""},
+        {{"--version"}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(u' ').toStdString());
+        QString err;
+        EXPECT_EQ(runBoard(c.args, &err), c.status);
+        EXPECT_TRUE(err.contains(c.stderrHas)) << err.toStdString();
+        if (c.status == 2) EXPECT_EQ(err.count(u'\n'), 1) << "one line: " << err.toStdString();
+    }
+}
