@@ -26,6 +26,17 @@ PortTarget resolveComPort(int port)
     return mapComPort(port, explicitPaths, ports);
 }
 
+int mapDeviceToPort(const QString& device, QString* error)
+{
+    if (device.isEmpty()) {
+        if (error) *error = QStringLiteral("no device named");
+        return 0;
+    }
+    qputenv("QUORVID_COM1", device.toLocal8Bit());
+    for (int i = 2; i <= kMenuPorts; ++i) qunsetenv(qPrintable(QStringLiteral("QUORVID_COM%1").arg(i)));
+    return 1;
+}
+
 CommError openErrorFor(QSerialPort::SerialPortError error, const QString& device)
 {
     switch (error) {
