@@ -41,4 +41,8 @@ std::optional<BytesRecording> parseBytes(QByteArrayView text, QString* error);
 // system's reason.
 std::optional<BytesRecording> readBytesFile(const QString& path, QString* error);
 
+// Appends one block's line as the recorder writes it, "\n" included: the time
+// with six decimals, a tab, the bytes. parseBytes reads it back exactly.
+void appendBytesLine(QByteArray& to, std::int64_t microseconds, QByteArrayView bytes);
+
 }  // namespace quorvid::record

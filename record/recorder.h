@@ -41,12 +41,17 @@ public:
     static QString csvPathFor(const QString& chosen);
     static QString bytesPathFor(const QString& chosen);
 
-    // Creates (truncates) both files and writes the CSV header and the start
-    // comment. On failure returns null and sets *error to a message naming
-    // the file and the system's reason; no file is left half-made beyond what
-    // the system wrote.
+    // Creates (truncates) both files and buffers the CSV header and the start
+    // comment, which the first flush writes. On failure returns null and sets
+    // *error to a message naming the file and the system's reason; no file is
+    // left half-made beyond what the system wrote.
     static std::unique_ptr<Recorder> start(const QString& chosenPath, const RecordingStart& where,
                                            QString* error, Clock clock = systemClock());
+    // The same on two paths given apart (start() uses csvPathFor and
+    // bytesPathFor), e.g. a device that refuses writes.
+    static std::unique_ptr<Recorder> startOn(const QString& csvPath, const QString& bytesPath,
+                                             const RecordingStart& where, QString* error,
+                                             Clock clock = systemClock());
     ~Recorder() override;  // flushes and closes both files
 
     QString csvPath() const;
@@ -69,11 +74,17 @@ public:
 
 signals:
     // A write was refused: the file and the system's reason, in one message.
-    // Recording has stopped; the files keep what was written before.
+    // Recording has stopped; the files keep what was written before. Emitted
+    // once: from flush(), or, when the write was made inside a framer call,
+    // from the event loop just after it, never from inside the framer. A
+    // receiver that ends the recording deletes the recorder with deleteLater().
     void failed(const QString& message);
 
 private:
     Recorder(Clock clock, QObject* parent = nullptr);
+    void writeOutWhenFull();
+    void writeOut();
+    void reportFailure();
     struct Files;
     std::unique_ptr<Files> m_files;
 };

@@ -1,0 +1,178 @@
+#include "csvrows.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <chrono>
+
+namespace quorvid::record {
+
+namespace {
+
+// The readout refresh takes a slot only once it is longer than these, stored
+// bytes counted; a frame it would never take is no row either.
+constexpr std::size_t kIdentificationShownAbove = 100;
+constexpr std::size_t kStatusShownAbove = 2;
+constexpr std::size_t kValuesShownAbove = 8;
+
+void appendNumber(std::string& to, std::int64_t value)
+{
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    to.append(digits, end);
+}
+
+// Zero-padded to width digits; value is known to fit.
+void appendPadded(std::string& to, std::int64_t value, int width)
+{
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    to.append(static_cast<std::size_t>(std::max<std::ptrdiff_t>(0, width - (end - digits))), '0');
+    to.append(digits, end);
+}
+
+// Seconds since the recording began with three decimals. The microseconds are
+// cut down to the millisecond, never rounded up, so a row's t_s is never later
+// than the t_s of the same block in the .bytes file.
+void appendElapsed(std::string& to, std::int64_t microseconds)
+{
+    const std::int64_t ms = std::max<std::int64_t>(0, microseconds) / 1000;
+    appendNumber(to, ms / 1000);
+    to.push_back('.');
+    appendPadded(to, ms % 1000, 3);
+}
+
+// The twelve columns after kind, in header order.
+using Fields = std::array<std::string, 12>;
+enum Column { Ch1, Ch2, Sys1, Map1, Dia1, Sys2, Map2, Dia2, Pulse, Status1, Status2, Text };
+
+}  // namespace
+
+std::string isoUtc(std::int64_t utcMilliseconds)
+{
+    using namespace std::chrono;
+    const sys_time<milliseconds> t{milliseconds{utcMilliseconds}};
+    const auto day = floor<days>(t);
+    const year_month_day date{day};
+    const hh_mm_ss<milliseconds> time{t - day};
+
+    std::string s;
+    s.reserve(24);
+    appendPadded(s, static_cast<int>(date.year()), 4);
+    s.push_back('-');
+    appendPadded(s, static_cast<unsigned>(date.month()), 2);
+    s.push_back('-');
+    appendPadded(s, static_cast<unsigned>(date.day()), 2);
+    s.push_back('T');
+    appendPadded(s, time.hours().count(), 2);
+    s.push_back(':');
+    appendPadded(s, time.minutes().count(), 2);
+    s.push_back(':');
+    appendPadded(s, time.seconds().count(), 2);
+    s.push_back('.');
+    appendPadded(s, time.subseconds().count(), 3);
+    s.push_back('Z');
+    return s;
+}
+
+std::string_view kindName(FrameKind kind)
+{
+    switch (kind) {
+    case FrameKind::Waveform: return "waveform";
+    case FrameKind::Values: return "values";
+    case FrameKind::Status: return "status";
+    case FrameKind::Identification: return "identification";
+    case FrameKind::None: break;
+    }
+    return {};
+}
+
+std::string csvField(std::string_view text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+    std::string quoted;
+    quoted.reserve(text.size() + 8);
+    quoted.push_back('"');
+    for (const char c : text) {
+        if (c == '"') quoted.push_back('"');
+        quoted.push_back(c);
+    }
+    quoted.push_back('"');
+    return quoted;
+}
+
+std::optional<std::string> csvRow(Bytes storedFrame, const RowTime& at)
+{
+    if (storedFrame.empty()) return std::nullopt;
+    const FrameKind kind = frameKind(storedFrame.front());
+    Fields fields;
+    auto number = [](std::int64_t v) {
+        std::string s;
+        appendNumber(s, v);
+        return s;
+    };
+
+    switch (kind) {
+    case FrameKind::Waveform: {
+        const auto samples = decodeWaveform(storedFrame);
+        if (!samples) return std::nullopt;
+        // As the chart's scale reads them.
+        fields[Ch1] = number(samples->s1 - 100);
+        fields[Ch2] = number(samples->s2 - 100);
+        break;
+    }
+    case FrameKind::Values: {
+        if (storedFrame.size() <= kValuesShownAbove) return std::nullopt;
+        const auto v = decodeValues(storedFrame);
+        if (!v) return std::nullopt;
+        fields[Sys1] = number(v->sys1);
+        fields[Map1] = number(v->map1);
+        fields[Dia1] = number(v->dia1);
+        fields[Sys2] = number(v->sys2);
+        fields[Map2] = number(v->map2);
+        fields[Dia2] = number(v->dia2);
+        fields[Pulse] = number(v->pulse);
+        break;
+    }
+    case FrameKind::Status: {
+        if (storedFrame.size() <= kStatusShownAbove) return std::nullopt;
+        const auto codes = decodeStatus(storedFrame);
+        if (!codes) return std::nullopt;
+        fields[Status1] = number(codes->ch1);
+        fields[Status2] = number(codes->ch2);
+        std::string text(statusTextFor(codes->ch1));
+        text += " | ";
+        text += statusTextFor(codes->ch2);
+        fields[Text] = csvField(text);
+        break;
+    }
+    case FrameKind::Identification: {
+        if (storedFrame.size() <= kIdentificationShownAbove) return std::nullopt;
+        // The characters are payload bytes, below 0x80, so the UTF-8 is plain
+        // ASCII; going through QString keeps it valid whatever comes.
+        const QByteArray utf8 =
+            QString::fromStdU16String(decodeIdentification(storedFrame)).toUtf8();
+        fields[Text] = csvField(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+        break;
+    }
+    case FrameKind::None:
+        return std::nullopt;
+    }
+
+    std::string row;
+    row.reserve(64);
+    row += isoUtc(at.utcMilliseconds);
+    row.push_back(',');
+    appendElapsed(row, at.elapsedMicroseconds);
+    row.push_back(',');
+    row += kindName(kind);
+    for (const std::string& field : fields) {
+        row.push_back(',');
+        row += field;
+    }
+    return row;
+}
+
+}  // namespace quorvid::record

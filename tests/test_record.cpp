@@ -1,0 +1,341 @@
+// The recording: CSV rows from completed frames, the two files the recorder
+// writes through the framer, refused writes, and reading .bytes files back.
+#include "bytesreader.h"
+#include "csvrows.h"
+#include "framer.h"
+#include "frames.h"
+#include "recorder.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QMetaObject>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <optional>
+#include <string>
+
+using namespace quorvid;
+using namespace quorvid::record;
+
+namespace {
+
+ByteString bytes(std::initializer_list<int> values)
+{
+    ByteString out;
+    for (int v : values) out.push_back(static_cast<Byte>(v));
+    return out;
+}
+
+ByteString operator+(ByteString a, const ByteString& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// An identification frame in the framer's stored form: each character widened.
+ByteString storedIdentification(std::string_view text)
+{
+    ByteString out{kIdentificationHeader};
+    for (char c : text) {
+        out.push_back(static_cast<Byte>(c));
+        out.push_back(0);
+    }
+    return out;
+}
+
+QByteArray qbytes(const ByteString& b)
+{
+    return QByteArray(reinterpret_cast<const char*>(b.data()), static_cast<qsizetype>(b.size()));
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return "<unreadable: " + f.errorString().toUtf8() + ">";
+    return f.readAll();
+}
+
+// A clock the test moves by hand.
+struct ManualClock {
+    static constexpr std::int64_t kUtcStart = 1796637362123;  // 2026-12-07T09:56:02.123Z
+    static constexpr std::int64_t kMonoStart = 5'000'000;
+    std::int64_t monoUs = kMonoStart;
+
+    // Both clocks move on together.
+    Recorder::Clock clock()
+    {
+        return {[this] { return kUtcStart + (monoUs - kMonoStart) / 1000; }, [this] { return monoUs; }};
+    }
+    void advanceUs(std::int64_t us) { monoUs += us; }
+};
+
+const RecordingStart kWhere{QStringLiteral("COM1"), QStringLiteral("/dev/pts/4"),
+                            QStringLiteral("quorvid 1.0.1")};
+
+// Fifty characters, with a comma and quotes for the CSV to protect.
+constexpr std::string_view kIdText = "QX-1 board, firmware \"2.4\", serial 000123, built 7";
+static_assert(kIdText.size() == 50);
+
+}  // namespace
+
+TEST(CsvRows, IsoUtcWithMilliseconds)
+{
+    EXPECT_EQ(isoUtc(0), "1970-01-01T00:00:00.000Z");
+    EXPECT_EQ(isoUtc(1796637362123), "2026-12-07T09:56:02.123Z");
+    EXPECT_EQ(isoUtc(951868799999), "2000-02-29T23:59:59.999Z");
+    EXPECT_EQ(isoUtc(-1), "1969-12-31T23:59:59.999Z");
+}
+
+TEST(CsvRows, FieldsAreQuotedAsRfc4180Asks)
+{
+    const struct {
+        std::string_view in, out;
+    } cases[] = {
+        {"", ""},
+        {"Zeroing ok | ", "Zeroing ok | "},
+        {"tab\there", "tab\there"},
+        {"a,b", "\"a,b\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"\"", "\"\"\"\""},
+        {"line\nbreak", "\"line\nbreak\""},
+        {"cr\rhere", "\"cr\rhere\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(csvField(c.in), c.out) << c.in;
+}
+
+TEST(CsvRows, OneRowPerFrameTheWindowWouldShowOrPlot)
+{
+    const RowTime at{1796637362123, 1'234'999};  // t_s cut down to the millisecond
+    const std::string time = "2026-12-07T09:56:02.123Z,1.234,";
+    const std::string id49(49, 'x');
+    const struct {
+        const char* what;
+        ByteString frame;
+        std::optional<std::string> row;
+    } cases[] = {
+        // Samples less 100: 0x10 and 0x20 + 128 from the header's low bits.
+        {"waveform", bytes({0xC1, 0x10, 0x20}), time + "waveform,-84,60,,,,,,,,,,"},
+        {"waveform, extra byte ignored", bytes({0xCC, 0x7F, 0x00, 0x55}), time + "waveform,411,-100,,,,,,,,,,"},
+        {"waveform too short", bytes({0xC1, 0x10}), std::nullopt},
+        {"values", encodeValues({120, 93, 80, -100, 411, 0, 255}),
+         time + "values,,,120,93,80,-100,411,0,255,,,"},
+        {"values too short", bytes({0x80, 1, 2, 3, 4, 5, 6, 7}), std::nullopt},
+        {"status", bytes({0xD0, 6, 7}), time + "status,,,,,,,,,,6,7,Zeroing ok | No Sensor !!!"},
+        {"status without text", bytes({0xD3, 0, 127}), time + "status,,,,,,,,,,0,127,Normal Operation | "},
+        {"status too short", bytes({0xD0, 6}), std::nullopt},
+        {"identification", storedIdentification(kIdText),
+         time + "identification,,,,,,,,,,,,\"QX-1 board, firmware \"\"2.4\"\", serial 000123, built 7\""},
+        {"identification of 49 characters", storedIdentification(id49), std::nullopt},
+        {"identification with a line break",
+         storedIdentification(std::string(48, 'y') + "\r\n"),
+         time + "identification,,,,,,,,,,,,\"" + std::string(48, 'y') + "\r\n\""},
+        {"no header", bytes({0x12, 0x34, 0x56}), std::nullopt},
+        {"empty", ByteString{}, std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(csvRow(c.frame, at), c.row) << c.what;
+}
+
+TEST(Recorder, PathsOfBothFiles)
+{
+    const struct {
+        QString chosen, csv, bytes;
+    } cases[] = {
+        {"a/x.csv", "a/x.csv", "a/x.bytes"},
+        {"a/x", "a/x.csv", "a/x.bytes"},
+        {"a/x.CSV", "a/x.CSV", "a/x.bytes"},
+        {"a/x.txt", "a/x.txt.csv", "a/x.txt.bytes"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Recorder::csvPathFor(c.chosen), c.csv);
+        EXPECT_EQ(Recorder::bytesPathFor(c.chosen), c.bytes);
+    }
+}
+
+// A short session through the framer with the recorder as its observer: both
+// files' exact text. Covers junk before the first header, a values frame
+// replaced by another in the same block, a frame split across blocks, frames
+// too short for a row, and a note.
+TEST(Recorder, ScriptedSessionGivesExactFiles)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ManualClock clock;
+    QString error;
+    auto recorder = Recorder::start(dir.filePath("s"), kWhere, &error, clock.clock());
+    ASSERT_TRUE(recorder) << error.toStdString();
+    EXPECT_EQ(recorder->csvPath(), dir.filePath("s.csv"));
+    EXPECT_EQ(recorder->bytesPath(), dir.filePath("s.bytes"));
+
+    Framer framer;
+    framer.setFrameObserver(recorder.get());
+
+    const ByteString blockA = bytes({0x12, 0x34}) + encodeIdentification(kIdText) + bytes({0xD0, 6, 7})
+        + encodeValues({120, 93, 80, 25, 12, 8, 72}) + encodeValues({-100, 0, 411, 300, 5, -5, 255})
+        + bytes({0xC1, 0x10});
+    const ByteString blockB =
+        bytes({0x20, 0xD1, 0x03, 0xC0, 0x05, 0x85, 0x01, 0x02, 0xD0, 0x00, 0x0C, 0x80});
+    const ByteString blockC = bytes({0xC2, 0x00, 0x00});
+
+    clock.advanceUs(1234);
+    framer.feed(blockA);
+    clock.advanceUs(1'500'000 - 1234);
+    framer.feed(blockB);
+    clock.advanceUs(500'000);
+    recorder->note(QStringLiteral("port lost: Input/output\nerror"));
+    clock.advanceUs(499'999);
+    framer.feed(blockC);
+    recorder.reset();
+
+    const QByteArray csv = readAll(dir.filePath("s.csv"));
+    EXPECT_EQ(csv.toStdString(),
+              "time_utc,t_s,kind,ch1_mmHg,ch2_mmHg,sys1,map1,dia1,sys2,map2,dia2,pulse,status1,status2,text\n"
+              "2026-12-07T09:56:02.124Z,0.001,identification,,,,,,,,,,,,"
+              "\"QX-1 board, firmware \"\"2.4\"\", serial 000123, built 7\"\n"
+              "2026-12-07T09:56:02.124Z,0.001,status,,,,,,,,,,6,7,Zeroing ok | No Sensor !!!\n"
+              "2026-12-07T09:56:02.124Z,0.001,values,,,120,93,80,25,12,8,72,,,\n"
+              "2026-12-07T09:56:02.124Z,0.001,values,,,-100,0,411,300,5,-5,255,,,\n"
+              "2026-12-07T09:56:03.623Z,1.500,waveform,-84,60,,,,,,,,,,\n"
+              "2026-12-07T09:56:03.623Z,1.500,status,,,,,,,,,,0,12,Normal Operation | \n");
+
+    const QByteArray expectedBytes = "# recording started 2026-12-07T09:56:02.123Z\n"
+                                     "# program quorvid 1.0.1\n"
+                                     "# port COM1 (/dev/pts/4)\n"
+                                     "0.001234\t" + qbytes(blockA).toHex(' ') + "\n"
+                                     "1.500000\t20 d1 03 c0 05 85 01 02 d0 00 0c 80\n"
+                                     "# 2.000000 port lost: Input/output error\n"
+                                     "2.499999\tc2 00 00\n";
+    EXPECT_EQ(readAll(dir.filePath("s.bytes")).toStdString(), expectedBytes.toStdString());
+}
+
+TEST(Recorder, StartCommentWithoutAPort)
+{
+    QTemporaryDir dir;
+    ManualClock clock;
+    QString error;
+    auto recorder = Recorder::start(dir.filePath("n.csv"), {{}, {}, QStringLiteral("quorvid-monitor 1.0.1")},
+                                    &error, clock.clock());
+    ASSERT_TRUE(recorder) << error.toStdString();
+    recorder.reset();
+    EXPECT_EQ(readAll(dir.filePath("n.bytes")).toStdString(),
+              "# recording started 2026-12-07T09:56:02.123Z\n"
+              "# program quorvid-monitor 1.0.1\n"
+              "# port none\n");
+}
+
+TEST(Recorder, MissingFolderRefusesTheStart)
+{
+    QTemporaryDir dir;
+    const QString chosen = dir.filePath("no-such-folder/x.csv");
+    QString error;
+    EXPECT_FALSE(Recorder::start(chosen, kWhere, &error));
+    EXPECT_TRUE(error.contains(dir.filePath("no-such-folder/x.csv"))) << error.toStdString();
+    EXPECT_TRUE(error.contains("No such file or directory")) << error.toStdString();
+}
+
+// A device that refuses every write: recording stops at the flush that meets
+// it, says so once with the file and the reason, and writes nothing more.
+TEST(Recorder, RefusedWriteStopsRecordingOnce)
+{
+    if (!QFile::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    for (const bool csvRefused : {false, true}) {
+        QTemporaryDir dir;
+        const QString good = dir.filePath("good");
+        const QString csvPath = csvRefused ? QStringLiteral("/dev/full") : good;
+        const QString bytesPath = csvRefused ? good : QStringLiteral("/dev/full");
+        ManualClock clock;
+        QString error;
+        auto recorder = Recorder::startOn(csvPath, bytesPath, kWhere, &error, clock.clock());
+        ASSERT_TRUE(recorder) << error.toStdString();
+        QSignalSpy spy(recorder.get(), &Recorder::failed);
+        Framer framer;
+        framer.setFrameObserver(recorder.get());
+        framer.feed(bytes({0xD0, 6, 7, 0x80}));
+        EXPECT_FALSE(recorder->hasFailed());
+
+        recorder->flush();
+        ASSERT_EQ(spy.count(), 1) << csvRefused;
+        const QString message = spy.at(0).at(0).toString();
+        EXPECT_TRUE(message.contains("/dev/full")) << message.toStdString();
+        EXPECT_TRUE(message.contains("No space left on device")) << message.toStdString();
+        EXPECT_TRUE(recorder->hasFailed());
+
+        // The CSV goes first: when it is refused, the other file gets nothing.
+        const QByteArray kept = readAll(good);
+        EXPECT_EQ(kept.startsWith("time_utc,"), !csvRefused);
+        EXPECT_EQ(kept.isEmpty(), csvRefused);
+        framer.feed(bytes({0xC1, 0x10, 0x20, 0x80}));
+        recorder->note(QStringLiteral("port COM2"));
+        recorder->flush();
+        recorder.reset();
+        EXPECT_EQ(spy.count(), 1);
+        EXPECT_EQ(readAll(good), kept);
+    }
+}
+
+// A refusal met inside the framer's call is reported from the event loop,
+// never from inside the framer.
+TEST(Recorder, RefusalInsideTheFramerIsReportedAfterIt)
+{
+    if (!QFile::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    QTemporaryDir dir;
+    QString error;
+    auto recorder = Recorder::startOn(dir.filePath("c.csv"), "/dev/full", kWhere, &error);
+    ASSERT_TRUE(recorder) << error.toStdString();
+    QSignalSpy spy(recorder.get(), &Recorder::failed);
+    Framer framer;
+    framer.setFrameObserver(recorder.get());
+    const ByteString junk(30'000, 0x01);  // about 90 KiB of hex
+    framer.feed(junk);
+    EXPECT_TRUE(recorder->hasFailed());
+    EXPECT_EQ(spy.count(), 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(spy.count(), 1);
+}
+
+// What is buffered reaches the file at the timer's tick, at a full buffer,
+// and on destruction; always as whole lines.
+TEST(Recorder, FlushesOnTheTimerWhenFullAndAtTheEnd)
+{
+    QTemporaryDir dir;
+    ManualClock clock;
+    QString error;
+    auto recorder = Recorder::start(dir.filePath("f"), kWhere, &error, clock.clock());
+    ASSERT_TRUE(recorder) << error.toStdString();
+    auto* timer = recorder->findChild<QTimer*>(QStringLiteral("flushTimer"));
+    ASSERT_TRUE(timer);
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_LE(timer->interval(), 1000);
+
+    Framer framer;
+    framer.setFrameObserver(recorder.get());
+    framer.feed(bytes({0xD0, 6, 7, 0x80}));
+    EXPECT_EQ(readAll(dir.filePath("f.csv")), "");
+    EXPECT_EQ(readAll(dir.filePath("f.bytes")), "");
+
+    ASSERT_TRUE(QMetaObject::invokeMethod(timer, "timeout"));
+    EXPECT_EQ(readAll(dir.filePath("f.csv")).count('\n'), 2);
+    EXPECT_EQ(readAll(dir.filePath("f.bytes")).count('\n'), 4);
+
+    // 1000 bytes make a line of about 3 KiB; the 22nd passes 64 KiB.
+    const ByteString block(1000, 0x01);
+    int fed = 0;
+    while (readAll(dir.filePath("f.bytes")).count('\n') == 4 && fed < 100) {
+        framer.feed(block);
+        ++fed;
+    }
+    EXPECT_GE(fed, 20);
+    EXPECT_LE(fed, 23);
+    const QByteArray written = readAll(dir.filePath("f.bytes"));
+    EXPECT_GE(written.size(), 64 * 1024);
+    EXPECT_TRUE(written.endsWith('\n'));
+
+    framer.feed(bytes({0xC1, 0x10, 0x20, 0x80}));
+    recorder.reset();
+    EXPECT_TRUE(readAll(dir.filePath("f.csv")).endsWith(",waveform,-84,60,,,,,,,,,,\n"));
+    EXPECT_TRUE(readAll(dir.filePath("f.bytes")).endsWith("\tc1 10 20 80\n"));
+}
