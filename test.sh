@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test through ctest; then
-# soaks the real program on the simulated board for 30 s; then runs the unit
+# Installs what is missing, builds, and runs every test through ctest and
+# ./run.sh without a display; then soaks the real program on the simulated board for 30 s; then runs the unit
 # and widget tests again in a build with AddressSanitizer and
 # UndefinedBehaviorSanitizer, and fuzzes the receive path for a minute.
 # Stops with a non-zero status at the first stage that fails.
@@ -25,6 +25,9 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300 \
   | tee build/ctest.log
+# ./run.sh without a display: the simulated board and the terminal monitor,
+# values lines within 60 s (its Release build is brought up to date first).
+tests/run_headless.sh | tee build/run_headless.log
 
 heading "2/4 Soak: the program on the simulated board at speed 150, 1 % of bytes lost, 30 s"
 # The real program under its own X server; fails when it dies or its resident
@@ -70,6 +73,7 @@ fuzz_runs=$(sed -n 's/^stat::number_of_executed_units: *//p' build-fuzz/fuzz.log
 heading "Summary"
 echo "stages:     ${stage_times[*]}"
 echo "tests:      $(ctest_summary build/ctest.log)"
+echo "headless:   $(head -1 build/run_headless.log)"
 echo "soak:       $(grep -E 'VmRSS|RSS' build/soak.log | tail -1)"
 echo "sanitizers: $(ctest_summary build-asan/ctest.log)"
 echo "fuzzing:    ${fuzz_runs:-?} inputs in 60 s, no crash, leak or broken invariant"
