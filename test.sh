@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test through ctest and
-# ./run.sh without a display; then soaks the real program on the simulated board for 30 s; then runs the unit
-# and widget tests again in a build with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and fuzzes the receive path for a minute.
+# ./run.sh without a display; then soaks the real program on the simulated
+# board for 30 s; then runs the unit and widget tests again in a build with
+# AddressSanitizer and UndefinedBehaviorSanitizer, and fuzzes the receive path
+# for a minute.
 # Stops with a non-zero status at the first stage that fails.
 set -euo pipefail
 cd "$(dirname "$0")"
