@@ -3,7 +3,7 @@
 # ./run.sh without a display; then soaks the real program on the simulated
 # board for 30 s; then runs the unit and widget tests again in a build with
 # AddressSanitizer and UndefinedBehaviorSanitizer, and fuzzes the receive path
-# for a minute.
+# and the recording reader for 45 and 30 s.
 # Stops with a non-zero status at the first stage that fails.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -48,28 +48,36 @@ cmake --build build-asan -j "$jobs"
 QT_QPA_PLATFORM=offscreen ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 300 \
   | tee build-asan/ctest.log
 
-heading "4/4 Fuzzing the receive path for 60 s (build-fuzz/)"
+heading "4/4 Fuzzing the receive path for 45 s and the recording reader for 30 s (build-fuzz/)"
 # libFuzzer's own sanitizer settings; leaks stay on.
 unset ASAN_OPTIONS UBSAN_OPTIONS
 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DQUORVID_FUZZ=ON -DQUORVID_BUILD_BENCH=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build-fuzz -j "$jobs" --target fuzz_receive
-# The fuzzer adds what it finds to its corpus: a copy in the build folder, so
-# the seeds in the source tree stay as they are.
-mkdir -p build-fuzz/fuzz-corpus build-fuzz/fuzz-artifacts
-cp tests/fuzz/seeds/* build-fuzz/fuzz-corpus/
-fuzz_status=0
-(cd build-fuzz && QT_QPA_PLATFORM=offscreen ./tests/fuzz/fuzz_receive fuzz-corpus \
-   -max_total_time=60 -max_len=4096 -timeout=30 -print_final_stats=1 \
-   -artifact_prefix=fuzz-artifacts/) > build-fuzz/fuzz.log 2>&1 || fuzz_status=$?
-if [ "$fuzz_status" -ne 0 ]; then
-  tail -n 80 build-fuzz/fuzz.log
-  echo "fuzz_receive failed (status $fuzz_status); the input is in build-fuzz/fuzz-artifacts/," \
-       "the whole log in build-fuzz/fuzz.log"
-  exit 1
-fi
-grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::' build-fuzz/fuzz.log
-fuzz_runs=$(sed -n 's/^stat::number_of_executed_units: *//p' build-fuzz/fuzz.log)
+cmake --build build-fuzz -j "$jobs" --target fuzz_receive fuzz_bytes
+# fuzz TARGET SEEDS SECONDS: the fuzzer adds what it finds to its corpus, a
+# copy in the build folder, so the seeds in the source tree stay as they are.
+# Prints the final figures; on a failure, the log's end and where the input is.
+fuzz() {
+  local target=$1 seeds=$2 seconds=$3 status=0
+  mkdir -p "build-fuzz/$target-corpus" build-fuzz/fuzz-artifacts
+  cp "$seeds"/* "build-fuzz/$target-corpus/"
+  (cd build-fuzz && QT_QPA_PLATFORM=offscreen "./tests/fuzz/$target" "$target-corpus" \
+     -max_total_time="$seconds" -max_len=4096 -timeout=30 -print_final_stats=1 \
+     -artifact_prefix=fuzz-artifacts/) > "build-fuzz/$target.log" 2>&1 || status=$?
+  if [ "$status" -ne 0 ]; then
+    tail -n 80 "build-fuzz/$target.log"
+    echo "$target failed (status $status); the input is in build-fuzz/fuzz-artifacts/," \
+         "the whole log in build-fuzz/$target.log"
+    exit 1
+  fi
+  echo "$target:"
+  grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::' "build-fuzz/$target.log"
+}
+fuzz fuzz_receive tests/fuzz/seeds 45
+fuzz fuzz_bytes tests/fuzz/bytes-seeds 30
+fuzz_runs() { sed -n 's/^stat::number_of_executed_units: *//p' "build-fuzz/$1.log"; }
+receive_runs=$(fuzz_runs fuzz_receive)
+bytes_runs=$(fuzz_runs fuzz_bytes)
 
 heading "Summary"
 echo "stages:     ${stage_times[*]}"
@@ -77,5 +85,6 @@ echo "tests:      $(ctest_summary build/ctest.log)"
 echo "headless:   $(head -1 build/run_headless.log)"
 echo "soak:       $(grep -E 'VmRSS|RSS' build/soak.log | tail -1)"
 echo "sanitizers: $(ctest_summary build-asan/ctest.log)"
-echo "fuzzing:    ${fuzz_runs:-?} inputs in 60 s, no crash, leak or broken invariant"
+echo "fuzzing:    receive path ${receive_runs:-?} inputs in 45 s, recording reader ${bytes_runs:-?}" \
+     "inputs in 30 s; no crash, leak or broken invariant"
 echo "Total: $(( $(ctest_total build/ctest.log) + $(ctest_total build-asan/ctest.log) )) passed, 0 failed"

@@ -34,7 +34,11 @@ struct BytesRecording {
 // Parses a whole .bytes text. On the first line it cannot take returns nullopt
 // and sets *error to "line N: <what is wrong>" (N counted from 1). Refused: a
 // time that is not a non-negative decimal, a time before the previous block's,
-// a missing tab, anything but hex byte pairs separated by single spaces.
+// a missing tab, anything but hex byte pairs separated by single spaces (a
+// line with no bytes included). Upper-case hex digits and fewer than six
+// decimals are taken, for files edited by hand. Absurd input is refused rather
+// than trusted: more than 9 digits before the point or 6 after it, a line
+// longer than 4 MiB; readBytesFile also refuses a file larger than 1 GiB.
 std::optional<BytesRecording> parseBytes(QByteArrayView text, QString* error);
 
 // Reads and parses a file; the error names the file, and the line or the

@@ -14,7 +14,8 @@ namespace quorvid::record {
 inline constexpr std::string_view kCsvHeader =
     "time_utc,t_s,kind,ch1_mmHg,ch2_mmHg,sys1,map1,dia1,sys2,map2,dia2,pulse,status1,status2,text";
 
-// When the block that completed a frame arrived.
+// When the block that completed a frame arrived. The row's t_s is the elapsed
+// time cut down (never rounded up) to the millisecond.
 struct RowTime {
     std::int64_t utcMilliseconds = 0;      // since the epoch, UTC
     std::int64_t elapsedMicroseconds = 0;  // since the recording began

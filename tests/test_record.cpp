@@ -7,6 +7,7 @@
 #include "recorder.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMetaObject>
 #include <QSignalSpy>
@@ -15,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -338,4 +340,152 @@ TEST(Recorder, FlushesOnTheTimerWhenFullAndAtTheEnd)
     recorder.reset();
     EXPECT_TRUE(readAll(dir.filePath("f.csv")).endsWith(",waveform,-84,60,,,,,,,,,,\n"));
     EXPECT_TRUE(readAll(dir.filePath("f.bytes")).endsWith("\tc1 10 20 80\n"));
+}
+
+// What the recorder writes, the reader gives back: every block with its bytes
+// and its time to the microsecond, and the comments.
+TEST(BytesReader, ReadsBackWhatTheRecorderWrote)
+{
+    QTemporaryDir dir;
+    ManualClock clock;
+    QString error;
+    auto recorder = Recorder::start(dir.filePath("r"), kWhere, &error, clock.clock());
+    ASSERT_TRUE(recorder) << error.toStdString();
+    std::vector<RecordedBlock> sent;
+    std::uint32_t state = 12345;
+    auto next = [&] { return state = state * 1664525u + 1013904223u; };
+    for (int i = 0; i < 2000; ++i) {
+        // Steps of 0 to about 4 ms, every byte value, blocks of 1 to 300 bytes.
+        clock.advanceUs(next() % 4000);
+        QByteArray block(static_cast<qsizetype>(next() % 300 + 1), Qt::Uninitialized);
+        for (char& c : block) c = static_cast<char>(next() >> 24);
+        recorder->blockReceived(Bytes(reinterpret_cast<const Byte*>(block.constData()),
+                                      static_cast<std::size_t>(block.size())));
+        sent.push_back({clock.monoUs - ManualClock::kMonoStart, block});
+        if (i == 700) recorder->note(QStringLiteral("port COM2 (/dev/ttyUSB1)"));
+    }
+    recorder.reset();
+
+    const auto read = readBytesFile(dir.filePath("r.bytes"), &error);
+    ASSERT_TRUE(read) << error.toStdString();
+    EXPECT_TRUE(read->blocks == sent);
+    const QStringList comments = {"recording started 2026-12-07T09:56:02.123Z", "program quorvid 1.0.1",
+                                  "port COM1 (/dev/pts/4)",
+                                  QStringLiteral("%1 port COM2 (/dev/ttyUSB1)")
+                                      .arg(QString::fromLatin1(QByteArray::number(
+                                          double(sent[700].microseconds) / 1e6, 'f', 6)))};
+    EXPECT_EQ(read->comments, comments);
+}
+
+TEST(BytesReader, TakesWhatTheFormatAllows)
+{
+    const QByteArray text = "# a comment\r\n"
+                            "#no space\n"
+                            "\n"
+                            "0\t00\n"
+                            "0.5\tff 0A\r\n"
+                            "0.500000\t7f\n"
+                            "999999999.999999\t80";
+    QString error;
+    const auto read = parseBytes(text, &error);
+    ASSERT_TRUE(read) << error.toStdString();
+    const std::vector<RecordedBlock> expected = {
+        {0, QByteArray("\x00", 1)},
+        {500000, QByteArray("\xff\x0a")},
+        {500000, QByteArray("\x7f")},
+        {999999999999999, QByteArray("\x80")},
+    };
+    EXPECT_TRUE(read->blocks == expected);
+    EXPECT_EQ(read->comments, QStringList({"a comment", "no space"}));
+    EXPECT_TRUE(parseBytes("", &error).has_value());
+}
+
+TEST(BytesReader, RefusesMalformedLinesNamingThem)
+{
+    const struct {
+        QByteArray line;
+        const char* error;
+    } cases[] = {
+        {"x\t00", "the line starts with neither a time nor '#'"},
+        {"-1\t00", "the line starts with neither a time nor '#'"},
+        {" 1\t00", "the line starts with neither a time nor '#'"},
+        {"1.5 00", "the time is not a non-negative decimal followed by a tab"},
+        {"1.5", "the time is not a non-negative decimal followed by a tab"},
+        {"1e3\t00", "the time is not a non-negative decimal followed by a tab"},
+        {"1.\t00", "no decimals after the point"},
+        {"1.1234567\t00", "the time has more than six decimals"},
+        {"1234567890\t00", "the time has more than 9 digits before the point"},
+        {"1\t", "no bytes after the tab"},
+        {"1\t0", "byte 1 is not two hex digits"},
+        {"1\t000", "byte 1 is not two hex digits"},
+        {"1\tzz", "byte 1 is not two hex digits"},
+        {"1\t00 0", "byte 2 is not two hex digits"},
+        {"1\t00  01", "byte 2 is not two hex digits"},
+        {"1\t00\t01", "byte 2 is not preceded by a single space"},
+        {"1\t00,01", "byte 2 is not preceded by a single space"},
+        {"1\t00 ", "a space at the end of the line"},
+        {"1\t00\r\r", "a carriage return inside the line"},
+        {"1\t0\r0", "a carriage return inside the line"},
+        {"0.000001\t00", "the time 0.000001 is before the previous block's 0.000002"},
+    };
+    for (const auto& c : cases) {
+        const QByteArray text = "# start\n0.000002\t01\n" + c.line + "\n4\t00\n";
+        QString error;
+        EXPECT_FALSE(parseBytes(text, &error).has_value()) << c.line.toStdString();
+        EXPECT_EQ(error.toStdString(), std::string("line 3: ") + c.error) << c.line.toStdString();
+    }
+
+    // A line beyond any block a port read gives.
+    QString error;
+    const QByteArray huge = "# fine\n" + QByteArray(5 * 1024 * 1024, '#');
+    EXPECT_FALSE(parseBytes(huge, &error).has_value());
+    EXPECT_EQ(error.toStdString(), "line 2: longer than 4194304 bytes");
+}
+
+TEST(BytesReader, FileErrorsNameTheFile)
+{
+    QTemporaryDir dir;
+    QString error;
+    const QString missing = dir.filePath("missing.bytes");
+    EXPECT_FALSE(readBytesFile(missing, &error).has_value());
+    EXPECT_EQ(error, missing + ": No such file or directory");
+
+    const QString bad = dir.filePath("bad.bytes");
+    QFile file(bad);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("0.1\t00\n0.2\t0g\n");
+    file.close();
+    EXPECT_FALSE(readBytesFile(bad, &error).has_value());
+    EXPECT_EQ(error, bad + ": line 2: byte 1 is not two hex digits");
+
+    // Sparse, so it costs no disk; refused before a byte is read.
+    const QString huge = dir.filePath("huge.bytes");
+    QFile big(huge);
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(big.resize(1024LL * 1024 * 1024 + 1));
+    big.close();
+    EXPECT_FALSE(readBytesFile(huge, &error).has_value());
+    EXPECT_EQ(error, huge + ": larger than 1024 MiB, too large for a recording");
+}
+
+// Tens of megabytes read in one pass: a quadratic step would take minutes
+// here, the bound is generous for sanitizer builds.
+TEST(BytesReader, LargeFilesReadInLinearTime)
+{
+    QByteArray text;
+    text.reserve(40 * 1024 * 1024);
+    std::int64_t blocks = 0;
+    while (text.size() < 32 * 1024 * 1024) appendBytesLine(text, blocks++ * 1667, QByteArray(16, '\x5a'));
+    QElapsedTimer timer;
+    timer.start();
+    QString error;
+    const auto read = parseBytes(text, &error);
+    const qint64 ms = timer.elapsed();
+    ASSERT_TRUE(read) << error.toStdString();
+    EXPECT_EQ(static_cast<std::int64_t>(read->blocks.size()), blocks);
+    EXPECT_EQ(read->blocks.back().microseconds, (blocks - 1) * 1667);
+    EXPECT_LT(ms, 10000);
+    RecordProperty("parse_ms", static_cast<int>(ms));
+    std::printf("parsed %lld blocks, %lld bytes in %lld ms\n", static_cast<long long>(blocks),
+                static_cast<long long>(text.size()), static_cast<long long>(ms));
 }

@@ -1,0 +1,61 @@
+// libFuzzer target over the reader of recorded .bytes files, which come from
+// other people: any input is parsed without a crash, a refusal names its line,
+// and what is accepted survives being written again in the recorder's format
+// and read back: the same blocks, bytes and times to the microsecond.
+#include "bytesreader.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+using namespace quorvid::record;
+
+namespace {
+
+[[noreturn]] void broken(const char* condition, int line)
+{
+    std::fprintf(stderr, "fuzz_bytes.cpp:%d: invariant broken: %s\n", line, condition);
+    std::abort();
+}
+
+#define FUZZ_CHECK(condition) \
+    do { \
+        if (!(condition)) broken(#condition, __LINE__); \
+    } while (false)
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const QByteArrayView text(data, static_cast<qsizetype>(size));
+    QString error;
+    const auto read = parseBytes(text, &error);
+    if (!read) {
+        FUZZ_CHECK(error.startsWith(QLatin1String("line ")));
+        return 0;
+    }
+
+    std::int64_t previous = 0;
+    for (const RecordedBlock& block : read->blocks) {
+        FUZZ_CHECK(block.microseconds >= previous);
+        FUZZ_CHECK(!block.bytes.isEmpty());
+        previous = block.microseconds;
+    }
+
+    QByteArray again;
+    for (const QString& comment : read->comments) {
+        again += "# ";
+        again += comment.toUtf8();
+        again += '\n';
+    }
+    for (const RecordedBlock& block : read->blocks) appendBytesLine(again, block.microseconds, block.bytes);
+    const auto reread = parseBytes(again, &error);
+    FUZZ_CHECK(reread.has_value());
+    FUZZ_CHECK(reread->blocks == read->blocks);
+    FUZZ_CHECK(reread->comments.size() == read->comments.size());
+    return 0;
+}
