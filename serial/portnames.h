@@ -53,8 +53,9 @@ PortTarget resolveComPort(int port);
 
 // Makes a device that the user names on the command line reachable as a port
 // number, the way the explicit map does, and returns that number. Elsewhere
-// than on Windows the device becomes COM1 (QUORVID_COM1 of this process, the
-// other COMn unset), opened as it stands, whether or not the system lists it.
+// than on Windows the device becomes COM1 (QUORVID_COM1 of this process, which
+// turns the explicit map on), opened as it stands, whether or not the system
+// lists it.
 // On Windows the name must be a COM name ("COM5", "\\.\COM12"); anything
 // else returns 0 with the reason in *error.
 int mapDeviceToPort(const QString& device, QString* error);

@@ -32,8 +32,9 @@ int mapDeviceToPort(const QString& device, QString* error)
         if (error) *error = QStringLiteral("no device named");
         return 0;
     }
+    // The variable itself rather than a second map beside it: every open and
+    // every message then reads the one map.
     qputenv("QUORVID_COM1", device.toLocal8Bit());
-    for (int i = 2; i <= kMenuPorts; ++i) qunsetenv(qPrintable(QStringLiteral("QUORVID_COM%1").arg(i)));
     return 1;
 }
 
