@@ -124,9 +124,10 @@ Ctrl-C, SIGTERM or --seconds; then closes the port and exits.
 The port (one of):
   --port DEVICE   open DEVICE as it stands (a path such as /dev/ttyUSB0 or a
                   pseudo-terminal; on Windows a COM name such as COM5)
-  --com N         COMN, 1 to 8, through the same map as the window: the
-                  device in QUORVID_COMN if any QUORVID_COMn is set, else the
-                  N-th serial port the system reports (USB adapters first)
+  --com N         port COM1 to COM8 by its number N, through the same map
+                  as the window: the device in QUORVID_COM<N> if any of
+                  QUORVID_COM1..8 is set, else the N-th serial port the
+                  system reports (USB adapters first)
   (neither)       the first of COM1 to COM8 that opens, as the window's
                   start-up probe finds it
 
