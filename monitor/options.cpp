@@ -158,12 +158,13 @@ Output:
                   the last line; frame counts and bytes outside any frame
                   since the start; frames too short for their kind are not
                   shown, only counted)
-  --format csv    the recording's CSV: its header, then one row per frame
-                  that the window would show, as the frames come
+  --format csv    the recording's CSV: its header, then a row per values,
+                  status and identification frame the window would show, as
+                  the frames come
   --waveform      with --format csv: waveform rows too (100 or 150 a second)
-  --record NAME   also write a recording, as the window's File > Record does:
-                  NAME.csv and NAME.bytes side by side ("NAME" gets ".csv"
-                  when it has none), whatever is printed
+  --record NAME.csv
+                  also write a recording, as the window's File > Record does:
+                  NAME.csv and NAME.bytes side by side, whatever is printed
   --seconds N     end after N seconds (decimals allowed)
   -h, --help      this text
   --version       the program's version

@@ -249,7 +249,7 @@ TEST(MonitorOptions, HelpNamesEveryOptionAndExitStatus)
 {
     const QString help = helpText();
     for (const char* word : {"--port DEVICE", "--com N", "--no-setup", "--send CMD", "--format text", "--format csv",
-                             "--waveform", "--record NAME", "--seconds N", "--help", "--version", "QUORVID_COM",
+                             "--waveform", "--record NAME.csv", "--seconds N", "--help", "--version", "QUORVID_COM",
                              "  0  ", "  1  ", "  2  ", "  3  "})
         EXPECT_TRUE(help.contains(QLatin1String(word))) << word;
 }
