@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test through ctest; then
-# builds the Debian package and checks it; then soaks the real program on the
-# simulated board for 30 s; then runs the unit and widget tests again in a
-# build with AddressSanitizer and UndefinedBehaviorSanitizer, and fuzzes the
-# receive path and the recording reader for 45 and 30 s.
+# Installs what is missing, builds, and runs every test through ctest and
+# ./run.sh without a display; then builds the Debian package and checks it;
+# then soaks the real program on the simulated board for 30 s; then runs the
+# unit and widget tests again in a build with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and fuzzes the receive path and the recording
+# reader for 45 and 30 s.
 # Stops with a non-zero status at the first stage that fails.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -26,6 +27,9 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300 \
   | tee build/ctest.log
+# ./run.sh without a display: the simulated board and the terminal monitor,
+# values lines within 60 s (its Release build is brought up to date first).
+tests/run_headless.sh | tee build/run_headless.log
 
 heading "2/5 Debian package: built, lintian, run from the unpacked tree, manual pages, metadata (build-deb/)"
 mkdir -p build-deb
@@ -84,6 +88,7 @@ heading "Summary"
 echo "stages:     ${stage_times[*]}"
 echo "tests:      $(ctest_summary build/ctest.log)"
 echo "package:    $(sed -n 's/^package: \(.*\); checks:.*/\1/p' build-deb/check-deb.log)"
+echo "headless:   $(head -1 build/run_headless.log)"
 echo "soak:       $(grep -E 'VmRSS|RSS' build/soak.log | tail -1)"
 echo "sanitizers: $(ctest_summary build-asan/ctest.log)"
 echo "fuzzing:    receive path ${receive_runs:-?} inputs in 45 s, recording reader ${bytes_runs:-?}" \

@@ -49,11 +49,13 @@ qv_build() {
     cmake -S "$QV_ROOT" -B "$QV_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DQUORVID_BUILD_TESTS=OFF >/dev/null
   fi
-  cmake --build "$QV_BUILD" --target quorvid quorvid-board -j "${QV_JOBS:-2}" >/dev/null \
+  cmake --build "$QV_BUILD" --target quorvid quorvid-board quorvid-monitor -j "${QV_JOBS:-2}" >/dev/null \
     || qv_die "the build in $QV_BUILD failed"
   QV_PROGRAM=$QV_BUILD/ui/quorvid
   QV_BOARD=$QV_BUILD/sim/quorvid-board
-  [ -x "$QV_PROGRAM" ] && [ -x "$QV_BOARD" ] || qv_die "no quorvid or quorvid-board in $QV_BUILD"
+  QV_MONITOR=$QV_BUILD/monitor/quorvid-monitor
+  [ -x "$QV_PROGRAM" ] && [ -x "$QV_BOARD" ] && [ -x "$QV_MONITOR" ] \
+    || qv_die "no quorvid, quorvid-board or quorvid-monitor in $QV_BUILD"
 }
 
 # Waits until a file holds a line matching a pattern; false after the timeout.

@@ -8,8 +8,11 @@
 #   peak resident memory (VmHWM)
 #   start to first window (median of 7 launches)
 #   values frame complete on the line -> its figures painted (median, p95)
+#   quorvid-monitor at speed 150: CPU with --format text and with --format csv
+#   --waveform > /dev/null (30 s each), peak resident memory, start to its
+#   first values line (median of 5 launches)
 #
-# Usage: bench/load.sh            (about 115 s after the build)
+# Usage: bench/load.sh            (about 190 s after the build)
 # Builds Release into build-bench/ if needed (QV_BUILD=dir to use another);
 # QV_KEEP_TMP=1 keeps the logs and traces. Exits 0 when it measured, even if a
 # target is missed (the table says so); 2 when it could not measure.
@@ -28,12 +31,22 @@
 #   of a kind, so a frame replaced before a tick took it is never shown and
 #   is counted as replaced, not timed. With nothing replaced this is the k-th
 #   complete against the k-th painted.
+# - quorvid-monitor: on the same board after the window has gone; it sets the
+#   board up as the window does and is given --send S2 for speed 150. CPU
+#   and VmHWM as above, after 2 s to settle. Start to first values line: the
+#   shell's clock just before the start to the local time printed on the
+#   first values line, as a user would see it: the wait for the end of a
+#   beat (values come once a beat, about 0.8 s) is part of it, unless a values
+#   frame the board sent in the last two seconds still waits in the line (the
+#   board drops what nobody reads only after about two seconds).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
 STREAM_SECONDS=${STREAM_SECONDS:-30}
 IDLE_SECONDS=${IDLE_SECONDS:-30}
+MONITOR_SECONDS=${MONITOR_SECONDS:-30}
 LAUNCHES=${LAUNCHES:-7}
+MONITOR_LAUNCHES=${MONITOR_LAUNCHES:-5}
 MIN_FRAMES=30
 
 qv_install
@@ -137,7 +150,50 @@ ix1=$(qv_cpu_ticks "$QV_XVFB"); it1=$(date +%s%N)
 hwm_idle=$(qv_status_kb "$IDLE_PID" VmHWM)
 qv_stop "$IDLE_PID"
 
-warnings=$(cat "$QV_TMP"/start*.log "$QV_TMP/stream.log" "$QV_TMP/record.log" "$QV_TMP/idle.log" | sort | uniq -c | sed 's/^ */  /')
+# --- the terminal monitor at speed 150 -----------------------------------------
+monitor_starts=()
+for i in $(seq "$MONITOR_LAUNCHES"); do
+  out=$QV_TMP/monitor-start$i.out
+  t_start=$(date +%s%N)
+  "$QV_MONITOR" --port "$QV_LINK" >"$out" 2>>"$QV_TMP/monitor.log" &
+  mon_pid=$!
+  QV_PIDS+=("$mon_pid")
+  qv_wait_for_line "$out" '  ch1 ' 20 || qv_die "monitor launch $i: no values line (see $QV_TMP/monitor.log)"
+  qv_stop "$mon_pid"
+  # The line's local time of day, on the day the launch began.
+  first=$(grep -m1 '  ch1 ' "$out" | cut -c1-12)
+  t_first=$(date -d "$(date -d "@$((t_start / 1000000000))" +%F) $first" +%s%N)
+  monitor_starts+=($(((t_first - t_start) / 1000)))  # microseconds
+done
+qv_say "monitor start to first values line (us): ${monitor_starts[*]}"
+
+# Runs the monitor at speed 150 with the given output file and options;
+# sets MON_CPU0/1, MON_T0/1 (ticks, ns) and MON_HWM (kB).
+monitor_load() {
+  local out=$1
+  shift
+  "$QV_MONITOR" --port "$QV_LINK" --send S2 "$@" >"$out" 2>>"$QV_TMP/monitor.log" &
+  local pid=$!
+  QV_PIDS+=("$pid")
+  sleep 2
+  MON_CPU0=$(qv_cpu_ticks "$pid") || qv_die "quorvid-monitor $* died (see $QV_TMP/monitor.log)"
+  MON_T0=$(date +%s%N)
+  sleep "$MONITOR_SECONDS"
+  MON_CPU1=$(qv_cpu_ticks "$pid") || qv_die "quorvid-monitor $* died (see $QV_TMP/monitor.log)"
+  MON_T1=$(date +%s%N)
+  MON_HWM=$(qv_status_kb "$pid" VmHWM)
+  qv_stop "$pid"
+}
+monitor_load "$QV_TMP/monitor-text.out" --format text
+mt0=$MON_CPU0 mt1=$MON_CPU1 mtt0=$MON_T0 mtt1=$MON_T1 hwm_mon_text=$MON_HWM
+# The last link line gives the waveform rate over the run: speed 150 reached?
+mon_rate=$(grep '  link  ' "$QV_TMP/monitor-text.out" | tail -n1 | sed -E 's/.* ([0-9]+) waveform\/s.*/\1/')
+[ "${mon_rate:-0}" -ge 130 ] || qv_die "quorvid-monitor saw ${mon_rate:-no} waveform frames a second, not 150"
+monitor_load /dev/null --format csv --waveform
+mc0=$MON_CPU0 mc1=$MON_CPU1 mct0=$MON_T0 mct1=$MON_T1 hwm_mon_csv=$MON_HWM
+
+warnings=$(cat "$QV_TMP"/start*.log "$QV_TMP/stream.log" "$QV_TMP/record.log" "$QV_TMP/idle.log" "$QV_TMP/monitor.log" \
+  | sort | uniq -c | sed 's/^ */  /')
 
 # --- the table ---------------------------------------------------------------
 python3 - "$QV_TMP/board.trace" "$app_trace" "$T0" "$T1" <<EOF
@@ -182,6 +238,10 @@ row(f"CPU streaming, recording on ({$STREAM_SECONDS} s)", rec, "%", f"{xrec:.2f}
 row(f"CPU idle, port open, no data ({$IDLE_SECONDS} s)", idle, "%", f"{xidle:.2f} %", "<= 0.5 %", idle <= 0.5)
 row("Peak resident memory (VmHWM)", hwm, "MiB", "", "<= 50 MiB", hwm <= 50)
 row(f"Start to first window (median of {len(starts)})", start, "ms", "", "<= 250 ms", start <= 250)
+mon_text, mon_csv = cpu($mt0, $mt1, $mtt0, $mtt1), cpu($mc0, $mc1, $mct0, $mct1)
+mon_hwm = max($hwm_mon_text, $hwm_mon_csv) / 1024.0
+mon_starts = sorted(v / 1000.0 for v in [${monitor_starts[*]/%/,}])
+mon_start = statistics.median(mon_starts)
 if delays:
     delays.sort()
     p95 = delays[max(0, math.ceil(0.95 * len(delays)) - 1)]
@@ -189,6 +249,12 @@ if delays:
     row(f"Values frame to screen, 95th percentile", p95, "ms", "", "<= 20 ms", p95 <= 20)
 else:
     rows.append(("Values frame to screen", "no frames", "", "<= 20 ms", "MISSED"))
+row(f"quorvid-monitor CPU, --format text, speed 150 ({$MONITOR_SECONDS} s)", mon_text, "%", "", "<= 0.5 %",
+    mon_text <= 0.5)
+row(f"quorvid-monitor CPU, --format csv --waveform > /dev/null ({$MONITOR_SECONDS} s)", mon_csv, "%", "",
+    "<= 0.5 %", mon_csv <= 0.5)
+row("quorvid-monitor peak resident memory (VmHWM)", mon_hwm, "MiB", "", "<= 12 MiB", mon_hwm <= 12)
+row(f"quorvid-monitor start to first values line (median of {len(mon_starts)})", mon_start, "ms", "", "", True)
 
 print()
 print("Quorvid load figures: $(qv_machine)")
@@ -208,6 +274,8 @@ if delays:
           f"replaced before a tick: {replaced}; completed after the window: {unpainted}")
 print("board output: $rate_before bytes/s at speed 100, $rate_after bytes/s after Set Speed (S2 heard)")
 print("recording: $record_sizes after about $((STREAM_SECONDS + 4)) s")
+print(f"quorvid-monitor start-up launches (ms): {', '.join(f'{s:.0f}' for s in mon_starts)}; "
+      f"waveform frames a second over its text run: $mon_rate")
 if len(delays) < $MIN_FRAMES:
     print(f"warning: only {len(delays)} values frames timed (wanted $MIN_FRAMES)")
 EOF

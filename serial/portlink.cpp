@@ -32,15 +32,19 @@ CommResult OpenPort(SerialControl& comm, PortMenu& menu, std::uint8_t n)
     return CommResult::success();
 }
 
-std::uint8_t FindPort(SerialControl& comm, PortMenu& menu)
+std::uint8_t FindPort(SerialControl& comm, PortMenu& menu, QStringList* refusals)
 {
     std::uint8_t recorded = 0;
     for (std::uint8_t i = 1; i <= kMenuPorts; ++i) {
         // Every refused step disables the item and the pass goes on with the
         // next step, so that each port that opens is also closed again.
         if (!comm.setCommPort(i)) menu.setPortEnabled(i, false);
-        const bool opened = static_cast<bool>(comm.setPortOpen(true));
-        if (!opened) menu.setPortEnabled(i, false);
+        const CommResult open = comm.setPortOpen(true);
+        const bool opened = open.ok();
+        if (!opened) {
+            menu.setPortEnabled(i, false);
+            if (refusals) refusals->append(open.reason.isEmpty() ? commErrorName(open.error) : open.reason);
+        }
         // Only an open of this pass counts: a port still open from an
         // earlier pass is not port i.
         if (recorded == 0 && opened && comm.portOpen()) recorded = i;

@@ -5,6 +5,8 @@
 #include "portmenu.h"
 #include "serialcontrol.h"
 
+#include <QStringList>
+
 #include <cstdint>
 
 namespace quorvid {
@@ -22,7 +24,8 @@ void UncheckPorts(PortMenu& menu);
 // Tries COM1 .. COM8 with the configuration the control holds: opens and
 // closes each, disables the item of every port for which a step is refused,
 // and returns the first port that opened, 0 when none did. Absorbs every
-// refusal; leaves the port closed.
-std::uint8_t FindPort(SerialControl& comm, PortMenu& menu);
+// refusal, but hands each refused open's reason to refusals when given one;
+// leaves the port closed.
+std::uint8_t FindPort(SerialControl& comm, PortMenu& menu, QStringList* refusals = nullptr);
 
 }  // namespace quorvid

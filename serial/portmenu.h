@@ -14,4 +14,12 @@ public:
     virtual void setPortEnabled(int port, bool enabled) = 0;
 };
 
+// For a program without a Port menu (the terminal monitor): the probe and the
+// opening run as they do for the window, with nothing to show.
+class NoPortMenu : public PortMenu {
+public:
+    void setPortChecked(int, bool) override {}
+    void setPortEnabled(int, bool) override {}
+};
+
 }  // namespace quorvid

@@ -56,6 +56,15 @@ PortTarget resolveComPort(int port);
 // line; call it before any port is looked up.
 void setExplicitComDevice(int port, const QString& device);
 
+// Makes a device that the user names on the command line reachable as a port
+// number, the way the explicit map does, and returns that number. Elsewhere
+// than on Windows the device becomes COM1 (QUORVID_COM1 of this process, which
+// turns the explicit map on), opened as it stands, whether or not the system
+// lists it.
+// On Windows the name must be a COM name ("COM5", "\\.\COM12"); anything
+// else returns 0 with the reason in *error.
+int mapDeviceToPort(const QString& device, QString* error);
+
 // The refusal to report for a failed open of device.
 CommError openErrorFor(QSerialPort::SerialPortError error, const QString& device);
 

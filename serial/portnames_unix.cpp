@@ -26,6 +26,17 @@ PortTarget resolveComPort(int port)
     return mapComPort(port, explicitPaths, ports);
 }
 
+int mapDeviceToPort(const QString& device, QString* error)
+{
+    if (device.isEmpty()) {
+        if (error) *error = QStringLiteral("no device named");
+        return 0;
+    }
+    // The window's --port does the same: one map for every open and message.
+    setExplicitComDevice(1, device);
+    return 1;
+}
+
 CommError openErrorFor(QSerialPort::SerialPortError error, const QString& device)
 {
     switch (error) {

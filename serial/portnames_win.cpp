@@ -15,6 +15,19 @@ PortTarget resolveComPort(int port)
     return {comName(port), {}};
 }
 
+int mapDeviceToPort(const QString& device, QString* error)
+{
+    QString name = device;
+    if (name.startsWith(QLatin1String("\\\\.\\"))) name = name.mid(4);
+    bool ok = false;
+    const int port = name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) ? name.mid(3).toInt(&ok) : 0;
+    if (!ok || port < 1 || port > SerialControl::kMaxPort) {
+        if (error) *error = QStringLiteral("%1 is not a COM port name (COM1 to COM%2)").arg(device).arg(SerialControl::kMaxPort);
+        return 0;
+    }
+    return port;
+}
+
 CommError openErrorFor(QSerialPort::SerialPortError error, const QString& device)
 {
     Q_UNUSED(device);

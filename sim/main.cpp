@@ -144,7 +144,7 @@ int main(int argc, char* argv[])
     }
 
     QString error;
-    if (!quitOnTerminationRequest(&error)) return fail(error, 1);
+    if (!quorvid::quitOnTerminationRequest(&error)) return fail(error, 1);
 
     QString lineName;
     std::unique_ptr<BoardLink> link;

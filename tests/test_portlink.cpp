@@ -140,6 +140,22 @@ TEST(FindPort, BusyPortCountsAsFailing)
     EXPECT_FALSE(comm.portOpen());
 }
 
+// The terminal monitor names why each port refused; the probe itself is the same.
+TEST(FindPort, HandsOverTheReasonOfEachRefusedOpenInPortOrder)
+{
+    FakeSerialControl comm;
+    comm.setOpenablePorts({3, 4});
+    comm.setBusy(2);
+    RecordingPortMenu menu;
+    QStringList refusals;
+
+    EXPECT_EQ(FindPort(comm, menu, &refusals), 3);
+    EXPECT_EQ(refusals, (QStringList{"No such file or directory", "Device or resource busy", "No such file or directory",
+                                     "No such file or directory", "No such file or directory", "No such file or directory"}));
+    EXPECT_EQ(FindPort(comm, menu), 3);  // without a list, as before
+    EXPECT_FALSE(comm.portOpen());
+}
+
 TEST(FindPort, OpensWithWhatTheControlHoldsAndTouchesNoMark)
 {
     FakeSerialControl comm;  // the control's defaults stand for the design-time values

@@ -6,6 +6,7 @@
 #include "frmabout.h"
 #include "graph.h"
 #include "portlink.h"
+#include "portmessages.h"
 #include "portnames.h"
 #include "receiver.h"
 #include "recorder.h"
@@ -412,15 +413,13 @@ void Form1::Form_Load()
     ActivePort = FindPort(m_comm, *this);
     if (ActivePort != 0) {
         if (const CommResult opened = OpenPort(m_comm, *this, ActivePort); !opened)
-            tell(comName(ActivePort), QStringLiteral("%1 could not be opened.\n\n%2")
-                                          .arg(comName(ActivePort), opened.reason));
+            tell(comName(ActivePort),
+                 QStringLiteral("%1\n\n%2").arg(openRefusedText(ActivePort), opened.reason));
     } else {
         // Nothing to open and nothing to send to: the window still comes up,
         // and says why it stays quiet.
-        tell(QStringLiteral("no port"),
-             QStringLiteral("No port among COM1 to COM8 could be opened, so no board is "
-                            "connected.%1\n\nAttach the board and start Quorvid again.")
-                 .arg(triedDevices()));
+        tell(QStringLiteral("no port"), QStringLiteral("%1%2\n\nAttach the board and start Quorvid again.")
+                                            .arg(noPortOpenedText(), triedDevices()));
     }
 
     m_chart->drawStartupGrid();
@@ -482,22 +481,8 @@ void Form1::refreshPortTips()
 
 QString Form1::triedDevices() const
 {
-    // "No board" is not the whole story when a device was there but refused,
-    // as it is for a user not allowed to use serial devices: name what the
-    // probe tried. Where COMn is the system's own name there is nothing to add.
-    QStringList tried;
-    bool anyDevice = false;
-    for (int port = 1; port <= kMenuPorts; ++port) {
-        const QString device = m_comm.deviceName(port);
-        anyDevice |= !device.isEmpty();
-        if (!device.isEmpty() && device != comName(port))
-            tried << QStringLiteral("%1 (%2)").arg(comName(port), device);
-    }
-    if (!anyDevice) return QStringLiteral("\n\nThe system reports no serial device.");
-    if (tried.isEmpty()) return {};
-    return QStringLiteral("\n\nTried: %1. A device may be missing, in use by another "
-                          "program, or not open to this user.")
-        .arg(tried.join(QStringLiteral(", ")));
+    const QString tried = triedDevicesText(m_comm);
+    return tried.isEmpty() ? tried : QStringLiteral("\n\n") + tried;
 }
 
 void Form1::portChosen(std::uint8_t port)
@@ -505,7 +490,7 @@ void Form1::portChosen(std::uint8_t port)
     const CommResult opened = OpenPort(m_comm, *this, port);
     if (!opened) {
         noteInRecording(QStringLiteral("port %1 not opened: %2").arg(portDescription(port), opened.reason));
-        tell(comName(port), QStringLiteral("%1 could not be opened.\n\n%2").arg(comName(port), opened.reason));
+        tell(comName(port), QStringLiteral("%1\n\n%2").arg(openRefusedText(port), opened.reason));
         return;
     }
     noteInRecording(QStringLiteral("port %1").arg(portDescription(port)));
@@ -533,10 +518,9 @@ void Form1::portLost(const CommResult& reason)
     // program stays idle until the user picks a port again.
     UncheckPorts(*this);
     noteInRecording(QStringLiteral("port lost: %1").arg(reason.reason));
-    const QString port = comName(m_comm.commPort());
-    tell(port, QStringLiteral("The connection on %1 was lost and the port has been closed.\n\n%2\n\n"
-                              "Choose a port in the Port menu once the device is back.")
-                   .arg(port, reason.reason));
+    const int port = m_comm.commPort();
+    tell(comName(port), QStringLiteral("%1\n\n%2\n\nChoose a port in the Port menu once the device is back.")
+                            .arg(portLostText(port), reason.reason));
 }
 
 void Form1::tell(const QString& subject, const QString& text)

@@ -3,6 +3,7 @@
 #include "form1.h"
 #include "portnames.h"
 #include "qtserialcontrol.h"
+#include "shutdown.h"
 #include "trace.h"
 
 #include <QApplication>
@@ -50,11 +51,21 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(QUORVID_VERSION));
     QApplication::setWindowIcon(quorvid::appIcon());
 
+    // SIGTERM (run.sh ending, a script) leaves the way File > Exit does, so
+    // a recording keeps its last half second.
+    QString signalError;
+    if (!quorvid::quitOnTerminationRequest(&signalError))
+        std::fprintf(stderr, "quorvid: Ctrl-C and SIGTERM will end the program abruptly: %s\n",
+                     qPrintable(signalError));
+
     quorvid::QtSerialControl comm;
 
     Form1 form(comm);
     quorvid::trace::watch(&form, form.findChild<QObject*>(QStringLiteral("SYS1")));
     form.Form_Load();
+    // A quit from outside the window (a termination request) ends it as
+    // File > Exit does: recording stopped, port closed.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &form, &Form1::menEnde_Click);
     // The port is open but nothing has been read yet: that happens only once
     // the event loop runs, so the recording has every byte from the first.
     QString why;

@@ -11,7 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace quorvid::sim {
+namespace quorvid {
 
 namespace {
 
@@ -53,4 +53,4 @@ bool quitOnTerminationRequest(QString* error)
     return true;
 }
 
-}  // namespace quorvid::sim
+}  // namespace quorvid

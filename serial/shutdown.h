@@ -5,9 +5,9 @@
 
 #include <QString>
 
-namespace quorvid::sim {
+namespace quorvid {
 
 // Call once, with a QCoreApplication in place. False with a reason on failure.
 bool quitOnTerminationRequest(QString* error);
 
-}  // namespace quorvid::sim
+}  // namespace quorvid

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-namespace quorvid::sim {
+namespace quorvid {
 
 namespace {
 
@@ -25,4 +25,4 @@ bool quitOnTerminationRequest(QString* error)
     return false;
 }
 
-}  // namespace quorvid::sim
+}  // namespace quorvid

@@ -1,0 +1,175 @@
+// quorvid-monitor: the board on the command line. See --help.
+#include "monitor.h"
+#include "options.h"
+#include "portlink.h"
+#include "portmenu.h"
+#include "portmessages.h"
+#include "portnames.h"
+#include "qtserialcontrol.h"
+#include "recorder.h"
+#include "shutdown.h"
+#include "stdinlines.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+using namespace quorvid;
+using namespace quorvid::monitor;
+
+namespace {
+
+enum ExitStatus { kEndedAsAsked = 0, kPortLost = 1, kUsage = 2, kNoPort = 3 };
+
+// Whole lines, flushed at once: a pipe or a log sees each line as it comes.
+void writeLine(std::FILE* to, std::string_view line)
+{
+    std::fwrite(line.data(), 1, line.size(), to);
+    std::fputc('\n', to);
+    std::fflush(to);
+}
+
+void printError(const QString& message)
+{
+    writeLine(stderr, QStringLiteral("%1: %2").arg(QLatin1String(kProgramName), message).toStdString());
+}
+
+// The opened port number, or 0 after saying why there is none.
+std::uint8_t openPort(const Options& options, QtSerialControl& comm, PortMenu& menu)
+{
+    int port = 0;
+    switch (options.port) {
+    case Options::Port::Device: {
+        QString why;
+        port = mapDeviceToPort(options.device, &why);
+        if (port == 0) {
+            printError(QStringLiteral("%1: %2").arg(options.device, why));
+            return 0;
+        }
+        break;
+    }
+    case Options::Port::Com:
+        port = options.com;
+        break;
+    case Options::Port::Probe: {
+        QStringList refusals;
+        port = FindPort(comm, menu, &refusals);
+        if (port == 0) {
+            // The window's message, and the system's reason for each port
+            // that names a device.
+            QStringList parts{noPortOpenedText()};
+            if (const QString tried = triedDevicesText(comm); !tried.isEmpty()) parts << tried;
+            refusals.removeIf([](const QString& r) { return r.contains(QLatin1String("names no device")); });
+            if (!refusals.isEmpty()) parts << refusals.join(QStringLiteral("; "));
+            printError(parts.join(u' '));
+            return 0;
+        }
+        break;
+    }
+    }
+    if (const CommResult opened = OpenPort(comm, menu, static_cast<std::uint8_t>(port)); !opened) {
+        printError(QStringLiteral("%1 %2").arg(openRefusedText(port), opened.reason));
+        return 0;
+    }
+    return static_cast<std::uint8_t>(port);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QLatin1String(kProgramName));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUORVID_VERSION));
+
+    const ParsedOptions parsed = parseOptions(QCoreApplication::arguments().mid(1));
+    if (!parsed.options) {
+        QString why = parsed.error;
+        if (why.endsWith(u'.')) why.chop(1);
+        printError(QStringLiteral("%1; see %2 --help").arg(why, QLatin1String(kProgramName)));
+        return kUsage;
+    }
+    const Options& options = *parsed.options;
+    if (options.help) {
+        std::fputs(helpText().toLocal8Bit().constData(), stdout);
+        return kEndedAsAsked;
+    }
+    if (options.version) {
+        writeLine(stdout, QStringLiteral("%1 %2").arg(QLatin1String(kProgramName), QStringLiteral(QUORVID_VERSION)).toStdString());
+        return kEndedAsAsked;
+    }
+
+    // Without it Ctrl-C would end the program before the port is closed and
+    // the recording flushed; with a reason it still runs, ended by the system.
+    if (QString why; !quitOnTerminationRequest(&why))
+        printError(QStringLiteral("Ctrl-C and SIGTERM will not end the program cleanly: %1").arg(why));
+
+    QtSerialControl comm;
+    NoPortMenu menu;
+    const std::uint8_t port = openPort(options, comm, menu);
+    if (port == 0) return kNoPort;
+
+    std::unique_ptr<record::Recorder> recorder;
+    if (!options.record.isEmpty()) {
+        QString why;
+        recorder = record::Recorder::start(
+            options.record,
+            {comName(port), comm.openDevicePath(),
+             QStringLiteral("%1 %2").arg(QLatin1String(kProgramName), QStringLiteral(QUORVID_VERSION))},
+            &why);
+        if (!recorder) {
+            (void)comm.setPortOpen(false);
+            printError(why);
+            return kUsage;
+        }
+    }
+
+    Monitor monitor(comm, options.format, options.waveform,
+                    [](std::string_view line) { writeLine(stdout, line); },
+                    [](std::string_view line) {
+                        printError(QString::fromUtf8(line.data(), qsizetype(line.size())));
+                    });
+    monitor.setRecorder(recorder.get());
+    if (recorder) {
+        // A recording that fails stops; the monitor goes on printing, as the
+        // window goes on showing.
+        QObject::connect(recorder.get(), &record::Recorder::failed, &app, [&](const QString& message) {
+            monitor.setRecorder(nullptr);
+            printError(message);
+        });
+    }
+
+    int status = kEndedAsAsked;
+    QObject::connect(&monitor, &Monitor::portLost, &app, [&](const CommResult& reason) {
+        printError(QStringLiteral("%1 %2").arg(portLostText(port), reason.reason));
+        if (recorder && !recorder->hasFailed()) recorder->note(QStringLiteral("port lost: %1").arg(reason.reason));
+        status = kPortLost;
+        QCoreApplication::exit(kPortLost);
+    });
+
+    monitor.start();
+    if (options.setup) {
+        // The state the window starts in: speed 100, normal operation, 50 Hz.
+        for (const char* command : {"S1", "O", "5"}) monitor.sendNow(command);
+    }
+    for (std::string_view command : options.sends) monitor.enqueue(command);
+
+    StdinLines typed;
+    QObject::connect(&typed, &StdinLines::lineRead, &monitor, &Monitor::typed);
+    typed.start();
+
+    if (options.milliseconds)
+        QTimer::singleShot(static_cast<int>(*options.milliseconds), &app, [] { QCoreApplication::exit(kEndedAsAsked); });
+
+    const int loopStatus = QCoreApplication::exec();
+    monitor.finish();
+    monitor.setRecorder(nullptr);
+    // A close the system refuses has nobody left to tell: the program ends
+    // and the system releases the port with it.
+    if (comm.portOpen()) (void)comm.setPortOpen(false);
+    recorder.reset();
+    return status != kEndedAsAsked ? status : loopStatus;
+}

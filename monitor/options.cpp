@@ -1,0 +1,181 @@
+#include "options.h"
+
+#include "commands.h"
+
+#include <QCommandLineParser>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace quorvid::monitor {
+
+std::optional<std::string_view> commandNamed(QStringView text)
+{
+    const QString wanted = text.trimmed().toString().toUpper();
+    for (const Command& c : kCommands)
+        if (wanted == QLatin1String(c.text.data(), qsizetype(c.text.size()))) return c.text;
+    return std::nullopt;
+}
+
+QString commandList()
+{
+    QStringList names;
+    for (const Command& c : kCommands) {
+        const QString name = QString::fromLatin1(c.text.data(), qsizetype(c.text.size()));
+        if (!names.contains(name)) names << name;
+    }
+    return names.join(QStringLiteral(", "));
+}
+
+ParsedOptions parseOptions(const QStringList& args)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption portOpt(QStringLiteral("port"), {}, QStringLiteral("DEVICE"));
+    const QCommandLineOption comOpt(QStringLiteral("com"), {}, QStringLiteral("N"));
+    const QCommandLineOption noSetupOpt(QStringLiteral("no-setup"));
+    const QCommandLineOption sendOpt(QStringLiteral("send"), {}, QStringLiteral("CMD"));
+    const QCommandLineOption formatOpt(QStringLiteral("format"), {}, QStringLiteral("FORMAT"));
+    const QCommandLineOption waveformOpt(QStringLiteral("waveform"));
+    const QCommandLineOption recordOpt(QStringLiteral("record"), {}, QStringLiteral("NAME"));
+    const QCommandLineOption secondsOpt(QStringLiteral("seconds"), {}, QStringLiteral("N"));
+    const QCommandLineOption helpOpt(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption versionOpt(QStringLiteral("version"));
+    parser.addOptions({portOpt, comOpt, noSetupOpt, sendOpt, formatOpt, waveformOpt, recordOpt, secondsOpt,
+                       helpOpt, versionOpt});
+
+    auto refuse = [](const QString& why) { return ParsedOptions{std::nullopt, why}; };
+    if (!parser.parse(QStringList{QString::fromLatin1(kProgramName.data(), qsizetype(kProgramName.size()))} + args))
+        return refuse(parser.errorText());
+
+    Options o;
+    o.help = parser.isSet(helpOpt);
+    o.version = parser.isSet(versionOpt);
+    if (o.help || o.version) return {o, {}};
+
+    if (!parser.positionalArguments().isEmpty())
+        return refuse(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+
+    // An option given twice where only one value makes sense is a mistake
+    // the user should hear about, not a silent choice of the last.
+    for (const auto* opt : {&portOpt, &comOpt, &formatOpt, &recordOpt, &secondsOpt})
+        if (parser.values(*opt).size() > 1)
+            return refuse(QStringLiteral("--%1 given more than once").arg(opt->names().first()));
+
+    if (parser.isSet(portOpt) && parser.isSet(comOpt)) return refuse(QStringLiteral("--port and --com exclude each other"));
+    if (parser.isSet(portOpt)) {
+        o.port = Options::Port::Device;
+        o.device = parser.value(portOpt);
+        if (o.device.isEmpty()) return refuse(QStringLiteral("--port wants a device, e.g. --port /dev/ttyUSB0"));
+    } else if (parser.isSet(comOpt)) {
+        bool ok = false;
+        o.com = parser.value(comOpt).toInt(&ok);
+        if (!ok || o.com < 1 || o.com > 8)
+            return refuse(QStringLiteral("--com wants a port number from 1 to 8, not \"%1\"").arg(parser.value(comOpt)));
+        o.port = Options::Port::Com;
+    }
+
+    o.setup = !parser.isSet(noSetupOpt);
+    for (const QString& text : parser.values(sendOpt)) {
+        const auto command = commandNamed(text);
+        if (!command)
+            return refuse(QStringLiteral("--send \"%1\" is not a command of the board (%2)").arg(text, commandList()));
+        o.sends.push_back(*command);
+    }
+
+    if (parser.isSet(formatOpt)) {
+        const QString format = parser.value(formatOpt);
+        if (format == u"text") o.format = Format::Text;
+        else if (format == u"csv") o.format = Format::Csv;
+        else return refuse(QStringLiteral("--format wants text or csv, not \"%1\"").arg(format));
+    }
+    o.waveform = parser.isSet(waveformOpt);
+    if (o.waveform && o.format != Format::Csv)
+        return refuse(QStringLiteral("--waveform goes with --format csv (text lines have no waveform)"));
+
+    if (parser.isSet(recordOpt)) {
+        o.record = parser.value(recordOpt);
+        if (o.record.isEmpty()) return refuse(QStringLiteral("--record wants a file name, e.g. --record run.csv"));
+    }
+
+    if (parser.isSet(secondsOpt)) {
+        bool ok = false;
+        const double seconds = parser.value(secondsOpt).toDouble(&ok);
+        // A timer counts milliseconds in an int.
+        const double most = std::numeric_limits<int>::max() / 1000.0;
+        if (!ok || !(seconds > 0) || seconds > most)
+            return refuse(QStringLiteral("--seconds wants a number of seconds above 0 and at most %1, not \"%2\"")
+                              .arg(static_cast<qint64>(most))
+                              .arg(parser.value(secondsOpt)));
+        o.milliseconds = std::max<qint64>(1, std::llround(seconds * 1000.0));
+    }
+    return {o, {}};
+}
+
+QString helpText()
+{
+    return QStringLiteral(R"(Usage: quorvid-monitor [OPTIONS]
+
+Opens one serial port, puts the IBP board into the state the Quorvid window
+starts with, and prints what the board sends, one line per event, until
+Ctrl-C, SIGTERM or --seconds; then closes the port and exits.
+
+The port (one of):
+  --port DEVICE   open DEVICE as it stands (a path such as /dev/ttyUSB0 or a
+                  pseudo-terminal; on Windows a COM name such as COM5)
+  --com N         port COM1 to COM8 by its number N, through the same map
+                  as the window: the device in QUORVID_COM<N> if any of
+                  QUORVID_COM1..8 is set, else the N-th serial port the
+                  system reports (USB adapters first)
+  (neither)       the first of COM1 to COM8 that opens, as the window's
+                  start-up probe finds it
+
+Commands to the board:
+  --no-setup      do not send the start-up state (S1, O, 5: speed 100, normal
+                  operation, 50 Hz filter), which is otherwise sent first
+  --send CMD      send CMD after that; repeatable, sent in order 10 ms apart.
+                  CMD is one of I, O, M, 5, 6, Z1, Z2, Z3, S0, S1, S2
+  Lines typed on standard input while it runs are sent the same way when
+  they are one of these commands (lower case is taken too); anything else
+  gets a line on standard error and is not sent. The end of standard input
+  ends nothing.
+
+Output:
+  --format text   (the default) lines for people, local time first:
+                    09:56:02.123  ch1 120/80 (93)  ch2 25/10 (15)  pulse 75
+                    09:56:03.001  status  Normal Operation | Zeroing...
+                    09:56:03.500  identification  <text>
+                  a values line per values frame (systolic/diastolic (mean)
+                  in mmHg, pulse per minute), a status line when either
+                  channel's status changes, an identification line per
+                  identification frame; every 10 s and at the end a line of
+                  link figures:
+                    09:56:12.000  link  960 B/s  100 waveform/s  frames: 1000
+                    waveform, 13 values, 10 status, 0 identification  outside
+                    frames 0 B  too short 0
+                  (one line; rates over the last 10 s, over the whole run on
+                  the last line; frame counts and bytes outside any frame
+                  since the start; frames too short for their kind are not
+                  shown, only counted)
+  --format csv    the recording's CSV: its header, then a row per values,
+                  status and identification frame the window would show, as
+                  the frames come
+  --waveform      with --format csv: waveform rows too (100 or 150 a second)
+  --record NAME.csv
+                  also write a recording, as the window's File > Record does:
+                  NAME.csv and NAME.bytes side by side, whatever is printed
+  --seconds N     end after N seconds (decimals allowed)
+  -h, --help      this text
+  --version       the program's version
+
+Exit status:
+  0  ended as asked: Ctrl-C, SIGTERM or --seconds
+  1  the port was lost while running (the reason is on standard error)
+  2  usage error, or a recording file that cannot be created
+  3  no port could be opened (the port, its device and the system's reason
+     are on standard error)
+)");
+}
+
+}  // namespace quorvid::monitor

@@ -1,0 +1,56 @@
+// The terminal monitor's command line: what it asks for, or the one-line
+// reason it cannot be done.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace quorvid::monitor {
+
+inline constexpr std::string_view kProgramName = "quorvid-monitor";
+
+// Commands queued for the line go out this far apart: one sample period at
+// the speed the board starts with (100 a second), so that the board takes each
+// as a command of its own even where a two-letter command arrives split.
+inline constexpr int kCommandGapMs = 10;
+
+enum class Format { Text, Csv };
+
+struct Options {
+    enum class Port { Probe, Device, Com };
+    Port port = Port::Probe;
+    QString device;  // with Port::Device
+    int com = 0;     // with Port::Com, 1..8
+
+    bool setup = true;                     // S1, O, 5 at start
+    std::vector<std::string_view> sends;   // from the command table, in order
+    Format format = Format::Text;
+    bool waveform = false;                 // waveform rows in CSV
+    QString record;                        // the recording's chosen name, empty for none
+    std::optional<qint64> milliseconds;    // --seconds
+    bool help = false;
+    bool version = false;
+};
+
+struct ParsedOptions {
+    std::optional<Options> options;
+    QString error;  // one line naming the problem, when options is empty
+};
+
+// args without the program's name.
+ParsedOptions parseOptions(const QStringList& args);
+
+// The command of the board's command table that the text names, exactly or in
+// lower case, with blanks around it ignored; nullopt for anything else.
+std::optional<std::string_view> commandNamed(QStringView text);
+
+// "I, O, M, 5, 6, Z1, Z2, Z3, S0, S1, S2"
+QString commandList();
+
+QString helpText();
+
+}  // namespace quorvid::monitor
