@@ -507,6 +507,8 @@ TEST_F(Form1Layout, ReadoutDigitsStartAtTheTopInsideTheBorder)
         ASSERT_FALSE(ink.isEmpty());
         // The glyphs' tops lie where the first line's ascent puts them.
         EXPECT_NEAR(ink.top(), inside.top() + fm.ascent() + fm.tightBoundingRect(QStringLiteral("120")).top(), 1);
-        if (label->alignment() & Qt::AlignRight) EXPECT_GE(ink.right(), inside.right() - 2);
+        if (label->alignment() & Qt::AlignRight) {
+            EXPECT_GE(ink.right(), inside.right() - 2);
+        }
     }
 }
