@@ -70,12 +70,11 @@ void Monitor::onComm()
 void Monitor::blockReceived(Bytes block)
 {
     m_counts.bytes += block.size();
-    if (m_format == Format::Csv) {
-        m_blockTime.utcMilliseconds = QDateTime::currentMSecsSinceEpoch();
-        m_blockTime.elapsedMicroseconds = m_started.nsecsElapsed() / 1000;
-    } else {
-        m_blockClock = QTime::currentTime();
-    }
+    // Only the system clock here: the local time of day costs the C library a
+    // look at the time zone file each time, so text lines convert when one is
+    // printed, not for every block.
+    m_blockTime.utcMilliseconds = QDateTime::currentMSecsSinceEpoch();
+    m_blockTime.elapsedMicroseconds = m_started.nsecsElapsed() / 1000;
     if (m_recorder) m_recorder->blockReceived(block);
 }
 
@@ -85,7 +84,8 @@ void Monitor::frameCompleted(Bytes storedFrame)
     if (m_recorder) m_recorder->frameCompleted(storedFrame);
 
     if (m_format == Format::Text) {
-        if (const auto text = m_lines.lineFor(storedFrame)) m_out(stamped(m_blockClock, *text));
+        if (const auto text = m_lines.lineFor(storedFrame))
+            m_out(stamped(QDateTime::fromMSecsSinceEpoch(m_blockTime.utcMilliseconds).time(), *text));
         return;
     }
     if (!m_waveform && !storedFrame.empty() && frameKind(storedFrame[0]) == FrameKind::Waveform) return;

@@ -89,7 +89,6 @@ private:
     qint64 m_lastLinkMs = 0;
     QTimer m_linkTimer;
     record::RowTime m_blockTime;  // when the block being cut arrived
-    QTime m_blockClock;
 
     std::deque<std::string_view> m_queue;
     QTimer m_gap;
