@@ -4,6 +4,7 @@
 
 #include <QMetaObject>
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -60,6 +61,26 @@ QtSerialControl::QtSerialControl(QObject* parent)
     m_port.setReadBufferSize(0);
     connect(&m_port, &QSerialPort::readyRead, this, &QtSerialControl::onReadyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialControl::onError);
+    m_gather.setSingleShot(true);
+    m_gather.setTimerType(Qt::PreciseTimer);
+    connect(&m_gather, &QTimer::timeout, this, &QtSerialControl::readGathered);
+}
+
+void QtSerialControl::setReceiveInterval(int milliseconds)
+{
+    m_receiveInterval = std::max(0, milliseconds);
+    m_gather.setInterval(m_receiveInterval);
+    if (m_receiveInterval == 0) {
+        // Whatever gathered goes to the program now, and every arrival after it.
+        const bool pending = m_gather.isActive();
+        m_gather.stop();
+        m_port.setReadBufferSize(0);
+        if (pending && m_port.isOpen() && m_port.bytesAvailable() > 0) bytesArrived();
+        return;
+    }
+    // A buffer of one byte: Qt stops watching the port once it holds that
+    // byte, and the rest waits in the system's buffer for the read.
+    if (!m_gather.isActive()) m_port.setReadBufferSize(1);
 }
 
 QtSerialControl::~QtSerialControl()
@@ -138,6 +159,8 @@ CommResult QtSerialControl::openDevice()
         return r;
     }
     ++m_opening;
+    m_gather.stop();
+    m_port.setReadBufferSize(m_receiveInterval > 0 ? 1 : 0);
     m_losing = false;
     m_lossReason = {};
     assertModemLines();
@@ -160,6 +183,7 @@ CommResult QtSerialControl::closeDevice()
     if (!m_port.isOpen()) return CommResult::success();
     // Closed on purpose: a loss noticed but not yet reported is moot.
     const bool losing = std::exchange(m_losing, false);
+    m_gather.stop();
     QSerialPort::SerialPortError error = QSerialPort::NoError;
     QString reason;
     {
@@ -179,7 +203,29 @@ void QtSerialControl::onReadyRead()
 {
     // Bytes that came in before a hang-up are still the board's: hand them over.
     if (!m_port.isOpen()) return;
-    bytesArrived();
+    if (m_receiveInterval == 0) {
+        bytesArrived();
+        return;
+    }
+    if (m_atReadPoint) return;  // readGathered hands them over itself
+    if (!m_gather.isActive()) m_gather.start();
+}
+
+void QtSerialControl::readGathered()
+{
+    if (!m_port.isOpen()) return;
+    {
+        // Unlimited again, and one read of everything waiting; a port that
+        // went away in the meantime reports itself here.
+        const FlagGuard reading(m_atReadPoint);
+        m_port.setReadBufferSize(0);
+        if (m_port.waitForReadyRead(0) == false && m_port.error() == QSerialPort::TimeoutError)
+            m_port.clearError();
+    }
+    // Bytes that came in before a hang-up are still the board's.
+    if (m_port.isOpen() && m_port.bytesAvailable() > 0) bytesArrived();
+    // Gather again from the next byte on.
+    if (m_port.isOpen() && m_receiveInterval > 0) m_port.setReadBufferSize(1);
 }
 
 void QtSerialControl::onError(QSerialPort::SerialPortError error)

@@ -14,6 +14,7 @@
 #include "serialcontrol.h"
 
 #include <QSerialPort>
+#include <QTimer>
 
 namespace quorvid {
 
@@ -32,6 +33,15 @@ public:
     // The device of the open port; empty while closed.
     QString openDevicePath() const;
 
+    // 0 (the default): the receive event follows every arrival of bytes, as
+    // the window needs. N > 0: the port is read at most every N ms, as a USB
+    // adapter's latency timer does: after the first byte the rest gathers in
+    // the system's buffer until the read, so a program that needs no faster
+    // reaction is woken a few times a period instead of for every frame. No
+    // byte is lost or reordered; a lost port is noticed at the next read.
+    int receiveInterval() const { return m_receiveInterval; }
+    void setReceiveInterval(int milliseconds);
+
 protected:
     bool isDeviceOpen() const override;
     CommResult openDevice() override;
@@ -40,6 +50,8 @@ protected:
 private:
     void onError(QSerialPort::SerialPortError error);
     void onReadyRead();
+    // The read at the end of a gathering interval.
+    void readGathered();
     CommResult failure(CommError error, const QString& what) const;
     void assertModemLines();
 
@@ -49,6 +61,9 @@ private:
     bool m_quiet = false;        // errors are expected (opening, closing, optional line controls)
     bool m_losing = false;       // the port is gone; the close is under way
     CommResult m_lossReason;
+    int m_receiveInterval = 0;
+    QTimer m_gather;            // single-shot: the end of the gathering interval
+    bool m_atReadPoint = false; // inside readGathered: Qt's own readyRead is ours already
 };
 
 }  // namespace quorvid

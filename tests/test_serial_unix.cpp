@@ -152,6 +152,50 @@ TEST_F(QtSerialOverPty, OutputOnAClosedPortIsRefusedWithAReason)
     EXPECT_TRUE(r.reason.contains("COM1"));
 }
 
+// Read at most every so often: every byte still arrives, in order, in a few
+// receive events instead of one per write, and a lost line is still noticed.
+TEST_F(QtSerialOverPty, AReceiveIntervalGathersArrivalsAndLosesNothing)
+{
+    auto pty = newPty();
+    ASSERT_TRUE(pty);
+    mapPort(1, pty->path());
+    QtSerialControl comm;
+    comm.setReceiveInterval(100);
+    ASSERT_TRUE(openOn(comm, 1));
+    Receiver rx(comm);
+
+    // Forty frames written apart from each other, as the board writes them.
+    QByteArray sent;
+    for (int i = 0; i < 40; ++i) {
+        const QByteArray frame = QByteArray::fromHex("c1") + QByteArray(2, static_cast<char>(i));
+        ASSERT_TRUE(pty->write(frame.constData(), frame.size()));
+        sent += frame;
+        QTest::qWait(5);
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rx.bytes.size() >= sent.size(); }, kWaitMs));
+    EXPECT_EQ(rx.bytes.toHex(' '), sent.toHex(' '));
+    // The writes span at least 200 ms, so three reads or a few more; one per
+    // write would be forty.
+    EXPECT_GE(rx.events.size(), 2);
+    EXPECT_LE(rx.events.size(), 10);
+
+    // Back to every arrival: what gathered comes out at once.
+    const qsizetype before = rx.bytes.size();
+    ASSERT_TRUE(pty->write("\x80\x01", 2));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return comm.inBufferCount() > 0 || rx.bytes.size() > before; }, kWaitMs));
+    comm.setReceiveInterval(0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rx.bytes.size() >= before + 2; }, 200));
+
+    // A line that hangs up while the control gathers is reported as lost.
+    comm.setReceiveInterval(100);
+    QSignalSpy lost(&comm, &SerialControl::portLost);
+    ASSERT_TRUE(pty->write("\x81", 1));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rx.bytes.endsWith('\x81'); }, kWaitMs));
+    pty->closeFarEnd();
+    ASSERT_TRUE(lost.wait(kWaitMs));
+    EXPECT_FALSE(comm.portOpen());
+}
+
 TEST_F(QtSerialOverPty, LineSettingsAreTheOnesWritten)
 {
     // A pseudo-terminal keeps only the speed and the stop bits (the system
