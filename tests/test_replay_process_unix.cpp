@@ -108,6 +108,8 @@ TEST(ReplayProcess, RefusesBadFilesAndOptionsWithStatus2)
         QString err;
         EXPECT_EQ(runBoard(c.args, &err), c.status);
         EXPECT_TRUE(err.contains(c.stderrHas)) << err.toStdString();
-        if (c.status == 2) EXPECT_EQ(err.count(u'\n'), 1) << "one line: " << err.toStdString();
+        if (c.status == 2) {
+            EXPECT_EQ(err.count(u'\n'), 1) << "one line: " << err.toStdString();
+        }
     }
 }
