@@ -11,6 +11,8 @@
 #include <QElapsedTimer>
 #include <QTest>
 
+#include "storedframes.h"
+
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -22,21 +24,12 @@ using namespace quorvid::monitor;
 
 namespace {
 
+using quorvid::testframes::storedIdentification;
+
 ByteString frameOf(std::initializer_list<int> list)
 {
     ByteString out;
     for (int b : list) out.push_back(static_cast<Byte>(b));
-    return out;
-}
-
-// An identification frame as the framer stores it: each character widened.
-ByteString storedIdentification(std::string_view text)
-{
-    ByteString out{kIdentificationHeader};
-    for (char c : text) {
-        out.push_back(static_cast<Byte>(c));
-        out.push_back(0);
-    }
     return out;
 }
 

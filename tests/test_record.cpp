@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "storedframes.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -26,6 +28,8 @@ using namespace quorvid::record;
 
 namespace {
 
+using quorvid::testframes::storedIdentification;
+
 ByteString bytes(std::initializer_list<int> values)
 {
     ByteString out;
@@ -37,17 +41,6 @@ ByteString operator+(ByteString a, const ByteString& b)
 {
     a.insert(a.end(), b.begin(), b.end());
     return a;
-}
-
-// An identification frame in the framer's stored form: each character widened.
-ByteString storedIdentification(std::string_view text)
-{
-    ByteString out{kIdentificationHeader};
-    for (char c : text) {
-        out.push_back(static_cast<Byte>(c));
-        out.push_back(0);
-    }
-    return out;
 }
 
 QByteArray qbytes(const ByteString& b)
