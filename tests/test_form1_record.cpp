@@ -112,7 +112,7 @@ TEST_F(Recording, ASessionBecomesRowsAndBlocksAndTheWindowShowsWhatItWould)
     ASSERT_TRUE(form.startRecording(path("session.csv")));
     EXPECT_TRUE(form.isRecording());
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Quorvid - recording session.csv"));
-    EXPECT_EQ(form.recordItem()->text(), QStringLiteral("Stop Recording"));
+    EXPECT_EQ(form.recordItem()->text(), QStringLiteral("Stop &Recording"));  // reads "Stop Recording"
 
     // Junk before the first header, a frame split over two blocks, a values
     // frame completed by the next block's header.

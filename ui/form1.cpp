@@ -775,7 +775,8 @@ void Form1::noteInRecording(const QString& text)
 void Form1::showRecordingState()
 {
     if (m_recorder) {
-        m_menRecord->setText(QStringLiteral("Stop Recording"));
+        // The same key stops what it started: Alt+F, R.
+        m_menRecord->setText(QStringLiteral("Stop &Recording"));
         setWindowTitle(QStringLiteral("Quorvid - recording %1").arg(QFileInfo(m_recorder->csvPath()).fileName()));
     } else {
         m_menRecord->setText(QStringLiteral("&Record..."));
