@@ -94,7 +94,7 @@ int main(int argc, char* argv[])
     if (!parsed.options) {
         QString why = parsed.error;
         if (why.endsWith(u'.')) why.chop(1);
-        printError(QStringLiteral("%1; see %2 --help").arg(why, QLatin1String(kProgramName)));
+        printError(QStringLiteral("%1 (see %2 --help)").arg(why, QLatin1String(kProgramName)));
         return kUsage;
     }
     const Options& options = *parsed.options;

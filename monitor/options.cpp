@@ -41,7 +41,7 @@ ParsedOptions parseOptions(const QStringList& args)
     const QCommandLineOption recordOpt(QStringLiteral("record"), {}, QStringLiteral("NAME"));
     const QCommandLineOption secondsOpt(QStringLiteral("seconds"), {}, QStringLiteral("N"));
     const QCommandLineOption helpOpt(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const QCommandLineOption versionOpt(QStringLiteral("version"));
+    const QCommandLineOption versionOpt(QStringList{QStringLiteral("v"), QStringLiteral("version")});
     parser.addOptions({portOpt, comOpt, noSetupOpt, sendOpt, formatOpt, waveformOpt, recordOpt, secondsOpt,
                        helpOpt, versionOpt});
 
@@ -167,7 +167,7 @@ Output:
                   NAME.csv and NAME.bytes side by side, whatever is printed
   --seconds N     end after N seconds (decimals allowed)
   -h, --help      this text
-  --version       the program's version
+  -v, --version   the program's version
 
 Exit status:
   0  ended as asked: Ctrl-C, SIGTERM or --seconds

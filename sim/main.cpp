@@ -92,6 +92,8 @@ int main(int argc, char* argv[])
         return fail(QStringLiteral("%1 (see quorvid-board --help)").arg(text), 2);
     }
     if (parser.isSet(helpOpt)) parser.showHelp(0);
+    // Qt's parser prints its own options too for --help-all, and exits 0.
+    if (parser.isSet(QStringLiteral("help-all"))) parser.process(app.arguments());
     if (parser.isSet(versionOpt)) parser.showVersion();
 
     if (!parser.positionalArguments().isEmpty())

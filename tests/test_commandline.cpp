@@ -46,6 +46,7 @@ const Case kCases[] = {
     {{"-platform", "offscreen", "--help"}, Action::Help, {}, {}, {}},
     {{"--port", "/dev/x", "--help"}, Action::Help, {}, {}, {}},
     {{"--version"}, Action::Version, {}, {}, {}},
+    {{"-v"}, Action::Version, {}, {}, {}},
     {{"-platform", "offscreen", "--version", "--record", "a.csv"}, Action::Version, {}, {}, {}},
     // Usage errors: one line naming what is wrong.
     {{"--bogus"}, Action::Error, {}, {}, err("Unknown option 'bogus'")},

@@ -200,6 +200,7 @@ TEST(MonitorOptions, AcceptedCommandLines)
     EXPECT_TRUE(parseOptions({"--help"}).options->help);
     EXPECT_TRUE(parseOptions({"-h"}).options->help);
     EXPECT_TRUE(parseOptions({"--version"}).options->version);
+    EXPECT_TRUE(parseOptions({"-v"}).options->version);
 }
 
 TEST(MonitorOptions, UsageErrorsNameTheProblem)

@@ -101,6 +101,7 @@ TEST(ReplayProcess, RefusesBadFilesAndOptionsWithStatus2)
         {{"--replay"}, 2, "Missing value after '--replay'"},
         {{"--bogus"}, 2, "Unknown option 'bogus'"},
         {{"--help"}, 0, ""},
+        {{"--help-all"}, 0, ""},
         {{"--version"}, 0, ""},
     };
     for (const Case& c : cases) {

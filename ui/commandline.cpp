@@ -9,7 +9,7 @@ namespace {
 
 const QCommandLineOption kHelp({QStringLiteral("h"), QStringLiteral("help")},
                                QStringLiteral("Show this help and exit."));
-const QCommandLineOption kVersion(QStringLiteral("version"),
+const QCommandLineOption kVersion({QStringLiteral("v"), QStringLiteral("version")},
                                   QStringLiteral("Show the program's version and exit."));
 const QCommandLineOption kPort(
     QStringLiteral("port"),
