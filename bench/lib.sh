@@ -149,6 +149,21 @@ qv_heard() {
   sed -n 's/^quorvid-board: heard "\(.*\)"$/\1/p' "$QV_TMP/board.log" | tr -d '\n'
 }
 
+# One click on Set Speed of a program just started (its start-up put the
+# board to speed 100), then waits until the board has heard "S2"; ends the
+# script when it does not. WHAT names the program in that message.
+qv_set_speed_150() {
+  local win=$1 what=${2:-} before all
+  before=$(qv_heard)
+  qv_click_set_speed "$win"
+  for _ in $(seq 60); do
+    all=$(qv_heard)
+    [[ ${all:${#before}} == *S2* ]] && return 0
+    sleep 0.05
+  done
+  qv_die "the board never heard S2 after the click${what:+ ($what)}"
+}
+
 # Clock ticks of user and system time of a process.
 qv_cpu_ticks() {
   local stat

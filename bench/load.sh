@@ -87,11 +87,7 @@ rate() {
   echo $(((b - a) / 3))
 }
 rate_before=$(rate)
-heard_before=$(qv_heard)
-qv_click_set_speed "$win"
-heard_s2() { local all; all=$(qv_heard); [[ ${all:${#heard_before}} == *S2* ]]; }
-for _ in $(seq 60); do heard_s2 && break; sleep 0.05; done
-heard_s2 || qv_die "the board never heard S2 after the click"
+qv_set_speed_150 "$win"
 T0=$(date +%s%N)
 sleep 1
 rate_after=$(rate)
@@ -121,10 +117,7 @@ qv_wait_for_line "$rec_trace" window-exposed 20 || qv_die "no recording window (
 win=$(qv_window)
 [ -n "$win" ] || qv_die "no window named Quorvid - recording load.csv"
 sleep 2
-heard_before=$(qv_heard)
-qv_click_set_speed "$win"
-for _ in $(seq 60); do heard_s2 && break; sleep 0.05; done
-heard_s2 || qv_die "the board never heard S2 after the click (recording)"
+qv_set_speed_150 "$win" recording
 sleep 2
 rec0=$(qv_cpu_ticks "$REC_PID"); rx0=$(qv_cpu_ticks "$QV_XVFB"); rt0=$(date +%s%N)
 sleep "$STREAM_SECONDS"

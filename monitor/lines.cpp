@@ -22,15 +22,7 @@ std::string stamped(QTime time, std::string_view text)
 FrameUse frameUse(Bytes f)
 {
     if (f.empty()) return {};
-    const FrameKind kind = frameKind(f[0]);
-    switch (kind) {
-    case FrameKind::Identification: return {kind, f.size() > 100};
-    case FrameKind::Status: return {kind, f.size() > 2};
-    case FrameKind::Values: return {kind, f.size() > 8};
-    case FrameKind::Waveform: return {kind, decodeWaveform(f).has_value()};
-    case FrameKind::None: break;
-    }
-    return {};
+    return {frameKind(f[0]), isShownFrame(f)};
 }
 
 std::string valuesText(const Values& v)

@@ -42,6 +42,19 @@ std::string_view statusTextFor(unsigned code)
     return code < kStatusTexts.size() ? kStatusTexts[code] : std::string_view{};
 }
 
+bool isShownFrame(Bytes f)
+{
+    if (f.empty()) return false;
+    switch (frameKind(f[0])) {
+    case FrameKind::Identification: return f.size() > kIdentificationShownAbove;
+    case FrameKind::Status: return f.size() > kStatusShownAbove;
+    case FrameKind::Values: return f.size() > kValuesShownAbove;
+    case FrameKind::Waveform: return f.size() >= kMinWaveformLength;
+    case FrameKind::None: break;
+    }
+    return false;
+}
+
 std::optional<Samples> decodeWaveform(Bytes f)
 {
     if (f.size() < kMinWaveformLength) return std::nullopt;

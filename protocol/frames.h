@@ -46,6 +46,18 @@ inline constexpr std::size_t kMinStatusLength = 3;
 inline constexpr std::size_t kMinValuesLength = 9;
 inline constexpr std::size_t kMinIdentificationChars = 50;
 
+// The readout refresh takes a slot only when its stored frame is longer than
+// this: an identification of 50 characters or more (1 + 2n bytes), a status
+// frame of 3 bytes or more, a values frame of 9 or more.
+inline constexpr std::size_t kIdentificationShownAbove = 2 * kMinIdentificationChars;
+inline constexpr std::size_t kStatusShownAbove = kMinStatusLength - 1;
+inline constexpr std::size_t kValuesShownAbove = kMinValuesLength - 1;
+
+// Whether the window shows or plots a completed frame in its stored form: by
+// the lengths above, and a waveform frame when it decodes. A frame without a
+// header is never shown.
+bool isShownFrame(Bytes storedFrame);
+
 struct Samples {
     std::int16_t s1 = 0;
     std::int16_t s2 = 0;

@@ -11,12 +11,6 @@ namespace quorvid::record {
 
 namespace {
 
-// The readout refresh takes a slot only once it is longer than these, stored
-// bytes counted; a frame it would never take is no row either.
-constexpr std::size_t kIdentificationShownAbove = 100;
-constexpr std::size_t kStatusShownAbove = 2;
-constexpr std::size_t kValuesShownAbove = 8;
-
 void appendNumber(std::string& to, std::int64_t value)
 {
     char digits[24];
@@ -105,7 +99,7 @@ std::string csvField(std::string_view text)
 
 std::optional<std::string> csvRow(Bytes storedFrame, const RowTime& at)
 {
-    if (storedFrame.empty()) return std::nullopt;
+    if (!isShownFrame(storedFrame)) return std::nullopt;
     const FrameKind kind = frameKind(storedFrame.front());
     Fields fields;
     auto number = [](std::int64_t v) {
@@ -124,7 +118,6 @@ std::optional<std::string> csvRow(Bytes storedFrame, const RowTime& at)
         break;
     }
     case FrameKind::Values: {
-        if (storedFrame.size() <= kValuesShownAbove) return std::nullopt;
         const auto v = decodeValues(storedFrame);
         if (!v) return std::nullopt;
         fields[Sys1] = number(v->sys1);
@@ -137,7 +130,6 @@ std::optional<std::string> csvRow(Bytes storedFrame, const RowTime& at)
         break;
     }
     case FrameKind::Status: {
-        if (storedFrame.size() <= kStatusShownAbove) return std::nullopt;
         const auto codes = decodeStatus(storedFrame);
         if (!codes) return std::nullopt;
         fields[Status1] = number(codes->ch1);
@@ -149,7 +141,6 @@ std::optional<std::string> csvRow(Bytes storedFrame, const RowTime& at)
         break;
     }
     case FrameKind::Identification: {
-        if (storedFrame.size() <= kIdentificationShownAbove) return std::nullopt;
         // The characters are payload bytes, below 0x80, so the UTF-8 is plain
         // ASCII; going through QString keeps it valid whatever comes.
         const QByteArray utf8 =

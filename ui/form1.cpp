@@ -587,12 +587,12 @@ QString Form1::statusCaption(Byte code) const
 
 void Form1::Val_Update_Timer()
 {
-    if (m_framer.FrameInfo.size() > 100) {
+    if (m_framer.FrameInfo.size() > kIdentificationShownAbove) {
         m_identify->setText(QString::fromStdU16String(decodeIdentification(m_framer.FrameInfo)));
         m_framer.FrameInfo.clear();
     }
 
-    if (m_framer.FrameStatus.size() > 2) {
+    if (m_framer.FrameStatus.size() > kStatusShownAbove) {
         if (const auto codes = decodeStatus(m_framer.FrameStatus)) {
             m_stat1->setText(statusCaption(codes->ch1));
             m_stat2->setText(statusCaption(codes->ch2));
@@ -600,7 +600,7 @@ void Form1::Val_Update_Timer()
         m_framer.FrameStatus.clear();
     }
 
-    if (m_framer.FrameValues.size() > 8) {
+    if (m_framer.FrameValues.size() > kValuesShownAbove) {
         if (const auto v = decodeValues(m_framer.FrameValues)) {
             const std::array<std::int16_t, 7> shown = {v->sys1, v->map1, v->dia1, v->sys2,
                                                         v->map2, v->dia2, v->pulse};
