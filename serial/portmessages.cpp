@@ -7,6 +7,13 @@
 
 namespace quorvid {
 
+QString portWithDevice(const SerialControl& comm, int port)
+{
+    const QString device = comm.deviceName(port);
+    if (device.isEmpty() || device == comName(port)) return comName(port);
+    return QStringLiteral("%1 (%2)").arg(comName(port), device);
+}
+
 QString openRefusedText(int port) { return QStringLiteral("%1 could not be opened.").arg(comName(port)); }
 
 QString noPortOpenedText()
@@ -24,8 +31,7 @@ QString triedDevicesText(const SerialControl& comm)
     for (int port = 1; port <= kMenuPorts; ++port) {
         const QString device = comm.deviceName(port);
         anyDevice |= !device.isEmpty();
-        if (!device.isEmpty() && device != comName(port))
-            tried << QStringLiteral("%1 (%2)").arg(comName(port), device);
+        if (!device.isEmpty() && device != comName(port)) tried << portWithDevice(comm, port);
     }
     if (!anyDevice) return QStringLiteral("The system reports no serial device.");
     if (tried.isEmpty()) return {};

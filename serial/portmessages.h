@@ -10,6 +10,10 @@ namespace quorvid {
 
 class SerialControl;
 
+// "COM2 (/dev/ttyUSB1)", or "COM2" alone where the device is the system's
+// COM2 or there is none.
+QString portWithDevice(const SerialControl& comm, int port);
+
 // "COM2 could not be opened." The control's refusal (port, device and the
 // system's reason) follows it.
 QString openRefusedText(int port);

@@ -489,18 +489,11 @@ void Form1::portChosen(std::uint8_t port)
 {
     const CommResult opened = OpenPort(m_comm, *this, port);
     if (!opened) {
-        noteInRecording(QStringLiteral("port %1 not opened: %2").arg(portDescription(port), opened.reason));
+        noteInRecording(QStringLiteral("port %1 not opened: %2").arg(portWithDevice(m_comm, port), opened.reason));
         tell(comName(port), QStringLiteral("%1\n\n%2").arg(openRefusedText(port), opened.reason));
         return;
     }
-    noteInRecording(QStringLiteral("port %1").arg(portDescription(port)));
-}
-
-QString Form1::portDescription(int port) const
-{
-    const QString device = m_comm.deviceName(port);
-    if (device.isEmpty() || device == comName(port)) return comName(port);
-    return QStringLiteral("%1 (%2)").arg(comName(port), device);
+    noteInRecording(QStringLiteral("port %1").arg(portWithDevice(m_comm, port)));
 }
 
 void Form1::setCOM1_Click() { portChosen(1); }

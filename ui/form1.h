@@ -173,8 +173,6 @@ private:
     void recordingFailed(const QString& message);
     // A comment in the .bytes file, when recording.
     void noteInRecording(const QString& text);
-    // "COM2 (/dev/ttyUSB1)", or the COM name alone where it is the device.
-    QString portDescription(int port) const;
 
     quorvid::SerialControl& m_comm;
     quorvid::Framer m_framer;
