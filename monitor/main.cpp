@@ -1,4 +1,5 @@
 // quorvid-monitor: the board on the command line. See --help.
+#include "commands.h"
 #include "monitor.h"
 #include "options.h"
 #include "portlink.h"
@@ -37,12 +38,12 @@ void printError(const QString& message)
     writeLine(stderr, QStringLiteral("%1: %2").arg(QLatin1String(kProgramName), message).toStdString());
 }
 
-// The opened port number, or 0 after saying why there is none.
 // How often the port is read at most (see QtSerialControl::setReceiveInterval):
 // at speed 150 this takes the monitor from 0.69 % of one core to 0.24 % (at
 // 50 ms; 0.44 % at 20 ms), and 40 ms is still well below what a person reads.
 constexpr int kReceiveIntervalMs = 40;
 
+// The opened port number, or 0 after saying why there is none.
 std::uint8_t openPort(const Options& options, QtSerialControl& comm, PortMenu& menu)
 {
     int port = 0;
@@ -161,8 +162,8 @@ int main(int argc, char* argv[])
 
     monitor.start();
     if (options.setup) {
-        // The state the window starts in: speed 100, normal operation, 50 Hz.
-        for (const char* command : {"S1", "O", "5"}) monitor.sendNow(command);
+        // The state the window starts in.
+        for (std::string_view command : kStartUpCommands) monitor.sendNow(command);
     }
     for (std::string_view command : options.sends) monitor.enqueue(command);
 

@@ -31,6 +31,10 @@ inline constexpr std::array<Command, 11> kCommands = {{
     {"SelectSpeed", "S2"},
 }};
 
+// What puts the board into the state the window starts in, in this order:
+// speed 100, normal operation, 50 Hz filter.
+inline constexpr std::array<std::string_view, 3> kStartUpCommands = {"S1", "O", "5"};
+
 // The command that a button or option button sends; empty for any other name.
 std::string_view commandFor(std::string_view control);
 

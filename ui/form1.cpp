@@ -428,9 +428,7 @@ void Form1::Form_Load()
     // Put the board into the state the window shows: speed 100, normal
     // operation, 50 Hz filter.
     if (m_comm.portOpen()) {
-        send("S1");
-        send("O");
-        send("5");
+        for (std::string_view command : kStartUpCommands) send(command);
     }
 }
 
