@@ -19,12 +19,6 @@ std::string stamped(QTime time, std::string_view text)
     return line;
 }
 
-FrameUse frameUse(Bytes f)
-{
-    if (f.empty()) return {};
-    return {frameKind(f[0]), isShownFrame(f)};
-}
-
 std::string valuesText(const Values& v)
 {
     return QStringLiteral("ch1 %1/%2 (%3)  ch2 %4/%5 (%6)  pulse %7")
@@ -59,23 +53,18 @@ std::string identificationText(std::u16string_view text)
     return "identification  " + shown.toStdString();
 }
 
-std::optional<std::string> TextLines::lineFor(Bytes frame)
+std::optional<std::string> TextLines::lineFor(const DecodedFrame& frame)
 {
-    const FrameUse use = frameUse(frame);
-    if (!use.shown) return std::nullopt;
-    switch (use.kind) {
+    if (!frame.shown) return std::nullopt;
+    switch (frame.kind) {
     case FrameKind::Values:
-        if (const auto v = decodeValues(frame)) return valuesText(*v);
-        return std::nullopt;
+        return valuesText(frame.values);
     case FrameKind::Status:
-        if (const auto codes = decodeStatus(frame)) {
-            if (m_lastStatus == codes) return std::nullopt;
-            m_lastStatus = codes;
-            return statusText(*codes);
-        }
-        return std::nullopt;
+        if (m_lastStatus == frame.codes) return std::nullopt;
+        m_lastStatus = frame.codes;
+        return statusText(frame.codes);
     case FrameKind::Identification:
-        return identificationText(decodeIdentification(frame));
+        return identificationText(frame.text);
     case FrameKind::Waveform:
     case FrameKind::None:
         break;
@@ -83,15 +72,14 @@ std::optional<std::string> TextLines::lineFor(Bytes frame)
     return std::nullopt;
 }
 
-void LinkCounts::countFrame(Bytes frame)
+void LinkCounts::countFrame(const DecodedFrame& frame)
 {
-    const FrameUse use = frameUse(frame);
-    if (use.kind == FrameKind::None) return;
-    if (!use.shown) {
+    if (frame.kind == FrameKind::None) return;
+    if (!frame.shown) {
         ++tooShort;
         return;
     }
-    switch (use.kind) {
+    switch (frame.kind) {
     case FrameKind::Waveform: ++waveform; break;
     case FrameKind::Values: ++values; break;
     case FrameKind::Status: ++status; break;

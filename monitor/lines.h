@@ -20,16 +20,6 @@ std::string timeOfDay(QTime time);
 // A line as printed: the time, two spaces, the text.
 std::string stamped(QTime time, std::string_view text);
 
-// Whether a completed frame (stored form) is one the window would show or
-// plot, by the window's own length rules: identification longer than 100
-// stored bytes, status longer than 2, values longer than 8, waveform when it
-// decodes. kind is FrameKind::None for a frame without a header byte.
-struct FrameUse {
-    FrameKind kind = FrameKind::None;
-    bool shown = false;
-};
-FrameUse frameUse(Bytes storedFrame);
-
 // "ch1 120/80 (93)  ch2 25/10 (15)  pulse 75": systolic/diastolic (mean).
 std::string valuesText(const Values& values);
 
@@ -46,7 +36,7 @@ std::string identificationText(std::u16string_view text);
 // one shown. Frames the window ignores, and waveform frames, give none.
 class TextLines {
 public:
-    std::optional<std::string> lineFor(Bytes storedFrame);
+    std::optional<std::string> lineFor(const DecodedFrame& frame);
 
 private:
     std::optional<StatusCodes> m_lastStatus;
@@ -62,7 +52,7 @@ struct LinkCounts {
     std::uint64_t outsideFrames = 0;   // bytes before a first header or past the frame cap
     std::uint64_t tooShort = 0;        // frames too short for their kind
 
-    void countFrame(Bytes storedFrame);
+    void countFrame(const DecodedFrame& frame);
 };
 
 // "link  960 B/s  100 waveform/s  frames: 1000 waveform, 13 values, 10 status,

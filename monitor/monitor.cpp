@@ -80,16 +80,17 @@ void Monitor::blockReceived(Bytes block)
 
 void Monitor::frameCompleted(Bytes storedFrame)
 {
-    m_counts.countFrame(storedFrame);
+    const DecodedFrame frame = decodeFrame(storedFrame);
+    m_counts.countFrame(frame);
     if (m_recorder) m_recorder->frameCompleted(storedFrame);
 
     if (m_format == Format::Text) {
-        if (const auto text = m_lines.lineFor(storedFrame))
+        if (const auto text = m_lines.lineFor(frame))
             m_out(stamped(QDateTime::fromMSecsSinceEpoch(m_blockTime.utcMilliseconds).time(), *text));
         return;
     }
-    if (!m_waveform && !storedFrame.empty() && frameKind(storedFrame[0]) == FrameKind::Waveform) return;
-    if (const auto row = record::csvRow(storedFrame, m_blockTime)) m_out(*row);
+    if (!m_waveform && frame.kind == FrameKind::Waveform) return;
+    if (const auto row = record::csvRow(frame, m_blockTime)) m_out(*row);
 }
 
 void Monitor::bytesOutsideFrames(std::size_t count)

@@ -95,6 +95,23 @@ std::u16string decodeIdentification(Bytes f)
     return text;
 }
 
+DecodedFrame decodeFrame(Bytes f)
+{
+    DecodedFrame d;
+    if (f.empty()) return d;
+    d.kind = frameKind(f[0]);
+    if (!isShownFrame(f)) return d;
+    switch (d.kind) {
+    case FrameKind::Waveform: d.samples = *decodeWaveform(f); break;
+    case FrameKind::Values: d.values = *decodeValues(f); break;
+    case FrameKind::Status: d.codes = *decodeStatus(f); break;
+    case FrameKind::Identification: d.text = decodeIdentification(f); break;
+    case FrameKind::None: return d;
+    }
+    d.shown = true;
+    return d;
+}
+
 ByteString encodeWaveform(Samples s)
 {
     const int s1 = clampRaw9(s.s1);

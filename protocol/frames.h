@@ -89,6 +89,21 @@ std::optional<StatusCodes> decodeStatus(Bytes frame);
 // UTF-16 code units; a dangling half character at the end is left out.
 std::u16string decodeIdentification(Bytes storedFrame);
 
+// A completed frame in its stored form, decoded once for everything that reads
+// frames after the framer: the recording's rows, the monitor's lines, the
+// evaluation and the review. kind is None for a frame without a header byte;
+// shown says whether the window would show or plot it (isShownFrame), and only
+// a shown frame has its kind's field filled in.
+struct DecodedFrame {
+    FrameKind kind = FrameKind::None;
+    bool shown = false;
+    Samples samples;       // Waveform: the raw samples, mmHg + 100
+    Values values;         // Values
+    StatusCodes codes;     // Status
+    std::u16string text;   // Identification
+};
+DecodedFrame decodeFrame(Bytes storedFrame);
+
 // The channel status texts, codes 0 to 20; 12 to 20 are empty.
 inline constexpr std::size_t kStatusTextCount = 21;
 extern const std::array<std::string_view, kStatusTextCount> kStatusTexts;

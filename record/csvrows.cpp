@@ -99,8 +99,13 @@ std::string csvField(std::string_view text)
 
 std::optional<std::string> csvRow(Bytes storedFrame, const RowTime& at)
 {
-    if (!isShownFrame(storedFrame)) return std::nullopt;
-    const FrameKind kind = frameKind(storedFrame.front());
+    return csvRow(decodeFrame(storedFrame), at);
+}
+
+std::optional<std::string> csvRow(const DecodedFrame& frame, const RowTime& at)
+{
+    if (!frame.shown) return std::nullopt;
+    const FrameKind kind = frame.kind;
     Fields fields;
     auto number = [](std::int64_t v) {
         std::string s;
@@ -109,42 +114,35 @@ std::optional<std::string> csvRow(Bytes storedFrame, const RowTime& at)
     };
 
     switch (kind) {
-    case FrameKind::Waveform: {
-        const auto samples = decodeWaveform(storedFrame);
-        if (!samples) return std::nullopt;
+    case FrameKind::Waveform:
         // As the chart's scale reads them.
-        fields[Ch1] = number(samples->s1 - 100);
-        fields[Ch2] = number(samples->s2 - 100);
+        fields[Ch1] = number(frame.samples.s1 - 100);
+        fields[Ch2] = number(frame.samples.s2 - 100);
         break;
-    }
     case FrameKind::Values: {
-        const auto v = decodeValues(storedFrame);
-        if (!v) return std::nullopt;
-        fields[Sys1] = number(v->sys1);
-        fields[Map1] = number(v->map1);
-        fields[Dia1] = number(v->dia1);
-        fields[Sys2] = number(v->sys2);
-        fields[Map2] = number(v->map2);
-        fields[Dia2] = number(v->dia2);
-        fields[Pulse] = number(v->pulse);
+        const Values& v = frame.values;
+        fields[Sys1] = number(v.sys1);
+        fields[Map1] = number(v.map1);
+        fields[Dia1] = number(v.dia1);
+        fields[Sys2] = number(v.sys2);
+        fields[Map2] = number(v.map2);
+        fields[Dia2] = number(v.dia2);
+        fields[Pulse] = number(v.pulse);
         break;
     }
     case FrameKind::Status: {
-        const auto codes = decodeStatus(storedFrame);
-        if (!codes) return std::nullopt;
-        fields[Status1] = number(codes->ch1);
-        fields[Status2] = number(codes->ch2);
-        std::string text(statusTextFor(codes->ch1));
+        fields[Status1] = number(frame.codes.ch1);
+        fields[Status2] = number(frame.codes.ch2);
+        std::string text(statusTextFor(frame.codes.ch1));
         text += " | ";
-        text += statusTextFor(codes->ch2);
+        text += statusTextFor(frame.codes.ch2);
         fields[Text] = csvField(text);
         break;
     }
     case FrameKind::Identification: {
         // The characters are payload bytes, below 0x80, so the UTF-8 is plain
         // ASCII; going through QString keeps it valid whatever comes.
-        const QByteArray utf8 =
-            QString::fromStdU16String(decodeIdentification(storedFrame)).toUtf8();
+        const QByteArray utf8 = QString::fromStdU16String(frame.text).toUtf8();
         fields[Text] = csvField(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
         break;
     }

@@ -35,5 +35,6 @@ std::string csvField(std::string_view text);
 // FrameObserver hands it over; nullopt for a frame the window ignores (too
 // short for its kind, or no header).
 std::optional<std::string> csvRow(Bytes storedFrame, const RowTime& at);
+std::optional<std::string> csvRow(const DecodedFrame& frame, const RowTime& at);
 
 }  // namespace quorvid::record

@@ -52,7 +52,7 @@ TEST(MonitorLines, TimeOfDayAndStamp)
 
 // The window's length rules decide what is shown; everything else with a
 // header counts as too short.
-TEST(MonitorLines, FrameUseFollowsTheWindowsLengthRules)
+TEST(MonitorLines, DecodedFrameFollowsTheWindowsLengthRules)
 {
     const ByteString values = encodeValues(kValues);
     const ByteString status = encodeStatus({0, 2});
@@ -78,7 +78,7 @@ TEST(MonitorLines, FrameUseFollowsTheWindowsLengthRules)
         {"empty", {}, FrameKind::None, false},
     };
     for (const Case& c : cases) {
-        const FrameUse use = frameUse(c.frame);
+        const DecodedFrame use = decodeFrame(c.frame);
         EXPECT_EQ(use.kind, c.kind) << c.name;
         EXPECT_EQ(use.shown, c.shown) << c.name;
     }
@@ -121,7 +121,7 @@ TEST(MonitorLines, TextLinesShowValuesIdentificationAndStatusChangesOnly)
     };
     TextLines lines;
     for (std::size_t i = 0; i < steps.size(); ++i)
-        EXPECT_EQ(lines.lineFor(steps[i].frame), steps[i].line) << "step " << i;
+        EXPECT_EQ(lines.lineFor(decodeFrame(steps[i].frame)), steps[i].line) << "step " << i;
 }
 
 TEST(MonitorLines, LinkCountsAndTheirLine)
@@ -131,7 +131,7 @@ TEST(MonitorLines, LinkCountsAndTheirLine)
                                 encodeStatus({0, 0}), storedIdentification(kIdText),
                                 shortened(encodeValues(kValues), 5), shortened(encodeWaveform({1, 2}), 1),
                                 frameOf({0x05})})
-        counts.countFrame(f);
+        counts.countFrame(decodeFrame(f));
     EXPECT_EQ(counts.waveform, 2u);
     EXPECT_EQ(counts.values, 1u);
     EXPECT_EQ(counts.status, 1u);
