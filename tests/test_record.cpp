@@ -378,7 +378,8 @@ TEST(BytesReader, TakesWhatTheFormatAllows)
                             "0\t00\n"
                             "0.5\tff 0A\r\n"
                             "0.500000\t7f\n"
-                            "999999999.999999\t80";
+                            "999999999.999999\t80\n"
+                            "999999999.999999\t8";  // torn: the disk filled
     QString error;
     const auto read = parseBytes(text, &error);
     ASSERT_TRUE(read) << error.toStdString();
@@ -390,6 +391,7 @@ TEST(BytesReader, TakesWhatTheFormatAllows)
     };
     EXPECT_TRUE(read->blocks == expected);
     EXPECT_EQ(read->comments, QStringList({"a comment", "no space"}));
+    EXPECT_EQ(read->warnings, QStringList({"line 8: the last line has no line end (torn), skipped"}));
     EXPECT_TRUE(parseBytes("", &error).has_value());
 }
 
