@@ -7,6 +7,7 @@
 #include "recorder.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMetaObject>
@@ -230,6 +231,30 @@ TEST(Recorder, MissingFolderRefusesTheStart)
     EXPECT_FALSE(Recorder::start(chosen, kWhere, &error));
     EXPECT_TRUE(error.contains(dir.filePath("no-such-folder/x.csv"))) << error.toStdString();
     EXPECT_TRUE(error.contains("No such file or directory")) << error.toStdString();
+}
+
+// An earlier recording stays whole when either new file cannot be opened.
+TEST(Recorder, AFileThatCannotBeOpenedLeavesTheEarlierRecording)
+{
+    for (const char* blocked : {"x.csv", "x.bytes"}) {
+        QTemporaryDir dir;
+        for (const char* name : {"x.csv", "x.bytes"}) {
+            QFile old(dir.filePath(name));
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+            old.write("earlier\n");
+        }
+        // Unopenable for writing whoever runs the test: a folder of that name.
+        ASSERT_TRUE(QFile::remove(dir.filePath(blocked)));
+        ASSERT_TRUE(QDir(dir.path()).mkdir(blocked));
+        QString error;
+        EXPECT_FALSE(Recorder::start(dir.filePath("x"), kWhere, &error)) << blocked;
+        EXPECT_TRUE(error.contains(dir.filePath(blocked))) << error.toStdString();
+        for (const char* name : {"x.csv", "x.bytes"}) {
+            if (name != std::string_view(blocked)) {
+                EXPECT_EQ(readAll(dir.filePath(name)), "earlier\n") << name;
+            }
+        }
+    }
 }
 
 // A device that refuses every write: recording stops at the flush that meets
