@@ -228,6 +228,12 @@ void QtSerialControl::readGathered()
     if (m_port.isOpen() && m_receiveInterval > 0) m_port.setReadBufferSize(1);
 }
 
+void QtSerialControl::readWaiting()
+{
+    m_gather.stop();
+    readGathered();
+}
+
 void QtSerialControl::onError(QSerialPort::SerialPortError error)
 {
     if (error == QSerialPort::NoError || m_quiet || !m_port.isOpen()) return;
