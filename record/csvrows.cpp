@@ -97,6 +97,27 @@ std::string csvField(std::string_view text)
     return quoted;
 }
 
+std::string csvText(std::string_view text)
+{
+    std::string safe;
+    safe.reserve(text.size() + 1);
+    if (!text.empty() && std::string_view("=+-@").find(text.front()) != std::string_view::npos)
+        safe.push_back('\'');
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            constexpr char kHex[] = "0123456789abcdef";
+            safe += "\\x";
+            safe.push_back(kHex[u >> 4]);
+            safe.push_back(kHex[u & 0x0F]);
+        } else {
+            if (c == '\\') safe.push_back('\\');
+            safe.push_back(c);
+        }
+    }
+    return csvField(safe);
+}
+
 std::optional<std::string> csvRow(Bytes storedFrame, const RowTime& at)
 {
     return csvRow(decodeFrame(storedFrame), at);
@@ -136,14 +157,14 @@ std::optional<std::string> csvRow(const DecodedFrame& frame, const RowTime& at)
         std::string text(statusTextFor(frame.codes.ch1));
         text += " | ";
         text += statusTextFor(frame.codes.ch2);
-        fields[Text] = csvField(text);
+        fields[Text] = csvText(text);
         break;
     }
     case FrameKind::Identification: {
         // The characters are payload bytes, below 0x80, so the UTF-8 is plain
         // ASCII; going through QString keeps it valid whatever comes.
         const QByteArray utf8 = QString::fromStdU16String(frame.text).toUtf8();
-        fields[Text] = csvField(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+        fields[Text] = csvText(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
         break;
     }
     case FrameKind::None:

@@ -31,6 +31,13 @@ std::string_view kindName(FrameKind kind);
 // One field, quoted as RFC 4180 asks when it holds a comma, a quote, CR or LF.
 std::string csvField(std::string_view text);
 
+// The text column's field: readable, and inert in a spreadsheet. A control
+// character becomes \xHH (two lower-case hex digits) and a backslash is
+// doubled, so the board's text can be had back exactly; a text that starts
+// with '=', '+', '-' or '@' (which a spreadsheet runs as a formula) gets an
+// apostrophe in front. Then quoted as csvField does.
+std::string csvText(std::string_view text);
+
 // The row (without its line end) of a completed frame in its stored form, as
 // FrameObserver hands it over; nullopt for a frame the window ignores (too
 // short for its kind, or no header).

@@ -127,9 +127,14 @@ TEST(CsvRows, OneRowPerFrameTheWindowWouldShowOrPlot)
         {"identification", storedIdentification(kIdText),
          time + "identification,,,,,,,,,,,,\"QX-1 board, firmware \"\"2.4\"\", serial 000123, built 7\""},
         {"identification of 49 characters", storedIdentification(id49), std::nullopt},
-        {"identification with a line break",
-         storedIdentification(std::string(48, 'y') + "\r\n"),
-         time + "identification,,,,,,,,,,,,\"" + std::string(48, 'y') + "\r\n\""},
+        // Readable, and never a formula in a spreadsheet.
+        {"identification with control characters",
+         storedIdentification(std::string(46, 'y') + "\\\x7f\r\n"),
+         time + "identification,,,,,,,,,,,," + std::string(46, 'y') + "\\\\\\x7f\\x0d\\x0a"},
+        {"identification like a formula", storedIdentification("=HYPERLINK(\"http://x\",\"y\")" + std::string(24, ' ')),
+         time + "identification,,,,,,,,,,,,\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")" + std::string(24, ' ') + "\""},
+        {"identification starting with @", storedIdentification("@SUM(1)" + std::string(43, '-')),
+         time + "identification,,,,,,,,,,,,'@SUM(1)" + std::string(43, '-')},
         {"no header", bytes({0x12, 0x34, 0x56}), std::nullopt},
         {"empty", ByteString{}, std::nullopt},
     };
