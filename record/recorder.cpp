@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -136,7 +137,10 @@ std::unique_ptr<Recorder> Recorder::startOn(const QString& csvPath, const QStrin
     // Both are opened before either is emptied: a name that cannot be
     // written leaves an earlier recording of that name as it was.
     for (QFile* file : {&f.csv, &f.bytes}) {
-        if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        // Append opens without emptying; a device (/dev/null) has no end to seek.
+        const QFileInfo info(file->fileName());
+        const auto keep = info.exists() && !info.isFile() ? QIODevice::NotOpen : QIODevice::Append;
+        if (!file->open(QIODevice::WriteOnly | keep | QIODevice::Unbuffered)) {
             if (error)
                 *error = QStringLiteral("Cannot create %1: %2")
                              .arg(QDir::toNativeSeparators(file->fileName()), file->errorString());
