@@ -1,5 +1,7 @@
 #include "bytesreader.h"
 
+#include "csvrows.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -24,8 +26,6 @@ constexpr qint64 kMaxFileBytes = 1024LL * 1024 * 1024;
 constexpr int kMaxSecondsDigits = 9;
 constexpr int kMaxDecimals = 6;
 
-constexpr char kHexDigits[] = "0123456789abcdef";
-
 int hexValue(char c)
 {
     if (c >= '0' && c <= '9') return c - '0';
@@ -38,9 +38,8 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 QString secondsText(std::int64_t microseconds)
 {
-    return QStringLiteral("%1.%2")
-        .arg(microseconds / 1000000)
-        .arg(microseconds % 1000000, 6, 10, QLatin1Char('0'));
+    char text[kSecondsTextMax];
+    return QString::fromLatin1(text, writeSeconds(text, microseconds, 6) - text);
 }
 
 // Parses one block line (without its line end); sets *what on refusal.
@@ -287,25 +286,11 @@ std::optional<BytesRecording> readBytesFile(const QString& path, QString* error)
 
 void appendBytesLine(QByteArray& to, std::int64_t microseconds, QByteArrayView bytes)
 {
-    if (microseconds < 0) microseconds = 0;
-    char time[32];
-    const int timeLength = std::snprintf(time, sizeof time, "%lld.%06lld",
-                                         static_cast<long long>(microseconds / 1000000),
-                                         static_cast<long long>(microseconds % 1000000));
-    const qsizetype hexLength = bytes.isEmpty() ? 0 : 3 * bytes.size() - 1;
-    const qsizetype at = to.size();
-    to.resize(at + timeLength + 1 + hexLength + 1);
-    char* out = to.data() + at;
-    std::memcpy(out, time, static_cast<std::size_t>(timeLength));
-    out += timeLength;
-    *out++ = '\t';
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        if (i > 0) *out++ = ' ';
-        const auto b = static_cast<unsigned char>(bytes[i]);
-        *out++ = kHexDigits[b >> 4];
-        *out++ = kHexDigits[b & 0x0F];
-    }
-    *out = '\n';
+    char time[kSecondsTextMax];
+    to.append(time, writeSeconds(time, microseconds, 6) - time);
+    to.append('\t');
+    to.append(QByteArray::fromRawData(bytes.data(), bytes.size()).toHex(' '));
+    to.append('\n');
 }
 
 }  // namespace quorvid::record

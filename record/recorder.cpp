@@ -25,9 +25,8 @@ constexpr qsizetype kFlushAtBytes = 64 * 1024;
 // Seconds with six decimals, as the block lines carry them.
 QByteArray seconds6(std::int64_t microseconds)
 {
-    microseconds = std::max<std::int64_t>(0, microseconds);
-    return QByteArray::number(microseconds / 1000000) + '.'
-        + QByteArray::number(microseconds % 1000000).rightJustified(6, '0');
+    char text[kSecondsTextMax];
+    return QByteArray(text, writeSeconds(text, microseconds, 6) - text);
 }
 
 // A comment is one line whatever the caller hands over.
