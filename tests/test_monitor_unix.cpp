@@ -380,6 +380,29 @@ TEST(MonitorProgram, TypedLinesAreCappedAndBinaryInputIsLeftAlone)
     EXPECT_EQ(heard, "S1O5M");
 }
 
+// Started in the background of a terminal (`quorvid-monitor ... &` with job
+// control), it is not stopped for reading the terminal: it runs its time and
+// ends as asked.
+TEST(MonitorProgram, RunsInTheBackgroundOfItsTerminal)
+{
+    test::BoardProcess board;
+    ASSERT_FALSE(board.path.isEmpty());
+    QTemporaryDir dir;
+    // script(1) gives the shell a terminal of its own; set -m, job control.
+    const QString job = QStringLiteral("set -m; '%1' --port '%2' --record '%3' --seconds 1 >/dev/null & wait $!; "
+                                       "echo status=$?")
+                            .arg(QStringLiteral(QUORVID_MONITOR_PATH), board.path, dir.filePath("bg"));
+    QProcess terminal;
+    test::dieWithParent(terminal);
+    terminal.start(QStringLiteral("script"), {"-qec", job, "/dev/null"});
+    ASSERT_TRUE(terminal.waitForStarted(kWaitMs));
+    const bool ended = terminal.waitForFinished(kWaitMs);
+    if (!ended) terminal.kill();
+    const QString said = QString::fromUtf8(terminal.readAll());
+    EXPECT_TRUE(ended && said.contains(QLatin1String("status=0"))) << said.toStdString();
+    EXPECT_TRUE(fileText(dir.filePath("bg.csv")).endsWith('\n'));
+}
+
 // A console program: neither the widget nor the GUI library is linked.
 TEST(MonitorProgram, LinksNoWidgetLibrary)
 {
