@@ -101,6 +101,7 @@ std::uint8_t openPort(const Options& options, QtSerialControl& comm, PortMenu& m
 
 int main(int argc, char* argv[])
 {
+    StdinLines::keepStandardStreams();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QLatin1String(kProgramName));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUORVID_VERSION));

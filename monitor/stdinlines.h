@@ -31,6 +31,11 @@ public:
     // Starts reading; call once.
     void start();
 
+    // Call first in main: a standard stream that was closed (`<&-`, `>&-`)
+    // gets the null device, so that a port opened later does not take its
+    // place and get read as typed lines or written with printed ones.
+    static void keepStandardStreams();
+
     // Cuts bytes read into lines; the platform's reader calls it. Public for tests.
     void take(QByteArrayView bytes);
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <csignal>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace quorvid::monitor {
@@ -37,6 +38,14 @@ StdinLines::StdinLines(QObject* parent)
 }
 
 StdinLines::~StdinLines() = default;
+
+void StdinLines::keepStandardStreams()
+{
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        // open() takes the lowest free descriptor: the closed one.
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) (void)::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    }
+}
 
 void StdinLines::start()
 {

@@ -41,6 +41,11 @@ StdinLines::~StdinLines()
     m_reader->shared->target = nullptr;
 }
 
+void StdinLines::keepStandardStreams()
+{
+    // A closed standard handle is never handed to a port that opens later.
+}
+
 void StdinLines::start()
 {
     std::thread([reader = m_reader->shared] {
