@@ -114,7 +114,9 @@ struct BytesReader::State {
     qsizetype taken = 0;
     qsizetype scanned = 0;  // no line end in buffer[taken, scanned)
     bool deviceAtEnd = false;
-    bool done = false;
+    bool done = false;                  // the file's end or an error met
+    bool primed = false;                // next() was called
+    std::optional<RecordedBlock> ahead; // the block next() returns next
     qint64 line = 0;
     qint64 bytesRead = 0;
     std::int64_t previous = 0;
@@ -151,6 +153,31 @@ struct BytesReader::State {
         if (got <= 0) deviceAtEnd = true;
         bytesRead += std::max<qint64>(got, 0);
         return got > 0;
+    }
+
+    // The next block from the file, comments gathered on the way.
+    std::optional<RecordedBlock> fetch()
+    {
+        const char* p = nullptr;
+        const char* end = nullptr;
+        while (!done && nextLine(&p, &end)) {
+            if (p == end) continue;
+            if (*p == '#') {
+                ++p;
+                if (p != end && *p == ' ') ++p;
+                comments.append(QString::fromUtf8(p, end - p));
+                continue;
+            }
+            QString why;
+            auto block = parseBlock(p, end, previous, &why);
+            if (!block) {
+                fail(why);
+                return std::nullopt;
+            }
+            previous = block->microseconds;
+            return block;
+        }
+        return std::nullopt;
     }
 
     // The next whole line, its line end (and a "\r" before it) removed; false
@@ -202,29 +229,18 @@ BytesReader::~BytesReader() = default;
 
 std::optional<RecordedBlock> BytesReader::next()
 {
-    const char* p = nullptr;
-    const char* end = nullptr;
-    while (!m->done && m->nextLine(&p, &end)) {
-        if (p == end) continue;
-        if (*p == '#') {
-            ++p;
-            if (p != end && *p == ' ') ++p;
-            m->comments.append(QString::fromUtf8(p, end - p));
-            continue;
-        }
-        QString why;
-        auto block = parseBlock(p, end, m->previous, &why);
-        if (!block) {
-            m->fail(why);
-            return std::nullopt;
-        }
-        m->previous = block->microseconds;
-        return block;
+    // One block read ahead, so that atEnd() is true as the last one is returned.
+    if (!m->primed) {
+        m->ahead = m->fetch();
+        m->primed = true;
     }
-    return std::nullopt;
+    std::optional<RecordedBlock> block = std::move(m->ahead);
+    m->ahead.reset();
+    if (block) m->ahead = m->fetch();
+    return block;
 }
 
-bool BytesReader::atEnd() const { return m->done; }
+bool BytesReader::atEnd() const { return m->primed && !m->ahead; }
 QString BytesReader::error() const { return m->error; }
 QStringList BytesReader::warnings() const { return m->warnings; }
 QStringList BytesReader::comments() const { return m->comments; }

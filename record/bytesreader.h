@@ -48,7 +48,8 @@ public:
     BytesReader& operator=(const BytesReader&) = delete;
 
     // The next block, or nullopt at the end of the file or at the first line
-    // it cannot take.
+    // it cannot take. It reads one block ahead: error(), warnings(),
+    // comments() and line() may already tell of the lines after it.
     std::optional<RecordedBlock> next();
     bool atEnd() const;            // true after the last block was returned, or after an error
     QString error() const;         // "line N: <what is wrong>", empty when none

@@ -6,6 +6,7 @@
 #include "frames.h"
 #include "recorder.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -423,6 +424,26 @@ TEST(BytesReader, TakesWhatTheFormatAllows)
     EXPECT_EQ(read->comments, QStringList({"a comment", "no space"}));
     EXPECT_EQ(read->warnings, QStringList({"line 8: the last line has no line end (torn), skipped"}));
     EXPECT_TRUE(parseBytes("", &error).has_value());
+}
+
+// Block by block: atEnd() as the last block is returned; an error ends it.
+TEST(BytesReader, StreamsBlockByBlock)
+{
+    for (const bool bad : {false, true}) {
+        QByteArray text = "# start\n0.5\t01\n# between\n1\t02 03\n" + QByteArray(bad ? "2\tzz\n" : "\n");
+        QBuffer device(&text);
+        ASSERT_TRUE(device.open(QIODevice::ReadOnly));
+        BytesReader reader(&device);
+        EXPECT_FALSE(reader.atEnd());
+        EXPECT_EQ(reader.next(), (RecordedBlock{500000, "\x01"}));
+        EXPECT_FALSE(reader.atEnd());
+        EXPECT_EQ(reader.next(), (RecordedBlock{1000000, "\x02\x03"}));
+        EXPECT_TRUE(reader.atEnd());
+        EXPECT_EQ(reader.next(), std::nullopt);
+        EXPECT_EQ(reader.comments(), QStringList({"start", "between"}));
+        EXPECT_EQ(reader.error(), bad ? QStringLiteral("line 5: byte 1 is not two hex digits") : QString());
+        EXPECT_EQ(reader.line(), 5);
+    }
 }
 
 TEST(BytesReader, RefusesMalformedLinesNamingThem)
