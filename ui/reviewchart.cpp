@@ -54,6 +54,7 @@ void ReviewChart::setRecording(const review::Recording* recording)
 {
     m_recording = recording;
     m_overview = {};
+    m_overviewImage = {};
 }
 
 std::int64_t ReviewChart::length() const
@@ -96,7 +97,8 @@ void ReviewChart::paint(QPainter& p, QRect whole, const ReviewScene& scene)
 {
     p.fillRect(whole, Qt::white);
     const QRect plot = plotArea(whole);
-    review::reduce(m_recording ? m_recording->trace : review::Trace{}, scene.from, scene.to, plot.width(), m_view);
+    static const review::Trace kNoTrace;
+    review::reduce(m_recording ? m_recording->trace : kNoTrace, scene.from, scene.to, plot.width(), m_view);
 
     double low = kChartLow, high = kChartHigh;
     if (scene.fitScale) {
@@ -276,20 +278,24 @@ void ReviewChart::paintAxis(QPainter& p, QRect plot, const ReviewScene& scene)
 
 void ReviewChart::paintOverview(QPainter& p, QRect overview, const ReviewScene& scene)
 {
-    p.fillRect(overview, QColor(246, 246, 246));
-    if (m_recording && (m_overview.ch1.size() != std::size_t(overview.width()) || m_overview.to != length()))
-        review::reduce(m_recording->trace, 0, length(), overview.width(), m_overview);
-    const double scale = overview.height() / (kChartHigh - kChartLow);
-    auto y = [&](int v) { return overview.bottom() - std::clamp(v - kChartLow, 0.0, kChartHigh) * scale; };
-    for (const auto& [columns, colour] : {std::pair{&m_overview.ch1, kCh1Colour}, std::pair{&m_overview.ch2, kCh2Colour}}) {
-        p.setPen(colour.lighter(130));
-        for (std::size_t i = 0; i < columns->size(); ++i) {
-            const review::Column& c = (*columns)[i];
-            if (c.empty) continue;
-            const double x = overview.left() + i + 0.5;
-            p.drawLine(QPointF(x, y(c.min)), QPointF(x, y(c.max)));
+    // The whole recording does not change while it is moved through: drawn once
+    // per size, then copied.
+    if (m_overviewImage.size() != overview.size()) {
+        m_overviewImage = QImage(overview.size(), QImage::Format_RGB32);
+        m_overviewImage.fill(QColor(246, 246, 246));
+        if (m_recording) review::reduce(m_recording->trace, 0, length(), overview.width(), m_overview);
+        QPainter image(&m_overviewImage);
+        const double scale = overview.height() / (kChartHigh - kChartLow);
+        auto y = [&](int v) { return overview.height() - 1 - std::clamp(v - kChartLow, 0.0, kChartHigh) * scale; };
+        for (const auto& [columns, colour] : {std::pair{&m_overview.ch1, kCh1Colour}, std::pair{&m_overview.ch2, kCh2Colour}}) {
+            image.setPen(colour.lighter(130));
+            for (std::size_t i = 0; i < columns->size(); ++i) {
+                const review::Column& c = (*columns)[i];
+                if (!c.empty) image.drawLine(QPointF(i + 0.5, y(c.min)), QPointF(i + 0.5, y(c.max)));
+            }
         }
     }
+    p.drawImage(overview.topLeft(), m_overviewImage);
     const double a = overview.left() + double(scene.from) * overview.width() / length();
     const double b = overview.left() + double(scene.to) * overview.width() / length();
     const QRectF visible(a, overview.top(), std::max(2.0, b - a), overview.height() - 1);

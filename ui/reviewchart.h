@@ -59,7 +59,8 @@ private:
 
     const review::Recording* m_recording = nullptr;
     review::ReducedView m_view;
-    review::ReducedView m_overview;  // kept while the width stays
+    review::ReducedView m_overview;
+    QImage m_overviewImage;  // the whole recording's traces, kept while the size stays
 };
 
 // The chart of a scene as a picture of the given size (PNG export, headless
