@@ -96,10 +96,16 @@ ReviewWindow* ReviewWindow::openFile(const QString& path)
 {
     auto* window = new ReviewWindow;
     window->setAttribute(Qt::WA_DeleteOnClose);
+    // The message does not block: the window that asked goes on, and closing
+    // the message closes the empty review window.
     connect(window, &ReviewWindow::failed, window, [window](const QString& message) {
-        QMessageBox::warning(window, QStringLiteral("Quorvid Review"),
-                             QStringLiteral("The recording cannot be read.\n\n%1").arg(message));
-        window->close();
+        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Quorvid Review"),
+                                    QStringLiteral("The recording cannot be read.\n\n%1").arg(message),
+                                    QMessageBox::Ok, window);
+        box->setObjectName(QStringLiteral("reviewMessage"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        connect(box, &QMessageBox::finished, window, &QWidget::close);
+        box->open();
     });
     window->load(path);
     window->show();
@@ -204,7 +210,7 @@ QString ReviewWindow::cursorReadout() const
     for (int i = 0; i < 2; ++i) {
         if (!cursors[i]) continue;
         at[i] = review::readingAt(trace, *cursors[i]);
-        QString part = QStringLiteral("%1 %2").arg(i == 0 ? u'A' : u'B').arg(seconds(*cursors[i]));
+        QString part = QStringLiteral("%1 %2").arg(i == 0 ? QStringLiteral("A") : QStringLiteral("B"), seconds(*cursors[i]));
         if (m_recording->started.isValid())
             part += QStringLiteral(" (%1)").arg(m_recording->started.addMSecs(*cursors[i] / 1000).toLocalTime().toString(QStringLiteral("HH:mm:ss.zzz")));
         if (at[i]) part += QStringLiteral(": ch1 %1, ch2 %2 mmHg").arg(at[i]->ch1).arg(at[i]->ch2);
