@@ -1,6 +1,8 @@
 // The review window: the cursors' readout for known positions, moving through
 // the recording, and --review opening a recording, in a window and without one.
 #include "commandline.h"
+#include "fakeserialcontrol.h"
+#include "form1.h"
 #include "recording.h"
 #include "reviewcommand.h"
 #include "reviewwindow.h"
@@ -9,6 +11,7 @@
 #include "frames.h"
 
 #include <QFile>
+#include <QFileDialog>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -163,6 +166,30 @@ TEST(ReviewWindow, ReviewOpensARecordingInAWindowOfItsOwn)
     ASSERT_NE(message, nullptr);
     message->accept();
     QTRY_VERIFY_WITH_TIMEOUT(refused.isNull(), 5000);
+}
+
+TEST(ReviewWindow, FileOpenRecordingOpensItBesideTheMainWindow)
+{
+    QTemporaryDir dir;
+    const QString path = writeSmallRecording(dir);
+    FakeSerialControl comm;
+    Form1 form{comm};
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    QTest::keyClick(&form, Qt::Key_O, Qt::ControlModifier);
+    auto* dialog = form.findChild<QFileDialog*>("openRecordingDialog");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_NE(dialog->windowModality(), Qt::ApplicationModal);
+    dialog->selectFile(path);
+    QMetaObject::invokeMethod(dialog, "accept");
+    ReviewWindow* review = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* r = qobject_cast<ReviewWindow*>(w); r && r->windowTitle() == "Quorvid Review - small.bytes") review = r;
+    ASSERT_NE(review, nullptr);
+    QSignalSpy loaded(review, &ReviewWindow::loaded);
+    ASSERT_TRUE(loaded.wait(10'000));
+    EXPECT_EQ(review->recording()->trace.size(), 1999u);
+    review->close();
 }
 
 TEST(ReviewCommandLine, RangeExportsAndStatisticsWithoutAWindow)

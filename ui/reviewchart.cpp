@@ -43,9 +43,13 @@ double niceTimeStep(double roughSeconds)
 
 QString latin(std::string_view text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); }
 
-QString statusLabel(StatusCodes codes)
+// What changed: the channels whose status is new, e.g. "ch1 Zeroing ok".
+QString statusLabel(const StatusCodes* before, StatusCodes now)
 {
-    return QStringLiteral("%1 | %2").arg(latin(statusTextFor(codes.ch1)), latin(statusTextFor(codes.ch2)));
+    QStringList parts;
+    if (!before || before->ch1 != now.ch1) parts << QStringLiteral("ch1 %1").arg(latin(statusTextFor(now.ch1)));
+    if (!before || before->ch2 != now.ch2) parts << QStringLiteral("ch2 %1").arg(latin(statusTextFor(now.ch2)));
+    return parts.join(QLatin1String(", "));
 }
 
 }  // namespace
@@ -206,34 +210,29 @@ void ReviewChart::paintMarks(QPainter& p, QRect plot, QRect, const ReviewScene& 
     small.setPixelSize(10);
     p.setFont(small);
     const QFontMetrics metrics(small);
-    double freeFrom = plot.left() - 1e9;  // labels never overlap: a crowded one is left out
-    auto mark = [&](std::int64_t t, const QString& label) {
+    // Two rows: status changes above the plot, identifications just inside
+    // its top. In each, a label that would overlap the one before is left out.
+    double freeFrom[2] = {plot.left() - 1e9, plot.left() - 1e9};
+    auto mark = [&](std::int64_t t, const QString& label, int row) {
         const double x = xOf(t, scene, plot);
         p.setPen(QPen(kMarkColour, 1, Qt::DotLine));
         p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
-        if (x < freeFrom) return;
-        const QString text = metrics.elidedText(label, Qt::ElideRight, 260);
+        if (x < freeFrom[row]) return;
+        const QString text = metrics.elidedText(label, Qt::ElideRight, 220);
         p.setPen(kMarkColour);
-        p.drawText(QPointF(x + 2, plot.top() - 4), text);
-        freeFrom = x + metrics.horizontalAdvance(text) + 8;
+        p.drawText(QPointF(x + 2, row == 0 ? plot.top() - 4 : plot.top() + metrics.ascent() + 2), text);
+        freeFrom[row] = x + metrics.horizontalAdvance(text) + 8;
     };
-    struct Event {
-        std::int64_t t;
-        QString label;
-    };
-    std::vector<Event> events;
     const auto firstStatus = std::lower_bound(r.statuses.begin(), r.statuses.end(), scene.from,
                                               [](const review::StatusMark& s, std::int64_t t) { return s.microseconds < t; });
-    for (auto it = firstStatus; it != r.statuses.end() && it->microseconds <= scene.to; ++it) {
-        const bool changed = it == r.statuses.begin() || std::prev(it)->codes != it->codes;
-        if (changed) events.push_back({it->microseconds, statusLabel(it->codes)});
-        if (events.size() > std::size_t(plot.width())) break;
+    int shown = 0;
+    for (auto it = firstStatus; it != r.statuses.end() && it->microseconds <= scene.to && shown < plot.width(); ++it) {
+        const StatusCodes* before = it == r.statuses.begin() ? nullptr : &std::prev(it)->codes;
+        if (!before || *before != it->codes) mark(it->microseconds, statusLabel(before, it->codes), 0), ++shown;
     }
     for (const review::IdentificationMark& id : r.identifications)
         if (id.microseconds >= scene.from && id.microseconds <= scene.to)
-            events.push_back({id.microseconds, QStringLiteral("ID %1").arg(id.text.simplified())});
-    std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) { return a.t < b.t; });
-    for (const Event& e : events) mark(e.t, e.label);
+            mark(id.microseconds, QStringLiteral("ID %1").arg(id.text.simplified()), 1);
 
     // The cursors.
     QFont bold = small;
