@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test through ctest and
-# ./run.sh without a display; then builds the Debian package and checks it;
+# ./run.sh without a display; then compiles the Windows sources with MinGW-w64
+# (syntax and types only); then builds the Debian package and checks it;
 # then soaks the real program on the simulated board for 30 s; then runs the
 # unit and widget tests again in a build with AddressSanitizer and
 # UndefinedBehaviorSanitizer, and fuzzes the receive path and the recording
@@ -22,7 +23,7 @@ heading() {
 ctest_summary() { grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -1; }
 ctest_total() { ctest_summary "$1" | sed -E 's/.* out of ([0-9]+).*/\1/'; }
 
-heading "1/5 Build and tests (build/)"
+heading "1/6 Build and tests (build/)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300 \
@@ -31,16 +32,21 @@ QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j "$jobs" 
 # values lines within 60 s (its Release build is brought up to date first).
 tests/run_headless.sh | tee build/run_headless.log
 
-heading "2/5 Debian package: built, lintian, run from the unpacked tree, manual pages, metadata (build-deb/)"
+heading "2/6 Windows sources: each file the Windows build compiles, through MinGW-w64 -fsyntax-only"
+# Qt's headers and the build's generated ones: proves that the Windows-only
+# code compiles, not that it links or runs (see the README).
+scripts/check-windows-sources.sh build | tee build/windows-sources.log
+
+heading "3/6 Debian package: built, lintian, run from the unpacked tree, manual pages, metadata (build-deb/)"
 mkdir -p build-deb
 dist/check-deb.sh --build-dir build-deb | tee build-deb/check-deb.log
 
-heading "3/5 Soak: the program on the simulated board at speed 150, 1 % of bytes lost, 30 s"
+heading "4/6 Soak: the program on the simulated board at speed 150, 1 % of bytes lost, 30 s"
 # The real program under its own X server; fails when it dies or its resident
 # memory grows by more than 2 MiB.
 bench/soak.sh --seconds 30 --build-dir build | tee build/soak.log
 
-heading "4/5 Unit and widget tests under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)"
+heading "5/6 Unit and widget tests under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)"
 # Any report ends the test that made it; the build needs the same settings, as
 # test discovery runs the test programs. Leaks are reported; lsan.supp names the
 # few that belong to system libraries.
@@ -53,7 +59,7 @@ cmake --build build-asan -j "$jobs"
 QT_QPA_PLATFORM=offscreen ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 300 \
   | tee build-asan/ctest.log
 
-heading "5/5 Fuzzing the receive path for 45 s and the recording reader for 30 s (build-fuzz/)"
+heading "6/6 Fuzzing the receive path for 45 s and the recording reader for 30 s (build-fuzz/)"
 # libFuzzer's own sanitizer settings; leaks stay on.
 unset ASAN_OPTIONS UBSAN_OPTIONS
 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DQUORVID_FUZZ=ON -DQUORVID_BUILD_BENCH=OFF \
@@ -87,6 +93,7 @@ bytes_runs=$(fuzz_runs fuzz_bytes)
 heading "Summary"
 echo "stages:     ${stage_times[*]}"
 echo "tests:      $(ctest_summary build/ctest.log)"
+echo "windows:    $(tail -1 build/windows-sources.log)"
 echo "package:    $(sed -n 's/^package: \(.*\); checks:.*/\1/p' build-deb/check-deb.log)"
 echo "headless:   $(head -1 build/run_headless.log)"
 echo "soak:       $(grep -E 'VmRSS|RSS' build/soak.log | tail -1)"

@@ -23,14 +23,28 @@ using namespace quorvid::monitor;
 
 namespace {
 
-enum ExitStatus { kEndedAsAsked = 0, kPortLost = 1, kUsage = 2, kNoPort = 3 };
+enum ExitStatus {
+    kEndedAsAsked = 0,
+    kPortLost = 1,
+    kUsage = 2,
+    kNoPort = 3,
+    kRecordingFailed = 4,  // the monitor printed on, the recording stopped
+};
+
+bool g_outputGone = false;  // the reader of standard output went away
 
 // Whole lines, flushed at once: a pipe or a log sees each line as it comes.
+// When the reader of standard output goes away (`| head -3`), the program
+// ends as asked, through its normal path, with the recording closed whole.
 void writeLine(std::FILE* to, std::string_view line)
 {
+    if (to == stdout && g_outputGone) return;
     std::fwrite(line.data(), 1, line.size(), to);
     std::fputc('\n', to);
-    std::fflush(to);
+    if (std::fflush(to) != 0 && to == stdout) {
+        g_outputGone = true;
+        QCoreApplication::exit(kEndedAsAsked);
+    }
 }
 
 void printError(const QString& message)
@@ -87,6 +101,7 @@ std::uint8_t openPort(const Options& options, QtSerialControl& comm, PortMenu& m
 
 int main(int argc, char* argv[])
 {
+    StdinLines::keepStandardStreams();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QLatin1String(kProgramName));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUORVID_VERSION));
@@ -143,11 +158,13 @@ int main(int argc, char* argv[])
                         printError(QString::fromUtf8(line.data(), qsizetype(line.size())));
                     });
     monitor.setRecorder(recorder.get());
+    bool recordingFailed = false;
     if (recorder) {
         // A recording that fails stops; the monitor goes on printing, as the
-        // window goes on showing.
+        // window goes on showing, and says so in its exit status.
         QObject::connect(recorder.get(), &record::Recorder::failed, &app, [&](const QString& message) {
             monitor.setRecorder(nullptr);
+            recordingFailed = true;
             printError(message);
         });
     }
@@ -169,17 +186,24 @@ int main(int argc, char* argv[])
 
     StdinLines typed;
     QObject::connect(&typed, &StdinLines::lineRead, &monitor, &Monitor::typed);
+    QObject::connect(&typed, &StdinLines::refused, &app, [](const QString& message) { printError(message); });
     typed.start();
 
     if (options.milliseconds)
         QTimer::singleShot(static_cast<int>(*options.milliseconds), &app, [] { QCoreApplication::exit(kEndedAsAsked); });
 
     const int loopStatus = QCoreApplication::exec();
+    // What arrived in the last receive interval is the session's too.
+    if (comm.portOpen()) comm.readWaiting();
     monitor.finish();
     monitor.setRecorder(nullptr);
     // A close the system refuses has nobody left to tell: the program ends
     // and the system releases the port with it.
     if (comm.portOpen()) (void)comm.setPortOpen(false);
+    if (recorder && !recordingFailed) {
+        recorder->flush();  // a refusal here is reported through failed()
+    }
     recorder.reset();
+    if (recordingFailed) return kRecordingFailed;
     return status != kEndedAsAsked ? status : loopStatus;
 }

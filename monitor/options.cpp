@@ -139,7 +139,9 @@ Commands to the board:
   Lines typed on standard input while it runs are sent the same way when
   they are one of these commands (lower case is taken too); anything else
   gets a line on standard error and is not sent. The end of standard input
-  ends nothing.
+  ends nothing. A line longer than 256 bytes is refused; input that is not
+  text (a NUL byte) is read no more; nothing is read while the monitor runs
+  in the background of its terminal.
 
 Output:
   --format text   (the default) lines for people, local time first:
@@ -170,11 +172,14 @@ Output:
   -v, --version   the program's version
 
 Exit status:
-  0  ended as asked: Ctrl-C, SIGTERM or --seconds
+  0  ended as asked: Ctrl-C, SIGTERM or --seconds, or standard output was
+     closed (as by | head); a second Ctrl-C ends at once
   1  the port was lost while running (the reason is on standard error)
   2  usage error, or a recording file that cannot be created
   3  no port could be opened (the port, its device and the system's reason
      are on standard error)
+  4  recording failed: a write was refused (disk full, file too large);
+     printing went on, both files end with their last whole line
 )");
 }
 

@@ -1,50 +1,36 @@
 #include "stdinlines.h"
 
-#include <QMetaObject>
-
-#include <iostream>
-#include <mutex>
-#include <string>
-#include <thread>
-
 namespace quorvid::monitor {
 
-// What the reading thread and the object share: the object to post to, null
-// once it is gone. Posting under the lock means the object cannot be
-// destroyed between the check and the post; an event posted before that is
-// dropped with the object by Qt.
-struct StdinLines::Shared {
-    std::mutex mutex;
-    StdinLines* target = nullptr;
-};
-
-StdinLines::StdinLines(QObject* parent)
-    : QObject(parent)
-    , m_shared(std::make_shared<Shared>())
+void StdinLines::take(QByteArrayView bytes)
 {
-    m_shared->target = this;
-}
-
-StdinLines::~StdinLines()
-{
-    const std::lock_guard lock(m_shared->mutex);
-    m_shared->target = nullptr;
-}
-
-void StdinLines::start()
-{
-    std::thread([shared = m_shared] {
-        std::string line;
-        while (std::getline(std::cin, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            const QString text = QString::fromLocal8Bit(line);
-            const std::lock_guard lock(shared->mutex);
-            StdinLines* target = shared->target;
-            if (!target) return;
-            QMetaObject::invokeMethod(
-                target, [target, text] { emit target->lineRead(text); }, Qt::QueuedConnection);
+    if (m_stopped) return;
+    // Commands are a few letters: a NUL is no one typing (`< /dev/zero`, a
+    // binary file), and reading on would only spin.
+    if (bytes.contains('\0')) {
+        stop(QStringLiteral("standard input is not text (a NUL byte); it is no longer read"));
+        return;
+    }
+    while (!bytes.isEmpty()) {
+        const qsizetype newline = bytes.indexOf('\n');
+        const QByteArrayView part = newline < 0 ? bytes : bytes.first(newline);
+        if (!m_overlong && m_line.size() + part.size() > kMaxLineBytes) {
+            m_overlong = true;
+            m_line.clear();
+            emit refused(QStringLiteral("a typed line longer than %1 bytes; not sent").arg(kMaxLineBytes));
         }
-    }).detach();
+        if (!m_overlong) m_line.append(part);
+        if (newline < 0) return;
+        bytes = bytes.sliced(newline + 1);
+        if (!m_overlong) {
+            if (m_line.endsWith('\r')) m_line.chop(1);
+            const QString text = QString::fromLocal8Bit(m_line);
+            m_line.clear();
+            emit lineRead(text);
+            if (m_stopped) return;
+        }
+        m_overlong = false;
+    }
 }
 
 }  // namespace quorvid::monitor

@@ -1,12 +1,16 @@
-// Lines typed on standard input, handed to the event loop as they come.
+// Lines typed on standard input, handed over by the event loop as they come.
 //
-// A thread of its own does blocking reads, so that nothing polls and the same
-// code serves a terminal, a pipe and a Windows console. The end of the input
-// ends the thread and nothing else. A read cannot be interrupted portably, so
-// a thread still waiting when the program ends is left to end with it; it
-// never touches this object after the object is gone.
+// Where the platform can watch standard input (Unix), a notifier in the event
+// loop wakes the program when there is something to read: no thread, nothing
+// exit waits for, and nothing is read while the program runs in the
+// background of its terminal (the terminal would stop it, and its recording
+// with it). Elsewhere a detached thread does blocking reads with the system's
+// own calls, never through a C stream that exit would lock. The end of the
+// input ends the reading and nothing else.
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QObject>
 #include <QString>
 
@@ -18,19 +22,37 @@ class StdinLines : public QObject {
     Q_OBJECT
 
 public:
+    // A line longer than this is refused, its bytes dropped as they come.
+    static constexpr qsizetype kMaxLineBytes = 256;
+
     explicit StdinLines(QObject* parent = nullptr);
     ~StdinLines() override;
 
-    // Starts the reading thread; call once.
+    // Starts reading; call once.
     void start();
+
+    // Call first in main: a standard stream that was closed (`<&-`, `>&-`)
+    // gets the null device, so that a port opened later does not take its
+    // place and get read as typed lines or written with printed ones.
+    static void keepStandardStreams();
+
+    // Cuts bytes read into lines; the platform's reader calls it. Public for tests.
+    void take(QByteArrayView bytes);
 
 signals:
     // One line, without its line end.
     void lineRead(const QString& line);
+    // A line refused or the input no longer read: the message for the user.
+    void refused(const QString& message);
 
 private:
-    struct Shared;
-    std::shared_ptr<Shared> m_shared;
+    void stop(const QString& message);  // no more reading, with a message (or none)
+
+    QByteArray m_line;
+    bool m_overlong = false;  // the line being read passed the cap: dropped to its end
+    bool m_stopped = false;
+    struct Reader;
+    std::unique_ptr<Reader> m_reader;
 };
 
 }  // namespace quorvid::monitor

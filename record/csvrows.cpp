@@ -1,11 +1,11 @@
 #include "csvrows.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <chrono>
 
 namespace quorvid::record {
 
@@ -18,24 +18,11 @@ void appendNumber(std::string& to, std::int64_t value)
     to.append(digits, end);
 }
 
-// Zero-padded to width digits; value is known to fit.
-void appendPadded(std::string& to, std::int64_t value, int width)
-{
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    to.append(static_cast<std::size_t>(std::max<std::ptrdiff_t>(0, width - (end - digits))), '0');
-    to.append(digits, end);
-}
-
-// Seconds since the recording began with three decimals. The microseconds are
-// cut down to the millisecond, never rounded up, so a row's t_s is never later
-// than the t_s of the same block in the .bytes file.
+// Seconds since the recording began with three decimals.
 void appendElapsed(std::string& to, std::int64_t microseconds)
 {
-    const std::int64_t ms = std::max<std::int64_t>(0, microseconds) / 1000;
-    appendNumber(to, ms / 1000);
-    to.push_back('.');
-    appendPadded(to, ms % 1000, 3);
+    char text[kSecondsTextMax];
+    to.append(text, writeSeconds(text, microseconds, 3));
 }
 
 // The twelve columns after kind, in header order.
@@ -44,31 +31,25 @@ enum Column { Ch1, Ch2, Sys1, Map1, Dia1, Sys2, Map2, Dia2, Pulse, Status1, Stat
 
 }  // namespace
 
+char* writeSeconds(char* to, std::int64_t microseconds, int decimals)
+{
+    decimals = std::clamp(decimals, 1, 6);
+    microseconds = std::max<std::int64_t>(0, microseconds);
+    std::int64_t scale = 1;
+    for (int i = decimals; i < 6; ++i) scale *= 10;
+    const std::int64_t fraction = microseconds % 1000000 / scale;
+    to = std::to_chars(to, to + 20, microseconds / 1000000).ptr;
+    *to++ = '.';
+    char digits[8];
+    const auto end = std::to_chars(digits, digits + sizeof digits, fraction).ptr;
+    for (auto pad = decimals - (end - digits); pad > 0; --pad) *to++ = '0';
+    return std::copy(digits, end, to);
+}
+
+// Qt's own text: about 2 us a row here, 0.04 % of one core at 150 rows a second.
 std::string isoUtc(std::int64_t utcMilliseconds)
 {
-    using namespace std::chrono;
-    const sys_time<milliseconds> t{milliseconds{utcMilliseconds}};
-    const auto day = floor<days>(t);
-    const year_month_day date{day};
-    const hh_mm_ss<milliseconds> time{t - day};
-
-    std::string s;
-    s.reserve(24);
-    appendPadded(s, static_cast<int>(date.year()), 4);
-    s.push_back('-');
-    appendPadded(s, static_cast<unsigned>(date.month()), 2);
-    s.push_back('-');
-    appendPadded(s, static_cast<unsigned>(date.day()), 2);
-    s.push_back('T');
-    appendPadded(s, time.hours().count(), 2);
-    s.push_back(':');
-    appendPadded(s, time.minutes().count(), 2);
-    s.push_back(':');
-    appendPadded(s, time.seconds().count(), 2);
-    s.push_back('.');
-    appendPadded(s, time.subseconds().count(), 3);
-    s.push_back('Z');
-    return s;
+    return QDateTime::fromMSecsSinceEpoch(utcMilliseconds, Qt::UTC).toString(Qt::ISODateWithMs).toStdString();
 }
 
 std::string_view kindName(FrameKind kind)
@@ -95,6 +76,27 @@ std::string csvField(std::string_view text)
     }
     quoted.push_back('"');
     return quoted;
+}
+
+std::string csvText(std::string_view text)
+{
+    std::string safe;
+    safe.reserve(text.size() + 1);
+    if (!text.empty() && std::string_view("=+-@").find(text.front()) != std::string_view::npos)
+        safe.push_back('\'');
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            constexpr char kHex[] = "0123456789abcdef";
+            safe += "\\x";
+            safe.push_back(kHex[u >> 4]);
+            safe.push_back(kHex[u & 0x0F]);
+        } else {
+            if (c == '\\') safe.push_back('\\');
+            safe.push_back(c);
+        }
+    }
+    return csvField(safe);
 }
 
 std::optional<std::string> csvRow(Bytes storedFrame, const RowTime& at)
@@ -136,14 +138,14 @@ std::optional<std::string> csvRow(const DecodedFrame& frame, const RowTime& at)
         std::string text(statusTextFor(frame.codes.ch1));
         text += " | ";
         text += statusTextFor(frame.codes.ch2);
-        fields[Text] = csvField(text);
+        fields[Text] = csvText(text);
         break;
     }
     case FrameKind::Identification: {
         // The characters are payload bytes, below 0x80, so the UTF-8 is plain
         // ASCII; going through QString keeps it valid whatever comes.
         const QByteArray utf8 = QString::fromStdU16String(frame.text).toUtf8();
-        fields[Text] = csvField(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+        fields[Text] = csvText(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
         break;
     }
     case FrameKind::None:

@@ -24,12 +24,26 @@ struct RowTime {
 // "2026-12-07T09:56:02.123Z"
 std::string isoUtc(std::int64_t utcMilliseconds);
 
+// Seconds with `decimals` (1 to 6) decimals, cut down, never rounded up, so
+// that a time in a row is never later than the same time in the .bytes file:
+// "12.345678" or "12.345" for 12 345 678 us. A negative time counts as 0.
+// Writes at most kSecondsTextMax characters at `to`; returns the end.
+inline constexpr int kSecondsTextMax = 28;
+char* writeSeconds(char* to, std::int64_t microseconds, int decimals);
+
 // The kind column of a frame kind: "waveform", "values", "status",
 // "identification"; empty for FrameKind::None.
 std::string_view kindName(FrameKind kind);
 
 // One field, quoted as RFC 4180 asks when it holds a comma, a quote, CR or LF.
 std::string csvField(std::string_view text);
+
+// The text column's field: readable, and inert in a spreadsheet. A control
+// character becomes \xHH (two lower-case hex digits) and a backslash is
+// doubled, so the board's text can be had back exactly; a text that starts
+// with '=', '+', '-' or '@' (which a spreadsheet runs as a formula) gets an
+// apostrophe in front. Then quoted as csvField does.
+std::string csvText(std::string_view text);
 
 // The row (without its line end) of a completed frame in its stored form, as
 // FrameObserver hands it over; nullopt for a frame the window ignores (too

@@ -3,6 +3,7 @@
 #include "portnames.h"
 
 #include <QMetaObject>
+#include <QScopedValueRollback>
 
 #include <algorithm>
 #include <limits>
@@ -18,19 +19,6 @@ bool meansGone(QSerialPort::SerialPortError error)
     return error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
            error == QSerialPort::WriteError || error == QSerialPort::DeviceNotFoundError;
 }
-
-// Holds a flag for the length of a scope.
-class FlagGuard {
-public:
-    explicit FlagGuard(bool& flag) : m_flag(flag), m_was(flag) { m_flag = true; }
-    ~FlagGuard() { m_flag = m_was; }
-    FlagGuard(const FlagGuard&) = delete;
-    FlagGuard& operator=(const FlagGuard&) = delete;
-
-private:
-    bool& m_flag;
-    bool m_was;
-};
 
 // A hung-up line reads as end of file, for which the system gives no
 // reason of its own: the text that Qt passes on is then left over from some
@@ -145,7 +133,7 @@ CommResult QtSerialControl::openDevice()
 
     bool opened = false;
     {
-        const FlagGuard quiet(m_quiet);
+        const QScopedValueRollback quiet(m_quiet, true);
         m_port.clearError();
         opened = m_port.open(QIODevice::ReadWrite);
     }
@@ -173,7 +161,7 @@ void QtSerialControl::assertModemLines()
     // A terminal raises DTR and RTS on open; do the same where the system
     // leaves it to the program. Lines that the device does not have (a
     // pseudo-terminal has none) are no reason to refuse the port.
-    const FlagGuard quiet(m_quiet);
+    const QScopedValueRollback quiet(m_quiet, true);
     (void)m_port.setDataTerminalReady(true);
     (void)m_port.setRequestToSend(true);
 }
@@ -187,7 +175,7 @@ CommResult QtSerialControl::closeDevice()
     QSerialPort::SerialPortError error = QSerialPort::NoError;
     QString reason;
     {
-        const FlagGuard quiet(m_quiet);
+        const QScopedValueRollback quiet(m_quiet, true);
         m_port.clearError();
         m_port.close();
         error = m_port.error();
@@ -217,7 +205,7 @@ void QtSerialControl::readGathered()
     {
         // Unlimited again, and one read of everything waiting; a port that
         // went away in the meantime reports itself here.
-        const FlagGuard reading(m_atReadPoint);
+        const QScopedValueRollback reading(m_atReadPoint, true);
         m_port.setReadBufferSize(0);
         if (m_port.waitForReadyRead(0) == false && m_port.error() == QSerialPort::TimeoutError)
             m_port.clearError();
@@ -226,6 +214,12 @@ void QtSerialControl::readGathered()
     if (m_port.isOpen() && m_port.bytesAvailable() > 0) bytesArrived();
     // Gather again from the next byte on.
     if (m_port.isOpen() && m_receiveInterval > 0) m_port.setReadBufferSize(1);
+}
+
+void QtSerialControl::readWaiting()
+{
+    m_gather.stop();
+    readGathered();
 }
 
 void QtSerialControl::onError(QSerialPort::SerialPortError error)

@@ -41,6 +41,9 @@ public:
     // byte is lost or reordered; a lost port is noticed at the next read.
     int receiveInterval() const { return m_receiveInterval; }
     void setReceiveInterval(int milliseconds);
+    // Hands over now whatever waits to be read, as the end of an interval
+    // does: for a program about to close the port.
+    void readWaiting();
 
 protected:
     bool isDeviceOpen() const override;

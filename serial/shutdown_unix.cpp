@@ -16,10 +16,18 @@ namespace quorvid {
 namespace {
 
 int g_wakeWrite = -1;
+volatile std::sig_atomic_t g_asked = 0;
 
-// Only async-signal-safe work here: one byte into the pipe wakes the event loop.
-void onSignal(int)
+// Only async-signal-safe work here: one byte into the pipe wakes the event
+// loop. A second request ends the program at once, as if none were caught.
+void onSignal(int sig)
 {
+    if (g_asked) {
+        std::signal(sig, SIG_DFL);
+        std::raise(sig);
+        return;
+    }
+    g_asked = 1;
     const int saved = errno;
     const char b = 1;
     [[maybe_unused]] const auto n = ::write(g_wakeWrite, &b, 1);
@@ -50,6 +58,9 @@ bool quitOnTerminationRequest(QString* error)
             return false;
         }
     }
+    // A reader that went away (`| head -3`) is an end the program handles,
+    // as a write refused, rather than a death with the files half written.
+    std::signal(SIGPIPE, SIG_IGN);
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include "form1.h"
 #include "recorder.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QFile>
@@ -265,6 +266,33 @@ TEST_F(Recording, TheMenuAsksForAFileProposingTheTimeAndTheLastFolder)
     EXPECT_EQ(form.recordDialog()->directory().absolutePath(), QDir(dir.path()).absolutePath());
     form.recordDialog()->reject();
     EXPECT_FALSE(form.isRecording());
+}
+
+// Either file of a recording already there: asked once, naming both; nothing
+// is replaced before the answer.
+TEST_F(Recording, ReplacingAnEarlierRecordingIsAskedOnceNamingBothFiles)
+{
+    for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
+        QFile earlier(path("again.bytes"));
+        ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+        earlier.write("# earlier\n");
+        earlier.close();
+        form.recordItem()->trigger();
+        QFileDialog* dialog = form.recordDialog();
+        ASSERT_TRUE(dialog);
+        dialog->setDirectory(dir.path());
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("again.csv"));
+        static_cast<QDialog*>(dialog)->accept();
+        auto* ask = form.findChild<QMessageBox*>(QStringLiteral("replaceRecording"));
+        ASSERT_TRUE(ask) << "not asked";
+        EXPECT_TRUE(ask->text().contains(QLatin1String("again.csv or again.bytes"))) << ask->text().toStdString();
+        EXPECT_FALSE(form.isRecording());
+        ask->button(answer)->click();
+        EXPECT_EQ(form.isRecording(), answer == QMessageBox::Yes);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        form.stopRecording();
+        EXPECT_EQ(readAll(path("again.bytes")).startsWith("# earlier"), answer == QMessageBox::No);
+    }
 }
 
 TEST_F(Recording, EndingTheProgramClosesTheFilesWithEverythingInThem)

@@ -283,6 +283,126 @@ TEST(MonitorProgram, CsvWithWaveformAndARecording)
     EXPECT_TRUE(QFileInfo::exists(name + QStringLiteral(".bytes")));
 }
 
+QByteArray fileText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// A recording that cannot be kept whole is a status of its own, 4; a reader
+// that goes away early is an end as asked, 0. Either way both files end with
+// a whole line.
+TEST(MonitorProgram, RecordingEndsWholeAndItsFailureIsStatusFour)
+{
+    test::BoardProcess board;
+    ASSERT_FALSE(board.path.isEmpty());
+    const QString monitor = QStringLiteral(QUORVID_MONITOR_PATH);
+    struct Case {
+        const char* what;
+        QString command;  // for bash; %1 the recording's name
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"a file size limit (a full disk)",
+         QStringLiteral("ulimit -f 16; trap '' XFSZ; '%1' --port '%2' --format csv --waveform --record %3 "
+                        "--seconds 4 </dev/null >/dev/null"),
+         4, "File too large"},
+        {"standard output closed early",
+         QStringLiteral("'%1' --port '%2' --format csv --waveform --record %3 </dev/null | head -3 >/dev/null; "
+                        "exit ${PIPESTATUS[0]}"),
+         0, ""},
+    };
+    for (const Case& c : cases) {
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("run"));
+        QProcess shell;
+        test::dieWithParent(shell);
+        shell.start(QStringLiteral("bash"), {"-c", c.command.arg(monitor, board.path, name)});
+        ASSERT_TRUE(shell.waitForFinished(kWaitMs)) << c.what;
+        const QString err = QString::fromUtf8(shell.readAllStandardError());
+        EXPECT_EQ(shell.exitStatus(), QProcess::NormalExit) << c.what;
+        EXPECT_EQ(shell.exitCode(), c.status) << c.what << ": " << err.toStdString();
+        EXPECT_TRUE(err.contains(QLatin1String(c.says))) << c.what << ": " << err.toStdString();
+        for (const char* ext : {".csv", ".bytes"}) {
+            const QByteArray text = fileText(name + QLatin1String(ext));
+            EXPECT_TRUE(text.size() > 100 && text.endsWith('\n')) << c.what << ext << ": " << text.right(40).toStdString();
+        }
+    }
+}
+
+// Bytes that arrive in the last receive interval before the end are read,
+// printed and recorded.
+TEST(MonitorProgram, TheLastBytesBeforeTheEndAreKept)
+{
+    auto line = openLine();
+    ASSERT_TRUE(line);
+    QTemporaryDir dir;
+    const QString name = dir.filePath(QStringLiteral("last"));
+    Monitor m({"--port", portOf(*line), "--format", "csv", "--record", name});
+    QByteArray heard;
+    ASSERT_TRUE(heardAtFarEnd(*line, heard, "S1O5"));
+    // A frame is complete when the next one starts.
+    ByteString frame = encodeValues({121, 94, 81, 26, 16, 11, 76});
+    const ByteString next = encodeWaveform({100, 100});
+    frame.insert(frame.end(), next.begin(), next.end());
+    ASSERT_TRUE(line->write(frame.data(), frame.size()));
+    m.signal(SIGTERM);
+    EXPECT_EQ(m.finish(), 0) << m.err.toStdString();
+    EXPECT_TRUE(m.out.contains(QLatin1String(",values,,,121,94,81,26,16,11,76,"))) << m.out.toStdString();
+    EXPECT_TRUE(fileText(name + ".csv").contains(",values,,,121,94,81,26,16,11,76,"));
+    const QByteArray hex =
+        QByteArray(reinterpret_cast<const char*>(frame.data()), static_cast<qsizetype>(frame.size())).toHex(' ');
+    EXPECT_TRUE(fileText(name + ".bytes").contains(hex)) << hex.toStdString();
+}
+
+// Standard input is for typed commands: a line past the cap is refused and
+// the next still counts; input that is not text is no longer read, and the
+// monitor goes on.
+TEST(MonitorProgram, TypedLinesAreCappedAndBinaryInputIsLeftAlone)
+{
+    auto line = openLine();
+    ASSERT_TRUE(line);
+    Monitor m({"--port", portOf(*line)});
+    QByteArray heard;
+    ASSERT_TRUE(heardAtFarEnd(*line, heard, "S1O5"));
+    m.type(QByteArray(300, 'x') + "\nm\n");
+    ASSERT_TRUE(heardAtFarEnd(*line, heard, "S1O5M")) << heard.toStdString() << m.err.toStdString();
+    EXPECT_TRUE(m.err.contains(QLatin1String("a typed line longer than 256 bytes; not sent"))) << m.err.toStdString();
+    EXPECT_FALSE(m.err.contains(QLatin1String("xxx"))) << m.err.toStdString();
+
+    m.type(QByteArray(1 << 20, '\0') + "s2\n");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m.err.contains(QLatin1String("not text")); }, kWaitMs)) << m.err.toStdString();
+    EXPECT_TRUE(m.running());
+    m.signal(SIGTERM);
+    EXPECT_EQ(m.finish(), 0);
+    ASSERT_TRUE(heardAtFarEnd(*line, heard, "S1O5M"));
+    EXPECT_EQ(heard, "S1O5M");
+}
+
+// Started in the background of a terminal (`quorvid-monitor ... &` with job
+// control), it is not stopped for reading the terminal: it runs its time and
+// ends as asked.
+TEST(MonitorProgram, RunsInTheBackgroundOfItsTerminal)
+{
+    test::BoardProcess board;
+    ASSERT_FALSE(board.path.isEmpty());
+    QTemporaryDir dir;
+    // script(1) gives the shell a terminal of its own; set -m, job control.
+    const QString job = QStringLiteral("set -m; '%1' --port '%2' --record '%3' --seconds 1 >/dev/null & wait $!; "
+                                       "echo status=$?")
+                            .arg(QStringLiteral(QUORVID_MONITOR_PATH), board.path, dir.filePath("bg"));
+    QProcess terminal;
+    test::dieWithParent(terminal);
+    terminal.start(QStringLiteral("script"), {"-qec", job, "/dev/null"});
+    ASSERT_TRUE(terminal.waitForStarted(kWaitMs));
+    const bool ended = terminal.waitForFinished(kWaitMs);
+    if (!ended) terminal.kill();
+    const QString said = QString::fromUtf8(terminal.readAll());
+    EXPECT_TRUE(ended && said.contains(QLatin1String("status=0"))) << said.toStdString();
+    EXPECT_TRUE(fileText(dir.filePath("bg.csv")).endsWith('\n'));
+}
+
 // A console program: neither the widget nor the GUI library is linked.
 TEST(MonitorProgram, LinksNoWidgetLibrary)
 {

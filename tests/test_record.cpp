@@ -7,6 +7,7 @@
 #include "recorder.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMetaObject>
@@ -126,9 +127,14 @@ TEST(CsvRows, OneRowPerFrameTheWindowWouldShowOrPlot)
         {"identification", storedIdentification(kIdText),
          time + "identification,,,,,,,,,,,,\"QX-1 board, firmware \"\"2.4\"\", serial 000123, built 7\""},
         {"identification of 49 characters", storedIdentification(id49), std::nullopt},
-        {"identification with a line break",
-         storedIdentification(std::string(48, 'y') + "\r\n"),
-         time + "identification,,,,,,,,,,,,\"" + std::string(48, 'y') + "\r\n\""},
+        // Readable, and never a formula in a spreadsheet.
+        {"identification with control characters",
+         storedIdentification(std::string(46, 'y') + "\\\x7f\r\n"),
+         time + "identification,,,,,,,,,,,," + std::string(46, 'y') + "\\\\\\x7f\\x0d\\x0a"},
+        {"identification like a formula", storedIdentification("=HYPERLINK(\"http://x\",\"y\")" + std::string(24, ' ')),
+         time + "identification,,,,,,,,,,,,\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")" + std::string(24, ' ') + "\""},
+        {"identification starting with @", storedIdentification("@SUM(1)" + std::string(43, '-')),
+         time + "identification,,,,,,,,,,,,'@SUM(1)" + std::string(43, '-')},
         {"no header", bytes({0x12, 0x34, 0x56}), std::nullopt},
         {"empty", ByteString{}, std::nullopt},
     };
@@ -230,6 +236,30 @@ TEST(Recorder, MissingFolderRefusesTheStart)
     EXPECT_FALSE(Recorder::start(chosen, kWhere, &error));
     EXPECT_TRUE(error.contains(dir.filePath("no-such-folder/x.csv"))) << error.toStdString();
     EXPECT_TRUE(error.contains("No such file or directory")) << error.toStdString();
+}
+
+// An earlier recording stays whole when either new file cannot be opened.
+TEST(Recorder, AFileThatCannotBeOpenedLeavesTheEarlierRecording)
+{
+    for (const char* blocked : {"x.csv", "x.bytes"}) {
+        QTemporaryDir dir;
+        for (const char* name : {"x.csv", "x.bytes"}) {
+            QFile old(dir.filePath(name));
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+            old.write("earlier\n");
+        }
+        // Unopenable for writing whoever runs the test: a folder of that name.
+        ASSERT_TRUE(QFile::remove(dir.filePath(blocked)));
+        ASSERT_TRUE(QDir(dir.path()).mkdir(blocked));
+        QString error;
+        EXPECT_FALSE(Recorder::start(dir.filePath("x"), kWhere, &error)) << blocked;
+        EXPECT_TRUE(error.contains(dir.filePath(blocked))) << error.toStdString();
+        for (const char* name : {"x.csv", "x.bytes"}) {
+            if (name != std::string_view(blocked)) {
+                EXPECT_EQ(readAll(dir.filePath(name)), "earlier\n") << name;
+            }
+        }
+    }
 }
 
 // A device that refuses every write: recording stops at the flush that meets
@@ -378,7 +408,8 @@ TEST(BytesReader, TakesWhatTheFormatAllows)
                             "0\t00\n"
                             "0.5\tff 0A\r\n"
                             "0.500000\t7f\n"
-                            "999999999.999999\t80";
+                            "999999999.999999\t80\n"
+                            "999999999.999999\t8";  // torn: the disk filled
     QString error;
     const auto read = parseBytes(text, &error);
     ASSERT_TRUE(read) << error.toStdString();
@@ -390,6 +421,7 @@ TEST(BytesReader, TakesWhatTheFormatAllows)
     };
     EXPECT_TRUE(read->blocks == expected);
     EXPECT_EQ(read->comments, QStringList({"a comment", "no space"}));
+    EXPECT_EQ(read->warnings, QStringList({"line 8: the last line has no line end (torn), skipped"}));
     EXPECT_TRUE(parseBytes("", &error).has_value());
 }
 

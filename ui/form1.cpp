@@ -713,6 +713,8 @@ void Form1::menRecord_Click()
     m_recordDialog->setObjectName(QStringLiteral("recordDialog"));
     m_recordDialog->setAttribute(Qt::WA_DeleteOnClose);
     m_recordDialog->setOption(QFileDialog::DontUseNativeDialog);
+    // A recording is two files: the question below names both, once.
+    m_recordDialog->setOption(QFileDialog::DontConfirmOverwrite);
     m_recordDialog->setAcceptMode(QFileDialog::AcceptSave);
     m_recordDialog->setFileMode(QFileDialog::AnyFile);
     m_recordDialog->setDefaultSuffix(QStringLiteral("csv"));
@@ -720,7 +722,25 @@ void Form1::menRecord_Click()
     connect(m_recordDialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
         if (path.isEmpty() || m_ended) return;
         m_recordFolder = QFileInfo(path).absolutePath();
-        startRecording(path);
+        const QString csv = record::Recorder::csvPathFor(path);
+        const QString bytes = record::Recorder::bytesPathFor(path);
+        if (!QFileInfo::exists(csv) && !QFileInfo::exists(bytes)) {
+            startRecording(path);
+            return;
+        }
+        // Asked, not run: the receive events go on arriving meanwhile.
+        auto* ask = new QMessageBox(QMessageBox::Question, QStringLiteral("Record"),
+                                    QStringLiteral("%1 or %2 already exists.\n\nReplace both with the new recording?")
+                                        .arg(QFileInfo(csv).fileName(), QFileInfo(bytes).fileName()),
+                                    QMessageBox::Yes | QMessageBox::No, this);
+        ask->setObjectName(QStringLiteral("replaceRecording"));
+        ask->setDefaultButton(QMessageBox::No);
+        ask->setAttribute(Qt::WA_DeleteOnClose);
+        ask->setWindowModality(Qt::WindowModal);
+        connect(ask, &QMessageBox::finished, this, [this, path](int answer) {
+            if (answer == QMessageBox::Yes && !m_ended && !isRecording()) startRecording(path);
+        });
+        ask->open();
     });
     m_recordDialog->open();
 }
