@@ -233,9 +233,6 @@ QString bytesBeside(const QString& csvPath)
 
 bool readBytesInto(const QString& path, RecordingBuilder& builder, QString* error)
 {
-    // Read and parsed a piece of whole lines at a time, so that the file's
-    // blocks are never all held at once: only the readings they make.
-    constexpr qint64 kPieceBytes = 1 << 20;
     const QString name = QDir::toNativeSeparators(path);
     auto fail = [&](const QString& what) {
         if (error) *error = QStringLiteral("%1: %2").arg(name, what);
@@ -244,54 +241,15 @@ bool readBytesInto(const QString& path, RecordingBuilder& builder, QString* erro
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return fail(file.errorString());
     if (file.size() > kMaxFileBytes) return fail(QStringLiteral("larger than 1024 MiB, too large for a recording"));
-    QByteArray piece;
-    std::int64_t linesBefore = 0;
-    std::int64_t previous = -1;  // the last block's time, carried into the next piece
-    for (;;) {
-        const QByteArray more = file.read(kPieceBytes);
-        if (file.error() != QFileDevice::NoError) return fail(file.errorString());
-        const bool atEnd = more.isEmpty();
-        piece += more;
-        if (piece.isEmpty()) break;
-        const qsizetype cut = atEnd ? piece.size() : piece.lastIndexOf('\n') + 1;
-        if (cut == 0 && piece.size() < 8 * kPieceBytes) continue;  // a long line: read on
-        QByteArrayView whole = QByteArrayView(piece).first(cut > 0 ? cut : piece.size());
-        // The time order runs across pieces: the previous piece's last time
-        // goes first as a block of its own, left out again below.
-        QByteArray text;
-        if (previous >= 0) record::appendBytesLine(text, previous, QByteArrayView("\0", 1));
-        const std::int64_t added = previous >= 0 ? 1 : 0;
-        text += whole;
-        QString why;
-        auto parsed = record::parseBytes(text, &why);
-        const std::int64_t lines = whole.count('\n') + (whole.endsWith('\n') ? 0 : 1);
-        auto lineOf = [&](const QString& message) {
-            bool ok = false;
-            const std::int64_t n = message.section(u' ', 1, 1).chopped(1).toLongLong(&ok);
-            return ok ? n - added + linesBefore : 0;
-        };
-        if (!parsed && atEnd && !whole.endsWith('\n') && lineOf(why) == linesBefore + lines) {
-            // A recording cut off while a line was being written: its last
-            // line is torn. What came before it is whole.
-            builder.recording().warnings << QStringLiteral("line %1: the last line is torn and was skipped (%2)")
-                                                .arg(lineOf(why))
-                                                .arg(why.section(QLatin1String(": "), 1));
-            text.truncate(text.lastIndexOf('\n') + 1);
-            parsed = record::parseBytes(text, &why);
-        }
-        if (!parsed)
-            return fail(QStringLiteral("line %1: %2").arg(lineOf(why)).arg(why.section(QLatin1String(": "), 1)));
-        for (const QString& comment : parsed->comments) builder.takeComment(comment);
-        for (std::size_t i = std::size_t(added); i < parsed->blocks.size(); ++i) {
-            const record::RecordedBlock& block = parsed->blocks[i];
-            builder.takeBlock(block.microseconds, Bytes(reinterpret_cast<const Byte*>(block.bytes.constData()),
-                                                        static_cast<std::size_t>(block.bytes.size())));
-        }
-        if (!parsed->blocks.empty()) previous = parsed->blocks.back().microseconds;
-        linesBefore += lines;
-        piece.remove(0, whole.size());
-        if (atEnd) break;
-    }
+    // Block by block: the file's blocks are never all held at once, only the
+    // readings they make.
+    record::BytesReader reader(&file);
+    while (const auto block = reader.next())
+        builder.takeBlock(block->microseconds, Bytes(reinterpret_cast<const Byte*>(block->bytes.constData()),
+                                                     static_cast<std::size_t>(block->bytes.size())));
+    if (!reader.error().isEmpty()) return fail(reader.error());
+    for (const QString& comment : reader.comments()) builder.takeComment(comment);
+    builder.recording().warnings << reader.warnings();
     return true;
 }
 
