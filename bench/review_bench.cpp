@@ -7,6 +7,8 @@
 //
 //   quorvid_review_bench [FILE.bytes] [--seconds N]
 //
+// FILE.bytes is made (replaced) by it; review-bench.bytes when not given.
+//
 // Runs offscreen unless QT_QPA_PLATFORM says otherwise.
 #include "boardmodel.h"
 #include "bytesreader.h"
@@ -229,7 +231,7 @@ int main(int argc, char* argv[])
                    .arg(chartsRss, 0, 'f', 1).arg(chartsPeak, 0, 'f', 1);
     }
 #else
-    out << "Qt Charts: not built (qt6-charts-dev not found)\n";
+    out << "Qt Charts: not measured (CMake did not find Qt6::Charts; see RESULTS.md)\n";
 #endif
     return 0;
 }

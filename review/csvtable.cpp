@@ -2,14 +2,17 @@
 
 namespace quorvid::review {
 
-CsvRecords::CsvRecords(QByteArrayView text)
+CsvRecords::CsvRecords(QByteArrayView text, bool final, std::int64_t firstLine)
     : m_text(text)
+    , m_final(final)
+    , m_line(firstLine)
 {
 }
 
 bool CsvRecords::next(CsvRecord& record)
 {
     if (m_at >= m_text.size() || !m_error.isEmpty()) return false;
+    const std::int64_t startLine = m_line;
     record.line = m_line;
     record.fields.clear();
     const qsizetype begin = m_at;
@@ -45,6 +48,10 @@ bool CsvRecords::next(CsvRecord& record)
             field += c;
         }
     }
+    if (end < 0 && !m_final) {
+        m_line = startLine;  // the record goes on in the next piece
+        return false;
+    }
     if (quoted) {
         m_error = QStringLiteral("line %1: a quoted field is not closed").arg(record.line);
         return false;
@@ -57,6 +64,37 @@ bool CsvRecords::next(CsvRecord& record)
     record.text = m_text.sliced(begin, textEnd - begin);
     record.fields.append(field);
     return true;
+}
+
+bool readCsvRecords(QIODevice& device, const std::function<bool(const CsvRecord&)>& take, QString* error)
+{
+    constexpr qint64 kPieceBytes = 1 << 20;
+    QByteArray piece;
+    std::int64_t line = 1;
+    CsvRecord record;
+    for (;;) {
+        const QByteArray more = device.read(kPieceBytes);
+        if (more.isEmpty() && !device.atEnd()) {
+            if (error) *error = device.errorString();
+            return false;
+        }
+        const bool final = more.isEmpty();
+        piece += more;
+        CsvRecords records(piece, final, line);
+        while (records.next(record))
+            if (!take(record)) return true;
+        if (!records.error().isEmpty()) {
+            if (error) *error = records.error();
+            return false;
+        }
+        if (final) return true;
+        if (records.consumed() == 0 && piece.size() > 16 * kPieceBytes) {
+            if (error) *error = QStringLiteral("line %1: a row longer than 16 MiB").arg(line);
+            return false;
+        }
+        line = records.line();
+        piece.remove(0, records.consumed());
+    }
 }
 
 std::optional<std::int64_t> parseSeconds(QByteArrayView text)

@@ -23,23 +23,22 @@ std::optional<QByteArray> fromRows(const QString& csvPath, TimeRange range, QStr
         if (error) *error = QStringLiteral("%1: %2").arg(name, file.errorString());
         return std::nullopt;
     }
-    const QByteArray text = file.readAll();
-    CsvRecords records(text);
-    CsvRecord row;
     QByteArray out = header();
-    if (!records.next(row)) return out;  // the header
-    while (records.next(row)) {
-        if (row.fields.size() < 2) continue;
+    QString why;
+    auto take = [&](const CsvRecord& row) {
+        if (row.line == 1 || row.fields.size() < 2) return true;  // the header, an empty line
         const auto at = parseSeconds(row.fields[1]);
         if (!at) {
-            if (error) *error = QStringLiteral("%1: line %2: t_s is not a time in seconds").arg(name).arg(row.line);
-            return std::nullopt;
+            why = QStringLiteral("line %1: t_s is not a time in seconds").arg(row.line);
+            return false;
         }
-        if (*at > range.to) break;  // t_s never decreases
+        if (*at > range.to) return false;  // t_s never decreases
         if (range.contains(*at)) out.append(row.text.data(), row.text.size()).append('\n');
-    }
-    if (!records.error().isEmpty()) {
-        if (error) *error = QStringLiteral("%1: %2").arg(name, records.error());
+        return true;
+    };
+    QString readError;
+    if (!readCsvRecords(file, take, &readError) || !why.isEmpty()) {
+        if (error) *error = QStringLiteral("%1: %2").arg(name, why.isEmpty() ? readError : why);
         return std::nullopt;
     }
     return out;

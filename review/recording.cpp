@@ -34,25 +34,6 @@ void takeHeaderNote(Recording& r, const QString& comment)
     }
 }
 
-std::optional<QByteArray> readWhole(const QString& path, QString* error)
-{
-    QFile file(path);
-    const QString name = QDir::toNativeSeparators(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error) *error = QStringLiteral("%1: %2").arg(name, file.errorString());
-        return std::nullopt;
-    }
-    QByteArray text = file.read(kMaxFileBytes + 1);
-    if (file.error() != QFileDevice::NoError || text.size() > kMaxFileBytes) {
-        if (error)
-            *error = QStringLiteral("%1: %2").arg(
-                name, file.error() != QFileDevice::NoError ? file.errorString()
-                                                           : QStringLiteral("larger than 1024 MiB, too large for a recording"));
-        return std::nullopt;
-    }
-    return text;
-}
-
 std::optional<Recording> readBytes(const QString& path, QString* error)
 {
     RecordingBuilder builder;
@@ -63,28 +44,38 @@ std::optional<Recording> readBytes(const QString& path, QString* error)
 
 std::optional<Recording> readCsv(const QString& path, QString* error)
 {
-    const auto text = readWhole(path, error);
-    if (!text) return std::nullopt;
     const QString name = QDir::toNativeSeparators(path);
-    auto fail = [&](std::int64_t line, const QString& what) {
-        if (error) *error = QStringLiteral("%1: line %2: %3").arg(name).arg(line).arg(what);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error) *error = QStringLiteral("%1: %2").arg(name, file.errorString());
         return std::nullopt;
-    };
+    }
+    if (file.size() > kMaxFileBytes) {
+        if (error) *error = QStringLiteral("%1: larger than 1024 MiB, too large for a recording").arg(name);
+        return std::nullopt;
+    }
     Recording r;
-    CsvRecords records(*text);
-    CsvRecord row;
-    if (!records.next(row) || row.text != QByteArrayView(record::kCsvHeader.data(), qsizetype(record::kCsvHeader.size())))
-        return fail(1, QStringLiteral("not the header of a recording's rows"));
-    constexpr qsizetype kColumns = 15;
+    QString why;
     std::int64_t previous = 0;
-    while (records.next(row)) {
-        if (row.text.isEmpty() && row.fields.size() == 1) continue;
+    bool sawHeader = false;
+    constexpr qsizetype kColumns = 15;
+    const QByteArrayView header(record::kCsvHeader.data(), qsizetype(record::kCsvHeader.size()));
+    auto take = [&](const CsvRecord& row) {
+        auto fail = [&](const QString& what) {
+            why = QStringLiteral("line %1: %2").arg(row.line).arg(what);
+            return false;
+        };
+        if (row.line == 1) {
+            sawHeader = row.text == header;
+            return sawHeader || fail(QStringLiteral("not the header of a recording's rows"));
+        }
+        if (row.text.isEmpty()) return true;
         if (row.fields.size() != kColumns)
-            return fail(row.line, QStringLiteral("%1 fields where a row has %2").arg(row.fields.size()).arg(kColumns));
+            return fail(QStringLiteral("%1 fields where a row has %2").arg(row.fields.size()).arg(kColumns));
         const auto at = parseSeconds(row.fields[1]);
-        if (!at) return fail(row.line, QStringLiteral("t_s '%1' is not a time in seconds").arg(QString::fromUtf8(row.fields[1])));
+        if (!at) return fail(QStringLiteral("t_s '%1' is not a time in seconds").arg(QString::fromUtf8(row.fields[1])));
         if (*at < previous)
-            return fail(row.line, QStringLiteral("t_s %1 is before the previous row's").arg(QString::fromUtf8(row.fields[1])));
+            return fail(QStringLiteral("t_s %1 is before the previous row's").arg(QString::fromUtf8(row.fields[1])));
         previous = *at;
         if (!r.started.isValid()) {
             const QDateTime utc = QDateTime::fromString(QString::fromLatin1(row.fields[0]), Qt::ISODateWithMs);
@@ -117,13 +108,17 @@ std::optional<Recording> readCsv(const QString& path, QString* error)
         } else if (kind == "identification") {
             r.identifications.push_back({*at, QString::fromUtf8(row.fields[14])});
         } else {
-            return fail(row.line, QStringLiteral("unknown kind '%1'").arg(QString::fromUtf8(kind)));
+            return fail(QStringLiteral("unknown kind '%1'").arg(QString::fromUtf8(kind)));
         }
-        if (!allOk) return fail(row.line, QStringLiteral("a %1 row with a field that is not a number").arg(QString::fromUtf8(kind)));
+        if (!allOk) return fail(QStringLiteral("a %1 row with a field that is not a number").arg(QString::fromUtf8(kind)));
         r.lastMicroseconds = *at;
-    }
-    if (!records.error().isEmpty()) {
-        if (error) *error = QStringLiteral("%1: %2").arg(name, records.error());
+        return true;
+    };
+    QString readError;
+    if (readCsvRecords(file, take, &readError) && why.isEmpty() && !sawHeader)
+        why = QStringLiteral("line 1: not the header of a recording's rows");
+    if (!readError.isEmpty() || !why.isEmpty()) {
+        if (error) *error = QStringLiteral("%1: %2").arg(name, why.isEmpty() ? readError : why);
         return std::nullopt;
     }
     r.trace.spreadBlocks();

@@ -234,6 +234,8 @@ TEST(ReviewRecording, ABadFileIsRefusedNamingItsLine)
 {
     QByteArray longFile = "# recording started 2026-12-07T09:56:02.123Z\n";
     for (int i = 1; i < 120000; ++i) record::appendBytesLine(longFile, i * 1000, "\xc4\x10\x20");
+    QByteArray longCsv = QByteArray(record::kCsvHeader.data()) + '\n';
+    for (int i = 1; i < 60000; ++i) longCsv += "2026-12-07T09:56:02.123Z," + QByteArray::number(i) + ".000,waveform,1,2,,,,,,,,,,\n";
     struct Case { const char* name; QByteArray text; const char* file; const char* error; const char* warning; };
     const Case cases[] = {
         {"bad hex", "# c\n0.1\tc4 10 20\n0.2\tc4 zz\n", "x.bytes", "line 3: byte 2 is not two hex digits", ""},
@@ -242,6 +244,8 @@ TEST(ReviewRecording, ABadFileIsRefusedNamingItsLine)
         {"torn last line", "0.1\tc4 10 20\n0.2\tc4 1", "x.bytes", "", "line 2: the last line"},
         {"torn far into the file", longFile + "120.1\tc", "x.bytes", "", "line 120001: the last line"},
         {"not a recording's rows", "a,b\n1,2\n", "x.csv", "line 1: not the header", ""},
+        {"empty rows", "", "x.csv", "line 1: not the header", ""},
+        {"rows far into the file", longCsv + "Z,1.5,waveform,1,2,,,,,,,,,,\n", "x.csv", "line 60001: t_s 1.5 is before", ""},
         {"short row", QByteArray(record::kCsvHeader.data()) + "\n2026-12-07T09:56:02.123Z,0.1,waveform,1\n", "x.csv",
          "line 2: 4 fields where a row has 15", ""},
         {"bad time", QByteArray(record::kCsvHeader.data()) + "\nZ,0.1,status,,,,,,,,,,0,0,a\nZ,x,waveform,1,2,,,,,,,,,,\n",

@@ -12,7 +12,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
-#include <QPointer>
 #include <QPushButton>
 #include <QThread>
 #include <QVBoxLayout>
