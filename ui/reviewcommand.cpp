@@ -56,8 +56,10 @@ int runReviewWithoutWindow(const CommandLine& line, std::FILE* out, std::FILE* e
 int runReviewWindow(const CommandLine& line)
 {
     ReviewWindow* window = ReviewWindow::openFile(line.review);
-    QObject::connect(window, &ReviewWindow::failed, [](const QString& message) {
+    bool failed = false;
+    QObject::connect(window, &ReviewWindow::failed, [&failed](const QString& message) {
         std::fprintf(stderr, "quorvid: %s\n", qPrintable(message));
+        failed = true;
     });
     if (const auto range = review::parseRange(line.range)) {
         QObject::connect(window, &ReviewWindow::loaded, window, [window, range] {
@@ -66,7 +68,8 @@ int runReviewWindow(const CommandLine& line)
             window->setCursors(range->from, range->to);
         });
     }
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    return failed ? 1 : status;
 }
 
 }  // namespace quorvid

@@ -15,7 +15,7 @@ int runReviewWithoutWindow(const CommandLine& line, std::FILE* out, std::FILE* e
 
 // quorvid --review NAME [--range FROM:TO]: the review window alone, showing
 // the range between its cursors once read; runs the event loop of the
-// application already made.
+// application already made. Returns 1 when the file could not be read.
 int runReviewWindow(const CommandLine& line);
 
 }  // namespace quorvid

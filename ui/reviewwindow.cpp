@@ -61,6 +61,7 @@ ReviewWindow::ReviewWindow(QWidget* parent)
     layout->addWidget(m_info);
     m_canvas = new ReviewCanvas(this);
     layout->addWidget(m_canvas, 1);
+    setFocusProxy(m_canvas);  // the keys move through the recording from the start
     m_readout = new QLabel(this);
     m_readout->setObjectName(QStringLiteral("readout"));
     m_readout->setTextInteractionFlags(Qt::TextSelectableByMouse);
