@@ -43,10 +43,13 @@ double rounded(double v) { return std::round(v * 1000.0) / 1000.0; }
 
 }  // namespace
 
-RangeStatistics statistics(const Recording& recording, TimeRange range)
+RangeStatistics statistics(const Recording& recording, TimeRange asked)
 {
     RangeStatistics s;
-    s.range = range;
+    s.range = asked;
+    // The frames whose rows' t_s (cut to the millisecond) lie in the range, so
+    // that the figures are those of the rows a range export writes.
+    const TimeRange range{(asked.from + 999) / 1000 * 1000, asked.to / 1000 * 1000 + 999};
     const Trace& trace = recording.trace;
     const std::size_t first = trace.lowerIndex(range.from);
     const std::size_t last = std::max(first, trace.upperIndex(range.to));

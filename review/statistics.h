@@ -35,7 +35,8 @@ struct RangeStatistics {
     std::vector<StatusCodes> statusesSeen;  // each pair once, in the order first seen
 };
 
-// Everything with a time in the range, both ends included.
+// Everything with a time in the range, both ends included, taken as the rows
+// are: by their t_s, to the millisecond.
 RangeStatistics statistics(const Recording& recording, TimeRange range);
 
 // The statistics as one JSON object, for --stats.

@@ -199,6 +199,11 @@ TEST(ReviewExport, ARangeIsExactlyTheCsvRowsInIt)
         const QByteArray expected = rowsBetween(csv, row.fromMs, row.toMs);
         EXPECT_EQ(csvRange(*fromPair, *range, &error).value_or("refused"), expected);
         EXPECT_EQ(csvRange(bytesAlone, *range, &error).value_or("refused"), expected);
+        // The statistics count the frames of those rows, no more, no fewer.
+        const RangeStatistics s = statistics(*fromPair, *range);
+        EXPECT_EQ(s.waveformFrames, std::size_t(expected.count(",waveform,")));
+        EXPECT_EQ(s.valuesFrames, std::size_t(expected.count(",values,")));
+        EXPECT_EQ(s.statusFrames, std::size_t(expected.count(",status,")));
     }
     EXPECT_GT(rowsBetween(csv, 10000, 20000).count('\n'), 1000);
 }
