@@ -337,7 +337,8 @@ void ReviewCanvas::pan(std::int64_t by)
 
 void ReviewCanvas::wheelEvent(QWheelEvent* event)
 {
-    const int notches = event->angleDelta().y() / 120;
+    // A wheel's notch is 120; a touchpad sends fractions of one.
+    const double notches = event->angleDelta().y() / 120.0;
     if (notches == 0) return;
     const std::int64_t around = ReviewChart::timeAt(event->position().x(), m_window->m_scene, plotArea());
     zoom(std::pow(kZoomStep, -notches), around);
