@@ -344,11 +344,13 @@ TEST_F(Form1Layout, MenuBarHoldsFilePortAndAboutInThatOrder)
     ASSERT_NE(menDatei, nullptr);
     EXPECT_EQ(menDatei->menuAction(), top[0]);
     // Record... (the program's own addition), then the design's Exit.
-    ASSERT_EQ(menDatei->actions().size(), 2);
-    EXPECT_EQ(menDatei->actions()[0]->objectName(), "menRecord");
-    EXPECT_EQ(menDatei->actions()[0]->text(), "&Record...");
-    EXPECT_EQ(menDatei->actions()[1]->objectName(), "menEnde");
-    EXPECT_EQ(menDatei->actions()[1]->text(), "&Exit");
+    ASSERT_EQ(menDatei->actions().size(), 3);
+    EXPECT_EQ(menDatei->actions()[0]->objectName(), "menOpenRecording");
+    EXPECT_EQ(menDatei->actions()[0]->shortcut(), QKeySequence(QKeySequence::Open));
+    EXPECT_EQ(menDatei->actions()[1]->objectName(), "menRecord");
+    EXPECT_EQ(menDatei->actions()[1]->text(), "&Record...");
+    EXPECT_EQ(menDatei->actions()[2]->objectName(), "menEnde");
+    EXPECT_EQ(menDatei->actions()[2]->text(), "&Exit");
 
     auto* menPort = control<QMenu>("menPort");
     ASSERT_NE(menPort, nullptr);

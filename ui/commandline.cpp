@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include "csvtable.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -22,6 +24,23 @@ const QCommandLineOption kRecord(
                    "File > Record does."),
     QStringLiteral("file"));
 
+const QCommandLineOption kReview(
+    QStringLiteral("review"),
+    QStringLiteral("Open the recording <file> (.bytes, or a .csv without its .bytes) in a review window; "
+                   "with --export-csv, --export-png or --stats, write those and open no window."),
+    QStringLiteral("file"));
+const QCommandLineOption kRange(QStringLiteral("range"),
+                                QStringLiteral("The review's range, in seconds from the start (both ends included)."),
+                                QStringLiteral("from:to"));
+const QCommandLineOption kExportCsv(QStringLiteral("export-csv"),
+                                    QStringLiteral("Write the recording's CSV rows in the range to <file>."),
+                                    QStringLiteral("file"));
+const QCommandLineOption kExportPng(QStringLiteral("export-png"),
+                                    QStringLiteral("Draw the range as the review window does into <file>."),
+                                    QStringLiteral("file"));
+const QCommandLineOption kStats(QStringLiteral("stats"),
+                                QStringLiteral("Print the range's statistics as JSON on standard output."));
+
 void describe(QCommandLineParser& parser)
 {
     parser.setApplicationDescription(QStringLiteral(
@@ -31,6 +50,7 @@ void describe(QCommandLineParser& parser)
     parser.addOption(kVersion);
     parser.addOption(kPort);
     parser.addOption(kRecord);
+    for (const auto* option : {&kReview, &kRange, &kExportCsv, &kExportPng, &kStats}) parser.addOption(*option);
 }
 
 // The option's name without its dashes and any "=value", or empty for an
@@ -133,7 +153,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
     }
     if (!parser.positionalArguments().isEmpty())
         return refuse(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
-    for (const auto* option : {&kPort, &kRecord}) {
+    for (const auto* option : {&kPort, &kRecord, &kReview, &kRange, &kExportCsv, &kExportPng}) {
         const QString name = option->names().first();
         if (parser.values(*option).size() > 1)
             return refuse(QStringLiteral("'--%1' given more than once").arg(name));
@@ -142,6 +162,19 @@ CommandLine parseCommandLine(const QStringList& arguments)
     }
     result.port = parser.value(kPort);
     result.record = parser.value(kRecord);
+    result.review = parser.value(kReview);
+    result.range = parser.value(kRange);
+    result.exportCsv = parser.value(kExportCsv);
+    result.exportPng = parser.value(kExportPng);
+    result.stats = parser.isSet(kStats);
+    if (result.review.isEmpty()) {
+        for (const auto* option : {&kRange, &kExportCsv, &kExportPng, &kStats})
+            if (parser.isSet(*option)) return refuse(QStringLiteral("'--%1' needs '--review'").arg(option->names().first()));
+    } else if (!result.record.isEmpty()) {
+        return refuse(QStringLiteral("'--review' and '--record' cannot go together"));
+    } else if (!result.range.isEmpty() && !review::parseRange(result.range)) {
+        return refuse(QStringLiteral("'--range' takes FROM:TO in seconds, FROM not after TO, not '%1'").arg(result.range));
+    }
     return result;
 }
 

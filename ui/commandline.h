@@ -13,6 +13,15 @@ struct CommandLine {
     Action action = Action::Run;
     QString port;    // --port: the device COM1 stands for; empty when not given
     QString record;  // --record: the recording's CSV file; empty when not given
+    // --review NAME.bytes|NAME.csv, and what to do with it without a window:
+    // --range FROM:TO (seconds), --export-csv, --export-png, --stats.
+    QString review;
+    QString range;
+    QString exportCsv;
+    QString exportPng;
+    bool stats = false;
+    // A review that writes files or statistics and opens no window.
+    bool reviewWithoutWindow() const { return !review.isEmpty() && (!exportCsv.isEmpty() || !exportPng.isEmpty() || stats); }
     QString error;   // for Error: the one line for standard error, without its end
     // The process's exit status when it ends without a window: 0 for Help and
     // Version, 2 for a usage error.

@@ -10,6 +10,7 @@
 #include "portnames.h"
 #include "receiver.h"
 #include "recorder.h"
+#include "reviewwindow.h"
 #include "serialcontrol.h"
 #include "sweepchart.h"
 #include "syscolors.h"
@@ -280,6 +281,10 @@ void Form1::buildMenus()
 
     auto* menDatei = bar->addMenu(QStringLiteral("&File"));
     menDatei->setObjectName(QStringLiteral("menDatei"));
+    QAction* menOpenRecording = menDatei->addAction(QStringLiteral("&Open Recording..."));
+    menOpenRecording->setObjectName(QStringLiteral("menOpenRecording"));
+    menOpenRecording->setShortcut(QKeySequence::Open);
+    connect(menOpenRecording, &QAction::triggered, this, &Form1::menOpenRecording_Click);
     m_menRecord = menDatei->addAction(QStringLiteral("&Record..."));
     m_menRecord->setObjectName(QStringLiteral("menRecord"));
     connect(m_menRecord, &QAction::triggered, this, &Form1::menRecord_Click);
@@ -673,6 +678,19 @@ QString Form1::proposedRecordingName(const QDateTime& time)
 QFileDialog* Form1::recordDialog() const
 {
     return m_recordDialog;
+}
+
+void Form1::menOpenRecording_Click()
+{
+    // Not modal: the window goes on monitoring while the file is chosen, and
+    // the review opens in a window of its own.
+    auto* dialog = new QFileDialog(this, QStringLiteral("Open Recording"), m_recordFolder,
+                                   QStringLiteral("Recordings (*.bytes *.csv);;All files (*)"));
+    dialog->setObjectName(QStringLiteral("openRecordingDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    connect(dialog, &QFileDialog::fileSelected, this, [](const QString& path) { quorvid::ReviewWindow::openFile(path); });
+    dialog->open();
 }
 
 void Form1::menRecord_Click()

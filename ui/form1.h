@@ -132,6 +132,8 @@ public slots:
     void menEnde_Click();
     // Asks for a file and starts recording, or stops the recording under way.
     void menRecord_Click();
+    // Asks for a recording and opens it in a review window of its own.
+    void menOpenRecording_Click();
     void setCOM1_Click();
     void setCOM2_Click();
     void setCOM3_Click();

@@ -3,11 +3,14 @@
 #include "form1.h"
 #include "portnames.h"
 #include "qtserialcontrol.h"
+#include "reviewcommand.h"
+#include "reviewwindow.h"
 #include "shutdown.h"
 #include "trace.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGuiApplication>
 
 #include <cstdio>
 
@@ -43,6 +46,13 @@ int main(int argc, char* argv[])
         break;
     }
 
+    if (line.reviewWithoutWindow()) {
+        // Files and figures for a script: drawn offscreen, so no display is needed.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        const QGuiApplication app(argc, argv);
+        return quorvid::runReviewWithoutWindow(line, stdout, stderr);
+    }
+
     // Before anything looks a port up: the probe and every open read the map.
     if (!line.port.isEmpty()) quorvid::setExplicitComDevice(1, line.port);
 
@@ -57,6 +67,8 @@ int main(int argc, char* argv[])
     if (!quorvid::quitOnTerminationRequest(&signalError))
         std::fprintf(stderr, "quorvid: Ctrl-C and SIGTERM will end the program abruptly: %s\n",
                      qPrintable(signalError));
+
+    if (!line.review.isEmpty()) return quorvid::runReviewWindow(line);
 
     quorvid::QtSerialControl comm;
 
