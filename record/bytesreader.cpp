@@ -1,9 +1,12 @@
 #include "bytesreader.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <cstring>
 
 namespace quorvid::record {
@@ -40,124 +43,228 @@ QString secondsText(std::int64_t microseconds)
         .arg(microseconds % 1000000, 6, 10, QLatin1Char('0'));
 }
 
-class LineParser {
-public:
-    LineParser(BytesRecording& out, QString* error)
-        : m_out(out)
-        , m_error(error)
-    {
-    }
+// Parses one block line (without its line end); sets *what on refusal.
+std::optional<RecordedBlock> parseBlock(const char* p, const char* end, std::int64_t previous,
+                                        QString* what)
+{
+    auto fail = [what](const QString& why) {
+        *what = why;
+        return std::nullopt;
+    };
+    if (std::memchr(p, '\r', static_cast<std::size_t>(end - p)))
+        return fail(QStringLiteral("a carriage return inside the line"));
 
-    bool take(std::int64_t lineNumber, const char* p, const char* end)
-    {
-        m_line = lineNumber;
-        if (p == end) return true;
-        if (*p == '#') {
-            ++p;
-            if (p != end && *p == ' ') ++p;
-            m_out.comments.append(QString::fromUtf8(p, end - p));
-            return true;
+    // The time: digits, optionally a point and up to six decimals.
+    std::int64_t seconds = 0;
+    int digits = 0;
+    for (; p != end && isDigit(*p); ++p, ++digits) {
+        if (digits == kMaxSecondsDigits)
+            return fail(QStringLiteral("the time has more than %1 digits before the point")
+                            .arg(kMaxSecondsDigits));
+        seconds = seconds * 10 + (*p - '0');
+    }
+    if (digits == 0) return fail(QStringLiteral("the line starts with neither a time nor '#'"));
+    std::int64_t micro = 0;
+    if (p != end && *p == '.') {
+        ++p;
+        int decimals = 0;
+        for (; p != end && isDigit(*p); ++p, ++decimals) {
+            if (decimals == kMaxDecimals)
+                return fail(QStringLiteral("the time has more than six decimals"));
+            micro = micro * 10 + (*p - '0');
         }
-        return block(p, end);
+        if (decimals == 0) return fail(QStringLiteral("no decimals after the point"));
+        for (int i = decimals; i < kMaxDecimals; ++i) micro *= 10;
     }
+    if (p == end || *p != '\t')
+        return fail(QStringLiteral("the time is not a non-negative decimal followed by a tab"));
+    ++p;
+    const std::int64_t at = seconds * 1000000 + micro;
+    if (at < previous)
+        return fail(QStringLiteral("the time %1 is before the previous block's %2")
+                        .arg(secondsText(at), secondsText(previous)));
 
-private:
+    // The bytes: "hh" then " hh" each; so the length is 3n - 1.
+    const auto length = end - p;
+    if (length == 0) return fail(QStringLiteral("no bytes after the tab"));
+    QByteArray bytes((length + 1) / 3, Qt::Uninitialized);
+    char* to = bytes.data();
+    for (qsizetype i = 0; i < length; i += 3) {
+        if (i > 0 && p[i - 1] != ' ')
+            return fail(QStringLiteral("byte %1 is not preceded by a single space").arg(i / 3 + 1));
+        const int hi = hexValue(p[i]);
+        const int lo = i + 1 < length ? hexValue(p[i + 1]) : -1;
+        if (hi < 0 || lo < 0) return fail(QStringLiteral("byte %1 is not two hex digits").arg(i / 3 + 1));
+        *to++ = static_cast<char>(hi << 4 | lo);
+    }
+    if (length % 3 == 0) {
+        if (p[length - 1] == ' ') return fail(QStringLiteral("a space at the end of the line"));
+        return fail(QStringLiteral("byte %1 is not two hex digits").arg(length / 3));
+    }
+    return RecordedBlock{at, std::move(bytes)};
+}
+
+// Read from the device this much at a time.
+constexpr qsizetype kChunkBytes = 64 * 1024;
+
+}  // namespace
+
+struct BytesReader::State {
+    QIODevice* device;
+    QByteArray buffer;      // what was read and not yet taken, from `taken`
+    qsizetype taken = 0;
+    qsizetype scanned = 0;  // no line end in buffer[taken, scanned)
+    bool deviceAtEnd = false;
+    bool done = false;
+    qint64 line = 0;
+    qint64 bytesRead = 0;
+    std::int64_t previous = 0;
+    QString error;
+    QStringList warnings;
+    QStringList comments;
+
     bool fail(const QString& what)
     {
-        if (m_error) *m_error = QStringLiteral("line %1: %2").arg(m_line).arg(what);
+        error = QStringLiteral("line %1: %2").arg(line).arg(what);
+        done = true;
         return false;
     }
 
-    bool block(const char* p, const char* end)
+    // Reads more from the device into the buffer; false at its end.
+    bool fill()
     {
-        if (std::memchr(p, '\r', static_cast<std::size_t>(end - p)))
-            return fail(QStringLiteral("a carriage return inside the line"));
-
-        // The time: digits, optionally a point and up to six decimals.
-        std::int64_t seconds = 0;
-        int digits = 0;
-        for (; p != end && isDigit(*p); ++p, ++digits) {
-            if (digits == kMaxSecondsDigits)
-                return fail(QStringLiteral("the time has more than %1 digits before the point")
-                                .arg(kMaxSecondsDigits));
-            seconds = seconds * 10 + (*p - '0');
+        if (taken > 0) {
+            buffer.remove(0, taken);
+            scanned -= taken;
+            taken = 0;
         }
-        if (digits == 0)
-            return fail(QStringLiteral("the line starts with neither a time nor '#'"));
-        std::int64_t micro = 0;
-        if (p != end && *p == '.') {
-            ++p;
-            int decimals = 0;
-            for (; p != end && isDigit(*p); ++p, ++decimals) {
-                if (decimals == kMaxDecimals)
-                    return fail(QStringLiteral("the time has more than six decimals"));
-                micro = micro * 10 + (*p - '0');
-            }
-            if (decimals == 0) return fail(QStringLiteral("no decimals after the point"));
-            for (int i = decimals; i < kMaxDecimals; ++i) micro *= 10;
+        const qsizetype had = buffer.size();
+        buffer.resize(had + kChunkBytes);
+        qint64 got = device->read(buffer.data() + had, kChunkBytes);
+        if (got == 0 && device->isSequential() && device->waitForReadyRead(-1))
+            got = device->read(buffer.data() + had, kChunkBytes);
+        buffer.resize(had + std::max<qint64>(got, 0));
+        if (got < 0 && !device->atEnd()) {
+            const QString why = device->errorString();
+            ++line;
+            return fail(why.isEmpty() ? QStringLiteral("cannot read") : why);
         }
-        if (p == end || *p != '\t')
-            return fail(QStringLiteral("the time is not a non-negative decimal followed by a tab"));
-        ++p;
-        const std::int64_t at = seconds * 1000000 + micro;
-        if (at < m_previous)
-            return fail(QStringLiteral("the time %1 is before the previous block's %2")
-                            .arg(secondsText(at), secondsText(m_previous)));
-
-        // The bytes: "hh" then " hh" each; so the length is 3n - 1.
-        const auto length = end - p;
-        if (length == 0) return fail(QStringLiteral("no bytes after the tab"));
-        QByteArray bytes((length + 1) / 3, Qt::Uninitialized);
-        char* to = bytes.data();
-        for (qsizetype i = 0; i < length; i += 3) {
-            if (i > 0 && p[i - 1] != ' ')
-                return fail(QStringLiteral("byte %1 is not preceded by a single space").arg(i / 3 + 1));
-            const int hi = hexValue(p[i]);
-            const int lo = i + 1 < length ? hexValue(p[i + 1]) : -1;
-            if (hi < 0 || lo < 0)
-                return fail(QStringLiteral("byte %1 is not two hex digits").arg(i / 3 + 1));
-            *to++ = static_cast<char>(hi << 4 | lo);
-        }
-        if (length % 3 == 0) {
-            if (p[length - 1] == ' ') return fail(QStringLiteral("a space at the end of the line"));
-            return fail(QStringLiteral("byte %1 is not two hex digits").arg(length / 3));
-        }
-
-        m_previous = at;
-        m_out.blocks.push_back(RecordedBlock{at, std::move(bytes)});
-        return true;
+        if (got <= 0) deviceAtEnd = true;
+        bytesRead += std::max<qint64>(got, 0);
+        return got > 0;
     }
 
-    BytesRecording& m_out;
-    QString* m_error;
-    std::int64_t m_line = 0;
-    std::int64_t m_previous = 0;
+    // The next whole line, its line end (and a "\r" before it) removed; false
+    // at the end of the file, after a torn last line, or on an error.
+    bool nextLine(const char** begin, const char** end)
+    {
+        for (;;) {
+            const char* base = buffer.constData();
+            const auto* newline = static_cast<const char*>(
+                std::memchr(base + scanned, '\n', static_cast<std::size_t>(buffer.size() - scanned)));
+            if (newline) {
+                ++line;
+                const char* lineEnd = newline;
+                if (lineEnd - (base + taken) > kMaxLineBytes)
+                    return fail(QStringLiteral("longer than %1 bytes").arg(kMaxLineBytes));
+                *begin = base + taken;
+                if (lineEnd != *begin && lineEnd[-1] == '\r') --lineEnd;
+                *end = lineEnd;
+                taken = scanned = newline - base + 1;
+                return true;
+            }
+            scanned = buffer.size();
+            if (scanned - taken > kMaxLineBytes) {
+                ++line;
+                return fail(QStringLiteral("longer than %1 bytes").arg(kMaxLineBytes));
+            }
+            if (deviceAtEnd || !fill()) {
+                if (done) return false;
+                if (buffer.size() > taken) {
+                    ++line;
+                    warnings.append(QStringLiteral("line %1: the last line has no line end (torn), skipped")
+                                        .arg(line));
+                    taken = scanned = buffer.size();
+                }
+                done = true;
+                return false;
+            }
+        }
+    }
 };
+
+BytesReader::BytesReader(QIODevice* device)
+    : m(std::make_unique<State>())
+{
+    m->device = device;
+}
+
+BytesReader::~BytesReader() = default;
+
+std::optional<RecordedBlock> BytesReader::next()
+{
+    const char* p = nullptr;
+    const char* end = nullptr;
+    while (!m->done && m->nextLine(&p, &end)) {
+        if (p == end) continue;
+        if (*p == '#') {
+            ++p;
+            if (p != end && *p == ' ') ++p;
+            m->comments.append(QString::fromUtf8(p, end - p));
+            continue;
+        }
+        QString why;
+        auto block = parseBlock(p, end, m->previous, &why);
+        if (!block) {
+            m->fail(why);
+            return std::nullopt;
+        }
+        m->previous = block->microseconds;
+        return block;
+    }
+    return std::nullopt;
+}
+
+bool BytesReader::atEnd() const { return m->done; }
+QString BytesReader::error() const { return m->error; }
+QStringList BytesReader::warnings() const { return m->warnings; }
+QStringList BytesReader::comments() const { return m->comments; }
+qint64 BytesReader::line() const { return m->line; }
+qint64 BytesReader::bytesRead() const { return m->bytesRead; }
+
+namespace {
+
+// Reads a whole recording; stops with an error past maxBytes.
+std::optional<BytesRecording> readAll(QIODevice* device, qint64 maxBytes, QString* error)
+{
+    BytesRecording out;
+    BytesReader reader(device);
+    while (auto block = reader.next()) {
+        if (reader.bytesRead() > maxBytes) {
+            if (error)
+                *error = QStringLiteral("larger than %1 MiB, too large for a recording")
+                             .arg(maxBytes / (1024 * 1024));
+            return std::nullopt;
+        }
+        out.blocks.push_back(std::move(*block));
+    }
+    if (!reader.error().isEmpty()) {
+        if (error) *error = reader.error();
+        return std::nullopt;
+    }
+    out.comments = reader.comments();
+    out.warnings = reader.warnings();
+    return out;
+}
 
 }  // namespace
 
 std::optional<BytesRecording> parseBytes(QByteArrayView text, QString* error)
 {
-    BytesRecording out;
-    LineParser parser(out, error);
-    const char* p = text.data();
-    const char* const end = p + text.size();
-    std::int64_t line = 0;
-    while (p != end) {
-        ++line;
-        const auto* newline = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-        const char* lineEnd = newline ? newline : end;
-        if (lineEnd - p > kMaxLineBytes) {
-            if (error)
-                *error = QStringLiteral("line %1: longer than %2 bytes").arg(line).arg(kMaxLineBytes);
-            return std::nullopt;
-        }
-        const char* next = newline ? newline + 1 : end;
-        if (lineEnd != p && lineEnd[-1] == '\r') --lineEnd;
-        if (!parser.take(line, p, lineEnd)) return std::nullopt;
-        p = next;
-    }
-    return out;
+    QByteArray data = QByteArray::fromRawData(text.data(), text.size());
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    return readAll(&buffer, std::numeric_limits<qint64>::max(), error);
 }
 
 std::optional<BytesRecording> readBytesFile(const QString& path, QString* error)
@@ -172,14 +279,8 @@ std::optional<BytesRecording> readBytesFile(const QString& path, QString* error)
     if (file.size() > kMaxFileBytes)
         return failWith(QStringLiteral("larger than %1 MiB, too large for a recording")
                             .arg(kMaxFileBytes / (1024 * 1024)));
-    // A device or pipe reports no size; read at most one byte past the limit.
-    const QByteArray text = file.read(kMaxFileBytes + 1);
-    if (file.error() != QFileDevice::NoError) return failWith(file.errorString());
-    if (text.size() > kMaxFileBytes)
-        return failWith(QStringLiteral("larger than %1 MiB, too large for a recording")
-                            .arg(kMaxFileBytes / (1024 * 1024)));
     QString why;
-    auto recording = parseBytes(text, &why);
+    auto recording = readAll(&file, kMaxFileBytes, &why);
     if (!recording) return failWith(why);
     return recording;
 }

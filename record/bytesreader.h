@@ -14,7 +14,10 @@
 #include <QString>
 #include <QStringList>
 
+class QIODevice;
+
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -29,9 +32,37 @@ struct RecordedBlock {
 struct BytesRecording {
     std::vector<RecordedBlock> blocks;  // in file order; times never decrease
     QStringList comments;               // the comment lines, '#' and one space removed
+    QStringList warnings;               // "line N: ...", e.g. a torn last line skipped
 };
 
-// Parses a whole .bytes text. On the first line it cannot take returns nullopt
+// Reads a .bytes file block by block, in memory bounded by the longest line
+// (at most 4 MiB) whatever the file's size. A last line without its line end
+// was torn (the disk filled, the program was killed): it is skipped with a
+// warning naming it, and the blocks before it stand. Refused lines are those
+// parseBytes refuses.
+class BytesReader {
+public:
+    explicit BytesReader(QIODevice* device);  // does not own it; reads it line by line
+    ~BytesReader();
+    BytesReader(const BytesReader&) = delete;
+    BytesReader& operator=(const BytesReader&) = delete;
+
+    // The next block, or nullopt at the end of the file or at the first line
+    // it cannot take.
+    std::optional<RecordedBlock> next();
+    bool atEnd() const;            // true after the last block was returned, or after an error
+    QString error() const;         // "line N: <what is wrong>", empty when none
+    QStringList warnings() const;  // e.g. "line N: the last line has no line end (torn), skipped"
+    QStringList comments() const;  // the comment lines read so far, '#' and one space removed
+    qint64 line() const;           // the line last read, from 1
+    qint64 bytesRead() const;      // from the device so far
+
+private:
+    struct State;
+    std::unique_ptr<State> m;
+};
+
+// Parses a whole .bytes text with a BytesReader. On the first line it cannot take returns nullopt
 // and sets *error to "line N: <what is wrong>" (N counted from 1). Refused: a
 // time that is not a non-negative decimal, a time before the previous block's,
 // a missing tab, anything but hex byte pairs separated by single spaces (a
@@ -41,8 +72,9 @@ struct BytesRecording {
 // longer than 4 MiB; readBytesFile also refuses a file larger than 1 GiB.
 std::optional<BytesRecording> parseBytes(QByteArrayView text, QString* error);
 
-// Reads and parses a file; the error names the file, and the line or the
-// system's reason.
+// Reads and parses a whole file into memory, for small files; a long replay
+// reads with a BytesReader instead. The error names the file, and the line or
+// the system's reason.
 std::optional<BytesRecording> readBytesFile(const QString& path, QString* error);
 
 // Appends one block's line as the recorder writes it, "\n" included: the time

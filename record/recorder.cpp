@@ -37,6 +37,28 @@ QByteArray oneLine(const QString& text)
     return utf8;
 }
 
+// Writes whole lines, or on a refusal cuts the file back to where it was, so
+// it ends with its last whole line; returns the system's reason then, or "".
+QString writeWhole(QFile& file, const QByteArray& lines)
+{
+    const qint64 before = file.size();
+    qint64 done = 0;
+    while (done < lines.size()) {
+        // A short write (the disk filled part way) is followed by one more
+        // try of the rest, whose refusal carries the system's reason.
+        const qint64 n = file.write(lines.constData() + done, lines.size() - done);
+        if (n <= 0) {
+            QString why = file.errorString();
+            if (n == 0 || why.isEmpty()) why = QStringLiteral("the system took no more");
+            if (done > 0 && !file.resize(before))
+                why += QStringLiteral("; the last line stays torn: %1").arg(file.errorString());
+            return why;
+        }
+        done += n;
+    }
+    return {};
+}
+
 }  // namespace
 
 struct Recorder::Files {
@@ -111,8 +133,18 @@ std::unique_ptr<Recorder> Recorder::startOn(const QString& csvPath, const QStrin
     f.bytes.setFileName(bytesPath);
     // Unbuffered: each flush is one write call per file, so the file never
     // holds part of a line that a buffer in between has not passed on yet.
+    // Both are opened before either is emptied: a name that cannot be
+    // written leaves an earlier recording of that name as it was.
     for (QFile* file : {&f.csv, &f.bytes}) {
-        if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+            if (error)
+                *error = QStringLiteral("Cannot create %1: %2")
+                             .arg(QDir::toNativeSeparators(file->fileName()), file->errorString());
+            return nullptr;
+        }
+    }
+    for (QFile* file : {&f.csv, &f.bytes}) {
+        if (file->size() > 0 && !file->resize(0)) {
             if (error)
                 *error = QStringLiteral("Cannot create %1: %2")
                              .arg(QDir::toNativeSeparators(file->fileName()), file->errorString());
@@ -205,10 +237,9 @@ void Recorder::writeOut()
     Files& f = *m_files;
     for (auto [file, buffer] : {std::pair{&f.csv, &f.csvBuffer}, std::pair{&f.bytes, &f.bytesBuffer}}) {
         if (buffer->isEmpty()) continue;
-        if (file->write(*buffer) != buffer->size()) {
+        if (const QString why = writeWhole(*file, *buffer); !why.isEmpty()) {
             f.failed = true;
-            f.failure = QStringLiteral("Cannot write %1: %2")
-                            .arg(QDir::toNativeSeparators(file->fileName()), file->errorString());
+            f.failure = QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(file->fileName()), why);
             f.timer->stop();
             f.csvBuffer.clear();
             f.bytesBuffer.clear();

@@ -23,14 +23,18 @@
 // the backlog bounded.
 #pragma once
 
+#include "boardsettings.h"
 #include "pressurewave.h"
 
 #include "frames.h"
 
+#include <array>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorvid::sim {
@@ -38,7 +42,23 @@ namespace quorvid::sim {
 struct BoardOptions {
     std::uint64_t seed = 1;
     double dropProbability = 0;  // each outgoing byte is lost with this probability
-    int noSensorChannel = 0;     // 1 or 2: that channel has no transducer; 0: both have one
+    int noSensorChannel = 0;     // 1 or 2: that channel has no transducer ("chN off"); 0: both have one
+};
+
+// A channel's transducer and what the board made of it by zeroing.
+struct Transducer {
+    double gain = 1;
+    double offset = 0;       // before zeroing, as last set
+    double driftPerHour = 0;
+    SimTime driftSince{0};   // when the offset was last set or the drift changed
+    double drifted = 0;      // what the drift added before driftSince
+    double noise = 0;        // standard deviation, mmHg
+    double zero = 0;         // the reading captured by the last good zeroing
+
+    double offsetAt(SimTime t) const
+    {
+        return offset + drifted + driftPerHour * static_cast<double>((t - driftSince).count()) / 3.6e9;
+    }
 };
 
 struct DueFrame {
@@ -83,6 +103,22 @@ public:
     // The answer to "I": names the simulated board and its version.
     static std::string identificationText();
 
+    // One setting in the control line's words ("ch1 static 100", "ch2 gain 1.06", "rate 60",
+    // "variation off", ...), in effect from now (a pulsatile shape from the next beat).
+    // Returns the empty string when it is taken, else what is wrong with it (nothing changes then).
+    //
+    // The channel reads gain x applied pressure + offset (+ drift x time) + noise - zero.
+    // Zeroing ("Z1", "Z2", "Z3") captures a static input's reading as the zero; it
+    // fails on a pulsatile or sine input, without a transducer, and beyond +-50 mmHg.
+    // While neither channel has a pulsatile input there are no beats: a values frame
+    // comes once a second, each static channel's three pressures its reading
+    // averaged over that second, the pulse 0 (a sine's frequency when one is set).
+    std::string applySetting(std::string_view line, SimTime now);
+    void applySetting(const Setting& setting, SimTime now);
+
+    const ChannelInput& input(int channel) const { return m_input[channel - 1]; }
+    const Transducer& transducer(int channel) const { return m_transducer[channel - 1]; }
+
 private:
 
     void execute(char command, char argument, SimTime now);
@@ -97,11 +133,31 @@ private:
     void statusMayHaveChanged(SimTime now);
     void startZeroing(int channel, SimTime now);
     bool channelHasSignal(int channel) const;
+    bool beating() const;
+    void beatingMayHaveChanged(SimTime now);
+    SimTime nextValuesTick() const;
+    void sendTickValues();
+    void channelValues(int channel, SimTime t, std::int16_t (&p)[3]);
+    double applied(int channel, SimTime t) const;
+    double transduce(int channel, double pressure, SimTime t) const;
+    double gaussian();
+    double averageReading(int channel, SimTime t) const;
+    void restartAverage(int channel);
     ByteString dropBytes(const ByteString& frame);
 
     BoardOptions m_options;
     PressureWave m_wave;
     std::mt19937_64 m_dropRng;
+    std::mt19937_64 m_noiseRng;
+
+    std::array<ChannelInput, 2> m_input;
+    std::array<std::optional<ChannelInput>, 2> m_pendingInput;  // a pulsatile shape waits for the next beat
+    std::array<Transducer, 2> m_transducer;
+    bool m_zeroFailed[2] = {false, false};
+    bool m_beating = true;
+    SimTime m_valuesTick{0};  // the next once-a-second values frame while there are no beats
+    double m_readingSum[2] = {0, 0};
+    int m_readings[2] = {0, 0};
 
     WaveMode m_mode = WaveMode::Patient;
     int m_filterHz = 50;

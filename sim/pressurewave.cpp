@@ -41,10 +41,18 @@ constexpr PulseShape kPulmonary{0.16, 0.42, 0.34, 0.48, 0.38, 1.6};
 double triangle(double phi) { return phi < 0.5 ? 2 * phi : 2 - 2 * phi; }
 double square(double phi) { return phi < 0.5 ? 1.0 : 0.0; }
 
+// Channel 0 of the patient is arterial and channel 1 pulmonary, unless a
+// setting says otherwise.
 double shape(WaveMode mode, int channel, double phi)
 {
     if (mode == WaveMode::Synthetic) return channel == 0 ? triangle(phi) : square(phi);
     return channel == 0 ? kArterial(phi) : kPulmonary(phi);
+}
+
+double shapeOf(const Beat& b, int channel, double phi)
+{
+    if (b.mode == WaveMode::Synthetic) return shape(b.mode, channel, phi);
+    return shape(b.mode, b.pulmonary[channel] ? 1 : 0, phi);
 }
 
 // Mean of a shape over a beat, by the midpoint rule; fine enough that the
@@ -100,14 +108,37 @@ Beat PressureWave::draw(SimTime start, WaveMode mode)
         b.channel = {BeatPressure{120, 80}, BeatPressure{25, 10}};
         return b;
     }
-    // A few per cent on the beat length and a few mmHg on the pressures: enough
-    // that the readouts move from beat to beat, never enough to leave the
-    // ranges a bench user expects (72..78 bpm, 116..124 / 77..83, 24..26 / 9..11).
-    const double lengthScale = 1 + 0.04 * symmetricUnit(m_rng);
-    b.length = SimTime{std::lround(static_cast<double>(kNominalBeat.count()) * lengthScale)};
-    b.channel[0] = {120 + 4 * symmetricUnit(m_rng), 80 + 3 * symmetricUnit(m_rng)};
-    b.channel[1] = {25 + 1 * symmetricUnit(m_rng), 10 + 1 * symmetricUnit(m_rng)};
+    // Drawn whatever the settings, so that a channel's setting never changes
+    // the other channel's beats, nor the beats after it.
+    for (double& u : b.units) u = symmetricUnit(m_rng);
+    shape(b);
     return b;
+}
+
+void PressureWave::shape(Beat& b) const
+{
+    if (b.mode == WaveMode::Synthetic) return;
+    // A few per cent on the beat length and a few mmHg on the pressures,
+    // centred on the set values: enough that the readouts move from beat to
+    // beat, never enough to leave the ranges a bench user expects (72..78 bpm,
+    // 116..124 / 77..83 arterial, 24..26 / 9..11 pulmonary at the defaults).
+    const double nominal = static_cast<double>(std::lround(60e6 / m_rate));
+    const double lengthScale = m_variation ? 1 + 0.04 * b.units[0] : 1.0;
+    b.length = SimTime{std::lround(nominal * lengthScale)};
+    for (int ch = 0; ch < 2; ++ch) {
+        const PulseSetting& p = m_pulse[ch];
+        const double sysSpread = p.pulmonary ? 1 : 4, diaSpread = p.pulmonary ? 1 : 3;
+        const double us = b.units[1 + 2 * ch], ud = b.units[2 + 2 * ch];
+        b.pulmonary[ch] = p.pulmonary;
+        b.channel[ch] = {m_variation ? p.sys + sysSpread * us : p.sys, m_variation ? p.dia + diaSpread * ud : p.dia};
+    }
+}
+
+void PressureWave::reshapeFollowing()
+{
+    if (!m_current.glideTo)
+        m_current.glideTo = std::array<double, 2>{m_next.channel[0].dia, m_next.channel[1].dia};
+    shape(m_next);
 }
 
 void PressureWave::advance(WaveMode nextMode)
@@ -128,10 +159,10 @@ double PressureWave::pressure(int channel, SimTime t) const
     if (phi < 0) phi = 0;
     if (phi > 1) phi = 1;
     const BeatPressure& p = b.channel[channel];
-    double value = p.dia + (p.sys - p.dia) * shape(b.mode, channel, phi);
+    double value = p.dia + (p.sys - p.dia) * shapeOf(b, channel, phi);
     // A patient's diastolic level glides into the next beat's instead of
     // stepping at the beat boundary; the synthetic signal stays exact.
-    if (b.mode == WaveMode::Patient) value += (m_next.channel[channel].dia - p.dia) * phi;
+    if (b.mode == WaveMode::Patient) value += (glideTo(channel) - p.dia) * phi;
     return value;
 }
 
@@ -141,8 +172,13 @@ double PressureWave::mean(int channel) const
     const BeatPressure& p = b.channel[channel];
     if (b.mode == WaveMode::Synthetic)
         return p.dia + (p.sys - p.dia) * shapeMeans().synthetic[channel];
-    return p.dia + (p.sys - p.dia) * shapeMeans().patient[channel]
-           + (m_next.channel[channel].dia - p.dia) / 2;
+    return p.dia + (p.sys - p.dia) * shapeMeans().patient[b.pulmonary[channel] ? 1 : 0]
+           + (glideTo(channel) - p.dia) / 2;
+}
+
+double PressureWave::glideTo(int channel) const
+{
+    return m_current.glideTo ? (*m_current.glideTo)[static_cast<std::size_t>(channel)] : m_next.channel[channel].dia;
 }
 
 }  // namespace quorvid::sim

@@ -7,6 +7,7 @@
 #include "recorder.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMetaObject>
@@ -232,6 +233,30 @@ TEST(Recorder, MissingFolderRefusesTheStart)
     EXPECT_TRUE(error.contains("No such file or directory")) << error.toStdString();
 }
 
+// An earlier recording stays whole when either new file cannot be opened.
+TEST(Recorder, AFileThatCannotBeOpenedLeavesTheEarlierRecording)
+{
+    for (const char* blocked : {"x.csv", "x.bytes"}) {
+        QTemporaryDir dir;
+        for (const char* name : {"x.csv", "x.bytes"}) {
+            QFile old(dir.filePath(name));
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+            old.write("earlier\n");
+        }
+        // Unopenable for writing whoever runs the test: a folder of that name.
+        ASSERT_TRUE(QFile::remove(dir.filePath(blocked)));
+        ASSERT_TRUE(QDir(dir.path()).mkdir(blocked));
+        QString error;
+        EXPECT_FALSE(Recorder::start(dir.filePath("x"), kWhere, &error)) << blocked;
+        EXPECT_TRUE(error.contains(dir.filePath(blocked))) << error.toStdString();
+        for (const char* name : {"x.csv", "x.bytes"}) {
+            if (name != std::string_view(blocked)) {
+                EXPECT_EQ(readAll(dir.filePath(name)), "earlier\n") << name;
+            }
+        }
+    }
+}
+
 // A device that refuses every write: recording stops at the flush that meets
 // it, says so once with the file and the reason, and writes nothing more.
 TEST(Recorder, RefusedWriteStopsRecordingOnce)
@@ -378,7 +403,8 @@ TEST(BytesReader, TakesWhatTheFormatAllows)
                             "0\t00\n"
                             "0.5\tff 0A\r\n"
                             "0.500000\t7f\n"
-                            "999999999.999999\t80";
+                            "999999999.999999\t80\n"
+                            "999999999.999999\t8";  // torn: the disk filled
     QString error;
     const auto read = parseBytes(text, &error);
     ASSERT_TRUE(read) << error.toStdString();
@@ -390,6 +416,7 @@ TEST(BytesReader, TakesWhatTheFormatAllows)
     };
     EXPECT_TRUE(read->blocks == expected);
     EXPECT_EQ(read->comments, QStringList({"a comment", "no space"}));
+    EXPECT_EQ(read->warnings, QStringList({"line 8: the last line has no line end (torn), skipped"}));
     EXPECT_TRUE(parseBytes("", &error).has_value());
 }
 

@@ -1,0 +1,60 @@
+// What the simulated board is told to do as a bench: the pressure applied to
+// each channel's input, the transducer that reads it, the heart rate and the
+// beat-to-beat variation. One setting is one line of words, the same on the
+// command line (--set) and on the control pipe:
+//
+//   ch1|ch2 static P            a constant P mmHg (-50 to 300)
+//   ch1|ch2 arterial S/D        the arterial shape between D and S mmHg
+//   ch1|ch2 pa S/D              the pulmonary-artery shape between D and S mmHg
+//   ch1|ch2 sine M A F          mean M, amplitude A mmHg, F Hz (0.5 to 20)
+//   ch1|ch2 off                 no transducer
+//   ch1|ch2 gain G              the transducer's gain (default 1)
+//   ch1|ch2 offset MMHG         its offset before zeroing (default 0)
+//   ch1|ch2 drift MMHG_PER_HOUR its offset's growth (default 0)
+//   ch1|ch2 noise SD            Gaussian noise in mmHg (default 0)
+//   rate BPM                    heart rate of the pulsatile shapes (30 to 250)
+//   variation on|off            beat-to-beat variation (default on)
+//
+// Parsing is pure: no model, no clock.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace quorvid::sim {
+
+// The pressure applied to a channel's input.
+struct ChannelInput {
+    enum class Kind { Arterial, Pulmonary, Static, Sine, Off };
+    Kind kind = Kind::Arterial;
+    // Arterial and Pulmonary: a = systolic, b = diastolic. Static: a = the
+    // pressure. Sine: a = mean, b = amplitude, c = frequency in Hz.
+    double a = 0, b = 0, c = 0;
+    // The patient the board has when nobody set this channel: it zeroes as a
+    // board always did ("Zeroing ok", the zero unchanged).
+    bool patient = false;
+
+    bool pulsatile() const { return kind == Kind::Arterial || kind == Kind::Pulmonary; }
+    bool operator==(const ChannelInput&) const = default;
+};
+
+// The transducer's errors, as the words set them.
+enum class TransducerSetting { Gain, Offset, Drift, Noise };
+
+struct Setting {
+    // 0 for the whole board, else 1 or 2.
+    int channel = 0;
+    enum class What { Input, Transducer, Rate, Variation } what = What::Input;
+    ChannelInput input;                                     // What::Input
+    TransducerSetting transducer = TransducerSetting::Gain;  // What::Transducer
+    double value = 0;                                       // Transducer, Rate; Variation: 1 on, 0 off
+};
+
+// A setting, or what is wrong with the line (a sentence without the line).
+std::variant<Setting, std::string> parseSetting(std::string_view line);
+
+// The grammar, one form and one example a line, for --help and messages.
+const char* settingGrammar();
+
+}  // namespace quorvid::sim
