@@ -228,9 +228,13 @@ void Evaluation::runStep()
             continue;
         }
         case Step::Reference:
+        {
+            // A setter may answer at once, which takes this step off the list.
+            const ReferenceRequest request = s.request;
             m_waitingReference = true;
-            m_reference.request(s.request);  // may answer at once
+            m_reference.request(request);
             return;
+        }
         case Step::Wait:
             return;
         case Step::Window:
@@ -239,6 +243,7 @@ void Evaluation::runStep()
             m_windowTo = m_windowFrom + std::llround(s.measureS * 1000);
             m_ch[0].clear(), m_ch[1].clear(), m_times.clear(), m_beats.clear();
             m_beat = {};
+            m_beatSamples[0].clear(), m_beatSamples[1].clear();
             m_beatBoundarySeen = false;
             return;
         }
@@ -300,19 +305,27 @@ void Evaluation::frame(const DecodedFrame& f, qint64 t)
     case Step::Beats:
         if (t < m_windowFrom) return;
         if (f.kind == FrameKind::Waveform) {
-            const double p[2] = {f.samples.s1 - 100.0, f.samples.s2 - 100.0};
-            for (int ch = 0; ch < 2; ++ch) {
-                m_beat.max[ch] = m_beat.any ? std::max(m_beat.max[ch], p[ch]) : p[ch];
-                m_beat.min[ch] = m_beat.any ? std::min(m_beat.min[ch], p[ch]) : p[ch];
-            }
-            m_beat.any = true;
+            m_beatSamples[0].push_back(f.samples.s1 - 100.0);
+            m_beatSamples[1].push_back(f.samples.s2 - 100.0);
         } else if (f.kind == FrameKind::Values) {
+            // The beat's maximum over all its samples; its diastolic is the
+            // trough it starts from, so its minimum over the first half: the
+            // end of a beat already glides towards the next beat's level.
+            const std::size_t n = m_beatSamples[0].size();
+            m_beat.any = n > 0;
+            for (int ch = 0; ch < 2 && n > 0; ++ch) {
+                const std::vector<double>& v = m_beatSamples[ch];
+                m_beat.max[ch] = *std::max_element(v.begin(), v.end());
+                m_beat.min[ch] = *std::min_element(v.begin(), v.begin() + std::ptrdiff_t((n + 1) / 2));
+            }
+            m_beatSamples[0].clear(), m_beatSamples[1].clear();
             if (!m_beatBoundarySeen) {
                 // The beat in progress began before settling ended: the
                 // measurement starts with the next one.
                 m_beatBoundarySeen = true;
                 m_windowFrom = t + 1;
                 m_beat = {};
+                m_beatSamples[0].clear(), m_beatSamples[1].clear();
                 return;
             }
             m_beat.tMs = t;

@@ -48,7 +48,7 @@ struct BeatPoint {
     int channel = 1;
     qint64 tMs = 0;
     double sys = 0, dia = 0;          // the board's values frame
-    double waveMax = 0, waveMin = 0;  // its waveform over the beat
+    double waveMax = 0, waveMin = 0;  // its waveform's maximum over the beat, minimum over its first half
 };
 
 struct CheckOutcome {
@@ -147,6 +147,7 @@ private:
     };
     std::vector<Beat> m_beats;
     Beat m_beat;                  // in progress
+    std::vector<double> m_beatSamples[2];
     bool m_beatBoundarySeen = false;
 };
 
