@@ -54,9 +54,10 @@ std::string BoardModel::applySetting(std::string_view line, SimTime now)
 
 void BoardModel::applySetting(const Setting& s, SimTime now)
 {
-    // Like a command, after everything that fell due before it.
+    // After everything that fell due before it; a sample due at this very
+    // moment already reads the new setting.
     now = std::max(now, m_generatedUntil);
-    generate(now);
+    if (now > m_generatedUntil) generate(now - SimTime{1});
     const int ch = s.channel - 1;
     switch (s.what) {
     case Setting::What::Input:

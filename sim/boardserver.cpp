@@ -57,6 +57,14 @@ void BoardServer::hear(const QByteArray& bytes)
     serviceDue();
 }
 
+std::string BoardServer::applySetting(std::string_view line)
+{
+    std::string why = m_model.applySetting(line, m_clock());
+    // A status or a values frame may now be due before the timer would fire.
+    if (why.empty()) serviceDue();
+    return why;
+}
+
 void BoardServer::arm()
 {
     const SimTime wait = m_model.nextDue() - m_clock();

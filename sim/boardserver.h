@@ -12,6 +12,8 @@
 
 #include <array>
 #include <functional>
+#include <string>
+#include <string_view>
 
 namespace quorvid::sim {
 
@@ -32,6 +34,10 @@ public:
 
     // Writes every frame due by the clock's time, then arms the timer.
     void serviceDue();
+
+    // A setting in the control line's words, in effect at the clock's time:
+    // empty when taken, else what is wrong with it (nothing changes then).
+    std::string applySetting(std::string_view line);
 
     // Logs each command heard to standard error.
     void setVerbose(bool on) { m_verbose = on; }

@@ -2,7 +2,10 @@
 #include "boardlink.h"
 #include "boardmodel.h"
 #include "boardserver.h"
+#include "boardsettings.h"
 #include "bytesreader.h"
+#include "controlpipe.h"
+#include "lineopenwatch.h"
 #include "replay.h"
 #include "shutdown.h"
 #include "symboliclink.h"
@@ -16,6 +19,8 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 using namespace quorvid::sim;
 
@@ -27,14 +32,26 @@ int fail(const QString& message, int code)
     return code;
 }
 
-}  // namespace
+// What the command line asks for, checked.
+struct BoardCommandLine {
+    QString port;  // a serial device, else a pseudo-terminal
+    QString link;
+    BoardOptions options;
+    std::vector<std::string> settings;  // --set, in order
+    QString control;
+    bool verbose = false;
+    QString trace;
+    QString replay;
+    double replaySpeed = 1;
+    bool loop = false;
+    bool replayStartNow = false;
+    std::uint64_t replayBlocks = 0;  // counted when the file was checked
+};
 
-int main(int argc, char* argv[])
+// The command line, or the exit status with the message already printed.
+// --help, --help-all and --version answer and exit here.
+std::optional<BoardCommandLine> readCommandLine(const QCoreApplication& app, int* code)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("quorvid-board"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(QUORVID_BOARD_VERSION));
-
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "A simulated two-channel IBP board for Quorvid.\n\n"
@@ -42,8 +59,15 @@ int main(int argc, char* argv[])
         "serial port on one line of standard output, and speaks the board's protocol on\n"
         "it at 9600 baud until it gets SIGINT or SIGTERM, when it exits with status 0.\n"
         "It answers the commands I, O, M, 5, 6, Z1, Z2, Z3, S0, S1 and S2.\n\n"
-        "With --replay it sends a recording's .bytes file instead, with its recorded timing,\n"
-        "and logs the commands it hears without acting on them.\n\n"
+        "As a bench, it takes the pressure applied to each channel and reads it through a\n"
+        "transducer with the errors you set: gain x pressure + offset (+ drift x time) + noise\n"
+        "- zero. Z1, Z2 and Z3 capture a static input's reading as the zero; they fail on a\n"
+        "pulsatile or sine input, without a transducer, and beyond +-50 mmHg. With no\n"
+        "pulsatile input there are no beats: a values frame once a second, pulse 0.\n"
+        "Settings, with --set or one a line on the --control pipe:\n") + QString::fromLatin1(settingGrammar()) +
+        QStringLiteral(
+        "\nWith --replay it sends a recording's .bytes file instead, with its recorded timing\n"
+        "from when a program opens the line, and logs the commands it hears without acting on them.\n\n"
         "Exit status: 0 when ended by a signal (and for --help, --version), 1 when the line\n"
         "cannot be opened or is lost, 2 for a usage error or a file that cannot be replayed."));
     const QCommandLineOption helpOpt = parser.addHelpOption();
@@ -57,18 +81,26 @@ int main(int argc, char* argv[])
                        "pseudo-terminal (e.g. /dev/ttyUSB0 or COM5, for a null-modem cable)."),
         QStringLiteral("device"));
     const QCommandLineOption seedOpt(QStringLiteral("seed"),
-        QStringLiteral("Seed of the beat-to-beat variation and of the byte drops; the same seed "
-                       "gives the same beats (default 1)."),
+        QStringLiteral("Seed of the beat-to-beat variation, the noise and the byte drops; the same "
+                       "seed, settings and commands give the same bytes (default 1)."),
         QStringLiteral("n"), QStringLiteral("1"));
     const QCommandLineOption dropOpt(QStringLiteral("drop"),
         QStringLiteral("Drop each outgoing byte with probability <p>, 0 to 1 (default 0)."),
         QStringLiteral("p"), QStringLiteral("0"));
     const QCommandLineOption noSensorOpt(QStringLiteral("no-sensor"),
         QStringLiteral("Channel <n> (1 or 2) has no transducer: status 7 \"No Sensor !!!\" and a "
-                       "flat line at 0 mmHg."),
+                       "flat line at 0 mmHg. The same as --set \"ch<n> off\"."),
         QStringLiteral("n"));
+    const QCommandLineOption setOpt(QStringLiteral("set"),
+        QStringLiteral("A setting from the start, in the words of a control line, e.g. "
+                       "--set \"ch1 static 100\"; repeatable."),
+        QStringLiteral("setting"));
+    const QCommandLineOption controlOpt(QStringLiteral("control"),
+        QStringLiteral("Make <path> a named pipe (removed at exit) and take one setting a line from "
+                       "it while running: echo \"ch1 static 200\" > <path>. Not on Windows."),
+        QStringLiteral("path"));
     const QCommandLineOption verboseOpt(QStringLiteral("verbose"),
-        QStringLiteral("Log every command heard to standard error."));
+        QStringLiteral("Log every command heard and every setting taken to standard error."));
     const QCommandLineOption traceOpt(QStringLiteral("trace"),
         QStringLiteral("Append \"<ns since the epoch> values-complete\" to <file> each time a values "
                        "frame is completed on the line, that is, when the next frame's first byte "
@@ -80,16 +112,24 @@ int main(int argc, char* argv[])
                        "the board; then keep the line open and silent until ended."),
         QStringLiteral("file"));
     const QCommandLineOption replaySpeedOpt(QStringLiteral("replay-speed"),
-        QStringLiteral("Play the recording <x> times as fast (greater than 0; default 1)."),
+        QStringLiteral("Play the recording <x> times as fast, 0.01 to 1000 (default 1)."),
         QStringLiteral("x"), QStringLiteral("1"));
+    const QCommandLineOption replayStartOpt(QStringLiteral("replay-start"),
+        QStringLiteral("When the replay starts: \"open\", when a program opens the pseudo-terminal "
+                       "(the default), or \"now\". With --port it starts now."),
+        QStringLiteral("when"), QStringLiteral("open"));
     const QCommandLineOption loopOpt(QStringLiteral("loop"),
         QStringLiteral("Start the recording over after its last block, until ended."));
-    parser.addOptions({linkOpt, portOpt, seedOpt, dropOpt, noSensorOpt, verboseOpt, traceOpt,
-                       replayOpt, replaySpeedOpt, loopOpt});
+    parser.addOptions({linkOpt, portOpt, seedOpt, dropOpt, noSensorOpt, setOpt, controlOpt, verboseOpt,
+                       traceOpt, replayOpt, replaySpeedOpt, replayStartOpt, loopOpt});
+    auto usage = [code](const QString& message) {
+        *code = fail(message, 2);
+        return std::nullopt;
+    };
     if (!parser.parse(app.arguments())) {
         QString text = parser.errorText();
         if (text.endsWith(u'.')) text.chop(1);
-        return fail(QStringLiteral("%1 (see quorvid-board --help)").arg(text), 2);
+        return usage(QStringLiteral("%1 (see quorvid-board --help)").arg(text));
     }
     if (parser.isSet(helpOpt)) parser.showHelp(0);
     // Qt's parser prints its own options too for --help-all, and exits 0.
@@ -97,110 +137,111 @@ int main(int argc, char* argv[])
     if (parser.isSet(versionOpt)) parser.showVersion();
 
     if (!parser.positionalArguments().isEmpty())
-        return fail(QStringLiteral("unexpected argument %1 (see --help)").arg(parser.positionalArguments().first()), 2);
+        return usage(QStringLiteral("unexpected argument %1 (see --help)").arg(parser.positionalArguments().first()));
 
-    BoardOptions options;
+    BoardCommandLine c;
     bool ok = false;
-    options.seed = parser.value(seedOpt).toULongLong(&ok);
-    if (!ok) return fail(QStringLiteral("--seed wants a non-negative integer"), 2);
-    options.dropProbability = parser.value(dropOpt).toDouble(&ok);
-    if (!ok || !(options.dropProbability >= 0 && options.dropProbability <= 1))
-        return fail(QStringLiteral("--drop wants a probability from 0 to 1"), 2);
+    c.options.seed = parser.value(seedOpt).toULongLong(&ok);
+    if (!ok) return usage(QStringLiteral("--seed wants a non-negative integer"));
+    c.options.dropProbability = parser.value(dropOpt).toDouble(&ok);
+    if (!ok || !(c.options.dropProbability >= 0 && c.options.dropProbability <= 1))
+        return usage(QStringLiteral("--drop wants a probability from 0 to 1"));
     if (parser.isSet(noSensorOpt)) {
-        options.noSensorChannel = parser.value(noSensorOpt).toInt(&ok);
-        if (!ok || (options.noSensorChannel != 1 && options.noSensorChannel != 2))
-            return fail(QStringLiteral("--no-sensor wants channel 1 or 2"), 2);
+        c.options.noSensorChannel = parser.value(noSensorOpt).toInt(&ok);
+        if (!ok || (c.options.noSensorChannel != 1 && c.options.noSensorChannel != 2))
+            return usage(QStringLiteral("--no-sensor wants channel 1 or 2"));
+    }
+    for (const QString& s : parser.values(setOpt)) {
+        const std::string line = s.toStdString();
+        const auto parsed = parseSetting(line);
+        if (const auto* why = std::get_if<std::string>(&parsed))
+            return usage(QStringLiteral("--set \"%1\": %2").arg(s, QString::fromStdString(*why)));
+        c.settings.push_back(line);
     }
     if (parser.isSet(portOpt) && parser.isSet(linkOpt))
-        return fail(QStringLiteral("--link names a pseudo-terminal; it does not go with --port"), 2);
+        return usage(QStringLiteral("--link names a pseudo-terminal; it does not go with --port"));
+    c.port = parser.value(portOpt);
+    c.link = parser.value(linkOpt);
+    c.control = parser.value(controlOpt);
+    c.verbose = parser.isSet(verboseOpt);
+    c.trace = parser.value(traceOpt);
+    c.loop = parser.isSet(loopOpt);
+    c.replay = parser.value(replayOpt);
 
-    const bool replaying = parser.isSet(replayOpt);
-    const double replaySpeed = parser.value(replaySpeedOpt).toDouble(&ok);
-    if (!ok || !(replaySpeed > 0 && std::isfinite(replaySpeed)))
-        return fail(QStringLiteral("--replay-speed wants a number greater than 0"), 2);
-    if (!replaying) {
-        for (const QCommandLineOption* o : {&replaySpeedOpt, &loopOpt})
-            if (parser.isSet(*o))
-                return fail(QStringLiteral("--%1 goes with --replay").arg(o->names().first()), 2);
-    } else {
-        // The recording already holds what the board sent: nothing to simulate.
-        for (const QCommandLineOption* o : {&seedOpt, &dropOpt, &noSensorOpt, &traceOpt})
-            if (parser.isSet(*o))
-                return fail(QStringLiteral("--%1 simulates the board; it does not go with --replay")
-                                .arg(o->names().first()),
-                            2);
+    c.replaySpeed = parser.value(replaySpeedOpt).toDouble(&ok);
+    if (!ok || !(c.replaySpeed >= kMinReplaySpeed && c.replaySpeed <= kMaxReplaySpeed))
+        return usage(QStringLiteral("--replay-speed wants a number from 0.01 to 1000"));
+    const QString start = parser.value(replayStartOpt);
+    if (start != QLatin1String("open") && start != QLatin1String("now"))
+        return usage(QStringLiteral("--replay-start wants \"open\" or \"now\""));
+    c.replayStartNow = start == QLatin1String("now");
+
+    if (!parser.isSet(replayOpt)) {
+        for (const QCommandLineOption* o : {&replaySpeedOpt, &replayStartOpt, &loopOpt})
+            if (parser.isSet(*o)) return usage(QStringLiteral("--%1 goes with --replay").arg(o->names().first()));
+        return c;
     }
-    std::optional<quorvid::record::BytesRecording> recording;
-    if (replaying) {
-        QString why;
-        recording = quorvid::record::readBytesFile(parser.value(replayOpt), &why);
-        if (!recording) return fail(QStringLiteral("cannot replay %1").arg(why), 2);
-        if (recording->blocks.empty())
-            return fail(QStringLiteral("cannot replay %1: it holds no received bytes").arg(parser.value(replayOpt)), 2);
-    }
+    // The recording already holds what the board sent: nothing to simulate.
+    for (const QCommandLineOption* o : {&seedOpt, &dropOpt, &noSensorOpt, &setOpt, &controlOpt, &traceOpt})
+        if (parser.isSet(*o))
+            return usage(QStringLiteral("--%1 simulates the board; it does not go with --replay").arg(o->names().first()));
+    // Read through once before the line opens, so that a bad file is refused
+    // now rather than halfway through; in bounded memory, whatever its size.
+    QFile file(c.replay);
+    if (!file.open(QIODevice::ReadOnly))
+        return usage(QStringLiteral("cannot replay %1: %2").arg(c.replay, file.errorString()));
+    quorvid::record::BytesReader reader(&file);
+    while (reader.next()) ++c.replayBlocks;
+    if (!reader.error().isEmpty())
+        return usage(QStringLiteral("cannot replay %1, %2").arg(c.replay, reader.error()));
+    for (const QString& w : reader.warnings()) fail(QStringLiteral("%1, %2").arg(c.replay, w), 0);
+    if (c.replayBlocks == 0)
+        return usage(QStringLiteral("cannot replay %1: it holds no received bytes").arg(c.replay));
+    return c;
+}
 
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> trace(nullptr, &std::fclose);
-    if (parser.isSet(traceOpt)) {
-        trace.reset(std::fopen(QFile::encodeName(parser.value(traceOpt)).constData(), "a"));
-        if (!trace) return fail(QStringLiteral("cannot append to %1").arg(parser.value(traceOpt)), 1);
-    }
-
-    QString error;
-    if (!quorvid::quitOnTerminationRequest(&error)) return fail(error, 1);
-
-    QString lineName;
+// The board's end of the line, and the symbolic link to it.
+struct Line {
+    QString name;
     std::unique_ptr<BoardLink> link;
-    if (parser.isSet(portOpt)) {
-        lineName = parser.value(portOpt);
-        link = openSerialPortLink(lineName, &error);
-        if (!link) return fail(QStringLiteral("cannot open %1: %2").arg(lineName, error), 1);
-    } else {
-        link = openPseudoTerminalLink(&lineName, &error);
-        if (!link) return fail(QStringLiteral("cannot create a pseudo-terminal: %1").arg(error), 1);
-    }
-
     std::unique_ptr<SymbolicLink> symlink;
-    if (parser.isSet(linkOpt)) {
+};
+
+std::optional<Line> openLine(const BoardCommandLine& c, int* code)
+{
+    Line line;
+    QString error;
+    if (!c.port.isEmpty()) {
+        line.name = c.port;
+        line.link = openSerialPortLink(line.name, &error);
+        if (!line.link) return *code = fail(QStringLiteral("cannot open %1: %2").arg(line.name, error), 1), std::nullopt;
+    } else {
+        line.link = openPseudoTerminalLink(&line.name, &error);
+        if (!line.link) return *code = fail(QStringLiteral("cannot create a pseudo-terminal: %1").arg(error), 1), std::nullopt;
+    }
+    if (!c.link.isEmpty()) {
         std::string why;
-        symlink = SymbolicLink::create(parser.value(linkOpt).toStdString(), lineName.toStdString(), &why);
-        if (!symlink) return fail(QString::fromStdString(why), 1);
+        line.symlink = SymbolicLink::create(c.link.toStdString(), line.name.toStdString(), &why);
+        if (!line.symlink) return *code = fail(QString::fromStdString(why), 1), std::nullopt;
     }
+    return line;
+}
 
-    // The one line a script waits for; flushed, since stdout is a pipe then.
-    std::fprintf(stdout, "%s\n", qPrintable(lineName));
-    std::fflush(stdout);
-
-    int code = 0;
-    QObject::connect(link.get(), &BoardLink::failed, &app, [&code](const QString& reason) {
-        std::fprintf(stderr, "quorvid-board: the line is gone: %s\n", qPrintable(reason));
-        code = 1;
-        QCoreApplication::quit();
-    });
-
-    if (recording) {
-        const std::size_t blocks = recording->blocks.size();
-        ReplaySchedule schedule(std::move(recording->blocks), replaySpeed, parser.isSet(loopOpt));
-        ReplayServer replay(schedule, *link);
-        QObject::connect(&replay, &ReplayServer::heard, &app, [](const QByteArray& bytes) {
-            std::fprintf(stderr, "quorvid-board: replaying, not acted on: heard \"%s\"\n",
-                         printableBytes(bytes).constData());
-        });
-        // Silence, not a closed line: a program reading it would report a
-        // lost port, which the recording never showed.
-        QObject::connect(&replay, &ReplayServer::finished, &app, [blocks] {
-            std::fprintf(stderr,
-                         "quorvid-board: the replay ended after %zu blocks; the line stays open until "
-                         "SIGINT or SIGTERM\n",
-                         blocks);
-        });
-        replay.start();
-        app.exec();
-        return code;
+// The simulated board until a signal ends it.
+int runLiveBoard(const BoardCommandLine& c, Line& line, ControlPipe* control, int& code)
+{
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> trace(nullptr, &std::fclose);
+    if (!c.trace.isEmpty()) {
+        trace.reset(std::fopen(QFile::encodeName(c.trace).constData(), "a"));
+        if (!trace) return fail(QStringLiteral("cannot append to %1").arg(c.trace), 1);
     }
-
-    BoardModel model(options);
-    BoardServer server(model, *link);
-    server.setVerbose(parser.isSet(verboseOpt));
+    BoardModel model(c.options);
+    for (const std::string& s : c.settings) {
+        model.applySetting(s, SimTime{0});  // checked with the command line
+        if (c.verbose) std::fprintf(stderr, "quorvid-board: set \"%s\"\n", s.c_str());
+    }
+    BoardServer server(model, *line.link);
+    server.setVerbose(c.verbose);
     if (trace) {
         server.setValuesCompleteHook([file = trace.get()] {
             const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -210,8 +251,21 @@ int main(int argc, char* argv[])
             std::fflush(file);
         });
     }
+    if (control) {
+        QObject::connect(control, &ControlPipe::lineReceived, &server, [&server, &c](const QString& text) {
+            const std::string setting = text.trimmed().toStdString();
+            const std::string why = server.applySetting(setting);
+            if (!why.empty())
+                std::fprintf(stderr, "quorvid-board: ignored \"%s\": %s\n", setting.c_str(), why.c_str());
+            else if (c.verbose)
+                std::fprintf(stderr, "quorvid-board: set \"%s\"\n", setting.c_str());
+        });
+        QObject::connect(control, &ControlPipe::lineRefused, &server, [](const QString& why) {
+            std::fprintf(stderr, "quorvid-board: %s\n", qPrintable(why));
+        });
+    }
     server.start();
-    app.exec();
+    QCoreApplication::exec();
     // For a comparison with what a program received (and recorded).
     std::fprintf(stderr,
                  "quorvid-board: wrote %llu frames: waveform %llu, values %llu, status %llu, "
@@ -222,4 +276,84 @@ int main(int argc, char* argv[])
                  static_cast<unsigned long long>(server.framesWritten(quorvid::FrameKind::Status)),
                  static_cast<unsigned long long>(server.framesWritten(quorvid::FrameKind::Identification)));
     return code;
+}
+
+// The recording, from when a program opens the line, until a signal ends it.
+int runReplay(const BoardCommandLine& c, Line& line, int& code)
+{
+    QString error;
+    std::unique_ptr<BlockSource> source = blocksFromFile(c.replay, &error);
+    if (!source) return fail(QStringLiteral("cannot replay %1").arg(error), 2);
+    ReplaySchedule schedule(std::move(source), c.replaySpeed, c.loop);
+    ReplayServer replay(schedule, *line.link);
+    QObject::connect(&replay, &ReplayServer::heard, [](const QByteArray& bytes) {
+        std::fprintf(stderr, "quorvid-board: replaying, not acted on: heard \"%s\"\n",
+                     printableBytes(bytes).constData());
+    });
+    // Silence, not a closed line: a program reading it would report a
+    // lost port, which the recording never showed.
+    QObject::connect(&replay, &ReplayServer::finished, [&schedule, &c] {
+        if (!schedule.error().isEmpty())
+            std::fprintf(stderr, "quorvid-board: the replay stopped after %llu blocks: %s\n",
+                         static_cast<unsigned long long>(schedule.blocksTaken()), qPrintable(schedule.error()));
+        else
+            std::fprintf(stderr,
+                         "quorvid-board: the replay ended after %llu blocks; the line stays open until "
+                         "SIGINT or SIGTERM\n",
+                         static_cast<unsigned long long>(c.replayBlocks));
+    });
+    // A serial device cannot say when the far side opens it; a pseudo-terminal can.
+    std::unique_ptr<LineOpenWatch> watch;
+    if (!c.replayStartNow && c.port.isEmpty()) {
+        watch = LineOpenWatch::create(line.name, &error);
+        if (!watch)
+            fail(QStringLiteral("the replay starts now: %1").arg(error), 0);
+    }
+    if (watch) {
+        // Once: the replay's timing runs from the first open.
+        QObject::connect(watch.get(), &LineOpenWatch::opened, &replay, [&replay, &c, started = false]() mutable {
+            if (started) return;
+            started = true;
+            if (c.verbose) std::fprintf(stderr, "quorvid-board: the line is open; the replay starts\n");
+            replay.start();
+        });
+    } else {
+        replay.start();
+    }
+    QCoreApplication::exec();
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quorvid-board"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUORVID_BOARD_VERSION));
+
+    int code = 0;
+    const std::optional<BoardCommandLine> c = readCommandLine(app, &code);
+    if (!c) return code;
+
+    QString error;
+    std::unique_ptr<ControlPipe> control;
+    if (!c->control.isEmpty()) {
+        control = ControlPipe::create(c->control, &error);
+        if (!control) return fail(error, 2);
+    }
+    if (!quorvid::quitOnTerminationRequest(&error)) return fail(error, 1);
+    std::optional<Line> line = openLine(*c, &code);
+    if (!line) return code;
+
+    // The one line a script waits for; flushed, since stdout is a pipe then.
+    std::fprintf(stdout, "%s\n", qPrintable(line->name));
+    std::fflush(stdout);
+
+    QObject::connect(line->link.get(), &BoardLink::failed, &app, [&code](const QString& reason) {
+        std::fprintf(stderr, "quorvid-board: the line is gone: %s\n", qPrintable(reason));
+        code = 1;
+        QCoreApplication::quit();
+    });
+    return c->replay.isEmpty() ? runLiveBoard(*c, *line, control.get(), code) : runReplay(*c, *line, code);
 }

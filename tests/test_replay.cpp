@@ -100,7 +100,7 @@ TEST(ReplaySchedule, LoopStartsOverOnceTheLastBlockHasLeftTheLine)
 
 TEST(ReplaySchedule, AnEmptyRecordingHasEndedAtOnce)
 {
-    ReplaySchedule s({}, 1.0, true);
+    ReplaySchedule s(std::vector<RecordedBlock>{}, 1.0, true);
     EXPECT_TRUE(s.ended());
     EXPECT_EQ(s.take(0us), nullptr);
     EXPECT_EQ(s.nextDue(), std::nullopt);

@@ -96,6 +96,13 @@ TEST(ReplayProcess, RefusesBadFilesAndOptionsWithStatus2)
         {{"--replay", dir.filePath("missing.bytes")}, 2, "missing.bytes"},
         {{"--replay", good, "--replay-speed", "0"}, 2, "--replay-speed"},
         {{"--replay", good, "--replay-speed", "fast"}, 2, "--replay-speed"},
+        {{"--replay", good, "--replay-speed", "0.009"}, 2, "from 0.01 to 1000"},
+        {{"--replay", good, "--replay-speed", "1001"}, 2, "from 0.01 to 1000"},
+        {{"--replay", good, "--replay-speed", "inf"}, 2, "--replay-speed"},
+        {{"--replay", good, "--replay-speed", "nan"}, 2, "--replay-speed"},
+        {{"--replay", good, "--replay-start", "later"}, 2, "--replay-start"},
+        {{"--replay-start", "now"}, 2, "goes with --replay"},
+        {{"--replay", good, "--set", "ch1 static 1"}, 2, "--set"},
         {{"--replay", good, "--drop", "0.1"}, 2, "--drop"},
         {{"--loop"}, 2, "--loop"},
         {{"--replay"}, 2, "Missing value after '--replay'"},
@@ -113,4 +120,59 @@ TEST(ReplayProcess, RefusesBadFilesAndOptionsWithStatus2)
             EXPECT_EQ(err.count(u'\n'), 1) << "one line: " << err.toStdString();
         }
     }
+}
+
+TEST(ReplayProcess, StartsWhenTheLineIsOpenedNotBefore)
+{
+    QTemporaryDir dir;
+    // The identification first, then two more blocks over 0.6 s.
+    const QString file = writeFile(dir, "late.bytes",
+                                   "0.000000\tc0 41 42\n"
+                                   "0.300000\t83 01 02\n"
+                                   "0.600000\t81 4d\n");
+    BoardProcess board({QStringLiteral("--replay"), file});
+    ASSERT_FALSE(board.path.isEmpty());
+    // Nobody listens for three seconds: the replay waits for them.
+    QTest::qWait(3000);
+    EXPECT_FALSE(board.log().contains(QStringLiteral("replay ended"))) << board.log().toStdString();
+
+    QSerialPort port(board.path);
+    ASSERT_TRUE(port.open(QIODevice::ReadWrite)) << port.errorString().toStdString();
+    QByteArray got;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 firstAt = -1;
+    while (got.size() < 8 && clock.elapsed() < kWaitMs && port.waitForReadyRead(kWaitMs)) {
+        if (firstAt < 0) firstAt = clock.elapsed();
+        got += port.readAll();
+    }
+    EXPECT_EQ(got.toHex(' '), QByteArray("c0 41 42 83 01 02 81 4d"));
+    EXPECT_GE(clock.elapsed() - firstAt, 500) << "the recorded timing runs from the open, not in a burst";
+}
+
+TEST(ReplayProcess, ASmallFileReplaysUnderAnAddressSpaceLimit)
+{
+    QTemporaryDir dir;
+    QByteArray text;
+    for (int i = 0; i < 400; ++i) text += QByteArray::number(i * 0.01, 'f', 6) + "\t80 01 02\n";  // about 5 kB
+    const QString file = writeFile(dir, "small.bytes", text);
+    QProcess p;
+    quorvid::test::dieWithParent(p);
+    p.start(QStringLiteral("/bin/sh"),
+            {QStringLiteral("-c"), QStringLiteral("ulimit -v 700000 && exec \"$0\" --replay \"$1\" --replay-start now "
+                                                  "--replay-speed 100"),
+             quorvid::test::boardProgram(), file});
+    QByteArray err;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            err += p.readAllStandardError();
+            return err.contains("replay ended") || p.state() == QProcess::NotRunning;
+        },
+        kWaitMs))
+        << err.toStdString();
+    EXPECT_TRUE(err.contains("the replay ended after 400 blocks")) << err.toStdString();
+    p.terminate();
+    ASSERT_TRUE(p.waitForFinished(kWaitMs));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0) << err.toStdString();
 }

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -207,6 +208,8 @@ TEST(BoardProcess, RefusesBadOptions)
         {{QStringLiteral("--seed"), QStringLiteral("-4")}, 2},
         {{QStringLiteral("--link"), QStringLiteral("x"), QStringLiteral("--port"), QStringLiteral("/dev/null")}, 2},
         {{QStringLiteral("extra")}, 2},
+        {{QStringLiteral("--set"), QStringLiteral("ch1 statik 100")}, 2},
+        {{QStringLiteral("--control"), file}, 2},  // not a named pipe: left as it is
         {{QStringLiteral("--link"), file}, 1},
         {{QStringLiteral("--port"), dir.filePath(QStringLiteral("no-such-device"))}, 1},
     };
@@ -221,4 +224,40 @@ TEST(BoardProcess, RefusesBadOptions)
     std::string content;
     in >> content;
     EXPECT_EQ(content, "keep");
+}
+
+TEST(BoardProcess, TheControlPipeSetsWhatTheLineCarries)
+{
+    QTemporaryDir dir;
+    const std::string control = dir.filePath(QStringLiteral("ctl")).toStdString();
+    Board board({QStringLiteral("--control"), QString::fromStdString(control), QStringLiteral("--set"),
+                 QStringLiteral("ch1 offset 7"), QStringLiteral("--set"), QStringLiteral("ch2 static 20")});
+    ASSERT_FALSE(board.path.isEmpty());
+    ASSERT_TRUE(std::filesystem::is_fifo(control));
+    NearEnd line(board.path.toStdString());
+
+    // The latest values frame within a generous bound, once it is the one wanted.
+    Framer framer;
+    auto valuesBecome = [&](const Values& wanted) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 8000) {
+            framer.feed(line.readFor(200));
+            if (decodeValues(framer.FrameValues) == wanted) return true;
+        }
+        return false;
+    };
+    // Each writer in turn, as echo would be; a bad line among good ones.
+    std::ofstream(control) << "ch1 statik 100\nch1 static 100\n";
+    EXPECT_TRUE(valuesBecome({107, 107, 107, 20, 20, 20, 0}));
+    std::ofstream(control) << "ch1 gain 1.06\n" << "ch1 static 300";  // the last line without its line end
+    EXPECT_TRUE(valuesBecome({325, 325, 325, 20, 20, 20, 0}));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return board.log().contains(QStringLiteral("ignored \"ch1 statik 100\": \"statik\" is not a setting")); },
+        8000))
+        << board.log().toStdString();
+
+    EXPECT_TRUE(board.end());
+    EXPECT_EQ(board.process().exitCode(), 0);
+    EXPECT_FALSE(std::filesystem::exists(control)) << "the pipe outlived the board";
 }
