@@ -34,8 +34,11 @@ measure() {
   "$@" >"$out" 2>"$err" || status=$?
   end=$(date +%s.%N)
   local cpu
-  # The second line of `times`: the children's user and system time.
-  cpu=$(times | sed -n 2p | awk '{ gsub(/[ms]/, " "); print $1 * 60 + $2 + $3 * 60 + $4 }')
+  # The second line of `times`: the children's user and system time. Into a
+  # file, since a pipe or $(...) would run it in a subshell of its own, whose
+  # children are none.
+  times >"$QV_TMP/times"
+  cpu=$(sed -n 2p "$QV_TMP/times" | awk '{ gsub(/[ms]/, " "); print $1 * 60 + $2 + $3 * 60 + $4 }')
   echo "$status $(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }') $cpu"
 }
 

@@ -19,7 +19,7 @@ constexpr qint64 kWindowGraceMs = 500;
 QString seconds(double s) { return QString::number(s, 'f', 1); }
 QString num(double v) { return QString::number(v, 'f', 1); }
 QString signedNum(double v) { return (v >= 0 ? QStringLiteral("+") : QString()) + num(v); }
-QString refText(double v) { return QString::number(v, 'g', 6); }
+QString refText(double v) { return v == std::round(v) ? QString::number(v, 'f', 0) : QString::number(v, 'f', 1); }
 
 QString speedCommand(int rate) { return rate == 50 ? QStringLiteral("S0") : rate == 150 ? QStringLiteral("S2") : QStringLiteral("S1"); }
 
@@ -303,7 +303,10 @@ void Evaluation::frame(const DecodedFrame& f, qint64 t)
         }
         return;
     case Step::Beats:
-        if (t < m_windowFrom) return;
+        // Settling goes by time; from the first beat boundary on, frames go
+        // to beats in the order they came: the samples that follow a values
+        // frame in the same block belong to the next beat.
+        if (!m_beatBoundarySeen && t < m_windowFrom) return;
         if (f.kind == FrameKind::Waveform) {
             m_beatSamples[0].push_back(f.samples.s1 - 100.0);
             m_beatSamples[1].push_back(f.samples.s2 - 100.0);

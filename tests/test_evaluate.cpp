@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <set>
 
 using namespace quorvid;
@@ -59,7 +60,8 @@ public:
     }
 
     // Runs the plan to its report; the board hears the commands unless deaf.
-    void run(Plan plan, bool deaf = false)
+    // each() runs at every step, as a person at the bench would.
+    void run(Plan plan, bool deaf = false, ReferenceSetter* setter = nullptr, const std::function<void()>& each = {})
     {
         QString error;
         SessionSetup setup;
@@ -68,7 +70,7 @@ public:
         setup.port = QStringLiteral("COM1");
         setup.version = QStringLiteral("1.0.1");
         setup.clock = {[this] { return 1'796'000'000'000 + now.count() / 1000; }, [this] { return now.count(); }};
-        session = Session::create(comm, reference, std::move(plan), setup, &error);
+        session = Session::create(comm, setter ? *setter : reference, std::move(plan), setup, &error);
         ASSERT_TRUE(session) << error.toStdString();
         framer.setFrameObserver(session.get());
         session->start();
@@ -78,11 +80,15 @@ public:
             if (written.size() > heard && !deaf)
                 model.feedCommandBytes(Bytes(reinterpret_cast<const Byte*>(written.constData()) + heard, std::size_t(written.size() - heard)), now);
             heard = written.size();
-            now = std::min(model.nextDue(), now + SimTime{100'000});
+            // Blocks as a port read every 40 ms hands them over, as the
+            // monitor reads: a block holds the end of one beat and the start
+            // of the next.
+            now += SimTime{40'000};
             ByteString block;
             for (const sim::DueFrame& f : model.takeDue(now)) block.insert(block.end(), f.bytes.begin(), f.bytes.end());
             if (!block.empty()) framer.feed(block);
             session->poll();
+            if (each) each();
         }
         ASSERT_TRUE(session->evaluation().done());
         const QByteArray written = comm.written();
@@ -334,5 +340,48 @@ TEST(Evaluate, ReferenceCommandGetsTheWordsAndItsFailureAborts)
         ASSERT_TRUE(done.wait(10'000));
         EXPECT_EQ(done.at(0).at(0).value<ReferenceOutcome>(), ReferenceOutcome::Aborted);
         EXPECT_EQ(done.at(0).at(1).toString(), u"the reference command exited with status 3: no source");
+    }
+}
+
+TEST(Evaluate, OperatorSkipLeavesTheMeasurementOutAndAbortEndsWithAReport)
+{
+    struct Case {
+        const char* name;
+        std::function<void(OperatorReferenceSetter&)> answer;
+        std::vector<Verdict> rows;  // of the static check: 100 mmHg on both channels, then the case's
+        const char* aborted;
+    };
+    const Case cases[] = {
+        {"skip", [](OperatorReferenceSetter& p) { p.skip(); }, {Verdict::Pass, Verdict::Pass, Verdict::Skipped}, ""},
+        {"abort", [](OperatorReferenceSetter& p) { p.abort(); }, {Verdict::Pass, Verdict::Pass, Verdict::Fail}, "aborted by the operator"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench bench;
+        OperatorReferenceSetter person;
+        QStringList instructions;
+        QObject::connect(&person, &OperatorReferenceSetter::instructionShown, [&](const QString& text) { instructions << text; });
+        Plan plan = only(CheckKind::Static);
+        plan.checks[0].points = {100, 200};
+        // The first reference is answered; the second as the case says.
+        bench.run(plan, false, &person, [&] {
+            if (!person.waiting()) return;
+            if (instructions.size() == 1) {
+                bench.model.applySetting("ch1 static 100", bench.now), bench.model.applySetting("ch2 static 100", bench.now);
+                person.measure();
+            } else {
+                c.answer(person);
+            }
+        });
+        EXPECT_EQ(instructions, (QStringList{"Set both channels to 100 mmHg.", "Set both channels to 200 mmHg."}));
+        const Evaluation& e = bench.session->evaluation();
+        std::vector<Verdict> rows;
+        for (const Result& r : e.outcomes().at(0).results) rows.push_back(r.verdict);
+        EXPECT_EQ(rows, c.rows);
+        EXPECT_EQ(e.verdict(), Verdict::Fail);  // not everything was checked
+        EXPECT_EQ(e.abortReason().toStdString(), c.aborted);
+        const QJsonObject json = QJsonDocument::fromJson(bench.file("json")).object();
+        EXPECT_EQ(json[u"verdict"].toString(), u"fail");
+        EXPECT_EQ(json[u"aborted"].toString().toStdString(), c.aborted);
     }
 }
