@@ -121,12 +121,12 @@ QString plotFor(const CheckOutcome& o)
     case CheckKind::Speed: {
         Series measured{QStringLiteral("measured"), kColors[0], {}, false};
         for (const Result& r : o.results)
-            if (r.reference && r.mean) {
-                measured.points.push_back({*r.reference, *r.mean});
-                band.push_back({*r.reference, {*r.reference - r.limit.value_or(0), *r.reference + r.limit.value_or(0)}});
+            if (r.reference && r.error) {
+                measured.points.push_back({*r.reference, *r.error});
+                band.push_back({*r.reference, {-r.limit.value_or(0), r.limit.value_or(0)}});
             }
         series.push_back(measured);
-        return svgPlot(QStringLiteral("speed set (frames/s)"), QStringLiteral("frames/s"), series, band);
+        return svgPlot(QStringLiteral("speed set (frames/s)"), QStringLiteral("measured - set (frames/s)"), series, band);
     }
     case CheckKind::Dynamic: {
         if (o.beats.empty()) return {};
