@@ -98,7 +98,12 @@ int runEvaluation(const Options& options, const evaluate::Plan& plan, QtSerialCo
         status = 1;
         session->evaluation().abort(QStringLiteral("the port was lost: %1").arg(reason.reason));
     });
-    QObject::connect(session.get(), &Session::recordingFailed, session.get(), [&](const QString& m) { printError(m); });
+    // A recording that cannot be written ends the evaluation: its figures
+    // could no longer be checked against the rows. Status 4, as for --record.
+    QObject::connect(session.get(), &Session::recordingFailed, session.get(), [&](const QString& m) {
+        printError(m);
+        if (status < 0) status = 4;
+    });
 
     Evaluation& e = session->evaluation();
     const int checks = static_cast<int>(plan.checks.size());

@@ -31,7 +31,8 @@ std::optional<evaluate::Plan> evaluationPlan(const Options& options, QString* er
 
 // Runs the plan on the open port and writes the report; returns the exit
 // status: 0 when every check passed, kEvaluationFailed when any failed or the
-// run ended early, 1 when the port was lost, 2 when a file cannot be made.
+// run ended early, 1 when the port was lost, 2 when a file cannot be made, 4
+// when the recording could not be written.
 int runEvaluation(const Options& options, const evaluate::Plan& plan, QtSerialControl& comm, int port,
                   const std::function<void(const QString&)>& printError);
 
