@@ -60,8 +60,10 @@ void BoardServer::hear(const QByteArray& bytes)
 std::string BoardServer::applySetting(std::string_view line)
 {
     std::string why = m_model.applySetting(line, m_clock());
-    // A status or a values frame may now be due before the timer would fire.
-    if (why.empty()) serviceDue();
+    // A status frame may now be due before the timer would fire. Not written
+    // from here: settings that come together (lines of one write to the pipe,
+    // --set) all apply before the frames due now are made.
+    if (why.empty()) m_timer.start(0);
     return why;
 }
 

@@ -151,3 +151,29 @@ TEST(ReplayServer, WritesEachBlockWhenDueEndsOnceAndPassesCommandsOnUnheeded)
     EXPECT_EQ(link.writes, (std::vector<QByteArray>{"p", "q", "rr"}));
     EXPECT_EQ(finished, 1);
 }
+
+TEST(ReplayServer, AWaitLongerThanATimerHoldsIsTakenInSteps)
+{
+    // A recording with a pause of 30 days, and one of a day played at the slowest speed.
+    struct Case { std::int64_t gapUs; double speed; SimTime due; };
+    const Case cases[] = {
+        {30LL * 86'400'000'000, 1.0, SimTime{30LL * 86'400'000'000}},
+        {86'400'000'000, 0.01, SimTime{100LL * 86'400'000'000}},
+    };
+    for (const Case& c : cases) {
+        SimTime now{0};
+        RecordingLink link;
+        ReplaySchedule schedule({block(0, 1, 'p'), block(c.gapUs, 1, 'q')}, c.speed, false);
+        ReplayServer server(schedule, link, [&now] { return now; });
+        server.start();
+        ASSERT_EQ(link.writes.size(), 1u);
+        EXPECT_EQ(server.timerWait(), ReplayServer::kMaxTimerWait) << "an overflowed wait stalls or spins";
+        now = c.due - 1ms;
+        server.serviceDue();
+        EXPECT_EQ(link.writes.size(), 1u);
+        EXPECT_EQ(server.timerWait(), 1ms);
+        now = c.due;
+        server.serviceDue();
+        EXPECT_EQ(link.writes, (std::vector<QByteArray>{"p", "q"}));
+    }
+}

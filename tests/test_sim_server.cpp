@@ -158,3 +158,22 @@ TEST_F(ServerTest, ValuesCompleteHookRunsJustBeforeTheWriteAfterEachValuesFrame)
     ASSERT_GE(expected.size(), 4u);  // a beat lasts under a second
     EXPECT_EQ(hookedAt, expected);
 }
+
+TEST_F(ServerTest, ASettingOnTheControlLineGivesTheBytesOfTheSameSettingOnTheCommandLine)
+{
+    // --set applies to the model before the server starts; the control pipe
+    // goes through the server at the clock's time. At the same time, the same bytes.
+    BoardModel given({.seed = 4});
+    ASSERT_EQ(given.applySetting("ch1 static 100", 0s), "");
+    ASSERT_EQ(given.applySetting("ch1 noise 1", 0s), "");
+    EXPECT_EQ(server.applySetting("ch1 static 100"), "");
+    EXPECT_EQ(server.applySetting("ch1 noise 1"), "");
+    EXPECT_NE(server.applySetting("ch1 noise loud"), "");
+    server.start();
+    for (now = 0ms; now < 3s; now += 10ms) server.serviceDue();
+    now = 3s;
+    server.serviceDue();
+    std::vector<ByteString> expected;
+    for (const DueFrame& f : given.takeDue(3s)) expected.push_back(f.bytes);
+    EXPECT_EQ(link.writes, expected);
+}

@@ -1,5 +1,5 @@
 // Linux reports every open of a device file to inotify, a pseudo-terminal's
-// near end included.
+// near end included. (The pseudo-terminals themselves come from glibc's pty.h.)
 #include "lineopenwatch.h"
 
 #include <QFile>

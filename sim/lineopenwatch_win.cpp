@@ -1,11 +1,12 @@
-// Systems without inotify cannot say when a device is opened.
+// Windows has no pseudo-terminals, and a serial device cannot say when the far
+// side opens it: the replay starts at once.
 #include "lineopenwatch.h"
 
 namespace quorvid::sim {
 
 std::unique_ptr<LineOpenWatch> LineOpenWatch::create(const QString&, QString* error)
 {
-    if (error) *error = QStringLiteral("this system does not tell when the line is opened");
+    if (error) *error = QStringLiteral("a serial line cannot tell when it is opened");
     return nullptr;
 }
 
