@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -26,7 +27,7 @@ using namespace quorvid;
 using namespace quorvid::evaluate;
 using sim::SimTime;
 
-TEST(WindowEvaluation, FollowsTheBoardDuringTheRunAndEndsAsItBegan)
+TEST(WindowEvaluation, DefaultPlanFollowedByTheWindowEndsAsItBeganWithTheMonitorsVerdicts)
 {
     FakeSerialControl comm;
     comm.setOpenablePorts({1});
@@ -49,22 +50,7 @@ TEST(WindowEvaluation, FollowsTheBoardDuringTheRunAndEndsAsItBegan)
     EXPECT_FALSE(dialog->isModal());
     dialog->setWorkFolder(dir.path());
     dialog->setClock({[&] { return 1'796'000'000'000 + now.count() / 1000; }, [&] { return now.count(); }});
-    PlanResult plan = parsePlan(R"(
-[[check]]
-kind = "speed"
-rates = [150]
-settle_s = 0.5
-measure_s = 2
-[[check]]
-kind = "mode"
-[[check]]
-kind = "static"
-points = [100]
-settle_s = 1
-measure_s = 2
-)", QStringLiteral("test.toml"));
-    ASSERT_TRUE(plan.plan) << plan.error.toStdString();
-    dialog->setPlan(*plan.plan, QStringLiteral("test.toml"));
+    // The default plan, as the dialog offers it.
     ASSERT_TRUE(dialog->start());
 
     auto* getInfo = form.findChild<QAbstractButton*>(QStringLiteral("GetInfo"));
@@ -72,6 +58,7 @@ measure_s = 2
     auto* normal = form.findChild<QRadioButton*>(QStringLiteral("Option1"));
     auto* speed = form.findChild<QLabel*>(QStringLiteral("Speed"));
     auto* measure = dialog->findChild<QPushButton*>(QStringLiteral("measure"));
+    auto* instruction = dialog->findChild<QLabel*>(QStringLiteral("instruction"));
     auto* menPort = form.menuBar()->findChild<QMenu*>(QStringLiteral("menPort"));
     EXPECT_FALSE(getInfo->isEnabled());
     EXPECT_FALSE(menPort->menuAction()->isEnabled());
@@ -80,11 +67,11 @@ measure_s = 2
     std::set<QString> speedsShown;
     bool simulateShown = false;
     qsizetype heard = 0;
-    while (dialog->running() && now < SimTime{60'000'000}) {
+    while (dialog->running() && now < SimTime{300'000'000}) {
         const QByteArray written = comm.written();
         model.feedCommandBytes(Bytes(reinterpret_cast<const Byte*>(written.constData()) + heard, std::size_t(written.size() - heard)), now);
         heard = written.size();
-        now = std::min(model.nextDue(), now + SimTime{100'000});
+        now += SimTime{40'000};  // a read every 40 ms
         QByteArray block;
         for (const sim::DueFrame& f : model.takeDue(now)) block.append(reinterpret_cast<const char*>(f.bytes.data()), qsizetype(f.bytes.size()));
         if (!block.isEmpty()) comm.deliver(block);
@@ -92,9 +79,18 @@ measure_s = 2
         speedsShown.insert(speed->text());
         simulateShown |= simulate->isChecked();
         if (measure->isEnabled()) {
-            // The operator sets the source as told, then measures.
-            EXPECT_EQ(model.applySetting("ch1 static 100", now), "");
-            EXPECT_EQ(model.applySetting("ch2 static 100", now), "");
+            // The operator sets the source as the dialog says, then measures.
+            const QString said = instruction->text();
+            QStringList words;
+            if (said.startsWith(u"Open both transducers to air")) {
+                words = {"ch1 static 0", "ch2 static 0"};
+            } else if (const auto m = QRegularExpression("^Set both channels to (\\d+) mmHg\\.$").match(said); m.hasMatch()) {
+                words = {"ch1 static " + m.captured(1), "ch2 static " + m.captured(1)};
+            } else if (const auto d = QRegularExpression("^Set channel 1 to (.+), channel 2 to (.+), rate (\\d+) /min\\.$").match(said); d.hasMatch()) {
+                words = {"ch1 " + d.captured(1), "ch2 " + d.captured(2), "rate " + d.captured(3)};
+            }
+            ASSERT_FALSE(words.isEmpty()) << said.toStdString();
+            for (const QString& w : words) EXPECT_EQ(model.applySetting(w.toStdString(), now), "") << w.toStdString();
             measure->click();
         }
     }
@@ -113,13 +109,14 @@ measure_s = 2
     EXPECT_TRUE(getInfo->isEnabled());
     EXPECT_TRUE(menPort->menuAction()->isEnabled());
 
-    // The evaluation's verdicts: only channel 1 at 100 mmHg fails.
+    // The verdicts quorvid-monitor --evaluate comes to on the same board.
     std::set<std::string> failed;
     for (const CheckOutcome& o : dialog->session()->evaluation().outcomes())
         for (const Result& r : o.results)
             if (r.verdict == Verdict::Fail) failed.insert(describe(r).section(u':', 0, 0).toStdString());
-    EXPECT_EQ(failed, std::set<std::string>{"ch1 100 mmHg"});
-    EXPECT_EQ(dialog->findChild<QLabel*>(QStringLiteral("verdict"))->text(), u"FAIL: 1 results failed");
+    EXPECT_EQ(failed, (std::set<std::string>{"ch1 100 mmHg", "ch1 200 mmHg", "ch1 300 mmHg", "ch1 systolic 120 mmHg",
+                                             "ch1 mean 93.3 mmHg", "ch1 diastolic 80 mmHg"}));
+    EXPECT_EQ(dialog->findChild<QLabel*>(QStringLiteral("verdict"))->text(), u"FAIL: 6 results failed");
 
     const QString saved = dir.filePath(QStringLiteral("board-42"));
     QString error;
