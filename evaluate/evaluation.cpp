@@ -41,6 +41,8 @@ Stats stats(const std::vector<double>& v)
     return s;
 }
 
+QString staticWords(double p) { return QStringLiteral("static %1").arg(refText(p)); }
+
 QString statusQuoted(Byte code) { return QLatin1Char('"') + QString::fromUtf8(statusTextFor(code).data(), qsizetype(statusTextFor(code).size())) + QLatin1Char('"'); }
 
 }  // namespace
@@ -398,326 +400,365 @@ void Evaluation::endWindow()
     runStep();
 }
 
-void Evaluation::plan(const Check& c)
+// The steps of each kind of check, queued when the check begins.
+
+void Evaluation::sendStep(const QString& command)
 {
-    auto sendStep = [this](const QString& cmd) { m_steps.push_back({Step::Send, cmd, {}, 0, {}, {}, 0, 0, 0, {}, {}}); };
-    auto referenceStep = [this](QString ch1, QString ch2, QString instruction) {
-        Step s;
-        s.type = Step::Reference;
-        s.request = {std::move(ch1), std::move(ch2), m_plan.rate, instruction};
-        s.activity = instruction;
-        m_steps.push_back(s);
+    Step s;
+    s.type = Step::Send;
+    s.command = command;
+    m_steps.push_back(s);
+}
+
+void Evaluation::referenceStep(const QString& ch1, const QString& ch2, const QString& instruction)
+{
+    Step s;
+    s.type = Step::Reference;
+    s.request = {ch1, ch2, m_plan.rate, instruction};
+    s.activity = instruction;
+    m_steps.push_back(s);
+}
+
+void Evaluation::windowStep(double settleS, double measureS, const QString& activity, std::function<void()> done)
+{
+    Step s;
+    s.type = Step::Window;
+    s.settleS = settleS;
+    s.measureS = measureS;
+    s.activity = activity;
+    s.done = std::move(done);
+    m_steps.push_back(s);
+}
+
+void Evaluation::pressureRows(const QString& quantity, double reference, double limit)
+{
+    for (int ch = 0; ch < 2; ++ch) {
+        const Stats st = stats(m_ch[ch]);
+        Result r;
+        r.channel = ch + 1;
+        r.quantity = quantity;
+        r.unit = QStringLiteral("mmHg");
+        r.reference = reference;
+        r.limit = limit;
+        r.n = st.n;
+        r.fromMs = m_windowFrom;
+        r.toMs = m_windowTo;
+        if (st.n == 0) {
+            r.verdict = Verdict::Fail;
+            r.message = QStringLiteral("no waveform frames in %1 s").arg(seconds((m_windowTo - m_windowFrom) / 1000.0));
+        } else {
+            r.mean = st.mean;
+            r.sd = st.sd;
+            r.error = st.mean - reference;
+            r.verdict = std::abs(*r.error) <= limit ? Verdict::Pass : Verdict::Fail;
+        }
+        add(r);
+    }
+}
+
+void Evaluation::statusWait(const QString& after, Byte wanted, double timeoutS)
+{
+    // Each channel passes once it has shown the wanted status.
+    struct Seen {
+        bool ok[2] = {false, false};
+        Byte last[2] = {255, 255};
     };
-    auto windowStep = [this](double settle, double measure, QString activity, std::function<void()> done) {
-        Step s;
-        s.type = Step::Window;
-        s.settleS = settle;
-        s.measureS = measure;
-        s.activity = std::move(activity);
-        s.done = std::move(done);
-        m_steps.push_back(s);
-    };
-    auto staticWords = [](double p) { return QStringLiteral("static %1").arg(refText(p)); };
-    // Rows of the mean waveform pressure per channel against a reference.
-    auto pressureRows = [this](const QString& quantity, double reference, double limit) {
+    auto seen = std::make_shared<Seen>();
+    auto rows = [this, seen, after, wanted](double waited) {
         for (int ch = 0; ch < 2; ++ch) {
-            const Stats st = stats(m_ch[ch]);
             Result r;
             r.channel = ch + 1;
-            r.quantity = quantity;
-            r.unit = QStringLiteral("mmHg");
-            r.reference = reference;
-            r.limit = limit;
-            r.n = st.n;
-            r.fromMs = m_windowFrom;
-            r.toMs = m_windowTo;
-            if (st.n == 0) {
-                r.verdict = Verdict::Fail;
-                r.message = QStringLiteral("no waveform frames in %1 s").arg(seconds((m_windowTo - m_windowFrom) / 1000.0));
-            } else {
-                r.mean = st.mean;
-                r.sd = st.sd;
-                r.error = st.mean - reference;
-                r.verdict = std::abs(*r.error) <= limit ? Verdict::Pass : Verdict::Fail;
-            }
-            add(r);
-        }
-    };
-    // A wait for a status both channels reach; rows per channel.
-    auto statusWait = [this](const QString& after, Byte wanted, double timeout) {
-        struct Seen {
-            bool ok[2] = {false, false};
-            Byte last[2] = {255, 255};
-        };
-        auto seen = std::make_shared<Seen>();
-        auto rows = [this, seen, after, wanted](double waited) {
-            for (int ch = 0; ch < 2; ++ch) {
-                Result r;
-                r.channel = ch + 1;
-                r.quantity = QStringLiteral("status after %1").arg(after);
-                r.fromMs = m_stepStart;
-                r.toMs = now();
-                r.verdict = seen->ok[ch] ? Verdict::Pass : Verdict::Fail;
-                r.message = seen->ok[ch] ? statusQuoted(wanted)
-                    : seen->last[ch] == 255
-                        ? QStringLiteral("timed out after %1 s waiting for %2: no status frame").arg(seconds(waited), statusQuoted(wanted))
-                        : QStringLiteral("timed out after %1 s waiting for %2: showed %3").arg(seconds(waited), statusQuoted(wanted), statusQuoted(seen->last[ch]));
-                add(r);
-            }
-        };
-        Step s;
-        s.type = Step::Wait;
-        s.timeoutS = timeout;
-        s.activity = QStringLiteral("Waiting for %1 on both channels").arg(statusQuoted(wanted));
-        s.accept = [seen, wanted, rows](const DecodedFrame& f, qint64) {
-            if (f.kind != FrameKind::Status) return false;
-            const Byte codes[2] = {f.codes.ch1, f.codes.ch2};
-            for (int ch = 0; ch < 2; ++ch) {
-                seen->last[ch] = codes[ch];
-                seen->ok[ch] |= codes[ch] == wanted;
-            }
-            if (!(seen->ok[0] && seen->ok[1])) return false;
-            rows(0);
-            return true;
-        };
-        s.timedOut = rows;
-        m_steps.push_back(s);
-    };
-
-    switch (c.kind) {
-    case CheckKind::Identify: {
-        sendStep(QStringLiteral("I"));
-        Step s;
-        s.type = Step::Wait;
-        s.timeoutS = c.timeoutS;
-        s.activity = QStringLiteral("Waiting for the board's identification");
-        s.accept = [this](const DecodedFrame& f, qint64 t) {
-            if (f.kind != FrameKind::Identification) return false;
-            Result r;
-            r.quantity = QStringLiteral("identification");
-            r.fromMs = m_stepStart;
-            r.toMs = t + 1;
-            r.message = QString::fromStdU16String(f.text);
-            add(r);
-            return true;
-        };
-        s.timedOut = [this](double waited) {
-            Result r;
-            r.quantity = QStringLiteral("identification");
-            r.verdict = Verdict::Fail;
+            r.quantity = QStringLiteral("status after %1").arg(after);
             r.fromMs = m_stepStart;
             r.toMs = now();
-            r.message = QStringLiteral("timed out after %1 s waiting for an identification frame").arg(seconds(waited));
+            r.verdict = seen->ok[ch] ? Verdict::Pass : Verdict::Fail;
+            const QString waiting = QStringLiteral("timed out after %1 s waiting for %2").arg(seconds(waited), statusQuoted(wanted));
+            r.message = seen->ok[ch] ? statusQuoted(wanted)
+                        : seen->last[ch] == 255 ? waiting + QStringLiteral(": no status frame")
+                                                : waiting + QStringLiteral(": showed ") + statusQuoted(seen->last[ch]);
             add(r);
-        };
-        m_steps.push_back(s);
-        break;
-    }
-    case CheckKind::Speed:
-        for (int rate : c.rates) {
-            sendStep(speedCommand(rate));
-            windowStep(c.settleS, c.measureS, QStringLiteral("Counting waveform frames at speed %1").arg(rate), [this, rate, c] {
-                Result r;
-                r.quantity = QStringLiteral("frame rate");
-                r.unit = QStringLiteral("/s");
-                r.reference = rate;
-                r.n = static_cast<int>(m_times.size());
-                r.mean = r.n / ((m_windowTo - m_windowFrom) / 1000.0);
-                r.error = *r.mean - rate;
-                r.limit = rate * c.tolerancePercent / 100.0;
-                r.verdict = std::abs(*r.error) <= *r.limit ? Verdict::Pass : Verdict::Fail;
-                r.fromMs = m_windowFrom;
-                r.toMs = m_windowTo;
-                add(r);
-            });
         }
-        if (!c.rates.empty() && c.rates.back() != m_speedBefore) sendStep(speedCommand(m_speedBefore));
-        break;
+    };
+    Step s;
+    s.type = Step::Wait;
+    s.timeoutS = timeoutS;
+    s.activity = QStringLiteral("Waiting for %1 on both channels").arg(statusQuoted(wanted));
+    s.accept = [seen, wanted, rows](const DecodedFrame& f, qint64) {
+        if (f.kind != FrameKind::Status) return false;
+        const Byte codes[2] = {f.codes.ch1, f.codes.ch2};
+        for (int ch = 0; ch < 2; ++ch) {
+            seen->last[ch] = codes[ch];
+            seen->ok[ch] |= codes[ch] == wanted;
+        }
+        if (!(seen->ok[0] && seen->ok[1])) return false;
+        rows(0);
+        return true;
+    };
+    s.timedOut = rows;
+    m_steps.push_back(s);
+}
+
+void Evaluation::plan(const Check& c)
+{
+    switch (c.kind) {
+    case CheckKind::Identify: planIdentify(c); break;
+    case CheckKind::Speed: planSpeed(c); break;
     case CheckKind::Mode:
         sendStep(QStringLiteral("M"));
-        statusWait(QStringLiteral("M"), 9, c.timeoutS);
+        statusWait(QStringLiteral("M"), 9, c.timeoutS);  // "Simulated Output"
         sendStep(QStringLiteral("O"));
-        statusWait(QStringLiteral("O"), 0, c.timeoutS);
+        statusWait(QStringLiteral("O"), 0, c.timeoutS);  // "Normal Operation"
         break;
-    case CheckKind::Zero: {
-        referenceStep(staticWords(0), staticWords(0), QStringLiteral("Open both transducers to air (0 mmHg on both channels)."));
-        sendStep(QStringLiteral("Z3"));
-        // Per channel: 0 before "Zeroing...", 1 zeroing, 2 ok, 3 failed.
-        auto state = std::make_shared<std::array<int, 2>>(std::array<int, 2>{0, 0});
-        auto last = std::make_shared<std::array<Byte, 2>>(std::array<Byte, 2>{255, 255});
-        auto rows = [this, state, last](double waited) {
-            for (int ch = 0; ch < 2; ++ch) {
-                Result r;
-                r.channel = ch + 1;
-                r.quantity = QStringLiteral("zeroing");
-                r.fromMs = m_stepStart;
-                r.toMs = now();
-                const int st = (*state)[static_cast<std::size_t>(ch)];
-                r.verdict = st == 2 ? Verdict::Pass : Verdict::Fail;
-                if (st == 2) r.message = statusQuoted(6);
-                else if (st == 3) r.message = QStringLiteral("the board showed %1").arg(statusQuoted(4));
-                else r.message = QStringLiteral("timed out after %1 s waiting for %2%3")
-                                     .arg(seconds(waited), statusQuoted(st == 0 ? 2 : 6),
-                                          (*last)[std::size_t(ch)] == 255 ? QString() : QStringLiteral(": showed ") + statusQuoted((*last)[std::size_t(ch)]));
-                add(r);
-            }
-        };
-        Step s;
-        s.type = Step::Wait;
-        s.timeoutS = c.timeoutS;
-        s.activity = QStringLiteral("Zeroing both channels");
-        s.accept = [state, last, rows](const DecodedFrame& f, qint64) {
-            if (f.kind != FrameKind::Status) return false;
-            const Byte codes[2] = {f.codes.ch1, f.codes.ch2};
-            for (std::size_t ch = 0; ch < 2; ++ch) {
-                int& st = (*state)[ch];
-                (*last)[ch] = codes[ch];
-                if (codes[ch] == 4 && st < 2) st = 3;
-                else if (codes[ch] == 2 && st == 0) st = 1;
-                else if (codes[ch] == 6 && st == 1) st = 2;
-            }
-            if ((*state)[0] < 2 || (*state)[1] < 2) return false;
-            rows(0);
-            return true;
-        };
-        s.timedOut = rows;
-        m_steps.push_back(s);
-        windowStep(0, c.measureS, QStringLiteral("Measuring the zero"), [pressureRows, c] { pressureRows(QStringLiteral("zero"), 0, c.limitMmHg); });
-        break;
-    }
+    case CheckKind::Zero: planZero(c); break;
     case CheckKind::Static:
         for (double p : c.points) {
             referenceStep(staticWords(p), staticWords(p), QStringLiteral("Set both channels to %1 mmHg.").arg(refText(p)));
             windowStep(c.settleS, c.measureS, QStringLiteral("Measuring at %1 mmHg").arg(refText(p)),
-                       [pressureRows, p, c] { pressureRows(QStringLiteral("pressure"), p, c.limitFor(p)); });
+                       [this, p, c] { pressureRows(QStringLiteral("pressure"), p, c.limitFor(p)); });
         }
         break;
-    case CheckKind::Dynamic: {
-        referenceStep(c.ch1.controlWords(), c.ch2.controlWords(),
-                      QStringLiteral("Set channel 1 to %1, channel 2 to %2, rate %3 /min.")
-                          .arg(c.ch1.controlWords(), c.ch2.controlWords())
-                          .arg(m_plan.rate));
-        Step s;
-        s.type = Step::Beats;
-        s.settleS = c.settleS;
-        s.beats = c.beats;
-        s.activity = QStringLiteral("Measuring %1 beats").arg(c.beats);
-        s.done = [this, c] {
-            CheckOutcome& o = m_outcomes.back();
-            const Waveform* refs[2] = {&c.ch1, &c.ch2};
-            const int n = static_cast<int>(m_beats.size());
-            const QString shortBy = n < c.beats ? QStringLiteral("%1 of %2 beats").arg(n).arg(c.beats) : QString();
-            auto row = [&](int ch, const QString& quantity, const QString& unit, double reference, double limit,
-                           std::vector<double> values) {
-                const Stats st = stats(values);
-                Result r;
-                r.channel = ch;
-                r.quantity = quantity;
-                r.unit = unit;
-                r.reference = reference;
-                r.limit = limit;
-                r.n = st.n;
-                r.fromMs = m_windowFrom;
-                r.toMs = m_windowTo;
-                if (st.n > 0) {
-                    r.mean = st.mean;
-                    r.sd = st.sd;
-                    r.error = st.mean - reference;
-                }
-                r.verdict = st.n > 0 && std::abs(*r.error) <= limit && shortBy.isEmpty() ? Verdict::Pass : Verdict::Fail;
-                r.message = shortBy;
-                add(r);
-            };
-            for (int ch = 0; ch < 2; ++ch) {
-                std::vector<double> sys, map, dia;
-                for (const Beat& b : m_beats) {
-                    sys.push_back(ch == 0 ? b.values.sys1 : b.values.sys2);
-                    map.push_back(ch == 0 ? b.values.map1 : b.values.map2);
-                    dia.push_back(ch == 0 ? b.values.dia1 : b.values.dia2);
-                    o.beats.push_back({ch + 1, b.tMs, sys.back(), dia.back(), b.max[ch], b.min[ch]});
-                }
-                const Waveform& w = *refs[ch];
-                row(ch + 1, QStringLiteral("systolic"), QStringLiteral("mmHg"), w.sys, c.limitFor(w.sys), sys);
-                row(ch + 1, QStringLiteral("mean"), QStringLiteral("mmHg"), w.meanReference(), c.limitFor(w.meanReference()), map);
-                row(ch + 1, QStringLiteral("diastolic"), QStringLiteral("mmHg"), w.dia, c.limitFor(w.dia), dia);
-            }
-            std::vector<double> pulse;
-            for (const Beat& b : m_beats) pulse.push_back(b.values.pulse);
-            row(0, QStringLiteral("pulse rate"), QStringLiteral("/min"), m_plan.rate,
-                std::max(c.pulseLimitPerMin, m_plan.rate * c.pulseLimitPercent / 100.0), pulse);
-            // The board's own numbers against its own trace, beat by beat:
-            // the row holds the worst difference.
-            for (int ch = 0; ch < 2; ++ch) {
-                const Waveform& w = *refs[ch];
-                for (int which = 0; which < 2; ++which) {
-                    const double limit = c.limitFor(which == 0 ? w.sys : w.dia);
-                    Result r;
-                    r.channel = ch + 1;
-                    r.quantity = which == 0 ? QStringLiteral("systolic vs waveform maximum") : QStringLiteral("diastolic vs waveform minimum");
-                    r.unit = QStringLiteral("mmHg");
-                    r.limit = limit;
-                    r.n = n;
-                    r.fromMs = m_windowFrom;
-                    r.toMs = m_windowTo;
-                    std::vector<double> diffs;
-                    double worst = 0;
-                    const Beat* worstBeat = nullptr;
-                    for (const Beat& b : m_beats) {
-                        const double board = which == 0 ? (ch == 0 ? b.values.sys1 : b.values.sys2) : (ch == 0 ? b.values.dia1 : b.values.dia2);
-                        const double d = board - (which == 0 ? b.max[ch] : b.min[ch]);
-                        diffs.push_back(d);
-                        if (!worstBeat || std::abs(d) > std::abs(worst)) worst = d, worstBeat = &b;
-                    }
-                    const Stats st = stats(diffs);
-                    r.mean = st.mean;
-                    r.sd = st.sd;
-                    r.error = worst;
-                    r.verdict = n > 0 && std::abs(worst) <= limit && shortBy.isEmpty() ? Verdict::Pass : Verdict::Fail;
-                    if (worstBeat && std::abs(worst) > limit)
-                        r.message = QStringLiteral("worst beat at %1 s").arg(QString::number(worstBeat->tMs / 1000.0, 'f', 3));
-                    else
-                        r.message = shortBy;
-                    add(r);
-                }
-            }
-        };
-        m_steps.push_back(s);
-        break;
-    }
+    case CheckKind::Dynamic: planDynamic(c); break;
     case CheckKind::Drift:
         referenceStep(staticWords(c.pointMmHg), staticWords(c.pointMmHg),
                       QStringLiteral("Set both channels to %1 mmHg and leave them.").arg(refText(c.pointMmHg)));
-        windowStep(c.settleS, c.measureS, QStringLiteral("Holding %1 mmHg").arg(refText(c.pointMmHg)), [this, c] {
-            // The first tenth of the time against the last.
-            const qint64 span = m_windowTo - m_windowFrom, tenth = span / 10;
-            for (int ch = 0; ch < 2; ++ch) {
-                std::vector<double> first, last;
-                for (std::size_t i = 0; i < m_times.size(); ++i) {
-                    if (m_times[i] < m_windowFrom + tenth) first.push_back(m_ch[ch][i]);
-                    else if (m_times[i] >= m_windowTo - tenth) last.push_back(m_ch[ch][i]);
-                }
-                Result r;
-                r.channel = ch + 1;
-                r.quantity = QStringLiteral("drift");
-                r.unit = QStringLiteral("mmHg/h");
-                r.reference = 0;
-                r.limit = c.limitMmHgPerHour;
-                r.n = static_cast<int>(m_times.size());
-                r.fromMs = m_windowFrom;
-                r.toMs = m_windowTo;
-                if (first.empty() || last.empty()) {
-                    r.verdict = Verdict::Fail;
-                    r.message = QStringLiteral("too few waveform frames");
-                } else {
-                    const double hours = (span - tenth) / 3'600'000.0;
-                    r.mean = r.error = (stats(last).mean - stats(first).mean) / hours;
-                    r.sd = stats(m_ch[ch]).sd;
-                    r.verdict = std::abs(*r.error) <= *r.limit ? Verdict::Pass : Verdict::Fail;
-                }
-                add(r);
-            }
-        });
+        windowStep(c.settleS, c.measureS, QStringLiteral("Holding %1 mmHg").arg(refText(c.pointMmHg)),
+                   [this, c] { driftRows(c); });
         break;
+    }
+}
+
+void Evaluation::planIdentify(const Check& c)
+{
+    sendStep(QStringLiteral("I"));
+    Step s;
+    s.type = Step::Wait;
+    s.timeoutS = c.timeoutS;
+    s.activity = QStringLiteral("Waiting for the board's identification");
+    s.accept = [this](const DecodedFrame& f, qint64 t) {
+        if (f.kind != FrameKind::Identification) return false;
+        Result r;
+        r.quantity = QStringLiteral("identification");
+        r.fromMs = m_stepStart;
+        r.toMs = t + 1;
+        r.message = QString::fromStdU16String(f.text);
+        add(r);
+        return true;
+    };
+    s.timedOut = [this](double waited) {
+        Result r;
+        r.quantity = QStringLiteral("identification");
+        r.verdict = Verdict::Fail;
+        r.fromMs = m_stepStart;
+        r.toMs = now();
+        r.message = QStringLiteral("timed out after %1 s waiting for an identification frame").arg(seconds(waited));
+        add(r);
+    };
+    m_steps.push_back(s);
+}
+
+void Evaluation::planSpeed(const Check& c)
+{
+    for (int rate : c.rates) {
+        sendStep(speedCommand(rate));
+        windowStep(c.settleS, c.measureS, QStringLiteral("Counting waveform frames at speed %1").arg(rate), [this, rate, c] {
+            Result r;
+            r.quantity = QStringLiteral("frame rate");
+            r.unit = QStringLiteral("/s");
+            r.reference = rate;
+            r.n = static_cast<int>(m_times.size());
+            r.mean = r.n / ((m_windowTo - m_windowFrom) / 1000.0);
+            r.error = *r.mean - rate;
+            r.limit = rate * c.tolerancePercent / 100.0;
+            r.verdict = std::abs(*r.error) <= *r.limit ? Verdict::Pass : Verdict::Fail;
+            r.fromMs = m_windowFrom;
+            r.toMs = m_windowTo;
+            add(r);
+        });
+    }
+    if (!c.rates.empty() && c.rates.back() != m_speedBefore) sendStep(speedCommand(m_speedBefore));
+}
+
+void Evaluation::planZero(const Check& c)
+{
+    referenceStep(staticWords(0), staticWords(0), QStringLiteral("Open both transducers to air (0 mmHg on both channels)."));
+    sendStep(QStringLiteral("Z3"));
+    // Per channel: 0 before "Zeroing...", 1 zeroing, 2 ok, 3 failed; and the
+    // last status shown.
+    struct Zeroing {
+        int state[2] = {0, 0};
+        Byte last[2] = {255, 255};
+    };
+    auto z = std::make_shared<Zeroing>();
+    auto rows = [this, z](double waited) {
+        for (int ch = 0; ch < 2; ++ch) {
+            Result r;
+            r.channel = ch + 1;
+            r.quantity = QStringLiteral("zeroing");
+            r.fromMs = m_stepStart;
+            r.toMs = now();
+            const int st = z->state[ch];
+            r.verdict = st == 2 ? Verdict::Pass : Verdict::Fail;
+            if (st == 2)
+                r.message = statusQuoted(6);
+            else if (st == 3)
+                r.message = QStringLiteral("the board showed %1").arg(statusQuoted(4));
+            else
+                r.message = QStringLiteral("timed out after %1 s waiting for %2%3")
+                                .arg(seconds(waited), statusQuoted(st == 0 ? 2 : 6),
+                                     z->last[ch] == 255 ? QString() : QStringLiteral(": showed ") + statusQuoted(z->last[ch]));
+            add(r);
+        }
+    };
+    Step s;
+    s.type = Step::Wait;
+    s.timeoutS = c.timeoutS;
+    s.activity = QStringLiteral("Zeroing both channels");
+    s.accept = [z, rows](const DecodedFrame& f, qint64) {
+        if (f.kind != FrameKind::Status) return false;
+        const Byte codes[2] = {f.codes.ch1, f.codes.ch2};
+        for (int ch = 0; ch < 2; ++ch) {
+            int& st = z->state[ch];
+            z->last[ch] = codes[ch];
+            if (codes[ch] == 4 && st < 2) st = 3;         // "Zeroing Failed !!!"
+            else if (codes[ch] == 2 && st == 0) st = 1;   // "Zeroing..."
+            else if (codes[ch] == 6 && st == 1) st = 2;   // "Zeroing ok"
+        }
+        if (z->state[0] < 2 || z->state[1] < 2) return false;
+        rows(0);
+        return true;
+    };
+    s.timedOut = rows;
+    m_steps.push_back(s);
+    windowStep(0, c.measureS, QStringLiteral("Measuring the zero"),
+               [this, c] { pressureRows(QStringLiteral("zero"), 0, c.limitMmHg); });
+}
+
+void Evaluation::planDynamic(const Check& c)
+{
+    referenceStep(c.ch1.controlWords(), c.ch2.controlWords(),
+                  QStringLiteral("Set channel 1 to %1, channel 2 to %2, rate %3 /min.")
+                      .arg(c.ch1.controlWords(), c.ch2.controlWords())
+                      .arg(m_plan.rate));
+    Step s;
+    s.type = Step::Beats;
+    s.settleS = c.settleS;
+    s.beats = c.beats;
+    s.activity = QStringLiteral("Measuring %1 beats").arg(c.beats);
+    s.done = [this, c] { dynamicRows(c); };
+    m_steps.push_back(s);
+}
+
+void Evaluation::dynamicRows(const Check& c)
+{
+    CheckOutcome& o = m_outcomes.back();
+    const Waveform* refs[2] = {&c.ch1, &c.ch2};
+    const int n = static_cast<int>(m_beats.size());
+    const QString shortBy = n < c.beats ? QStringLiteral("%1 of %2 beats").arg(n).arg(c.beats) : QString();
+    auto row = [&](int ch, const QString& quantity, const QString& unit, double reference, double limit,
+                   const std::vector<double>& values) {
+        const Stats st = stats(values);
+        Result r;
+        r.channel = ch;
+        r.quantity = quantity;
+        r.unit = unit;
+        r.reference = reference;
+        r.limit = limit;
+        r.n = st.n;
+        r.fromMs = m_windowFrom;
+        r.toMs = m_windowTo;
+        if (st.n > 0) {
+            r.mean = st.mean;
+            r.sd = st.sd;
+            r.error = st.mean - reference;
+        }
+        r.verdict = st.n > 0 && std::abs(*r.error) <= limit && shortBy.isEmpty() ? Verdict::Pass : Verdict::Fail;
+        r.message = shortBy;
+        add(r);
+    };
+    auto sysOf = [](const Beat& b, int ch) -> double { return ch == 0 ? b.values.sys1 : b.values.sys2; };
+    auto diaOf = [](const Beat& b, int ch) -> double { return ch == 0 ? b.values.dia1 : b.values.dia2; };
+    for (int ch = 0; ch < 2; ++ch) {
+        std::vector<double> sys, map, dia;
+        for (const Beat& b : m_beats) {
+            sys.push_back(sysOf(b, ch));
+            map.push_back(ch == 0 ? b.values.map1 : b.values.map2);
+            dia.push_back(diaOf(b, ch));
+            o.beats.push_back({ch + 1, b.tMs, sys.back(), dia.back(), b.max[ch], b.min[ch]});
+        }
+        const Waveform& w = *refs[ch];
+        row(ch + 1, QStringLiteral("systolic"), QStringLiteral("mmHg"), w.sys, c.limitFor(w.sys), sys);
+        row(ch + 1, QStringLiteral("mean"), QStringLiteral("mmHg"), w.meanReference(), c.limitFor(w.meanReference()), map);
+        row(ch + 1, QStringLiteral("diastolic"), QStringLiteral("mmHg"), w.dia, c.limitFor(w.dia), dia);
+    }
+    std::vector<double> pulse;
+    for (const Beat& b : m_beats) pulse.push_back(b.values.pulse);
+    row(0, QStringLiteral("pulse rate"), QStringLiteral("/min"), m_plan.rate,
+        std::max(c.pulseLimitPerMin, m_plan.rate * c.pulseLimitPercent / 100.0), pulse);
+
+    // The board's own numbers against its own trace, beat by beat: the row's
+    // error is the worst difference, its mean and SD those of all beats.
+    for (int ch = 0; ch < 2; ++ch) {
+        const Waveform& w = *refs[ch];
+        for (int which = 0; which < 2; ++which) {
+            const double limit = c.limitFor(which == 0 ? w.sys : w.dia);
+            std::vector<double> diffs;
+            double worst = 0;
+            const Beat* worstBeat = nullptr;
+            for (const Beat& b : m_beats) {
+                const double d = which == 0 ? sysOf(b, ch) - b.max[ch] : diaOf(b, ch) - b.min[ch];
+                diffs.push_back(d);
+                if (!worstBeat || std::abs(d) > std::abs(worst)) worst = d, worstBeat = &b;
+            }
+            const Stats st = stats(diffs);
+            Result r;
+            r.channel = ch + 1;
+            r.quantity = which == 0 ? QStringLiteral("systolic vs waveform maximum") : QStringLiteral("diastolic vs waveform minimum");
+            r.unit = QStringLiteral("mmHg");
+            r.limit = limit;
+            r.n = n;
+            r.fromMs = m_windowFrom;
+            r.toMs = m_windowTo;
+            r.mean = st.mean;
+            r.sd = st.sd;
+            r.error = worst;
+            r.verdict = n > 0 && std::abs(worst) <= limit && shortBy.isEmpty() ? Verdict::Pass : Verdict::Fail;
+            r.message = worstBeat && std::abs(worst) > limit
+                            ? QStringLiteral("worst beat at %1 s").arg(QString::number(worstBeat->tMs / 1000.0, 'f', 3))
+                            : shortBy;
+            add(r);
+        }
+    }
+}
+
+void Evaluation::driftRows(const Check& c)
+{
+    // The first tenth of the time against the last.
+    const qint64 span = m_windowTo - m_windowFrom, tenth = span / 10;
+    for (int ch = 0; ch < 2; ++ch) {
+        std::vector<double> first, last;
+        for (std::size_t i = 0; i < m_times.size(); ++i) {
+            if (m_times[i] < m_windowFrom + tenth) first.push_back(m_ch[ch][i]);
+            else if (m_times[i] >= m_windowTo - tenth) last.push_back(m_ch[ch][i]);
+        }
+        Result r;
+        r.channel = ch + 1;
+        r.quantity = QStringLiteral("drift");
+        r.unit = QStringLiteral("mmHg/h");
+        r.reference = 0;
+        r.limit = c.limitMmHgPerHour;
+        r.n = static_cast<int>(m_times.size());
+        r.fromMs = m_windowFrom;
+        r.toMs = m_windowTo;
+        if (first.empty() || last.empty()) {
+            r.verdict = Verdict::Fail;
+            r.message = QStringLiteral("too few waveform frames");
+        } else {
+            const double hours = (span - tenth) / 3'600'000.0;
+            r.mean = r.error = (stats(last).mean - stats(first).mean) / hours;
+            r.sd = stats(m_ch[ch]).sd;
+            r.verdict = std::abs(*r.error) <= *r.limit ? Verdict::Pass : Verdict::Fail;
+        }
+        add(r);
     }
 }
 

@@ -104,7 +104,21 @@ signals:
 
 private:
     struct Step;
+    // The steps of a check, queued when it begins.
     void plan(const Check& c);
+    void planIdentify(const Check& c);
+    void planSpeed(const Check& c);
+    void planZero(const Check& c);
+    void planDynamic(const Check& c);
+    void sendStep(const QString& command);
+    void referenceStep(const QString& ch1, const QString& ch2, const QString& instruction);
+    void windowStep(double settleS, double measureS, const QString& activity, std::function<void()> done);
+    // Waits until both channels have shown a status; a row per channel.
+    void statusWait(const QString& after, Byte wanted, double timeoutS);
+    // The results of a measurement that has ended.
+    void pressureRows(const QString& quantity, double reference, double limit);
+    void dynamicRows(const Check& c);
+    void driftRows(const Check& c);
     void next();
     void runStep();
     void finishCheck();

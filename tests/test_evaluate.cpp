@@ -38,7 +38,9 @@ public:
     void request(const ReferenceRequest& r) override
     {
         for (const QString& line : {QStringLiteral("ch1 ") + r.ch1, QStringLiteral("ch2 ") + r.ch2, QStringLiteral("rate %1").arg(r.rate)})
-            if (!line.startsWith(QStringLiteral("ch%1").arg(unplugged))) EXPECT_EQ(m_model.applySetting(line.toStdString(), m_now), "") << line.toStdString();
+            if (!line.startsWith(QStringLiteral("ch%1").arg(unplugged))) {
+                EXPECT_EQ(m_model.applySetting(line.toStdString(), m_now), "") << line.toStdString();
+            }
         emit finished(ReferenceOutcome::Set, {});
     }
     int unplugged = 0;  // a channel without transducer
