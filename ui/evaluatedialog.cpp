@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -59,7 +60,7 @@ EvaluateDialog::EvaluateDialog(Form1& window)
     auto* buttons = new QHBoxLayout;
     m_start = new QPushButton(QStringLiteral("&Start"), this);
     m_start->setObjectName(QStringLiteral("startEvaluation"));
-    m_abort = new QPushButton(QStringLiteral("A&bort"), this);
+    m_abort = new QPushButton(QStringLiteral("A&bort Run"), this);
     m_abort->setObjectName(QStringLiteral("abortEvaluation"));
     m_abort->setEnabled(false);
     connect(m_start, &QPushButton::clicked, this, &EvaluateDialog::start);
@@ -105,6 +106,7 @@ EvaluateDialog::EvaluateDialog(Form1& window)
     m_results->setObjectName(QStringLiteral("results"));
     m_results->setReadOnly(true);
     m_results->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_results->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     layout->addWidget(m_results, 1);
 
     auto* end = new QHBoxLayout;
