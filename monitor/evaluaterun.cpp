@@ -152,7 +152,8 @@ int runEvaluation(const Options& options, const evaluate::Plan& plan, QtSerialCo
 
     const ReportInfo& report = session->report();
     printLine(stdout, QString());
-    printLine(stdout, QStringLiteral("Board:   %1").arg(report.identification));
+    printLine(stdout, QStringLiteral("Board:   %1").arg(report.identification.isEmpty() ? QStringLiteral("(no identification)")
+                                                                                        : report.identification));
     int rows = 0;
     for (const CheckOutcome& o : report.checks) {
         rows += int(o.results.size());
