@@ -22,6 +22,7 @@
 
 #include <cmath>
 #include <functional>
+#include <map>
 #include <set>
 
 using namespace quorvid;
@@ -174,32 +175,48 @@ TEST(Evaluate, GainOnChannelOneFailsItsPressuresAndNothingElse)
     const QJsonObject json = QJsonDocument::fromJson(bench.file("json")).object();
     EXPECT_EQ(json[u"verdict"].toString(), u"fail");
     EXPECT_EQ(json[u"recording"][u"bytes_sha256"].toString().size(), 64);
-    struct Row { qint64 ms; double ch[2]; };
+    // Per row: t_s in ms, kind, and the numeric columns ch1_mmHg .. pulse.
+    struct Row {
+        qint64 ms;
+        QByteArray kind;
+        std::vector<double> v;
+    };
     std::vector<Row> rows;
     for (const QByteArray& line : bench.file("csv").split('\n').mid(1)) {
         const QList<QByteArray> f = line.split(',');
-        if (f.size() > 3 && f[2] == "waveform") rows.push_back({std::llround(f[1].toDouble() * 1000), {f[3].toDouble(), f[4].toDouble()}});
+        if (f.size() < 12) continue;
+        Row row{std::llround(f[1].toDouble() * 1000), f[2], {}};
+        for (int i = 3; i < 12; ++i) row.v.push_back(f[i].toDouble());
+        rows.push_back(row);
     }
+    // Which rows and column a result's mean is taken from.
+    const std::map<QString, std::pair<QByteArray, int>> sources{
+        {QStringLiteral("pressure"), {"waveform", 0}}, {QStringLiteral("zero"), {"waveform", 0}},
+        {QStringLiteral("systolic"), {"values", 2}},   {QStringLiteral("mean"), {"values", 3}},
+        {QStringLiteral("diastolic"), {"values", 4}},  {QStringLiteral("pulse rate"), {"values", 8}},
+    };
     int recomputed = 0, failures = 0;
     for (const QJsonValue c : json[u"checks"].toArray()) {
         for (const QJsonValue r : c[u"results"].toArray()) {
             failures += r[u"verdict"].toString() == u"fail";
-            const QString kind = c[u"kind"].toString();
-            const QString quantity = r[u"quantity"].toString();
-            if (quantity != u"pressure" && quantity != u"zero") continue;
+            const auto source = sources.find(r[u"quantity"].toString());
+            if (source == sources.end()) continue;
             const qint64 from = std::llround(r[u"from_s"].toDouble() * 1000), to = std::llround(r[u"to_s"].toDouble() * 1000);
-            const int ch = r[u"channel"].toInt() - 1;
+            const int ch = r[u"channel"].isNull() ? 0 : r[u"channel"].toInt() - 1;
+            // ch1_mmHg, ch2_mmHg; sys1, map1, dia1, then sys2, map2, dia2 three on.
+            const int column = source->second.second + (source->second.first == "values" && source->second.second < 8 ? 3 * ch : ch);
             double sum = 0;
             int n = 0;
             for (const Row& row : rows)
-                if (row.ms >= from && row.ms < to) sum += row.ch[ch], ++n;
+                if (row.kind == source->second.first && row.ms >= from && row.ms < to) sum += row.v[std::size_t(column)], ++n;
+            SCOPED_TRACE(r[u"quantity"].toString().toStdString());
             ASSERT_EQ(r[u"n"].toInt(), n);
             EXPECT_NEAR(r[u"mean"].toDouble(), sum / n, 1e-9);
             EXPECT_NEAR(r[u"error"].toDouble(), sum / n - r[u"reference"].toDouble(), 1e-9);
             ++recomputed;
         }
     }
-    EXPECT_EQ(recomputed, 12);
+    EXPECT_EQ(recomputed, 12 + 7);
     EXPECT_EQ(failures, 6);
 
     // The JUnit file parses and counts the same failures.
