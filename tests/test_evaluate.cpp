@@ -237,6 +237,11 @@ TEST(Evaluate, GainOnChannelOneFailsItsPressuresAndNothingElse)
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^ch1 100 mmHg: read 10[5-7]\\.[0-9], error \\+[5-7]\\.[0-9] > limit 4\\.0$"))
                     .match(message).hasMatch()) << message.toStdString();
     EXPECT_LT(bench.session->reportMilliseconds(), 1000);
+
+    // The page stands alone: its plots inline (speed, static, a dynamic one per channel).
+    const QString html = QString::fromUtf8(bench.file("html"));
+    EXPECT_EQ(html.count(u"<svg"), 4);
+    EXPECT_FALSE(html.contains(QRegularExpression(QStringLiteral("<script|<link|<img|\\b(src|href)=|url\\(|https?:"))));
 }
 
 TEST(Evaluate, ChannelWithoutTransducerFailsZeroing)
