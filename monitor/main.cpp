@@ -1,5 +1,6 @@
 // quorvid-monitor: the board on the command line. See --help.
 #include "commands.h"
+#include "evaluaterun.h"
 #include "monitor.h"
 #include "options.h"
 #include "portlink.h"
@@ -123,6 +124,21 @@ int main(int argc, char* argv[])
         return kEndedAsAsked;
     }
 
+    if (options.printPlan) {
+        std::fputs(evaluate::defaultPlanToml().toLocal8Bit().constData(), stdout);
+        return kEndedAsAsked;
+    }
+    // A bad plan is refused before the port is even opened.
+    std::optional<evaluate::Plan> plan;
+    if (options.evaluate) {
+        QString why;
+        plan = evaluationPlan(options, &why);
+        if (!plan) {
+            printError(why);
+            return kUsage;
+        }
+    }
+
     // Without it Ctrl-C would end the program before the port is closed and
     // the recording flushed; with a reason it still runs, ended by the system.
     if (QString why; !quitOnTerminationRequest(&why))
@@ -136,6 +152,7 @@ int main(int argc, char* argv[])
     NoPortMenu menu;
     const std::uint8_t port = openPort(options, comm, menu);
     if (port == 0) return kNoPort;
+    if (plan) return runEvaluation(options, *plan, comm, port, printError);
 
     std::unique_ptr<record::Recorder> recorder;
     if (!options.record.isEmpty()) {

@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include "commands.h"
+#include "evaluaterun.h"
 
 #include <QCommandLineParser>
 
@@ -40,26 +41,40 @@ ParsedOptions parseOptions(const QStringList& args)
     const QCommandLineOption waveformOpt(QStringLiteral("waveform"));
     const QCommandLineOption recordOpt(QStringLiteral("record"), {}, QStringLiteral("NAME"));
     const QCommandLineOption secondsOpt(QStringLiteral("seconds"), {}, QStringLiteral("N"));
+    const QCommandLineOption evaluateOpt(QStringLiteral("evaluate"));
+    const QCommandLineOption reportOpt(QStringLiteral("report"), {}, QStringLiteral("NAME"));
+    const QCommandLineOption referenceOpt(QStringLiteral("reference-command"), {}, QStringLiteral("CMD"));
+    const QCommandLineOption operatorOpt(QStringLiteral("operator"), {}, QStringLiteral("TEXT"));
+    const QCommandLineOption printPlanOpt(QStringLiteral("print-plan"));
     const QCommandLineOption helpOpt(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOpt(QStringList{QStringLiteral("v"), QStringLiteral("version")});
     parser.addOptions({portOpt, comOpt, noSetupOpt, sendOpt, formatOpt, waveformOpt, recordOpt, secondsOpt,
-                       helpOpt, versionOpt});
+                       helpOpt, versionOpt, evaluateOpt, reportOpt, referenceOpt, operatorOpt, printPlanOpt});
+
+    // --evaluate takes the plan's file when one follows it.
+    QStringList given = args;
+    QString planFile;
+    if (const qsizetype at = given.indexOf(QStringLiteral("--evaluate")); at >= 0 && at + 1 < given.size()
+        && !given[at + 1].startsWith(u'-')) {
+        planFile = given.takeAt(at + 1);
+    }
 
     auto refuse = [](const QString& why) { return ParsedOptions{std::nullopt, why}; };
-    if (!parser.parse(QStringList{QString::fromLatin1(kProgramName.data(), qsizetype(kProgramName.size()))} + args))
+    if (!parser.parse(QStringList{QString::fromLatin1(kProgramName.data(), qsizetype(kProgramName.size()))} + given))
         return refuse(parser.errorText());
 
     Options o;
     o.help = parser.isSet(helpOpt);
     o.version = parser.isSet(versionOpt);
-    if (o.help || o.version) return {o, {}};
+    o.printPlan = parser.isSet(printPlanOpt);
+    if (o.help || o.version || o.printPlan) return {o, {}};
 
     if (!parser.positionalArguments().isEmpty())
         return refuse(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
 
     // An option given twice where only one value makes sense is a mistake
     // the user should hear about, not a silent choice of the last.
-    for (const auto* opt : {&portOpt, &comOpt, &formatOpt, &recordOpt, &secondsOpt})
+    for (const auto* opt : {&portOpt, &comOpt, &formatOpt, &recordOpt, &secondsOpt, &reportOpt, &referenceOpt, &operatorOpt})
         if (parser.values(*opt).size() > 1)
             return refuse(QStringLiteral("--%1 given more than once").arg(opt->names().first()));
 
@@ -110,6 +125,10 @@ ParsedOptions parseOptions(const QStringList& args)
                               .arg(parser.value(secondsOpt)));
         o.milliseconds = std::max<qint64>(1, std::llround(seconds * 1000.0));
     }
+    if (const QString why = evaluateOptions(parser.isSet(evaluateOpt), planFile, parser.value(reportOpt),
+                                            parser.value(referenceOpt), parser.value(operatorOpt), &o);
+        !why.isEmpty())
+        return refuse(why);
     return {o, {}};
 }
 
@@ -168,6 +187,22 @@ Output:
                   also write a recording, as the window's File > Record does:
                   NAME.csv and NAME.bytes side by side, whatever is printed
   --seconds N     end after N seconds (decimals allowed)
+
+Evaluation (see the README's evaluation section):
+  --evaluate [PLAN.toml]
+                  run the plan's checks (the default plan without a file)
+                  instead of printing lines: progress lines as it goes, a
+                  summary at the end; records NAME.csv and NAME.bytes and
+                  reports in NAME.json, NAME.html and NAME.xml (JUnit)
+  --report NAME   the name of those files; needed with --evaluate
+  --reference-command CMD
+                  sets each reference by running CMD through the shell, with
+                  {ch1}, {ch2} and {rate} replaced (e.g. "static 100",
+                  "arterial 120/80", 60); without it each reference is asked
+                  for on standard error and Enter measures ("s" Enter skips,
+                  "a" Enter aborts)
+  --operator TEXT the operator's name for the report
+  --print-plan    print the default plan as commented TOML and exit
   -h, --help      this text
   -v, --version   the program's version
 
@@ -180,6 +215,7 @@ Exit status:
      are on standard error)
   4  recording failed: a write was refused (disk full, file too large);
      printing went on, both files end with their last whole line
+  5  --evaluate: a check failed, or the evaluation ended early
 )");
 }
 

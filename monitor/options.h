@@ -32,6 +32,14 @@ struct Options {
     bool waveform = false;                 // waveform rows in CSV
     QString record;                        // the recording's chosen name, empty for none
     std::optional<qint64> milliseconds;    // --seconds
+    // --evaluate [PLAN.toml]: runs the plan (the default one without a file)
+    // and writes the report instead of printing lines; see evaluaterun.h.
+    bool evaluate = false;
+    QString plan;
+    QString report;            // NAME: NAME.csv, .bytes, .json, .html, .xml
+    QString referenceCommand;  // empty: the operator sets each reference
+    QString operatorName;
+    bool printPlan = false;
     bool help = false;
     bool version = false;
 };

@@ -3,7 +3,7 @@
 QUORVID_PACKAGES=(
   cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev fonts-liberation2 xvfb xauth xdotool python3
-  scdoc librsvg2-bin
+  scdoc librsvg2-bin libtomlplusplus-dev
   g++-mingw-w64-x86-64-posix
 )
 # What the Debian package stage of test.sh needs besides: dpkg-shlibdeps and

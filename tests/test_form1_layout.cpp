@@ -330,15 +330,16 @@ TEST_F(Form1Layout, WindowOpensCentredOnTheScreen)
     EXPECT_LE((form.frameGeometry().center() - screen.center()).manhattanLength(), 2);
 }
 
-TEST_F(Form1Layout, MenuBarHoldsFilePortAndAboutInThatOrder)
+TEST_F(Form1Layout, MenuBarHoldsFilePortEvaluateAndAboutInThatOrder)
 {
     const QList<QAction*> top = form.menuBar()->actions();
-    ASSERT_EQ(top.size(), 3);
+    ASSERT_EQ(top.size(), 4);
     EXPECT_EQ(top[0]->text(), "&File");
     EXPECT_EQ(top[1]->text(), "&Port");
-    EXPECT_EQ(top[2]->text(), "&About");
-    EXPECT_EQ(top[2]->menu(), nullptr);  // a command of the menu bar itself
-    EXPECT_EQ(top[2]->objectName(), "menAbout");
+    EXPECT_EQ(top[2]->text(), "&Evaluate");  // the program's own addition
+    EXPECT_EQ(top[3]->text(), "&About");
+    EXPECT_EQ(top[3]->menu(), nullptr);  // a command of the menu bar itself
+    EXPECT_EQ(top[3]->objectName(), "menAbout");
 
     auto* menDatei = control<QMenu>("menDatei");
     ASSERT_NE(menDatei, nullptr);

@@ -1,5 +1,8 @@
 #include "form1.h"
 
+#include "evaluatedialog.h"
+#include "session.h"
+
 #include "artwork.h"
 #include "commands.h"
 #include "controls.h"
@@ -268,6 +271,7 @@ Form1::Form1(SerialControl& comm, QWidget* parent)
 Form1::~Form1()
 {
     // The files are closed before the framer that feeds them goes.
+    if (m_evaluateDialog) delete m_evaluateDialog;
     m_framer.setFrameObserver(nullptr);
     m_recorder.reset();
     // The framer outlives the chart by member order; make sure nothing plots
@@ -313,6 +317,12 @@ void Form1::buildMenus()
         });
         m_portItems[port - 1] = item;
     }
+
+    auto* menEvaluate = bar->addMenu(QStringLiteral("&Evaluate"));
+    menEvaluate->setObjectName(QStringLiteral("menEvaluate"));
+    QAction* menRunEvaluation = menEvaluate->addAction(QStringLiteral("Run &Evaluation..."));
+    menRunEvaluation->setObjectName(QStringLiteral("menRunEvaluation"));
+    connect(menRunEvaluation, &QAction::triggered, this, &Form1::menEvaluate_Click);
 
     QAction* menAbout = bar->addAction(QStringLiteral("&About"));
     menAbout->setObjectName(QStringLiteral("menAbout"));
@@ -762,7 +772,7 @@ bool Form1::startRecording(const QString& path, QString* error)
         return false;
     }
     connect(m_recorder.get(), &record::Recorder::failed, this, &Form1::recordingFailed);
-    m_framer.setFrameObserver(m_recorder.get());
+    observeFrames(m_recorder.get());
     showRecordingState();
     return true;
 }
@@ -774,7 +784,7 @@ void Form1::stopRecording()
     // worth a message as any others.
     m_recorder->flush();
     if (!m_recorder) return;  // it failed, and recordingFailed has ended it
-    m_framer.setFrameObserver(nullptr);
+    observeFrames(nullptr);
     m_recorder.reset();  // closes both files
     showRecordingState();
 }
@@ -784,7 +794,7 @@ void Form1::recordingFailed(const QString& message)
     if (!m_recorder) return;
     // The recorder is the sender of this signal: it goes once it has
     // returned (or with the window), and nothing more reaches it meanwhile.
-    m_framer.setFrameObserver(nullptr);
+    observeFrames(nullptr);
     m_recorder->disconnect(this);
     record::Recorder* failed = m_recorder.release();
     failed->setParent(this);
@@ -794,6 +804,56 @@ void Form1::recordingFailed(const QString& message)
          QStringLiteral("Recording has stopped: the file could not be written.\n\n%1\n\n"
                         "What was written before is kept.")
              .arg(message));
+}
+
+void Form1::observeFrames(FrameObserver* recording)
+{
+    if (m_evaluation) m_evaluation->setNext(recording);
+    else m_framer.setFrameObserver(recording);
+}
+
+void Form1::menEvaluate_Click()
+{
+    if (!m_evaluateDialog) m_evaluateDialog = new EvaluateDialog(*this);
+    m_evaluateDialog->show();
+    m_evaluateDialog->raise();
+    m_evaluateDialog->activateWindow();
+}
+
+EvaluateDialog* Form1::evaluateDialog() const { return m_evaluateDialog; }
+
+void Form1::setEvaluation(evaluate::Session* session)
+{
+    if (session == m_evaluation) return;
+    if (m_evaluation) m_evaluation->setNext(nullptr);
+    m_evaluation = session;
+    if (session) {
+        session->setNext(m_recorder.get());
+        m_framer.setFrameObserver(session);
+    } else {
+        m_framer.setFrameObserver(m_recorder.get());
+    }
+    for (const char* name : {"GetInfo", "Zero1", "Zero2", "Zeroall", "SelectSpeed", "Option1", "Option2", "Option3", "Option4"})
+        if (QWidget* w = m_client->findChild<QWidget*>(QString::fromLatin1(name))) w->setEnabled(!session);
+    if (auto* menPort = menuBar()->findChild<QMenu*>(QStringLiteral("menPort"))) menPort->menuAction()->setEnabled(!session);
+    m_menRecord->setEnabled(!session);
+}
+
+int Form1::speedShown() const { return m_speed->text().toInt(); }
+
+bool Form1::simulatedOutputShown() const
+{
+    const auto* simulate = m_client->findChild<QRadioButton*>(QStringLiteral("Option2"));
+    return simulate && simulate->isChecked();
+}
+
+void Form1::followCommand(const QString& command)
+{
+    if (command.startsWith(u'S'))
+        m_speed->setText(command == u"S0" ? QStringLiteral("50") : command == u"S2" ? QStringLiteral("150") : QStringLiteral("100"));
+    const char* option = command == u"O" ? "Option1" : command == u"M" ? "Option2" : command == u"5" ? "Option3" : command == u"6" ? "Option4" : nullptr;
+    if (option)
+        if (auto* button = m_client->findChild<QRadioButton*>(QString::fromLatin1(option))) button->setChecked(true);
 }
 
 void Form1::noteInRecording(const QString& text)

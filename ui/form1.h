@@ -29,8 +29,12 @@ class QLabel;
 class QMessageBox;
 class QTimer;
 class frmAbout;
+class EvaluateDialog;
 
 namespace quorvid {
+namespace evaluate {
+class Session;
+}
 namespace record {
 class Recorder;
 }
@@ -96,6 +100,21 @@ public:
     QFileDialog* recordDialog() const;
     // The CSV name File > Record... proposes for a recording begun at time.
     static QString proposedRecordingName(const QDateTime& time);
+
+    // Evaluate > Run Evaluation...: the evaluation's dialog, non-modal.
+    void menEvaluate_Click();
+    EvaluateDialog* evaluateDialog() const;
+    // The evaluation under way, or null when none: it takes the frames before
+    // any recording does; the board's command controls, the Port menu and
+    // File > Record are disabled while it runs.
+    void setEvaluation(quorvid::evaluate::Session* session);
+    quorvid::SerialControl& serialControl() { return m_comm; }
+    // The speed and mode the controls show, which the board is in.
+    int speedShown() const;
+    bool simulatedOutputShown() const;
+    // A command sent by the evaluation: the Speed label and the option
+    // buttons follow it, so the window never contradicts the board.
+    void followCommand(const QString& command);
 
     // Channel status texts by code; filled by Form_Load, never written after.
     std::array<QString, quorvid::kStatusTextCount> StatusText;
@@ -176,8 +195,13 @@ private:
     // A comment in the .bytes file, when recording.
     void noteInRecording(const QString& text);
 
+    // The recording's observer, behind the evaluation when one runs.
+    void observeFrames(quorvid::FrameObserver* recording);
+
     quorvid::SerialControl& m_comm;
     quorvid::Framer m_framer;
+    quorvid::evaluate::Session* m_evaluation = nullptr;
+    QPointer<EvaluateDialog> m_evaluateDialog;
     QWidget* m_client = nullptr;
     quorvid::Graph* m_graph = nullptr;
     std::unique_ptr<quorvid::SweepChart> m_chart;

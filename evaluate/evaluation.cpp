@@ -1,0 +1,765 @@
+#include "evaluation.h"
+
+#include "commands.h"
+#include "serialcontrol.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <numeric>
+
+namespace quorvid::evaluate {
+
+namespace {
+
+// A measurement ends with the first frame past its end, or this long after
+// it when no frame comes.
+constexpr qint64 kWindowGraceMs = 500;
+
+QString seconds(double s) { return QString::number(s, 'f', 1); }
+QString num(double v) { return QString::number(v, 'f', 1); }
+QString signedNum(double v) { return (v >= 0 ? QStringLiteral("+") : QString()) + num(v); }
+QString refText(double v) { return v == std::round(v) ? QString::number(v, 'f', 0) : QString::number(v, 'f', 1); }
+
+QString speedCommand(int rate) { return rate == 50 ? QStringLiteral("S0") : rate == 150 ? QStringLiteral("S2") : QStringLiteral("S1"); }
+
+struct Stats {
+    double mean = 0, sd = 0;
+    int n = 0;
+};
+Stats stats(const std::vector<double>& v)
+{
+    Stats s;
+    s.n = static_cast<int>(v.size());
+    if (v.empty()) return s;
+    s.mean = std::accumulate(v.begin(), v.end(), 0.0) / s.n;
+    if (s.n > 1) {
+        double ss = 0;
+        for (double x : v) ss += (x - s.mean) * (x - s.mean);
+        s.sd = std::sqrt(ss / (s.n - 1));
+    }
+    return s;
+}
+
+QString staticWords(double p) { return QStringLiteral("static %1").arg(refText(p)); }
+
+QString statusQuoted(Byte code) { return QLatin1Char('"') + QString::fromUtf8(statusTextFor(code).data(), qsizetype(statusTextFor(code).size())) + QLatin1Char('"'); }
+
+}  // namespace
+
+QString verdictName(Verdict v)
+{
+    switch (v) {
+    case Verdict::Pass: return QStringLiteral("pass");
+    case Verdict::Fail: return QStringLiteral("fail");
+    case Verdict::Skipped: return QStringLiteral("skipped");
+    }
+    return {};
+}
+
+QString describe(const Result& r)
+{
+    QString s;
+    if (r.channel) s = QStringLiteral("ch%1 ").arg(r.channel);
+    if (r.quantity != u"pressure") s += r.quantity + u' ';
+    if (r.reference) s += refText(*r.reference) + u' ' + r.unit + u' ';
+    s = s.trimmed();
+    if (r.mean && r.error && r.limit) {
+        s += QStringLiteral(": read %1, error %2 %3 limit %4")
+                 .arg(num(*r.mean), signedNum(*r.error), std::abs(*r.error) <= *r.limit ? QStringLiteral("<=") : QStringLiteral(">"),
+                      num(*r.limit));
+        if (!r.message.isEmpty()) s += QStringLiteral(" (") + r.message + u')';
+    } else if (!r.message.isEmpty()) {
+        s += QStringLiteral(": ") + r.message;
+    }
+    return s;
+}
+
+struct Evaluation::Step {
+    enum Type { Send, Reference, Wait, Window, Beats, Call } type = Call;
+    QString command;
+    ReferenceRequest request;
+    double timeoutS = 0;
+    std::function<bool(const DecodedFrame&, qint64)> accept;  // Wait: true when met
+    std::function<void(double waitedS)> timedOut;              // Wait
+    double settleS = 0, measureS = 0;
+    int beats = 0;
+    std::function<void()> done;  // Window, Beats, Call
+    QString activity;
+};
+
+Evaluation::Evaluation(SerialControl& comm, ReferenceSetter& reference, Plan plan, Clock clock, QObject* parent)
+    : QObject(parent)
+    , m_comm(comm)
+    , m_reference(reference)
+    , m_plan(std::move(plan))
+    , m_clock(std::move(clock))
+{
+    connect(&m_reference, &ReferenceSetter::finished, this, &Evaluation::referenceFinished);
+}
+
+Evaluation::~Evaluation() = default;
+
+void Evaluation::setStateBefore(int framesPerSecond, bool simulatedOutput)
+{
+    m_speedBefore = m_speed = framesPerSecond;
+    m_simulatedBefore = m_simulated = simulatedOutput;
+}
+
+void Evaluation::start()
+{
+    if (m_running || m_done) return;
+    m_running = true;
+    next();
+}
+
+Verdict Evaluation::verdict() const
+{
+    if (!m_abortReason.isEmpty() || m_outcomes.size() < m_plan.checks.size()) return Verdict::Fail;
+    for (const CheckOutcome& o : m_outcomes)
+        if (o.verdict != Verdict::Pass) return Verdict::Fail;
+    return Verdict::Pass;
+}
+
+int Evaluation::failures() const
+{
+    int n = 0;
+    for (const CheckOutcome& o : m_outcomes)
+        for (const Result& r : o.results) n += r.verdict == Verdict::Fail;
+    return n;
+}
+
+void Evaluation::send(const QString& command)
+{
+    const QByteArray bytes = command.toLatin1();
+    if (const CommResult r = SendCommand(m_comm, std::string_view(bytes.constData(), std::size_t(bytes.size()))); !r) {
+        abort(QStringLiteral("the board did not take \"%1\": %2").arg(command, r.reason));
+        return;
+    }
+    if (command.startsWith(u'S')) m_speed = command == u"S0" ? 50 : command == u"S2" ? 150 : 100;
+    if (command == u"M" || command == u"O") m_simulated = command == u"M";
+    emit commandSent(command);
+}
+
+void Evaluation::add(Result r)
+{
+    CheckOutcome& o = m_outcomes.back();
+    o.results.push_back(r);
+    emit resultAdded(m_check, r);
+}
+
+void Evaluation::next()
+{
+    if (!m_running) return;
+    if (m_check >= 0) finishCheck();
+    ++m_check;
+    if (m_check >= static_cast<int>(m_plan.checks.size())) {
+        end();
+        return;
+    }
+    const Check& c = m_plan.checks[static_cast<std::size_t>(m_check)];
+    m_outcomes.push_back({c.name, c.kind, Verdict::Pass, {}, {}});
+    emit checkStarted(m_check, c.name);
+    plan(c);
+    runStep();
+}
+
+void Evaluation::finishCheck()
+{
+    CheckOutcome& o = m_outcomes.back();
+    o.verdict = Verdict::Pass;
+    for (const Result& r : o.results) {
+        if (r.verdict == Verdict::Fail) o.verdict = Verdict::Fail;
+        else if (r.verdict == Verdict::Skipped && o.verdict == Verdict::Pass) o.verdict = Verdict::Skipped;
+    }
+    emit checkFinished(m_check, o.verdict);
+}
+
+void Evaluation::end()
+{
+    m_running = false;
+    m_done = true;
+    m_steps.clear();
+    // The board as it was before: the speed, then the mode.
+    if (m_comm.portOpen()) {
+        if (m_speed != m_speedBefore) send(speedCommand(m_speedBefore));
+        if (m_simulated != m_simulatedBefore) send(m_simulatedBefore ? QStringLiteral("M") : QStringLiteral("O"));
+    }
+    emit progress(0, 100);
+    emit finished();
+}
+
+void Evaluation::abort(const QString& why)
+{
+    if (!m_running) return;
+    m_abortReason = why;
+    m_reference.cancel();
+    m_waitingReference = false;
+    if (m_check >= 0 && m_check < static_cast<int>(m_outcomes.size())) {
+        Result r;
+        r.quantity = QStringLiteral("aborted");
+        r.verdict = Verdict::Fail;
+        r.fromMs = r.toMs = now();
+        r.message = why;
+        add(r);
+        finishCheck();
+    }
+    m_running = false;  // end() sends the restoring commands without coming back here
+    m_check = static_cast<int>(m_plan.checks.size());
+    end();
+}
+
+void Evaluation::runStep()
+{
+    while (m_running && !m_steps.empty()) {
+        Step& s = m_steps.front();
+        m_stepStart = now();
+        m_lastSecondsLeft = -1;
+        if (!s.activity.isEmpty()) emit activity(s.activity);
+        switch (s.type) {
+        case Step::Send: {
+            const QString command = s.command;
+            m_steps.pop_front();
+            send(command);
+            continue;
+        }
+        case Step::Call: {
+            const auto done = std::move(s.done);
+            m_steps.pop_front();
+            done();
+            continue;
+        }
+        case Step::Reference:
+        {
+            // A setter may answer at once, which takes this step off the list.
+            const ReferenceRequest request = s.request;
+            m_waitingReference = true;
+            m_reference.request(request);
+            return;
+        }
+        case Step::Wait:
+            return;
+        case Step::Window:
+        case Step::Beats:
+            m_windowFrom = m_stepStart + std::llround(s.settleS * 1000);
+            m_windowTo = m_windowFrom + std::llround(s.measureS * 1000);
+            m_ch[0].clear(), m_ch[1].clear(), m_times.clear(), m_beats.clear();
+            m_beat = {};
+            m_beatSamples[0].clear(), m_beatSamples[1].clear();
+            m_beatBoundarySeen = false;
+            return;
+        }
+    }
+    if (m_running) next();
+}
+
+void Evaluation::referenceFinished(ReferenceOutcome outcome, const QString& message)
+{
+    if (!m_running || !m_waitingReference || m_steps.empty()) return;
+    m_waitingReference = false;
+    const ReferenceRequest request = m_steps.front().request;
+    m_steps.pop_front();
+    switch (outcome) {
+    case ReferenceOutcome::Set:
+        break;
+    case ReferenceOutcome::Aborted:
+        abort(message);
+        return;
+    case ReferenceOutcome::Skipped: {
+        // What measures at this reference goes with it, up to the next one.
+        while (!m_steps.empty() && m_steps.front().type != Step::Reference) m_steps.pop_front();
+        Result r;
+        r.quantity = request.ch1 == request.ch2 ? request.ch1 : request.ch1 + QStringLiteral(", ") + request.ch2;
+        r.verdict = Verdict::Skipped;
+        r.fromMs = r.toMs = now();
+        r.message = message;
+        add(r);
+        break;
+    }
+    }
+    runStep();
+}
+
+void Evaluation::frame(const DecodedFrame& f, qint64 t)
+{
+    if (!f.shown) return;
+    if (f.kind == FrameKind::Identification) m_identification = QString::fromStdU16String(f.text);
+    if (!m_running || m_waitingReference || m_steps.empty()) return;
+    Step& s = m_steps.front();
+    switch (s.type) {
+    case Step::Wait:
+        if (s.accept(f, t)) {
+            m_steps.pop_front();
+            runStep();
+        }
+        return;
+    case Step::Window:
+        if (t >= m_windowTo) {
+            endWindow();
+            return;
+        }
+        if (f.kind == FrameKind::Waveform && t >= m_windowFrom) {
+            m_ch[0].push_back(f.samples.s1 - 100);
+            m_ch[1].push_back(f.samples.s2 - 100);
+            m_times.push_back(t);
+        }
+        return;
+    case Step::Beats:
+        // Settling goes by time; from the first beat boundary on, frames go
+        // to beats in the order they came: the samples that follow a values
+        // frame in the same block belong to the next beat.
+        if (!m_beatBoundarySeen && t < m_windowFrom) return;
+        if (f.kind == FrameKind::Waveform) {
+            m_beatSamples[0].push_back(f.samples.s1 - 100.0);
+            m_beatSamples[1].push_back(f.samples.s2 - 100.0);
+        } else if (f.kind == FrameKind::Values) {
+            // The beat's maximum over all its samples; its diastolic is the
+            // trough it starts from, so its minimum over the first half: the
+            // end of a beat already glides towards the next beat's level.
+            const std::size_t n = m_beatSamples[0].size();
+            m_beat.any = n > 0;
+            for (int ch = 0; ch < 2 && n > 0; ++ch) {
+                const std::vector<double>& v = m_beatSamples[ch];
+                m_beat.max[ch] = *std::max_element(v.begin(), v.end());
+                m_beat.min[ch] = *std::min_element(v.begin(), v.begin() + std::ptrdiff_t((n + 1) / 2));
+            }
+            m_beatSamples[0].clear(), m_beatSamples[1].clear();
+            if (!m_beatBoundarySeen) {
+                // The beat in progress began before settling ended: the
+                // measurement starts with the next one.
+                m_beatBoundarySeen = true;
+                m_windowFrom = t + 1;
+                m_beat = {};
+                m_beatSamples[0].clear(), m_beatSamples[1].clear();
+                return;
+            }
+            m_beat.tMs = t;
+            m_beat.values = f.values;
+            if (m_beat.any) m_beats.push_back(m_beat);
+            m_beat = {};
+            if (static_cast<int>(m_beats.size()) >= s.beats) {
+                m_windowTo = t + 1;
+                endWindow();
+            }
+        }
+        return;
+    default:
+        return;
+    }
+}
+
+void Evaluation::poll()
+{
+    if (!m_running || m_waitingReference || m_steps.empty()) return;
+    const qint64 t = now();
+    Step& s = m_steps.front();
+    auto report = [this, t](qint64 total, qint64 end) {
+        const int left = static_cast<int>(std::max<qint64>(0, (end - t + 999) / 1000));
+        if (left == m_lastSecondsLeft) return;
+        m_lastSecondsLeft = left;
+        const qint64 spent = std::clamp<qint64>(t - m_stepStart, 0, total);
+        emit progress(left, total > 0 ? static_cast<int>(100 * spent / total) : 100);
+    };
+    switch (s.type) {
+    case Step::Wait: {
+        const qint64 limit = std::llround(s.timeoutS * 1000);
+        report(limit, m_stepStart + limit);
+        if (t - m_stepStart >= limit) {
+            const auto timedOut = std::move(s.timedOut);
+            m_steps.pop_front();
+            timedOut((t - m_stepStart) / 1000.0);
+            runStep();
+        }
+        return;
+    }
+    case Step::Window:
+        report(m_windowTo - m_stepStart, m_windowTo);
+        if (t >= m_windowTo + kWindowGraceMs) endWindow();
+        return;
+    case Step::Beats: {
+        // Twice the beats' time at the plan's rate, and settling, before
+        // giving up on a board that sends no values.
+        const qint64 expected = std::llround(s.settleS * 1000) + s.beats * 60'000LL / std::max(1, m_plan.rate);
+        report(expected, m_stepStart + expected);
+        if (t - m_stepStart >= 2 * expected + 5000) {
+            m_windowTo = t;
+            endWindow();
+        }
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+void Evaluation::endWindow()
+{
+    const auto done = std::move(m_steps.front().done);
+    m_steps.pop_front();
+    done();
+    runStep();
+}
+
+// The steps of each kind of check, queued when the check begins.
+
+void Evaluation::sendStep(const QString& command)
+{
+    Step s;
+    s.type = Step::Send;
+    s.command = command;
+    m_steps.push_back(s);
+}
+
+void Evaluation::referenceStep(const QString& ch1, const QString& ch2, const QString& instruction)
+{
+    Step s;
+    s.type = Step::Reference;
+    s.request = {ch1, ch2, m_plan.rate, instruction};
+    s.activity = instruction;
+    m_steps.push_back(s);
+}
+
+void Evaluation::windowStep(double settleS, double measureS, const QString& activity, std::function<void()> done)
+{
+    Step s;
+    s.type = Step::Window;
+    s.settleS = settleS;
+    s.measureS = measureS;
+    s.activity = activity;
+    s.done = std::move(done);
+    m_steps.push_back(s);
+}
+
+void Evaluation::pressureRows(const QString& quantity, double reference, double limit)
+{
+    for (int ch = 0; ch < 2; ++ch) {
+        const Stats st = stats(m_ch[ch]);
+        Result r;
+        r.channel = ch + 1;
+        r.quantity = quantity;
+        r.unit = QStringLiteral("mmHg");
+        r.reference = reference;
+        r.limit = limit;
+        r.n = st.n;
+        r.fromMs = m_windowFrom;
+        r.toMs = m_windowTo;
+        if (st.n == 0) {
+            r.verdict = Verdict::Fail;
+            r.message = QStringLiteral("no waveform frames in %1 s").arg(seconds((m_windowTo - m_windowFrom) / 1000.0));
+        } else {
+            r.mean = st.mean;
+            r.sd = st.sd;
+            r.error = st.mean - reference;
+            r.verdict = std::abs(*r.error) <= limit ? Verdict::Pass : Verdict::Fail;
+        }
+        add(r);
+    }
+}
+
+void Evaluation::statusWait(const QString& after, Byte wanted, double timeoutS)
+{
+    // Each channel passes once it has shown the wanted status.
+    struct Seen {
+        bool ok[2] = {false, false};
+        Byte last[2] = {255, 255};
+    };
+    auto seen = std::make_shared<Seen>();
+    auto rows = [this, seen, after, wanted](double waited) {
+        for (int ch = 0; ch < 2; ++ch) {
+            Result r;
+            r.channel = ch + 1;
+            r.quantity = QStringLiteral("status after %1").arg(after);
+            r.fromMs = m_stepStart;
+            r.toMs = now();
+            r.verdict = seen->ok[ch] ? Verdict::Pass : Verdict::Fail;
+            const QString waiting = QStringLiteral("timed out after %1 s waiting for %2").arg(seconds(waited), statusQuoted(wanted));
+            r.message = seen->ok[ch] ? statusQuoted(wanted)
+                        : seen->last[ch] == 255 ? waiting + QStringLiteral(": no status frame")
+                                                : waiting + QStringLiteral(": showed ") + statusQuoted(seen->last[ch]);
+            add(r);
+        }
+    };
+    Step s;
+    s.type = Step::Wait;
+    s.timeoutS = timeoutS;
+    s.activity = QStringLiteral("Waiting for %1 on both channels").arg(statusQuoted(wanted));
+    s.accept = [seen, wanted, rows](const DecodedFrame& f, qint64) {
+        if (f.kind != FrameKind::Status) return false;
+        const Byte codes[2] = {f.codes.ch1, f.codes.ch2};
+        for (int ch = 0; ch < 2; ++ch) {
+            seen->last[ch] = codes[ch];
+            seen->ok[ch] |= codes[ch] == wanted;
+        }
+        if (!(seen->ok[0] && seen->ok[1])) return false;
+        rows(0);
+        return true;
+    };
+    s.timedOut = rows;
+    m_steps.push_back(s);
+}
+
+void Evaluation::plan(const Check& c)
+{
+    switch (c.kind) {
+    case CheckKind::Identify: planIdentify(c); break;
+    case CheckKind::Speed: planSpeed(c); break;
+    case CheckKind::Mode:
+        sendStep(QStringLiteral("M"));
+        statusWait(QStringLiteral("M"), 9, c.timeoutS);  // "Simulated Output"
+        sendStep(QStringLiteral("O"));
+        statusWait(QStringLiteral("O"), 0, c.timeoutS);  // "Normal Operation"
+        break;
+    case CheckKind::Zero: planZero(c); break;
+    case CheckKind::Static:
+        for (double p : c.points) {
+            referenceStep(staticWords(p), staticWords(p), QStringLiteral("Set both channels to %1 mmHg.").arg(refText(p)));
+            windowStep(c.settleS, c.measureS, QStringLiteral("Measuring at %1 mmHg").arg(refText(p)),
+                       [this, p, c] { pressureRows(QStringLiteral("pressure"), p, c.limitFor(p)); });
+        }
+        break;
+    case CheckKind::Dynamic: planDynamic(c); break;
+    case CheckKind::Drift:
+        referenceStep(staticWords(c.pointMmHg), staticWords(c.pointMmHg),
+                      QStringLiteral("Set both channels to %1 mmHg and leave them.").arg(refText(c.pointMmHg)));
+        windowStep(c.settleS, c.measureS, QStringLiteral("Holding %1 mmHg").arg(refText(c.pointMmHg)),
+                   [this, c] { driftRows(c); });
+        break;
+    }
+}
+
+void Evaluation::planIdentify(const Check& c)
+{
+    sendStep(QStringLiteral("I"));
+    Step s;
+    s.type = Step::Wait;
+    s.timeoutS = c.timeoutS;
+    s.activity = QStringLiteral("Waiting for the board's identification");
+    s.accept = [this](const DecodedFrame& f, qint64 t) {
+        if (f.kind != FrameKind::Identification) return false;
+        Result r;
+        r.quantity = QStringLiteral("identification");
+        r.fromMs = m_stepStart;
+        r.toMs = t + 1;
+        r.message = QString::fromStdU16String(f.text);
+        add(r);
+        return true;
+    };
+    s.timedOut = [this](double waited) {
+        Result r;
+        r.quantity = QStringLiteral("identification");
+        r.verdict = Verdict::Fail;
+        r.fromMs = m_stepStart;
+        r.toMs = now();
+        r.message = QStringLiteral("timed out after %1 s waiting for an identification frame").arg(seconds(waited));
+        add(r);
+    };
+    m_steps.push_back(s);
+}
+
+void Evaluation::planSpeed(const Check& c)
+{
+    for (int rate : c.rates) {
+        sendStep(speedCommand(rate));
+        windowStep(c.settleS, c.measureS, QStringLiteral("Counting waveform frames at speed %1").arg(rate), [this, rate, c] {
+            Result r;
+            r.quantity = QStringLiteral("frame rate");
+            r.unit = QStringLiteral("/s");
+            r.reference = rate;
+            r.n = static_cast<int>(m_times.size());
+            r.mean = r.n / ((m_windowTo - m_windowFrom) / 1000.0);
+            r.error = *r.mean - rate;
+            r.limit = rate * c.tolerancePercent / 100.0;
+            r.verdict = std::abs(*r.error) <= *r.limit ? Verdict::Pass : Verdict::Fail;
+            r.fromMs = m_windowFrom;
+            r.toMs = m_windowTo;
+            add(r);
+        });
+    }
+    if (!c.rates.empty() && c.rates.back() != m_speedBefore) sendStep(speedCommand(m_speedBefore));
+}
+
+void Evaluation::planZero(const Check& c)
+{
+    referenceStep(staticWords(0), staticWords(0), QStringLiteral("Open both transducers to air (0 mmHg on both channels)."));
+    sendStep(QStringLiteral("Z3"));
+    // Per channel: 0 before "Zeroing...", 1 zeroing, 2 ok, 3 failed; and the
+    // last status shown.
+    struct Zeroing {
+        int state[2] = {0, 0};
+        Byte last[2] = {255, 255};
+    };
+    auto z = std::make_shared<Zeroing>();
+    auto rows = [this, z](double waited) {
+        for (int ch = 0; ch < 2; ++ch) {
+            Result r;
+            r.channel = ch + 1;
+            r.quantity = QStringLiteral("zeroing");
+            r.fromMs = m_stepStart;
+            r.toMs = now();
+            const int st = z->state[ch];
+            r.verdict = st == 2 ? Verdict::Pass : Verdict::Fail;
+            if (st == 2)
+                r.message = statusQuoted(6);
+            else if (st == 3)
+                r.message = QStringLiteral("the board showed %1").arg(statusQuoted(4));
+            else
+                r.message = QStringLiteral("timed out after %1 s waiting for %2%3")
+                                .arg(seconds(waited), statusQuoted(st == 0 ? 2 : 6),
+                                     z->last[ch] == 255 ? QString() : QStringLiteral(": showed ") + statusQuoted(z->last[ch]));
+            add(r);
+        }
+    };
+    Step s;
+    s.type = Step::Wait;
+    s.timeoutS = c.timeoutS;
+    s.activity = QStringLiteral("Zeroing both channels");
+    s.accept = [z, rows](const DecodedFrame& f, qint64) {
+        if (f.kind != FrameKind::Status) return false;
+        const Byte codes[2] = {f.codes.ch1, f.codes.ch2};
+        for (int ch = 0; ch < 2; ++ch) {
+            int& st = z->state[ch];
+            z->last[ch] = codes[ch];
+            if (codes[ch] == 4 && st < 2) st = 3;         // "Zeroing Failed !!!"
+            else if (codes[ch] == 2 && st == 0) st = 1;   // "Zeroing..."
+            else if (codes[ch] == 6 && st == 1) st = 2;   // "Zeroing ok"
+        }
+        if (z->state[0] < 2 || z->state[1] < 2) return false;
+        rows(0);
+        return true;
+    };
+    s.timedOut = rows;
+    m_steps.push_back(s);
+    windowStep(0, c.measureS, QStringLiteral("Measuring the zero"),
+               [this, c] { pressureRows(QStringLiteral("zero"), 0, c.limitMmHg); });
+}
+
+void Evaluation::planDynamic(const Check& c)
+{
+    referenceStep(c.ch1.controlWords(), c.ch2.controlWords(),
+                  QStringLiteral("Set channel 1 to %1, channel 2 to %2, rate %3 /min.")
+                      .arg(c.ch1.controlWords(), c.ch2.controlWords())
+                      .arg(m_plan.rate));
+    Step s;
+    s.type = Step::Beats;
+    s.settleS = c.settleS;
+    s.beats = c.beats;
+    s.activity = QStringLiteral("Measuring %1 beats").arg(c.beats);
+    s.done = [this, c] { dynamicRows(c); };
+    m_steps.push_back(s);
+}
+
+void Evaluation::dynamicRows(const Check& c)
+{
+    CheckOutcome& o = m_outcomes.back();
+    const Waveform* refs[2] = {&c.ch1, &c.ch2};
+    const int n = static_cast<int>(m_beats.size());
+    const QString shortBy = n < c.beats ? QStringLiteral("%1 of %2 beats").arg(n).arg(c.beats) : QString();
+    auto row = [&](int ch, const QString& quantity, const QString& unit, double reference, double limit,
+                   const std::vector<double>& values) {
+        const Stats st = stats(values);
+        Result r;
+        r.channel = ch;
+        r.quantity = quantity;
+        r.unit = unit;
+        r.reference = reference;
+        r.limit = limit;
+        r.n = st.n;
+        r.fromMs = m_windowFrom;
+        r.toMs = m_windowTo;
+        if (st.n > 0) {
+            r.mean = st.mean;
+            r.sd = st.sd;
+            r.error = st.mean - reference;
+        }
+        r.verdict = st.n > 0 && std::abs(*r.error) <= limit && shortBy.isEmpty() ? Verdict::Pass : Verdict::Fail;
+        r.message = shortBy;
+        add(r);
+    };
+    auto sysOf = [](const Beat& b, int ch) -> double { return ch == 0 ? b.values.sys1 : b.values.sys2; };
+    auto diaOf = [](const Beat& b, int ch) -> double { return ch == 0 ? b.values.dia1 : b.values.dia2; };
+    for (int ch = 0; ch < 2; ++ch) {
+        std::vector<double> sys, map, dia;
+        for (const Beat& b : m_beats) {
+            sys.push_back(sysOf(b, ch));
+            map.push_back(ch == 0 ? b.values.map1 : b.values.map2);
+            dia.push_back(diaOf(b, ch));
+            o.beats.push_back({ch + 1, b.tMs, sys.back(), dia.back(), b.max[ch], b.min[ch]});
+        }
+        const Waveform& w = *refs[ch];
+        row(ch + 1, QStringLiteral("systolic"), QStringLiteral("mmHg"), w.sys, c.limitFor(w.sys), sys);
+        row(ch + 1, QStringLiteral("mean"), QStringLiteral("mmHg"), w.meanReference(), c.limitFor(w.meanReference()), map);
+        row(ch + 1, QStringLiteral("diastolic"), QStringLiteral("mmHg"), w.dia, c.limitFor(w.dia), dia);
+    }
+    std::vector<double> pulse;
+    for (const Beat& b : m_beats) pulse.push_back(b.values.pulse);
+    row(0, QStringLiteral("pulse rate"), QStringLiteral("/min"), m_plan.rate,
+        std::max(c.pulseLimitPerMin, m_plan.rate * c.pulseLimitPercent / 100.0), pulse);
+
+    // The board's own numbers against its own trace, beat by beat: the row's
+    // error is the worst difference, its mean and SD those of all beats.
+    for (int ch = 0; ch < 2; ++ch) {
+        const Waveform& w = *refs[ch];
+        for (int which = 0; which < 2; ++which) {
+            const double limit = c.limitFor(which == 0 ? w.sys : w.dia);
+            std::vector<double> diffs;
+            double worst = 0;
+            const Beat* worstBeat = nullptr;
+            for (const Beat& b : m_beats) {
+                const double d = which == 0 ? sysOf(b, ch) - b.max[ch] : diaOf(b, ch) - b.min[ch];
+                diffs.push_back(d);
+                if (!worstBeat || std::abs(d) > std::abs(worst)) worst = d, worstBeat = &b;
+            }
+            const Stats st = stats(diffs);
+            Result r;
+            r.channel = ch + 1;
+            r.quantity = which == 0 ? QStringLiteral("systolic vs waveform maximum") : QStringLiteral("diastolic vs waveform minimum");
+            r.unit = QStringLiteral("mmHg");
+            r.limit = limit;
+            r.n = n;
+            r.fromMs = m_windowFrom;
+            r.toMs = m_windowTo;
+            r.mean = st.mean;
+            r.sd = st.sd;
+            r.error = worst;
+            r.verdict = n > 0 && std::abs(worst) <= limit && shortBy.isEmpty() ? Verdict::Pass : Verdict::Fail;
+            r.message = worstBeat && std::abs(worst) > limit
+                            ? QStringLiteral("worst beat at %1 s").arg(QString::number(worstBeat->tMs / 1000.0, 'f', 3))
+                            : shortBy;
+            add(r);
+        }
+    }
+}
+
+void Evaluation::driftRows(const Check& c)
+{
+    // The first tenth of the time against the last.
+    const qint64 span = m_windowTo - m_windowFrom, tenth = span / 10;
+    for (int ch = 0; ch < 2; ++ch) {
+        std::vector<double> first, last;
+        for (std::size_t i = 0; i < m_times.size(); ++i) {
+            if (m_times[i] < m_windowFrom + tenth) first.push_back(m_ch[ch][i]);
+            else if (m_times[i] >= m_windowTo - tenth) last.push_back(m_ch[ch][i]);
+        }
+        Result r;
+        r.channel = ch + 1;
+        r.quantity = QStringLiteral("drift");
+        r.unit = QStringLiteral("mmHg/h");
+        r.reference = 0;
+        r.limit = c.limitMmHgPerHour;
+        r.n = static_cast<int>(m_times.size());
+        r.fromMs = m_windowFrom;
+        r.toMs = m_windowTo;
+        if (first.empty() || last.empty()) {
+            r.verdict = Verdict::Fail;
+            r.message = QStringLiteral("too few waveform frames");
+        } else {
+            const double hours = (span - tenth) / 3'600'000.0;
+            r.mean = r.error = (stats(last).mean - stats(first).mean) / hours;
+            r.sd = stats(m_ch[ch]).sd;
+            r.verdict = std::abs(*r.error) <= *r.limit ? Verdict::Pass : Verdict::Fail;
+        }
+        add(r);
+    }
+}
+
+}  // namespace quorvid::evaluate

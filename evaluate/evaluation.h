@@ -1,0 +1,170 @@
+// The evaluation itself: runs a plan's checks against the board, fed the
+// completed frames and the time they arrived, sending commands through the
+// serial control and asking a ReferenceSetter for each reference. It owns no
+// timer and reads no clock but the one it is given, so a test runs it on
+// simulated time; a front end calls poll() now and then and on every frame.
+//
+// Times are those of the evaluation's recording (t_s, in milliseconds): a
+// measurement over [from, to) takes exactly the CSV rows whose t_s lies there.
+#pragma once
+
+#include "frames.h"
+#include "plan.h"
+#include "reference.h"
+
+#include <QObject>
+#include <QString>
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace quorvid {
+class SerialControl;
+}
+
+namespace quorvid::evaluate {
+
+enum class Verdict { Pass, Fail, Skipped };
+QString verdictName(Verdict v);  // "pass", "fail", "skipped"
+
+struct Result {
+    int channel = 0;     // 1 or 2; 0 for none
+    QString quantity;    // "pressure", "frame rate", "systolic", "status after M", ...
+    QString unit;        // "mmHg", "/s", "/min", "mmHg/h", or "" for a state
+    std::optional<double> reference, mean, sd, error, limit;
+    int n = 0;
+    Verdict verdict = Verdict::Pass;
+    qint64 fromMs = 0, toMs = 0;  // [from, to) in the recording's t_s
+    QString message;     // what went wrong, or what was seen
+};
+
+// "ch1 300 mmHg: read 318.1, error +18.1 > limit 12.0"
+QString describe(const Result& r);
+
+// The board's beat values against its own waveform, for the dynamic plot.
+struct BeatPoint {
+    int channel = 1;
+    qint64 tMs = 0;
+    double sys = 0, dia = 0;          // the board's values frame
+    double waveMax = 0, waveMin = 0;  // its waveform's maximum over the beat, minimum over its first half
+};
+
+struct CheckOutcome {
+    QString name;
+    CheckKind kind = CheckKind::Identify;
+    Verdict verdict = Verdict::Pass;
+    std::vector<Result> results;
+    std::vector<BeatPoint> beats;  // dynamic
+};
+
+class Evaluation : public QObject {
+    Q_OBJECT
+
+public:
+    using Clock = std::function<qint64()>;  // the recording's time now, ms
+
+    Evaluation(SerialControl& comm, ReferenceSetter& reference, Plan plan, Clock clock,
+               QObject* parent = nullptr);
+    ~Evaluation() override;
+
+    // The board's state before the run, restored at its end.
+    void setStateBefore(int framesPerSecond, bool simulatedOutput);
+
+    void start();
+    // A completed frame that arrived at tMs.
+    void frame(const DecodedFrame& frame, qint64 tMs);
+    // Time has passed: ends settling, measurements and waits that are due.
+    void poll();
+    // Ends the run at once; the checks not done are left out of the verdict.
+    void abort(const QString& why);
+
+    bool running() const { return m_running; }
+    bool done() const { return m_done; }
+    const Plan& plan() const { return m_plan; }
+    const std::vector<CheckOutcome>& outcomes() const { return m_outcomes; }
+    QString identification() const { return m_identification; }
+    QString abortReason() const { return m_abortReason; }
+    // Pass only when every check ran and passed.
+    Verdict verdict() const;
+    int failures() const;
+
+signals:
+    void checkStarted(int index, const QString& name);
+    void checkFinished(int index, quorvid::evaluate::Verdict verdict);
+    void resultAdded(int index, const quorvid::evaluate::Result& result);
+    // What is being done now, in a sentence.
+    void activity(const QString& text);
+    // Seconds left of settling and measuring, and the share done (0..100).
+    void progress(int secondsLeft, int percent);
+    // A command went to the board (the window follows it in its controls).
+    void commandSent(const QString& command);
+    void finished();
+
+private:
+    struct Step;
+    // The steps of a check, queued when it begins.
+    void plan(const Check& c);
+    void planIdentify(const Check& c);
+    void planSpeed(const Check& c);
+    void planZero(const Check& c);
+    void planDynamic(const Check& c);
+    void sendStep(const QString& command);
+    void referenceStep(const QString& ch1, const QString& ch2, const QString& instruction);
+    void windowStep(double settleS, double measureS, const QString& activity, std::function<void()> done);
+    // Waits until both channels have shown a status; a row per channel.
+    void statusWait(const QString& after, Byte wanted, double timeoutS);
+    // The results of a measurement that has ended.
+    void pressureRows(const QString& quantity, double reference, double limit);
+    void dynamicRows(const Check& c);
+    void driftRows(const Check& c);
+    void next();
+    void runStep();
+    void finishCheck();
+    void end();
+    void send(const QString& command);
+    void referenceFinished(ReferenceOutcome outcome, const QString& message);
+    void add(Result r);
+    void endWindow();
+    qint64 now() const { return m_clock(); }
+
+    SerialControl& m_comm;
+    ReferenceSetter& m_reference;
+    Plan m_plan;
+    Clock m_clock;
+
+    int m_speedBefore = 100, m_speed = 100;
+    bool m_simulatedBefore = false, m_simulated = false;
+
+    std::deque<Step> m_steps;
+    int m_check = -1;
+    bool m_running = false;
+    bool m_done = false;
+    bool m_waitingReference = false;
+    bool m_skipCheck = false;
+    std::vector<CheckOutcome> m_outcomes;
+    QString m_identification;
+    QString m_abortReason;
+
+    // The step in progress.
+    qint64 m_stepStart = 0;
+    qint64 m_windowFrom = 0, m_windowTo = 0;
+    int m_lastSecondsLeft = -1;
+    std::vector<double> m_ch[2];  // mmHg per waveform frame in the window
+    std::vector<qint64> m_times;  // their times
+    struct Beat {
+        qint64 tMs = 0;
+        Values values;
+        double max[2], min[2];
+        bool any = false;
+    };
+    std::vector<Beat> m_beats;
+    Beat m_beat;                  // in progress
+    std::vector<double> m_beatSamples[2];
+    bool m_beatBoundarySeen = false;
+};
+
+}  // namespace quorvid::evaluate
+
+Q_DECLARE_METATYPE(quorvid::evaluate::Result)

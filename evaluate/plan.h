@@ -1,0 +1,76 @@
+// An evaluation plan: the checks to run, in order, with their references,
+// durations and limits. Read from TOML; never holds a command to run, so a plan
+// from someone else can only ask for pressures, never execute anything.
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace quorvid::evaluate {
+
+enum class CheckKind { Identify, Speed, Mode, Zero, Static, Dynamic, Drift };
+
+QString kindName(CheckKind kind);
+
+// What one channel is set to during a dynamic check: a waveform kind of the
+// pressure source ("arterial", "pa", "cvp") and its systolic/diastolic.
+struct Waveform {
+    QString shape;
+    double sys = 0, dia = 0;
+    std::optional<double> mean;  // from the plan; else dia + (sys - dia) / 3
+    double meanReference() const { return mean ? *mean : dia + (sys - dia) / 3.0; }
+    QString controlWords() const;  // "arterial 120/80"
+};
+
+struct Check {
+    CheckKind kind = CheckKind::Identify;
+    QString name;  // as the report shows it; the kind's name unless the plan gives one
+
+    double timeoutS = 3;    // identify, mode, zero: the wait for the board's answer
+    double settleS = 0;     // after a reference or a speed change, before measuring
+    double measureS = 5;    // speed, zero, static, drift: the measurement
+
+    std::vector<int> rates;  // speed: frames a second, each 50, 100 or 150
+    double tolerancePercent = 2;
+
+    std::vector<double> points;  // static: references in mmHg, both channels
+    double limitMmHg = 4;        // static, dynamic, zero: the larger of this...
+    double limitPercent = 4;     // ...and this percentage of the reference
+
+    Waveform ch1, ch2;           // dynamic
+    int beats = 30;
+    double pulseLimitPerMin = 1;
+    double pulseLimitPercent = 1;
+
+    double pointMmHg = 100;      // drift
+    double limitMmHgPerHour = 2;
+
+    double limitFor(double reference) const;
+};
+
+struct Plan {
+    QString name = QStringLiteral("default");
+    int rate = 60;  // beats a minute of the reference source
+    std::vector<Check> checks;
+};
+
+Plan defaultPlan();
+// The default plan as commented TOML, the starting point for one's own.
+QString defaultPlanToml();
+
+struct PlanResult {
+    std::optional<Plan> plan;
+    QString error;  // "plan.toml line 12: ..." when plan is empty
+};
+// source names the text in messages (a file name).
+PlanResult parsePlan(std::string_view toml, const QString& source);
+PlanResult readPlanFile(const QString& path);
+
+// The plan as run, for the report.
+QJsonObject planJson(const Plan& plan);
+
+}  // namespace quorvid::evaluate

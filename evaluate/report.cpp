@@ -1,0 +1,327 @@
+#include "report.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <QXmlStreamWriter>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+namespace quorvid::evaluate {
+
+namespace {
+
+// Characters XML 1.0 cannot carry at all, even escaped; a board may send any
+// byte below 128 in its identification.
+QString printable(const QString& s)
+{
+    QString out = s;
+    for (QChar& c : out)
+        if (c.unicode() < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') c = QChar(0xFFFD);
+    return out;
+}
+
+QString esc(const QString& s) { return printable(s).toHtmlEscaped().replace(u'\'', QLatin1String("&#39;")); }
+
+QJsonValue orNull(const std::optional<double>& v) { return v ? QJsonValue(*v) : QJsonValue(QJsonValue::Null); }
+
+QString fixed(const std::optional<double>& v, int decimals = 1)
+{
+    return v ? QString::number(*v, 'f', decimals) : QStringLiteral("–");
+}
+
+QString seconds(qint64 ms) { return QString::number(ms / 1000.0, 'f', 3); }
+
+// A small x/y plot as inline SVG: points or lines per series, an optional
+// band (the limits) drawn beneath them.
+struct Series {
+    QString label, color;
+    std::vector<std::pair<double, double>> points;
+    bool line = false;
+};
+
+QString svgPlot(const QString& xLabel, const QString& yLabel, const std::vector<Series>& series,
+                const std::vector<std::pair<double, std::pair<double, double>>>& band = {})
+{
+    constexpr double W = 640, H = 240, L = 56, R = 130, T = 12, B = 36;
+    double x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
+    auto grow = [&](double x, double y) { x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y); };
+    for (const Series& s : series)
+        for (auto [x, y] : s.points) grow(x, y);
+    for (const auto& [x, lh] : band) grow(x, lh.first), grow(x, lh.second);
+    if (!std::isfinite(x0)) return {};
+    if (x1 - x0 < 1e-9) x0 -= 1, x1 += 1;
+    if (y1 - y0 < 1e-9) y0 -= 1, y1 += 1;
+    const double padY = (y1 - y0) * 0.08;
+    y0 -= padY, y1 += padY;
+    auto px = [&](double x) { return L + (x - x0) / (x1 - x0) * (W - L - R); };
+    auto py = [&](double y) { return H - B - (y - y0) / (y1 - y0) * (H - T - B); };
+    auto n = [](double v) { return QString::number(v, 'f', 1); };
+    QString s = QStringLiteral("<svg class=\"plot\" viewBox=\"0 0 %1 %2\" width=\"%1\" height=\"%2\" role=\"img\">").arg(W).arg(H);
+    s += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"#fff\" stroke=\"#888\"/>")
+             .arg(n(L), n(T), n(W - L - R), n(H - T - B));
+    if (!band.empty()) {
+        QString upper, lower;
+        for (const auto& [x, lh] : band) upper += n(px(x)) + u',' + n(py(lh.second)) + u' ';
+        for (auto it = band.rbegin(); it != band.rend(); ++it) lower += n(px(it->first)) + u',' + n(py(it->second.first)) + u' ';
+        s += QStringLiteral("<polygon points=\"%1%2\" fill=\"#dfeedd\" stroke=\"#9c9\"/>").arg(upper, lower);
+    }
+    if (y0 < 0 && y1 > 0)
+        s += QStringLiteral("<line x1=\"%1\" x2=\"%2\" y1=\"%3\" y2=\"%3\" stroke=\"#bbb\"/>").arg(n(L), n(W - R), n(py(0)));
+    for (int i = 0; i <= 4; ++i) {
+        const double xv = x0 + (x1 - x0) * i / 4, yv = y0 + (y1 - y0) * i / 4;
+        s += QStringLiteral("<text x=\"%1\" y=\"%2\" text-anchor=\"middle\">%3</text>").arg(n(px(xv)), n(H - B + 14), QString::number(xv, 'g', 4));
+        s += QStringLiteral("<text x=\"%1\" y=\"%2\" text-anchor=\"end\">%3</text>").arg(n(L - 4), n(py(yv) + 4), QString::number(yv, 'g', 4));
+    }
+    s += QStringLiteral("<text x=\"%1\" y=\"%2\" text-anchor=\"middle\">%3</text>").arg(n((L + W - R) / 2), n(H - 4), esc(xLabel));
+    s += QStringLiteral("<text x=\"12\" y=\"%1\" transform=\"rotate(-90 12 %1)\" text-anchor=\"middle\">%2</text>").arg(n((T + H - B) / 2), esc(yLabel));
+    int legend = 0;
+    for (const Series& se : series) {
+        if (se.line && se.points.size() > 1) {
+            QString pts;
+            for (auto [x, y] : se.points) pts += n(px(x)) + u',' + n(py(y)) + u' ';
+            s += QStringLiteral("<polyline points=\"%1\" fill=\"none\" stroke=\"%2\" stroke-width=\"1.5\"/>").arg(pts, se.color);
+        } else {
+            for (auto [x, y] : se.points)
+                s += QStringLiteral("<circle cx=\"%1\" cy=\"%2\" r=\"3\" fill=\"%3\"/>").arg(n(px(x)), n(py(y)), se.color);
+        }
+        const double ly = T + 12 + 16 * legend++;
+        s += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"10\" height=\"10\" fill=\"%3\"/><text x=\"%4\" y=\"%5\">%6</text>")
+                 .arg(n(W - R + 10), n(ly - 9), se.color, n(W - R + 24), n(ly), esc(se.label));
+    }
+    if (!band.empty()) {
+        const double ly = T + 12 + 16 * legend;
+        s += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"10\" height=\"10\" fill=\"#dfeedd\" stroke=\"#9c9\"/><text x=\"%3\" y=\"%4\">limit</text>")
+                 .arg(n(W - R + 10), n(ly - 9), n(W - R + 24), n(ly));
+    }
+    return s + QStringLiteral("</svg>");
+}
+
+const QString kColors[2] = {QStringLiteral("#c0392b"), QStringLiteral("#2c6fbb")};
+
+QString plotFor(const CheckOutcome& o)
+{
+    std::vector<Series> series;
+    std::vector<std::pair<double, std::pair<double, double>>> band;
+    switch (o.kind) {
+    case CheckKind::Static:
+        for (int ch = 1; ch <= 2; ++ch) {
+            Series s{QStringLiteral("ch%1 error").arg(ch), kColors[ch - 1], {}, true};
+            for (const Result& r : o.results)
+                if (r.channel == ch && r.reference && r.error) s.points.push_back({*r.reference, *r.error});
+            series.push_back(s);
+        }
+        for (const Result& r : o.results)
+            if (r.channel == 1 && r.reference && r.limit) band.push_back({*r.reference, {-*r.limit, *r.limit}});
+        return svgPlot(QStringLiteral("reference (mmHg)"), QStringLiteral("error (mmHg)"), series, band);
+    case CheckKind::Speed: {
+        Series measured{QStringLiteral("measured"), kColors[0], {}, false};
+        for (const Result& r : o.results)
+            if (r.reference && r.error) {
+                measured.points.push_back({*r.reference, *r.error});
+                band.push_back({*r.reference, {-r.limit.value_or(0), r.limit.value_or(0)}});
+            }
+        series.push_back(measured);
+        return svgPlot(QStringLiteral("speed set (frames/s)"), QStringLiteral("measured - set (frames/s)"), series, band);
+    }
+    case CheckKind::Dynamic: {
+        if (o.beats.empty()) return {};
+        QString out;
+        for (int ch = 1; ch <= 2; ++ch) {
+            Series sys{QStringLiteral("board sys"), kColors[0], {}, false}, dia{QStringLiteral("board dia"), kColors[1], {}, false};
+            Series max{QStringLiteral("wave max"), QStringLiteral("#e59866"), {}, true}, min{QStringLiteral("wave min"), QStringLiteral("#85c1e9"), {}, true};
+            int beat = 0;
+            for (const BeatPoint& b : o.beats) {
+                if (b.channel != ch) continue;
+                ++beat;
+                sys.points.push_back({double(beat), b.sys}), dia.points.push_back({double(beat), b.dia});
+                max.points.push_back({double(beat), b.waveMax}), min.points.push_back({double(beat), b.waveMin});
+            }
+            out += QStringLiteral("<p class=\"caption\">Channel %1: the board's beat values against its own waveform</p>").arg(ch);
+            out += svgPlot(QStringLiteral("beat"), QStringLiteral("mmHg"), {max, min, sys, dia});
+        }
+        return out;
+    }
+    default:
+        return {};
+    }
+}
+
+bool saveFile(const QString& path, const QByteArray& bytes, QString* error)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) return true;
+    if (error) *error = QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
+    return false;
+}
+
+}  // namespace
+
+QJsonObject reportJson(const ReportInfo& info)
+{
+    QJsonArray checks;
+    for (const CheckOutcome& o : info.checks) {
+        QJsonArray results;
+        for (const Result& r : o.results) {
+            results.append(QJsonObject{
+                {QStringLiteral("channel"), r.channel ? QJsonValue(r.channel) : QJsonValue(QJsonValue::Null)},
+                {QStringLiteral("quantity"), r.quantity},
+                {QStringLiteral("unit"), r.unit},
+                {QStringLiteral("reference"), orNull(r.reference)},
+                {QStringLiteral("mean"), orNull(r.mean)},
+                {QStringLiteral("sd"), orNull(r.sd)},
+                {QStringLiteral("n"), r.n},
+                {QStringLiteral("error"), orNull(r.error)},
+                {QStringLiteral("limit"), orNull(r.limit)},
+                {QStringLiteral("verdict"), verdictName(r.verdict)},
+                {QStringLiteral("from_s"), r.fromMs / 1000.0},
+                {QStringLiteral("to_s"), r.toMs / 1000.0},
+                {QStringLiteral("message"), r.message},
+            });
+        }
+        checks.append(QJsonObject{{QStringLiteral("name"), o.name},
+                                  {QStringLiteral("kind"), kindName(o.kind)},
+                                  {QStringLiteral("verdict"), verdictName(o.verdict)},
+                                  {QStringLiteral("results"), results}});
+    }
+    QJsonObject o{
+        {QStringLiteral("verdict"), info.verdict == Verdict::Pass ? QStringLiteral("pass") : QStringLiteral("fail")},
+        {QStringLiteral("started_utc"), info.startedUtc},
+        {QStringLiteral("quorvid_version"), info.version},
+        {QStringLiteral("operator"), info.operatorName},
+        {QStringLiteral("port"), info.port},
+        {QStringLiteral("device"), info.device},
+        {QStringLiteral("identification"), info.identification},
+        {QStringLiteral("plan"), planJson(info.plan)},
+        {QStringLiteral("recording"), QJsonObject{{QStringLiteral("csv"), info.csvPath},
+                                                  {QStringLiteral("bytes"), info.bytesPath},
+                                                  {QStringLiteral("bytes_sha256"), info.bytesSha256}}},
+        {QStringLiteral("checks"), checks},
+    };
+    if (!info.aborted.isEmpty()) o.insert(QStringLiteral("aborted"), info.aborted);
+    return o;
+}
+
+QString reportHtml(const ReportInfo& info)
+{
+    const bool pass = info.verdict == Verdict::Pass;
+    QString h = QStringLiteral(
+        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>Evaluation %1</title>\n<style>\n"
+        "@page { size: A4; margin: 15mm; }\n"
+        "body { font-family: sans-serif; font-size: 10pt; color: #222; max-width: 190mm; margin: 1em auto; }\n"
+        "h1 { font-size: 16pt; margin: 0 0 .3em; } h2 { font-size: 12pt; margin: 1.2em 0 .3em; break-after: avoid; }\n"
+        "table { border-collapse: collapse; width: 100%; margin: .3em 0; }\n"
+        "th, td { border: 1px solid #bbb; padding: 2px 5px; text-align: right; } th { background: #eee; }\n"
+        "td.t, th.t { text-align: left; } dl { display: grid; grid-template-columns: 9em auto; margin: 0; }\n"
+        "dt { font-weight: bold; } dd { margin: 0; } .pass { color: #1e7b34; } .fail { color: #b3261e; font-weight: bold; }\n"
+        ".skipped { color: #8a6d00; } .verdict { font-size: 18pt; padding: .2em .5em; border: 2px solid; display: inline-block; margin: .4em 0; }\n"
+        "section { break-inside: avoid; } svg.plot { max-width: 100%; height: auto; font-size: 10px; }\n"
+        ".caption { margin: .5em 0 0; font-style: italic; }\n"
+        "</style></head><body>\n")
+                    .arg(esc(info.identification));
+    h += QStringLiteral("<h1>Board evaluation</h1>\n<dl>");
+    const std::pair<const char*, QString> head[] = {
+        {"Board", info.identification}, {"Date (UTC)", info.startedUtc}, {"Operator", info.operatorName},
+        {"Port", info.device.isEmpty() ? info.port : QStringLiteral("%1 (%2)").arg(info.port, info.device)},
+        {"Quorvid", info.version}, {"Plan", info.plan.name},
+        {"Recording", QStringLiteral("%1, %2").arg(info.csvPath, info.bytesPath)}, {"SHA-256", info.bytesSha256}};
+    for (const auto& [k, v] : head) h += QStringLiteral("<dt>%1</dt><dd>%2</dd>").arg(QLatin1String(k), esc(v));
+    h += QStringLiteral("</dl>\n<div class=\"verdict %1\">%2</div>\n").arg(pass ? QStringLiteral("pass") : QStringLiteral("fail"), pass ? QStringLiteral("PASS") : QStringLiteral("FAIL"));
+    if (!info.aborted.isEmpty()) h += QStringLiteral("<p class=\"fail\">Ended early: %1</p>\n").arg(esc(info.aborted));
+
+    h += QStringLiteral("<h2>Summary</h2>\n<table><tr><th class=\"t\">Check</th><th class=\"t\">Kind</th><th>Rows</th><th>Failed</th><th class=\"t\">Verdict</th></tr>\n");
+    for (const CheckOutcome& o : info.checks) {
+        const auto failed = std::count_if(o.results.begin(), o.results.end(), [](const Result& r) { return r.verdict == Verdict::Fail; });
+        h += QStringLiteral("<tr><td class=\"t\">%1</td><td class=\"t\">%2</td><td>%3</td><td>%4</td><td class=\"t %5\">%6</td></tr>\n")
+                 .arg(esc(o.name), kindName(o.kind)).arg(o.results.size()).arg(failed)
+                 .arg(verdictName(o.verdict), verdictName(o.verdict).toUpper());
+    }
+    h += QStringLiteral("</table>\n");
+
+    for (const CheckOutcome& o : info.checks) {
+        h += QStringLiteral("<section><h2>%1 <span class=\"%2\">%3</span></h2>\n").arg(esc(o.name), verdictName(o.verdict), verdictName(o.verdict).toUpper());
+        h += QStringLiteral("<table><tr><th>Ch</th><th class=\"t\">Quantity</th><th>Reference</th><th>Mean</th><th>SD</th><th>n</th>"
+                            "<th>Error</th><th>Limit</th><th class=\"t\">Verdict</th><th>From (s)</th><th>To (s)</th><th class=\"t\">Note</th></tr>\n");
+        for (const Result& r : o.results) {
+            h += QStringLiteral("<tr><td>%1</td><td class=\"t\">%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td><td>%8</td>"
+                                "<td class=\"t %9\">%10</td><td>%11</td><td>%12</td><td class=\"t\">%13</td></tr>\n")
+                     .arg(r.channel ? QString::number(r.channel) : QStringLiteral("–"),
+                          esc(r.quantity + (r.unit.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(r.unit))),
+                          fixed(r.reference), fixed(r.mean), fixed(r.sd, 2), QString::number(r.n), fixed(r.error), fixed(r.limit),
+                          verdictName(r.verdict))
+                     .arg(verdictName(r.verdict).toUpper(), seconds(r.fromMs), seconds(r.toMs), esc(r.message));
+        }
+        h += QStringLiteral("</table>\n") + plotFor(o) + QStringLiteral("</section>\n");
+    }
+    h += QStringLiteral("</body></html>\n");
+    return h;
+}
+
+QByteArray reportJUnit(const ReportInfo& info)
+{
+    QByteArray out;
+    QXmlStreamWriter x(&out);
+    x.setAutoFormatting(true);
+    x.writeStartDocument();
+    int tests = 0, failures = 0;
+    for (const CheckOutcome& o : info.checks)
+        for (const Result& r : o.results) ++tests, failures += r.verdict == Verdict::Fail;
+    x.writeStartElement(QStringLiteral("testsuites"));
+    x.writeAttribute(QStringLiteral("name"), printable(QStringLiteral("Evaluation of %1").arg(info.identification)));
+    x.writeAttribute(QStringLiteral("tests"), QString::number(tests));
+    x.writeAttribute(QStringLiteral("failures"), QString::number(failures));
+    for (const CheckOutcome& o : info.checks) {
+        int f = 0, skipped = 0;
+        for (const Result& r : o.results) f += r.verdict == Verdict::Fail, skipped += r.verdict == Verdict::Skipped;
+        x.writeStartElement(QStringLiteral("testsuite"));
+        x.writeAttribute(QStringLiteral("name"), printable(o.name));
+        x.writeAttribute(QStringLiteral("tests"), QString::number(o.results.size()));
+        x.writeAttribute(QStringLiteral("failures"), QString::number(f));
+        x.writeAttribute(QStringLiteral("skipped"), QString::number(skipped));
+        x.writeAttribute(QStringLiteral("timestamp"), info.startedUtc);
+        x.writeStartElement(QStringLiteral("properties"));
+        for (const auto& [k, v] : {std::pair{"identification", info.identification}, std::pair{"operator", info.operatorName},
+                                   std::pair{"port", info.port}, std::pair{"recording", info.csvPath}}) {
+            x.writeStartElement(QStringLiteral("property"));
+            x.writeAttribute(QStringLiteral("name"), QLatin1String(k));
+            x.writeAttribute(QStringLiteral("value"), printable(v));
+            x.writeEndElement();
+        }
+        x.writeEndElement();
+        for (const Result& r : o.results) {
+            x.writeStartElement(QStringLiteral("testcase"));
+            x.writeAttribute(QStringLiteral("classname"), printable(QStringLiteral("quorvid.%1").arg(o.name)));
+            Result named = r;
+            named.message.clear();
+            x.writeAttribute(QStringLiteral("name"), printable(describe(named).section(u':', 0, 0)));
+            x.writeAttribute(QStringLiteral("time"), QString::number((r.toMs - r.fromMs) / 1000.0, 'f', 3));
+            if (r.verdict == Verdict::Fail) {
+                x.writeStartElement(QStringLiteral("failure"));
+                x.writeAttribute(QStringLiteral("message"), printable(describe(r)));
+                x.writeEndElement();
+            } else if (r.verdict == Verdict::Skipped) {
+                x.writeStartElement(QStringLiteral("skipped"));
+                x.writeAttribute(QStringLiteral("message"), printable(r.message));
+                x.writeEndElement();
+            }
+            x.writeEndElement();
+        }
+        x.writeEndElement();
+    }
+    x.writeEndElement();
+    x.writeEndDocument();
+    return out;
+}
+
+bool writeReport(const ReportInfo& info, const QString& name, QString* error)
+{
+    return saveFile(name + QLatin1String(".json"), QJsonDocument(reportJson(info)).toJson(QJsonDocument::Indented), error)
+        && saveFile(name + QLatin1String(".html"), reportHtml(info).toUtf8(), error)
+        && saveFile(name + QLatin1String(".xml"), reportJUnit(info), error);
+}
+
+}  // namespace quorvid::evaluate

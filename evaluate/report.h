@@ -1,0 +1,38 @@
+// The report of an evaluation: NAME.json for programs, NAME.html for people
+// (one self-contained file, plots as inline SVG, prints on A4) and NAME.xml as
+// JUnit for production lines and CI dashboards. Every text from outside (the
+// board's identification, the operator, the plan, file names) is escaped.
+#pragma once
+
+#include "evaluation.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+
+#include <vector>
+
+namespace quorvid::evaluate {
+
+struct ReportInfo {
+    QString startedUtc;  // "2026-12-07T14:02:03.123Z"
+    QString version;     // Quorvid's
+    QString operatorName;
+    QString port, device;
+    QString identification;
+    Plan plan;
+    QString csvPath, bytesPath, bytesSha256;
+    Verdict verdict = Verdict::Fail;
+    QString aborted;  // why the run ended early; empty when it did not
+    std::vector<CheckOutcome> checks;
+};
+
+QJsonObject reportJson(const ReportInfo& info);
+QString reportHtml(const ReportInfo& info);
+QByteArray reportJUnit(const ReportInfo& info);
+
+// NAME.json, NAME.html and NAME.xml; false with *error naming the file and
+// the system's reason.
+bool writeReport(const ReportInfo& info, const QString& name, QString* error);
+
+}  // namespace quorvid::evaluate

@@ -1,0 +1,176 @@
+#include "evaluaterun.h"
+
+#include "commands.h"
+#include "portmessages.h"
+#include "portnames.h"
+#include "qtserialcontrol.h"
+#include "receiver.h"
+#include "session.h"
+#include "stdinlines.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace quorvid::monitor {
+
+namespace {
+
+void printLine(std::FILE* to, const QString& line)
+{
+    const QByteArray bytes = line.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), to);
+    std::fputc('\n', to);
+    std::fflush(to);
+}
+
+QString verdictWord(evaluate::Verdict v) { return evaluate::verdictName(v).toUpper(); }
+
+}  // namespace
+
+QString evaluateOptions(bool evaluate, const QString& planFile, const QString& report, const QString& referenceCommand,
+                        const QString& operatorName, Options* o)
+{
+    if (!evaluate) {
+        if (!report.isEmpty() || !referenceCommand.isEmpty() || !operatorName.isEmpty())
+            return QStringLiteral("--report, --reference-command and --operator go with --evaluate");
+        return {};
+    }
+    if (report.isEmpty()) return QStringLiteral("--evaluate wants --report NAME, e.g. --report board-0042");
+    if (!o->record.isEmpty() || !o->sends.empty() || o->milliseconds || o->format != Format::Text || o->waveform)
+        return QStringLiteral("--evaluate records and reports by itself: it does not go with --record, --send, "
+                              "--seconds, --format or --waveform");
+    o->evaluate = true;
+    o->plan = planFile;
+    o->report = report;
+    o->referenceCommand = referenceCommand;
+    o->operatorName = operatorName;
+    return {};
+}
+
+std::optional<evaluate::Plan> evaluationPlan(const Options& options, QString* error)
+{
+    if (options.plan.isEmpty()) return evaluate::defaultPlan();
+    evaluate::PlanResult r = evaluate::readPlanFile(options.plan);
+    if (!r.plan && error) *error = r.error;
+    return r.plan;
+}
+
+int runEvaluation(const Options& options, const evaluate::Plan& plan, QtSerialControl& comm, int port,
+                  const std::function<void(const QString&)>& printError)
+{
+    using namespace evaluate;
+    std::unique_ptr<ReferenceSetter> reference;
+    OperatorReferenceSetter* person = nullptr;
+    if (!options.referenceCommand.isEmpty()) {
+        reference = std::make_unique<CommandReferenceSetter>(options.referenceCommand);
+    } else {
+        auto p = std::make_unique<OperatorReferenceSetter>();
+        person = p.get();
+        reference = std::move(p);
+    }
+
+    SessionSetup setup;
+    setup.name = options.report;
+    setup.operatorName = options.operatorName;
+    setup.port = comName(port);
+    setup.device = comm.openDevicePath();
+    setup.version = QCoreApplication::applicationVersion();
+    setup.program = QStringLiteral("%1 %2").arg(QLatin1String(kProgramName), setup.version);
+    // The start-up state, which --no-setup leaves as the board has it.
+    setup.framesPerSecond = 100;
+    setup.simulatedOutput = false;
+    QString why;
+    std::unique_ptr<Session> session = Session::create(comm, *reference, plan, setup, &why);
+    if (!session) {
+        printError(why);
+        return 2;
+    }
+
+    Framer framer;
+    framer.setFrameObserver(session.get());
+    QObject::connect(&comm, &SerialControl::onComm, session.get(), [&] { (void)MSComm1_OnComm(comm, framer); });
+
+    int status = -1;
+    QObject::connect(&comm, &SerialControl::portLost, session.get(), [&](const CommResult& reason) {
+        printError(QStringLiteral("%1 %2").arg(portLostText(port), reason.reason));
+        status = 1;
+        session->evaluation().abort(QStringLiteral("the port was lost: %1").arg(reason.reason));
+    });
+    // A recording that cannot be written ends the evaluation: its figures
+    // could no longer be checked against the rows. Status 4, as for --record.
+    QObject::connect(session.get(), &Session::recordingFailed, session.get(), [&](const QString& m) {
+        printError(m);
+        if (status < 0) status = 4;
+    });
+
+    Evaluation& e = session->evaluation();
+    const int checks = static_cast<int>(plan.checks.size());
+    QObject::connect(&e, &Evaluation::checkStarted, &e, [checks](int i, const QString& name) {
+        printLine(stdout, QStringLiteral("[%1/%2] %3").arg(i + 1).arg(checks).arg(name));
+    });
+    QObject::connect(&e, &Evaluation::resultAdded, &e, [](int, const Result& r) {
+        printLine(stdout, QStringLiteral("  %1  %2").arg(verdictWord(r.verdict), -7).arg(describe(r)));
+    });
+    QObject::connect(&e, &Evaluation::checkFinished, &e, [&e](int i, Verdict v) {
+        printLine(stdout, QStringLiteral("  %1: %2").arg(e.outcomes().at(std::size_t(i)).name, verdictName(v)));
+    });
+
+    StdinLines typed;
+    if (person) {
+        QObject::connect(person, &OperatorReferenceSetter::instructionShown, person, [](const QString& text) {
+            printLine(stderr, QStringLiteral("%1  [Enter: measure, s Enter: skip, a Enter: abort]").arg(text));
+        });
+        QObject::connect(&typed, &StdinLines::lineRead, person, [person](const QString& line) {
+            const QString answer = line.trimmed().toLower();
+            if (answer == u"s") person->skip();
+            else if (answer == u"a") person->abort();
+            else person->measure();
+        });
+        typed.start();
+    }
+
+    QObject::connect(session.get(), &Session::reportFinished, session.get(), [&](const QString& error) {
+        if (!error.isEmpty()) {
+            printError(error);
+            if (status < 0) status = 2;
+        }
+        QCoreApplication::exit(0);
+    });
+
+    // The start-up state first, as the window's.
+    if (options.setup)
+        for (std::string_view command : kStartUpCommands) (void)SendCommand(comm, command);
+    session->start();
+    QCoreApplication::exec();
+    if (!session->reportDone()) {
+        // Ended by a signal: close the run and write what it has.
+        e.abort(QStringLiteral("ended by a signal"));
+        QCoreApplication::processEvents();
+    }
+
+    const ReportInfo& report = session->report();
+    printLine(stdout, QString());
+    printLine(stdout, QStringLiteral("Board:   %1").arg(report.identification.isEmpty() ? QStringLiteral("(no identification)")
+                                                                                        : report.identification));
+    int rows = 0;
+    for (const CheckOutcome& o : report.checks) {
+        rows += int(o.results.size());
+        printLine(stdout, QStringLiteral("%1 %2").arg(o.name + u':', -10).arg(verdictWord(o.verdict)));
+    }
+    for (const CheckOutcome& o : report.checks)
+        for (const Result& r : o.results)
+            if (r.verdict == Verdict::Fail) printLine(stdout, QStringLiteral("  FAIL %1 %2").arg(o.name, describe(r)));
+    if (!report.aborted.isEmpty()) printLine(stdout, QStringLiteral("Ended early: %1").arg(report.aborted));
+    printLine(stdout, QStringLiteral("Verdict: %1 (%2 of %3 results failed)").arg(verdictWord(report.verdict)).arg(e.failures()).arg(rows));
+    if (session->reportError().isEmpty())
+        printLine(stdout, QStringLiteral("Report:  %1.json, %1.html, %1.xml (written in %2 ms); recording %1.csv, %1.bytes")
+                              .arg(options.report)
+                              .arg(session->reportMilliseconds()));
+    if (comm.portOpen()) (void)comm.setPortOpen(false);
+    if (status >= 0) return status;
+    return report.verdict == Verdict::Pass ? 0 : kEvaluationFailed;
+}
+
+}  // namespace quorvid::monitor

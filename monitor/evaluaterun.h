@@ -1,0 +1,39 @@
+// quorvid-monitor --evaluate: the evaluation on the terminal. Progress lines on
+// standard output as it goes and a summary at the end; the operator's
+// instructions on standard error, answered with Enter.
+#pragma once
+
+#include "options.h"
+#include "plan.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+namespace quorvid {
+class QtSerialControl;
+}
+
+namespace quorvid::monitor {
+
+inline constexpr int kEvaluationFailed = 5;
+
+// Checks the evaluation's options against the rest and fills them in; the
+// reason they do not go together, or empty.
+QString evaluateOptions(bool evaluate, const QString& planFile, const QString& report, const QString& referenceCommand,
+                        const QString& operatorName, Options* options);
+
+// The plan the options name, read before anything is sent; nullopt with *error
+// naming the file, its line and the problem.
+std::optional<evaluate::Plan> evaluationPlan(const Options& options, QString* error);
+
+// Runs the plan on the open port and writes the report; returns the exit
+// status: 0 when every check passed, kEvaluationFailed when any failed or the
+// run ended early, 1 when the port was lost, 2 when a file cannot be made, 4
+// when the recording could not be written.
+int runEvaluation(const Options& options, const evaluate::Plan& plan, QtSerialControl& comm, int port,
+                  const std::function<void(const QString&)>& printError);
+
+}  // namespace quorvid::monitor

@@ -1,0 +1,411 @@
+// The evaluation on simulated time: the board model answers the commands the
+// evaluation writes to the scripted serial control, a reference setter puts the
+// control words into the model, and a session records and reports each run.
+#include "boardmodel.h"
+#include "fakeserialcontrol.h"
+#include "framer.h"
+#include "plan.h"
+#include "report.h"
+#include "session.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QRegularExpression>
+#include <QXmlStreamReader>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <map>
+#include <set>
+
+using namespace quorvid;
+using namespace quorvid::evaluate;
+using sim::SimTime;
+
+namespace {
+
+// Applies each request's words to the model at once, as the control pipe does.
+class ModelReference : public ReferenceSetter {
+public:
+    ModelReference(sim::BoardModel& model, const SimTime& now)
+        : m_model(model), m_now(now) {}
+    void request(const ReferenceRequest& r) override
+    {
+        for (const QString& line : {QStringLiteral("ch1 ") + r.ch1, QStringLiteral("ch2 ") + r.ch2, QStringLiteral("rate %1").arg(r.rate)})
+            if (!line.startsWith(QStringLiteral("ch%1").arg(unplugged))) {
+                EXPECT_EQ(m_model.applySetting(line.toStdString(), m_now), "") << line.toStdString();
+            }
+        emit finished(ReferenceOutcome::Set, {});
+    }
+    int unplugged = 0;  // a channel without transducer
+
+private:
+    sim::BoardModel& m_model;
+    const SimTime& m_now;
+};
+
+class Bench {
+public:
+    explicit Bench(std::vector<std::string> settings = {}, sim::BoardOptions options = {})
+        : model(options)
+    {
+        comm.setOpenablePorts({1});
+        EXPECT_TRUE(comm.setCommPort(1));
+        EXPECT_TRUE(comm.setPortOpen(true));
+        for (const std::string& s : settings) EXPECT_EQ(model.applySetting(s, now), "") << s;
+    }
+
+    // Runs the plan to its report; the board hears the commands unless deaf.
+    // each() runs at every step, as a person at the bench would.
+    void run(Plan plan, bool deaf = false, ReferenceSetter* setter = nullptr, const std::function<void()>& each = {})
+    {
+        QString error;
+        SessionSetup setup;
+        setup.name = dir.filePath(QStringLiteral("r"));
+        setup.operatorName = QStringLiteral("Test Operator");
+        setup.port = QStringLiteral("COM1");
+        setup.version = QStringLiteral("1.0.1");
+        setup.clock = {[this] { return 1'796'000'000'000 + now.count() / 1000; }, [this] { return now.count(); }};
+        session = Session::create(comm, setter ? *setter : reference, std::move(plan), setup, &error);
+        ASSERT_TRUE(session) << error.toStdString();
+        framer.setFrameObserver(session.get());
+        session->start();
+        qsizetype heard = 0;
+        while (!session->evaluation().done() && now < SimTime{600'000'000}) {
+            const QByteArray written = comm.written();
+            if (written.size() > heard && !deaf)
+                model.feedCommandBytes(Bytes(reinterpret_cast<const Byte*>(written.constData()) + heard, std::size_t(written.size() - heard)), now);
+            heard = written.size();
+            // Blocks as a port read every 40 ms hands them over, as the
+            // monitor reads: a block holds the end of one beat and the start
+            // of the next.
+            now += SimTime{40'000};
+            ByteString block;
+            for (const sim::DueFrame& f : model.takeDue(now)) block.insert(block.end(), f.bytes.begin(), f.bytes.end());
+            if (!block.empty()) framer.feed(block);
+            session->poll();
+            if (each) each();
+        }
+        ASSERT_TRUE(session->evaluation().done());
+        const QByteArray written = comm.written();
+        model.feedCommandBytes(Bytes(reinterpret_cast<const Byte*>(written.constData()) + heard, std::size_t(written.size() - heard)), now);
+        QCoreApplication::processEvents();  // the report is written from the event loop
+        ASSERT_TRUE(session->reportDone());
+        ASSERT_TRUE(session->reportError().isEmpty()) << session->reportError().toStdString();
+        if (qEnvironmentVariableIsSet("QUORVID_KEEP_REPORT")) QFile::copy(dir.filePath(QStringLiteral("r.json")), qEnvironmentVariable("QUORVID_KEEP_REPORT"));
+    }
+
+    // "ch1 pressure 300" for each failed row.
+    std::set<std::string> failedRows() const
+    {
+        std::set<std::string> rows;
+        for (const CheckOutcome& o : session->evaluation().outcomes())
+            for (const Result& r : o.results)
+                if (r.verdict == Verdict::Fail)
+                    rows.insert(QStringLiteral("%1 ch%2 %3 %4").arg(o.name).arg(r.channel).arg(r.quantity).arg(r.reference.value_or(-1)).toStdString());
+        return rows;
+    }
+
+    QByteArray file(const char* ext) const
+    {
+        QFile f(dir.filePath(QStringLiteral("r.") + QLatin1String(ext)));
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << ext;
+        return f.readAll();
+    }
+
+    sim::BoardModel model;
+    SimTime now{0};
+    FakeSerialControl comm;
+    ModelReference reference{model, now};
+    Framer framer;
+    QTemporaryDir dir;
+    std::unique_ptr<Session> session;
+};
+
+Plan only(CheckKind kind)
+{
+    Plan p = defaultPlan();
+    std::erase_if(p.checks, [kind](const Check& c) { return c.kind != kind; });
+    return p;
+}
+
+}  // namespace
+
+TEST(Evaluate, CleanBoardPassesEveryCheckAndIsLeftAsBefore)
+{
+    Bench bench;
+    bench.run(defaultPlan());
+    const Evaluation& e = bench.session->evaluation();
+    EXPECT_EQ(bench.failedRows(), std::set<std::string>{});
+    EXPECT_EQ(e.verdict(), Verdict::Pass);
+    ASSERT_EQ(e.outcomes().size(), 6u);
+    EXPECT_EQ(e.identification().toStdString(), sim::BoardModel::identificationText());
+    // Speed 100 and normal operation, as before the run.
+    EXPECT_EQ(bench.model.framesPerSecond(), 100);
+    EXPECT_EQ(bench.model.mode(), sim::WaveMode::Patient);
+    EXPECT_LT(bench.now, SimTime{150'000'000}) << "the default plan takes too long";
+}
+
+TEST(Evaluate, GainOnChannelOneFailsItsPressuresAndNothingElse)
+{
+    Bench bench({"ch1 gain 1.06"});
+    bench.run(defaultPlan());
+    EXPECT_EQ(bench.failedRows(), (std::set<std::string>{
+                                      "static ch1 pressure 100", "static ch1 pressure 200", "static ch1 pressure 300",
+                                      "dynamic ch1 systolic 120", "dynamic ch1 mean 93.3333", "dynamic ch1 diastolic 80"}));
+    for (const CheckOutcome& o : bench.session->evaluation().outcomes()) {
+        if (o.kind != CheckKind::Static) continue;
+        for (const Result& r : o.results) {
+            if (r.channel != 1) continue;
+            SCOPED_TRACE(*r.reference);
+            EXPECT_NEAR(*r.error, 0.06 * *r.reference, 0.5);
+            EXPECT_DOUBLE_EQ(*r.limit, std::max(4.0, 0.04 * *r.reference));
+        }
+    }
+    EXPECT_EQ(bench.session->evaluation().verdict(), Verdict::Fail);
+
+    // The report's figures are the CSV rows' between from_s and to_s.
+    const QJsonObject json = QJsonDocument::fromJson(bench.file("json")).object();
+    EXPECT_EQ(json[u"verdict"].toString(), u"fail");
+    EXPECT_EQ(json[u"recording"][u"bytes_sha256"].toString().size(), 64);
+    // Per row: t_s in ms, kind, and the numeric columns ch1_mmHg .. pulse.
+    struct Row {
+        qint64 ms;
+        QByteArray kind;
+        std::vector<double> v;
+    };
+    std::vector<Row> rows;
+    for (const QByteArray& line : bench.file("csv").split('\n').mid(1)) {
+        const QList<QByteArray> f = line.split(',');
+        if (f.size() < 12) continue;
+        Row row{std::llround(f[1].toDouble() * 1000), f[2], {}};
+        for (int i = 3; i < 12; ++i) row.v.push_back(f[i].toDouble());
+        rows.push_back(row);
+    }
+    // Which rows and column a result's mean is taken from.
+    const std::map<QString, std::pair<QByteArray, int>> sources{
+        {QStringLiteral("pressure"), {"waveform", 0}}, {QStringLiteral("zero"), {"waveform", 0}},
+        {QStringLiteral("systolic"), {"values", 2}},   {QStringLiteral("mean"), {"values", 3}},
+        {QStringLiteral("diastolic"), {"values", 4}},  {QStringLiteral("pulse rate"), {"values", 8}},
+    };
+    int recomputed = 0, failures = 0;
+    for (const QJsonValue c : json[u"checks"].toArray()) {
+        for (const QJsonValue r : c[u"results"].toArray()) {
+            failures += r[u"verdict"].toString() == u"fail";
+            const auto source = sources.find(r[u"quantity"].toString());
+            if (source == sources.end()) continue;
+            const qint64 from = std::llround(r[u"from_s"].toDouble() * 1000), to = std::llround(r[u"to_s"].toDouble() * 1000);
+            const int ch = r[u"channel"].isNull() ? 0 : r[u"channel"].toInt() - 1;
+            // ch1_mmHg, ch2_mmHg; sys1, map1, dia1, then sys2, map2, dia2 three on.
+            const int column = source->second.second + (source->second.first == "values" && source->second.second < 8 ? 3 * ch : ch);
+            double sum = 0;
+            int n = 0;
+            for (const Row& row : rows)
+                if (row.kind == source->second.first && row.ms >= from && row.ms < to) sum += row.v[std::size_t(column)], ++n;
+            SCOPED_TRACE(r[u"quantity"].toString().toStdString());
+            ASSERT_EQ(r[u"n"].toInt(), n);
+            EXPECT_NEAR(r[u"mean"].toDouble(), sum / n, 1e-9);
+            EXPECT_NEAR(r[u"error"].toDouble(), sum / n - r[u"reference"].toDouble(), 1e-9);
+            ++recomputed;
+        }
+    }
+    EXPECT_EQ(recomputed, 12 + 7);
+    EXPECT_EQ(failures, 6);
+
+    // The JUnit file parses and counts the same failures.
+    QXmlStreamReader xml(bench.file("xml"));
+    int junitFailures = 0, cases = 0;
+    QString message;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+        cases += xml.name() == u"testcase";
+        if (xml.name() == u"failure") {
+            ++junitFailures;
+            if (message.isEmpty()) message = xml.attributes().value(QStringLiteral("message")).toString();
+        }
+    }
+    ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    EXPECT_EQ(junitFailures, 6);
+    EXPECT_GT(cases, 30);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^ch1 100 mmHg: read 10[5-7]\\.[0-9], error \\+[5-7]\\.[0-9] > limit 4\\.0$"))
+                    .match(message).hasMatch()) << message.toStdString();
+    EXPECT_LT(bench.session->reportMilliseconds(), 1000);
+
+    // The page stands alone: its plots inline (speed, static, a dynamic one per channel).
+    const QString html = QString::fromUtf8(bench.file("html"));
+    EXPECT_EQ(html.count(u"<svg"), 4);
+    EXPECT_FALSE(html.contains(QRegularExpression(QStringLiteral("<script|<link|<img|\\b(src|href)=|url\\(|https?:"))));
+}
+
+TEST(Evaluate, ChannelWithoutTransducerFailsZeroing)
+{
+    // The pressure source cannot plug a transducer in: its words for channel 2 go nowhere.
+    Bench bench({"ch2 off"});
+    bench.reference.unplugged = 2;
+    bench.run(only(CheckKind::Zero));
+    const std::vector<Result>& rows = bench.session->evaluation().outcomes().at(0).results;
+    ASSERT_GE(rows.size(), 2u);
+    EXPECT_EQ(rows[0].verdict, Verdict::Pass);
+    EXPECT_EQ(rows[1].channel, 2);
+    EXPECT_EQ(rows[1].verdict, Verdict::Fail);
+    EXPECT_TRUE(rows[1].message.contains(u"\"Zeroing Failed !!!\"")) << rows[1].message.toStdString();
+}
+
+TEST(Evaluate, TimeoutFailsWithTheTimeItWaited)
+{
+    struct Case {
+        const char* name;
+        CheckKind kind;
+        std::vector<std::string> settings;
+        bool deaf;
+        const char* message;  // of the first failed row
+    };
+    const Case cases[] = {
+        {"no identification", CheckKind::Identify, {}, true, "timed out after 3.0 s waiting for an identification frame"},
+        {"no normal operation", CheckKind::Mode, {"ch1 off"}, false,
+         "timed out after 3.0 s waiting for \"Normal Operation\": showed \"No Sensor !!!\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench bench(c.settings);
+        bench.run(only(c.kind), c.deaf);
+        QString first;
+        for (const Result& r : bench.session->evaluation().outcomes().at(0).results)
+            if (r.verdict == Verdict::Fail && first.isEmpty()) first = r.message;
+        EXPECT_EQ(first.toStdString(), c.message);
+    }
+}
+
+TEST(Evaluate, BadPlanIsRefusedNamingTheLine)
+{
+    struct Case {
+        const char* toml;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"[[check]]\nkind = \"static\"\npoints = [0, 400]\n", "p.toml line 3: points wants a number from -50 to 300"},
+        {"[[check]]\nkind = \"identify\"\n\nreference_command = \"rm -rf ~\"\n",
+         "p.toml line 4: a plan carries no command: the reference command is given by whoever runs the evaluation"},
+        {"[[check]]\nkind = \"dynamic\"\nch1 = \"arterial 120/80; reboot\"\n",
+         "p.toml line 3: ch1 wants \"arterial S/D\", \"pa S/D\" or \"cvp S/D\" with 0 <= D < S <= 300, not \"arterial 120/80; reboot\""},
+        {"[[check]]\nkind = \"zero\"\nrates = [50]\n", "p.toml line 3: a zero check has no key \"rates\""},
+        {"[[check]]\nkind = \"sing\"\n", "p.toml line 2: unknown kind \"sing\" (identify, speed, mode, zero, static, dynamic, drift)"},
+        {"[plan]\nrate = 60\n[[check]\n", "p.toml line 3: "},
+        {"[plan]\nname = \"x\"\n", "p.toml line 1: the plan has no [[check]]"},
+    };
+    for (const Case& c : cases) {
+        const PlanResult r = parsePlan(c.toml, QStringLiteral("p.toml"));
+        EXPECT_FALSE(r.plan) << c.toml;
+        EXPECT_TRUE(r.error.startsWith(QLatin1String(c.error))) << r.error.toStdString();
+    }
+    // What --print-plan prints is the default plan.
+    const PlanResult printed = parsePlan(defaultPlanToml().toStdString(), QStringLiteral("printed"));
+    ASSERT_TRUE(printed.plan) << printed.error.toStdString();
+    EXPECT_EQ(planJson(*printed.plan), planJson(defaultPlan()));
+    EXPECT_EQ(printed.plan->checks.size(), 6u);
+}
+
+TEST(Evaluate, ReportEscapesOutsideTextAndReferencesNothingOutside)
+{
+    ReportInfo info;
+    info.identification = QStringLiteral("<script>alert(1)</script>\x01");
+    info.operatorName = QStringLiteral("\"><img onerror=alert(2)>");
+    info.csvPath = QStringLiteral("<b>.csv");
+    info.plan = defaultPlan();
+    CheckOutcome o{QStringLiteral("static"), CheckKind::Static, Verdict::Fail, {}, {}};
+    Result r;
+    r.channel = 1, r.quantity = QStringLiteral("pressure"), r.unit = QStringLiteral("mmHg");
+    r.reference = 300, r.mean = 318.1, r.error = 18.1, r.limit = 12, r.n = 500, r.verdict = Verdict::Fail;
+    o.results = {r};
+    info.checks = {o};
+
+    const QString html = reportHtml(info);
+    for (const char* outside : {"<script", "<img", "<link", "<b>", "<iframe", "<object", "url(", "@import", "http:", "https:"})
+        EXPECT_FALSE(html.contains(QLatin1String(outside), Qt::CaseInsensitive)) << outside;
+    EXPECT_FALSE(html.contains(QRegularExpression(QStringLiteral("<[^>]*\\b(src|href)="))));
+    EXPECT_TRUE(html.contains(u"&lt;script&gt;alert(1)&lt;/script&gt;"));
+    EXPECT_TRUE(html.contains(u"<svg"));
+    EXPECT_TRUE(html.contains(u">FAIL<"));  // in words, not only in colour
+
+    QXmlStreamReader xml(reportJUnit(info));
+    QString name;
+    while (!xml.atEnd())
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == u"testsuites") name = xml.attributes().value(QStringLiteral("name")).toString();
+    ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    EXPECT_TRUE(name.contains(u"<script>alert(1)</script>"));
+}
+
+TEST(Evaluate, ReferenceCommandGetsTheWordsAndItsFailureAborts)
+{
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("ctl"));
+    const ReferenceRequest request{QStringLiteral("static 100"), QStringLiteral("pa 25/10"), 72, {}};
+    {
+        CommandReferenceSetter setter(QStringLiteral("printf 'ch1 {ch1}\\nch2 {ch2}\\nrate {rate}\\n' > '%1'").arg(out));
+        QSignalSpy done(&setter, &ReferenceSetter::finished);
+        setter.request(request);
+        ASSERT_TRUE(done.wait(10'000));
+        EXPECT_EQ(done.at(0).at(0).value<ReferenceOutcome>(), ReferenceOutcome::Set);
+        QFile f(out);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), "ch1 static 100\nch2 pa 25/10\nrate 72\n");
+    }
+    {
+        CommandReferenceSetter setter(QStringLiteral("echo no source; exit 3"));
+        QSignalSpy done(&setter, &ReferenceSetter::finished);
+        setter.request(request);
+        ASSERT_TRUE(done.wait(10'000));
+        EXPECT_EQ(done.at(0).at(0).value<ReferenceOutcome>(), ReferenceOutcome::Aborted);
+        EXPECT_EQ(done.at(0).at(1).toString(), u"the reference command exited with status 3: no source");
+    }
+}
+
+TEST(Evaluate, OperatorSkipLeavesTheMeasurementOutAndAbortEndsWithAReport)
+{
+    struct Case {
+        const char* name;
+        std::function<void(OperatorReferenceSetter&)> answer;
+        std::vector<Verdict> rows;  // of the static check: 100 mmHg on both channels, then the case's
+        const char* aborted;
+    };
+    const Case cases[] = {
+        {"skip", [](OperatorReferenceSetter& p) { p.skip(); }, {Verdict::Pass, Verdict::Pass, Verdict::Skipped}, ""},
+        {"abort", [](OperatorReferenceSetter& p) { p.abort(); }, {Verdict::Pass, Verdict::Pass, Verdict::Fail}, "aborted by the operator"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench bench;
+        OperatorReferenceSetter person;
+        QStringList instructions;
+        QObject::connect(&person, &OperatorReferenceSetter::instructionShown, [&](const QString& text) { instructions << text; });
+        Plan plan = only(CheckKind::Static);
+        plan.checks[0].points = {100, 200};
+        // The first reference is answered; the second as the case says.
+        bench.run(plan, false, &person, [&] {
+            if (!person.waiting()) return;
+            if (instructions.size() == 1) {
+                bench.model.applySetting("ch1 static 100", bench.now), bench.model.applySetting("ch2 static 100", bench.now);
+                person.measure();
+            } else {
+                c.answer(person);
+            }
+        });
+        EXPECT_EQ(instructions, (QStringList{"Set both channels to 100 mmHg.", "Set both channels to 200 mmHg."}));
+        const Evaluation& e = bench.session->evaluation();
+        std::vector<Verdict> rows;
+        for (const Result& r : e.outcomes().at(0).results) rows.push_back(r.verdict);
+        EXPECT_EQ(rows, c.rows);
+        EXPECT_EQ(e.verdict(), Verdict::Fail);  // not everything was checked
+        EXPECT_EQ(e.abortReason().toStdString(), c.aborted);
+        const QJsonObject json = QJsonDocument::fromJson(bench.file("json")).object();
+        EXPECT_EQ(json[u"verdict"].toString(), u"fail");
+        EXPECT_EQ(json[u"aborted"].toString().toStdString(), c.aborted);
+    }
+}

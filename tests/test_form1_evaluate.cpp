@@ -1,0 +1,126 @@
+// Evaluate > Run Evaluation... on the scripted control, the board model
+// answering on simulated time: the window follows the commands the evaluation
+// sends, keeps its own command controls out of the way meanwhile, ends as it
+// began, and comes to the evaluation's verdicts.
+#include "boardmodel.h"
+#include "evaluatedialog.h"
+#include "fakeserialcontrol.h"
+#include "form1.h"
+#include "session.h"
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+using namespace quorvid;
+using namespace quorvid::evaluate;
+using sim::SimTime;
+
+TEST(WindowEvaluation, DefaultPlanFollowedByTheWindowEndsAsItBeganWithTheMonitorsVerdicts)
+{
+    FakeSerialControl comm;
+    comm.setOpenablePorts({1});
+    Form1 form{comm};
+    form.Form_Load();
+    ASSERT_TRUE(comm.portOpen());
+
+    // The menu sits between Port and About.
+    QStringList menus;
+    for (QAction* a : form.menuBar()->actions()) menus << a->text();
+    EXPECT_EQ(menus, (QStringList{"&File", "&Port", "&Evaluate", "&About"}));
+
+    sim::BoardModel model;
+    ASSERT_EQ(model.applySetting("ch1 gain 1.06", SimTime{0}), "");
+    SimTime now{0};
+    QTemporaryDir dir;
+    form.menEvaluate_Click();
+    EvaluateDialog* dialog = form.evaluateDialog();
+    ASSERT_TRUE(dialog);
+    EXPECT_FALSE(dialog->isModal());
+    dialog->setWorkFolder(dir.path());
+    dialog->setClock({[&] { return 1'796'000'000'000 + now.count() / 1000; }, [&] { return now.count(); }});
+    // The default plan, as the dialog offers it.
+    ASSERT_TRUE(dialog->start());
+
+    auto* getInfo = form.findChild<QAbstractButton*>(QStringLiteral("GetInfo"));
+    auto* simulate = form.findChild<QRadioButton*>(QStringLiteral("Option2"));
+    auto* normal = form.findChild<QRadioButton*>(QStringLiteral("Option1"));
+    auto* speed = form.findChild<QLabel*>(QStringLiteral("Speed"));
+    auto* measure = dialog->findChild<QPushButton*>(QStringLiteral("measure"));
+    auto* instruction = dialog->findChild<QLabel*>(QStringLiteral("instruction"));
+    auto* menPort = form.menuBar()->findChild<QMenu*>(QStringLiteral("menPort"));
+    EXPECT_FALSE(getInfo->isEnabled());
+    EXPECT_FALSE(menPort->menuAction()->isEnabled());
+    EXPECT_FALSE(form.recordItem()->isEnabled());
+
+    std::set<QString> speedsShown;
+    bool simulateShown = false;
+    qsizetype heard = 0;
+    while (dialog->running() && now < SimTime{300'000'000}) {
+        const QByteArray written = comm.written();
+        model.feedCommandBytes(Bytes(reinterpret_cast<const Byte*>(written.constData()) + heard, std::size_t(written.size() - heard)), now);
+        heard = written.size();
+        now += SimTime{40'000};  // a read every 40 ms
+        QByteArray block;
+        for (const sim::DueFrame& f : model.takeDue(now)) block.append(reinterpret_cast<const char*>(f.bytes.data()), qsizetype(f.bytes.size()));
+        if (!block.isEmpty()) comm.deliver(block);
+        dialog->session()->poll();
+        speedsShown.insert(speed->text());
+        simulateShown |= simulate->isChecked();
+        if (measure->isEnabled()) {
+            // The operator sets the source as the dialog says, then measures.
+            const QString said = instruction->text();
+            QStringList words;
+            if (said.startsWith(u"Open both transducers to air")) {
+                words = {"ch1 static 0", "ch2 static 0"};
+            } else if (const auto m = QRegularExpression("^Set both channels to (\\d+) mmHg\\.$").match(said); m.hasMatch()) {
+                words = {"ch1 static " + m.captured(1), "ch2 static " + m.captured(1)};
+            } else if (const auto d = QRegularExpression("^Set channel 1 to (.+), channel 2 to (.+), rate (\\d+) /min\\.$").match(said); d.hasMatch()) {
+                words = {"ch1 " + d.captured(1), "ch2 " + d.captured(2), "rate " + d.captured(3)};
+            }
+            ASSERT_FALSE(words.isEmpty()) << said.toStdString();
+            for (const QString& w : words) EXPECT_EQ(model.applySetting(w.toStdString(), now), "") << w.toStdString();
+            measure->click();
+        }
+    }
+    const QByteArray written = comm.written();
+    model.feedCommandBytes(Bytes(reinterpret_cast<const Byte*>(written.constData()) + heard, std::size_t(written.size() - heard)), now);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(dialog->session()->reportDone());
+
+    EXPECT_TRUE(speedsShown.count(QStringLiteral("150")));
+    EXPECT_TRUE(simulateShown);
+    // As before the run, in the window and on the board.
+    EXPECT_EQ(speed->text(), u"100");
+    EXPECT_TRUE(normal->isChecked());
+    EXPECT_EQ(model.framesPerSecond(), 100);
+    EXPECT_EQ(model.mode(), sim::WaveMode::Patient);
+    EXPECT_TRUE(getInfo->isEnabled());
+    EXPECT_TRUE(menPort->menuAction()->isEnabled());
+
+    // The verdicts quorvid-monitor --evaluate comes to on the same board.
+    std::set<std::string> failed;
+    for (const CheckOutcome& o : dialog->session()->evaluation().outcomes())
+        for (const Result& r : o.results)
+            if (r.verdict == Verdict::Fail) failed.insert(describe(r).section(u':', 0, 0).toStdString());
+    EXPECT_EQ(failed, (std::set<std::string>{"ch1 100 mmHg", "ch1 200 mmHg", "ch1 300 mmHg", "ch1 systolic 120 mmHg",
+                                             "ch1 mean 93.3 mmHg", "ch1 diastolic 80 mmHg"}));
+    EXPECT_EQ(dialog->findChild<QLabel*>(QStringLiteral("verdict"))->text(), u"FAIL: 6 results failed");
+
+    const QString saved = dir.filePath(QStringLiteral("board-42"));
+    QString error;
+    ASSERT_TRUE(dialog->saveReport(saved + QStringLiteral(".html"), &error)) << error.toStdString();
+    for (const char* ext : {".json", ".html", ".xml", ".csv", ".bytes"})
+        EXPECT_TRUE(QFileInfo::exists(saved + QLatin1String(ext))) << ext;
+}
