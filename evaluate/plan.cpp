@@ -61,7 +61,7 @@ measure_s = 5
 limit_mmHg = 4
 limit_percent = 4
 
-# A waveform per channel ("arterial", "pa" or "cvp" S/D; ch1_mean or ch2_mean
+# A waveform per channel ("arterial" or "pa" S/D; ch1_mean or ch2_mean
 # give a mean reference, else D + (S - D) / 3); after settle_s, the means of
 # the board's values over the beats against the reference and the pulse rate
 # against the plan's rate; and per beat, the board's systolic and diastolic
@@ -120,7 +120,7 @@ Waveform waveform(const toml::node& n, std::string_view key)
     // line later, so nothing else from the plan may reach it.
     const QString t = text(n, key).simplified();
     const QStringList parts = t.split(u' ');
-    const QStringList shapes{QStringLiteral("arterial"), QStringLiteral("pa"), QStringLiteral("cvp")};
+    const QStringList shapes{QStringLiteral("arterial"), QStringLiteral("pa")};
     Waveform w;
     if (parts.size() == 2 && shapes.contains(parts[0])) {
         const QStringList sd = parts[1].split(u'/');
@@ -134,7 +134,7 @@ Waveform waveform(const toml::node& n, std::string_view key)
             return w;
         }
     }
-    refuse(n, QStringLiteral("%1 wants \"arterial S/D\", \"pa S/D\" or \"cvp S/D\" with 0 <= D < S <= 300, not \"%2\"")
+    refuse(n, QStringLiteral("%1 wants \"arterial S/D\" or \"pa S/D\" with 0 <= D < S <= 300, not \"%2\"")
                   .arg(q(key), t));
 }
 

@@ -17,7 +17,7 @@ enum class CheckKind { Identify, Speed, Mode, Zero, Static, Dynamic, Drift };
 QString kindName(CheckKind kind);
 
 // What one channel is set to during a dynamic check: a waveform kind of the
-// pressure source ("arterial", "pa", "cvp") and its systolic/diastolic.
+// pressure source ("arterial" or "pa") and its systolic/diastolic.
 struct Waveform {
     QString shape;
     double sys = 0, dia = 0;

@@ -294,7 +294,7 @@ TEST(Evaluate, BadPlanIsRefusedNamingTheLine)
         {"[[check]]\nkind = \"identify\"\n\nreference_command = \"rm -rf ~\"\n",
          "p.toml line 4: a plan carries no command: the reference command is given by whoever runs the evaluation"},
         {"[[check]]\nkind = \"dynamic\"\nch1 = \"arterial 120/80; reboot\"\n",
-         "p.toml line 3: ch1 wants \"arterial S/D\", \"pa S/D\" or \"cvp S/D\" with 0 <= D < S <= 300, not \"arterial 120/80; reboot\""},
+         "p.toml line 3: ch1 wants \"arterial S/D\" or \"pa S/D\" with 0 <= D < S <= 300, not \"arterial 120/80; reboot\""},
         {"[[check]]\nkind = \"zero\"\nrates = [50]\n", "p.toml line 3: a zero check has no key \"rates\""},
         {"[[check]]\nkind = \"sing\"\n", "p.toml line 2: unknown kind \"sing\" (identify, speed, mode, zero, static, dynamic, drift)"},
         {"[plan]\nrate = 60\n[[check]\n", "p.toml line 3: "},
