@@ -65,9 +65,12 @@ QString describe(const Result& r)
     if (r.reference) s += refText(*r.reference) + u' ' + r.unit + u' ';
     s = s.trimmed();
     if (r.mean && r.error && r.limit) {
-        s += QStringLiteral(": read %1, error %2 %3 limit %4")
-                 .arg(num(*r.mean), signedNum(*r.error), std::abs(*r.error) <= *r.limit ? QStringLiteral("<=") : QStringLiteral(">"),
-                      num(*r.limit));
+        const QString against = std::abs(*r.error) <= *r.limit ? QStringLiteral("<=") : QStringLiteral(">");
+        // A row without a reference compares the board with itself, beat by
+        // beat: its mean is the mean difference, its error the worst beat's.
+        s += (r.reference ? QStringLiteral(": read %1, error %2 %3 limit %4")
+                          : QStringLiteral(": mean difference %1, worst beat %2 %3 limit %4"))
+                 .arg(num(*r.mean), signedNum(*r.error), against, num(*r.limit));
         if (!r.message.isEmpty()) s += QStringLiteral(" (") + r.message + u')';
     } else if (!r.message.isEmpty()) {
         s += QStringLiteral(": ") + r.message;

@@ -75,6 +75,12 @@ void Session::poll()
     m_evaluation->poll();
 }
 
+void Session::endNow(const QString& reason)
+{
+    if (m_evaluation->running()) m_evaluation->abort(reason);
+    writeReport();
+}
+
 void Session::blockReceived(Bytes block)
 {
     m_blockMicros = m_setup.clock.monotonicMicroseconds();

@@ -49,6 +49,10 @@ public:
     void start();
     // Time has passed; also done on a timer while the evaluation runs.
     void poll();
+    // Ends a run at once, as when the program closes: the board's speed and
+    // mode are put back and the report written before this returns, while the
+    // port is still open and before the event loop has gone.
+    void endNow(const QString& reason);
 
     Evaluation& evaluation() { return *m_evaluation; }
     const SessionSetup& setup() const { return m_setup; }

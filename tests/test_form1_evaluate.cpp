@@ -27,6 +27,29 @@ using namespace quorvid;
 using namespace quorvid::evaluate;
 using sim::SimTime;
 
+namespace {
+
+// The board hears what the window has written since last time.
+void hear(FakeSerialControl& comm, sim::BoardModel& model, SimTime now, qsizetype& heard)
+{
+    const QByteArray written = comm.written();
+    model.feedCommandBytes(Bytes(reinterpret_cast<const Byte*>(written.constData()) + heard, std::size_t(written.size() - heard)), now);
+    heard = written.size();
+}
+
+// One read of the port, 40 ms after the last: what the board has sent meanwhile.
+void readEvery40ms(FakeSerialControl& comm, sim::BoardModel& model, SimTime& now, qsizetype& heard, EvaluateDialog& dialog)
+{
+    hear(comm, model, now, heard);
+    now += SimTime{40'000};
+    QByteArray block;
+    for (const sim::DueFrame& f : model.takeDue(now)) block.append(reinterpret_cast<const char*>(f.bytes.data()), qsizetype(f.bytes.size()));
+    if (!block.isEmpty()) comm.deliver(block);
+    dialog.session()->poll();
+}
+
+}  // namespace
+
 TEST(WindowEvaluation, DefaultPlanFollowedByTheWindowEndsAsItBeganWithTheMonitorsVerdicts)
 {
     FakeSerialControl comm;
@@ -68,14 +91,7 @@ TEST(WindowEvaluation, DefaultPlanFollowedByTheWindowEndsAsItBeganWithTheMonitor
     bool simulateShown = false;
     qsizetype heard = 0;
     while (dialog->running() && now < SimTime{300'000'000}) {
-        const QByteArray written = comm.written();
-        model.feedCommandBytes(Bytes(reinterpret_cast<const Byte*>(written.constData()) + heard, std::size_t(written.size() - heard)), now);
-        heard = written.size();
-        now += SimTime{40'000};  // a read every 40 ms
-        QByteArray block;
-        for (const sim::DueFrame& f : model.takeDue(now)) block.append(reinterpret_cast<const char*>(f.bytes.data()), qsizetype(f.bytes.size()));
-        if (!block.isEmpty()) comm.deliver(block);
-        dialog->session()->poll();
+        readEvery40ms(comm, model, now, heard, *dialog);
         speedsShown.insert(speed->text());
         simulateShown |= simulate->isChecked();
         if (measure->isEnabled()) {
@@ -94,8 +110,7 @@ TEST(WindowEvaluation, DefaultPlanFollowedByTheWindowEndsAsItBeganWithTheMonitor
             measure->click();
         }
     }
-    const QByteArray written = comm.written();
-    model.feedCommandBytes(Bytes(reinterpret_cast<const Byte*>(written.constData()) + heard, std::size_t(written.size() - heard)), now);
+    hear(comm, model, now, heard);
     QCoreApplication::processEvents();
     ASSERT_TRUE(dialog->session()->reportDone());
 
@@ -123,4 +138,38 @@ TEST(WindowEvaluation, DefaultPlanFollowedByTheWindowEndsAsItBeganWithTheMonitor
     ASSERT_TRUE(dialog->saveReport(saved + QStringLiteral(".html"), &error)) << error.toStdString();
     for (const char* ext : {".json", ".html", ".xml", ".csv", ".bytes"})
         EXPECT_TRUE(QFileInfo::exists(saved + QLatin1String(ext))) << ext;
+}
+
+// Closing the window in the middle of a run: the board goes back to the speed
+// it had and the report is written, before the port closes and the event loop
+// ends.
+TEST(WindowEvaluation, ClosingTheWindowMidRunPutsTheBoardBackAndWritesTheReport)
+{
+    FakeSerialControl comm;
+    comm.setOpenablePorts({1});
+    Form1 form{comm};
+    form.Form_Load();
+    ASSERT_TRUE(comm.portOpen());
+    sim::BoardModel model;
+    SimTime now{0};
+    QTemporaryDir dir;
+    form.menEvaluate_Click();
+    EvaluateDialog* dialog = form.evaluateDialog();
+    dialog->setWorkFolder(dir.path());
+    dialog->setClock({[&] { return 1'796'000'000'000 + now.count() / 1000; }, [&] { return now.count(); }});
+    ASSERT_TRUE(dialog->start());
+    auto* speed = form.findChild<QLabel*>(QStringLiteral("Speed"));
+    qsizetype heard = 0;
+    while (speed->text() != u"50" && now < SimTime{30'000'000}) readEvery40ms(comm, model, now, heard, *dialog);
+    ASSERT_EQ(speed->text(), u"50");  // the speed check under way, the board at S0
+
+    form.close();
+    hear(comm, model, now, heard);
+    EXPECT_FALSE(comm.portOpen());
+    EXPECT_EQ(model.framesPerSecond(), 100);
+    ASSERT_TRUE(dialog->session()->reportDone());
+    EXPECT_EQ(dialog->session()->evaluation().abortReason(), u"the program was closed");
+    EXPECT_TRUE(dialog->findChild<QLabel*>(QStringLiteral("verdict"))->text().startsWith(u"FAIL: ended early"));
+    const QString name = dialog->session()->setup().name;
+    for (const char* ext : {".json", ".html", ".xml"}) EXPECT_TRUE(QFileInfo::exists(name + QLatin1String(ext))) << ext;
 }

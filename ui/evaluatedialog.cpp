@@ -18,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -42,7 +43,7 @@ EvaluateDialog::EvaluateDialog(Form1& window)
     m_planLabel = new QLabel(this);
     m_planLabel->setObjectName(QStringLiteral("planLabel"));
     m_planLabel->setWordWrap(true);
-    auto* openPlan = new QPushButton(QStringLiteral("&Open Plan..."), this);
+    auto* openPlan = new QPushButton(QStringLiteral("Open P&lan..."), this);
     openPlan->setObjectName(QStringLiteral("openPlan"));
     connect(openPlan, &QPushButton::clicked, this, &EvaluateDialog::openPlan);
     planRow->addWidget(m_planLabel, 1);
@@ -116,7 +117,7 @@ EvaluateDialog::EvaluateDialog(Form1& window)
     big.setBold(true);
     big.setPointSizeF(big.pointSizeF() * 1.4);
     m_verdict->setFont(big);
-    m_save = new QPushButton(QStringLiteral("Save &Report..."), this);
+    m_save = new QPushButton(QStringLiteral("Save Re&port..."), this);
     m_save->setObjectName(QStringLiteral("saveReport"));
     m_save->setEnabled(false);
     connect(m_save, &QPushButton::clicked, this, &EvaluateDialog::askSave);
@@ -171,7 +172,10 @@ void EvaluateDialog::openPlan()
 void EvaluateDialog::showEvent(QShowEvent* event)
 {
     // The command comes from the person who starts a run, each time.
-    if (!running()) m_command->clear();
+    if (!running()) {
+        m_command->clear();
+        m_operator->setFocus();
+    }
     QDialog::showEvent(event);
 }
 
@@ -245,6 +249,8 @@ bool EvaluateDialog::start()
     });
     connect(&e, &Evaluation::resultAdded, this, [this](int i, const Result& r) {
         m_results->appendPlainText(QStringLiteral("%1  %2  %3").arg(verdictName(r.verdict).toUpper(), -7).arg(m_plan.checks.at(std::size_t(i)).name, -8).arg(describe(r)));
+        // The newest result stays in sight, failures included.
+        m_results->verticalScrollBar()->setValue(m_results->verticalScrollBar()->maximum());
     });
     connect(&e, &Evaluation::activity, this, [this](const QString& text) {
         if (!m_person || !m_person->waiting()) m_instruction->setText(text);
@@ -271,6 +277,11 @@ void EvaluateDialog::abortRun()
     if (running()) m_session->evaluation().abort(QStringLiteral("aborted by the operator"));
 }
 
+void EvaluateDialog::endForExit()
+{
+    if (running()) m_session->endNow(QStringLiteral("the program was closed"));
+}
+
 void EvaluateDialog::finished(const QString& reportError)
 {
     m_window.setEvaluation(nullptr);
@@ -281,7 +292,11 @@ void EvaluateDialog::finished(const QString& reportError)
     m_progress->setFormat(QString());
     const Evaluation& e = m_session->evaluation();
     const bool pass = e.verdict() == Verdict::Pass;
-    m_verdict->setText(pass ? QStringLiteral("PASS") : QStringLiteral("FAIL: %1 results failed").arg(e.failures()));
+    const QString failed = e.failures() == 1 ? QStringLiteral("1 result failed")
+                                             : QStringLiteral("%1 results failed").arg(e.failures());
+    m_verdict->setText(pass ? QStringLiteral("PASS")
+                       : e.abortReason().isEmpty() ? QStringLiteral("FAIL: %1").arg(failed)
+                                                   : QStringLiteral("FAIL: ended early, %1").arg(failed));
     m_verdict->setStyleSheet(pass ? QStringLiteral("color: #1e7b34") : QStringLiteral("color: #b3261e"));
     m_instruction->setText(!reportError.isEmpty() ? reportError
                            : !e.abortReason().isEmpty() ? QStringLiteral("Ended early: %1").arg(e.abortReason())

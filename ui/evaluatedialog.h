@@ -39,6 +39,9 @@ public:
     bool start();
     // Ends a run early; its report says so.
     void abortRun();
+    // The program is closing: a run ends now, the board as it was before and
+    // the report written to the work folder, while the port is still open.
+    void endForExit();
     bool running() const;
     // Writes the last run's report and recording under NAME (.json, .html,
     // .xml, .csv, .bytes).

@@ -565,6 +565,10 @@ void Form1::shutDown()
 {
     if (m_ended) return;
     m_ended = true;
+    // A run under way puts the board back and writes its report first: both
+    // need the port, and the report would otherwise wait for an event loop
+    // that has gone.
+    if (m_evaluateDialog) m_evaluateDialog->endForExit();
     stopRecording();
     if (m_recordDialog) m_recordDialog->close();
     // A close the system refuses at this point has nobody left to tell: the
