@@ -41,6 +41,27 @@ int runBoard(const QStringList& args, QString* err)
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
+// The first n bytes from the line, and how long they took from the first to
+// the last.
+struct Arrival {
+    QByteArray bytes;
+    qint64 spreadMs = 0;
+};
+
+Arrival readBytes(QSerialPort& port, qsizetype n)
+{
+    Arrival got;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 firstAt = -1;
+    while (got.bytes.size() < n && clock.elapsed() < kWaitMs && port.waitForReadyRead(kWaitMs)) {
+        if (firstAt < 0) firstAt = clock.elapsed();
+        got.bytes += port.readAll();
+    }
+    got.spreadMs = firstAt < 0 ? 0 : clock.elapsed() - firstAt;
+    return got;
+}
+
 }  // namespace
 
 TEST(ReplayProcess, SendsTheRecordedBytesWithTheirTimingAndStaysUntilEnded)
@@ -60,16 +81,9 @@ TEST(ReplayProcess, SendsTheRecordedBytesWithTheirTimingAndStaysUntilEnded)
     QSerialPort port(board.path);
     ASSERT_TRUE(port.open(QIODevice::ReadWrite)) << port.errorString().toStdString();
     port.write("I");  // heard and logged, not answered
-    QByteArray got;
-    QElapsedTimer clock;
-    clock.start();
-    qint64 firstAt = -1;
-    while (got.size() < 8 && clock.elapsed() < kWaitMs && port.waitForReadyRead(kWaitMs)) {
-        if (firstAt < 0) firstAt = clock.elapsed();
-        got += port.readAll();
-    }
-    EXPECT_EQ(got.toHex(' '), QByteArray("80 a3 d5 83 01 02 81 4d"));
-    EXPECT_GE(clock.elapsed() - firstAt, 250) << "the recorded 0.6 s at speed 2";
+    const Arrival got = readBytes(port, 8);
+    EXPECT_EQ(got.bytes.toHex(' '), QByteArray("80 a3 d5 83 01 02 81 4d"));
+    EXPECT_GE(got.spreadMs, 250) << "the recorded 0.6 s at speed 2";
 
     // Ended, not gone: the line stays open and silent, the board says so.
     ASSERT_TRUE(QTest::qWaitFor([&] { return board.heard().contains(u'I') && board.log().contains(QStringLiteral("replay ended")); },
@@ -138,16 +152,9 @@ TEST(ReplayProcess, StartsWhenTheLineIsOpenedNotBefore)
 
     QSerialPort port(board.path);
     ASSERT_TRUE(port.open(QIODevice::ReadWrite)) << port.errorString().toStdString();
-    QByteArray got;
-    QElapsedTimer clock;
-    clock.start();
-    qint64 firstAt = -1;
-    while (got.size() < 8 && clock.elapsed() < kWaitMs && port.waitForReadyRead(kWaitMs)) {
-        if (firstAt < 0) firstAt = clock.elapsed();
-        got += port.readAll();
-    }
-    EXPECT_EQ(got.toHex(' '), QByteArray("c0 41 42 83 01 02 81 4d"));
-    EXPECT_GE(clock.elapsed() - firstAt, 500) << "the recorded timing runs from the open, not in a burst";
+    const Arrival got = readBytes(port, 8);
+    EXPECT_EQ(got.bytes.toHex(' '), QByteArray("c0 41 42 83 01 02 81 4d"));
+    EXPECT_GE(got.spreadMs, 500) << "the recorded timing runs from the open, not in a burst";
 }
 
 TEST(ReplayProcess, ASmallFileReplaysUnderAnAddressSpaceLimit)
