@@ -13,8 +13,6 @@ source scripts/deps.sh
 quorvid_install_missing clang-14 libclang-rt-14-dev "${QUORVID_PACKAGE_CHECK_PACKAGES[@]}"
 
 jobs=$(nproc 2>/dev/null || echo 2)
-# One compile more than there are cores keeps them busy while another links.
-build_jobs=$((jobs + 1))
 stage_times=()
 heading() {
   if [ -n "${stage_name:-}" ]; then stage_times+=("$stage_name $((SECONDS - stage_start)) s;"); fi
@@ -27,7 +25,7 @@ ctest_total() { ctest_summary "$1" | sed -E 's/.* out of ([0-9]+).*/\1/'; }
 
 heading "1/6 Build and tests (build/)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j "$build_jobs"
+cmake --build build -j "$jobs"
 QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300 \
   | tee build/ctest.log
 # ./run.sh without a display: the simulated board and the terminal monitor,
@@ -57,7 +55,7 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizer/lsan.supp:print_suppressions=0"
 cmake -S . -B build-asan -G Ninja -DQUORVID_SANITIZE=ON -DQUORVID_BUILD_BENCH=OFF \
   -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1"
-cmake --build build-asan -j "$build_jobs"
+cmake --build build-asan -j "$jobs"
 QT_QPA_PLATFORM=offscreen ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 300 \
   | tee build-asan/ctest.log
 
@@ -66,7 +64,7 @@ heading "6/6 Fuzzing the receive path for 45 s and the recording reader for 30 s
 unset ASAN_OPTIONS UBSAN_OPTIONS
 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DQUORVID_FUZZ=ON -DQUORVID_BUILD_BENCH=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build-fuzz -j "$build_jobs" --target fuzz_receive fuzz_bytes
+cmake --build build-fuzz -j "$jobs" --target fuzz_receive fuzz_bytes
 # fuzz TARGET SEEDS SECONDS: the fuzzer adds what it finds to its corpus, a
 # copy in the build folder, so the seeds in the source tree stay as they are.
 # Prints the final figures; on a failure, the log's end and where the input is.
