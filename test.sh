@@ -24,7 +24,9 @@ ctest_summary() { grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$1
 ctest_total() { ctest_summary "$1" | sed -E 's/.* out of ([0-9]+).*/\1/'; }
 
 heading "1/6 Build and tests (build/)"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# The benchmark programs are built by bench/bench.sh and bench/load.sh, which
+# run them; building them here too would cost a minute and test nothing.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVID_BUILD_BENCH=OFF
 cmake --build build -j "$jobs"
 QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300 \
   | tee build/ctest.log
