@@ -50,29 +50,46 @@ void readEvery40ms(FakeSerialControl& comm, sim::BoardModel& model, SimTime& now
 
 }  // namespace
 
-TEST(WindowEvaluation, DefaultPlanFollowedByTheWindowEndsAsItBeganWithTheMonitorsVerdicts)
-{
-    FakeSerialControl comm;
-    comm.setOpenablePorts({1});
-    Form1 form{comm};
-    form.Form_Load();
-    ASSERT_TRUE(comm.portOpen());
+// The window on the scripted control with its port open, the board model
+// behind it, and the evaluation dialog opened on simulated time.
+class WindowEvaluation : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        comm.setOpenablePorts({1});
+        form.Form_Load();
+        ASSERT_TRUE(comm.portOpen());
+    }
 
+    EvaluateDialog* openDialog()
+    {
+        form.menEvaluate_Click();
+        EvaluateDialog* dialog = form.evaluateDialog();
+        if (!dialog) return nullptr;
+        dialog->setWorkFolder(dir.path());
+        dialog->setClock({[this] { return 1'796'000'000'000 + now.count() / 1000; }, [this] { return now.count(); }});
+        return dialog;
+    }
+
+    // The window goes first, while its folder and clock are still there.
+    FakeSerialControl comm;
+    QTemporaryDir dir;
+    SimTime now{0};
+    sim::BoardModel model;
+    Form1 form{comm};
+};
+
+TEST_F(WindowEvaluation, DefaultPlanFollowedByTheWindowEndsAsItBeganWithTheMonitorsVerdicts)
+{
     // The menu sits between Port and About.
     QStringList menus;
     for (QAction* a : form.menuBar()->actions()) menus << a->text();
     EXPECT_EQ(menus, (QStringList{"&File", "&Port", "&Evaluate", "&About"}));
 
-    sim::BoardModel model;
     ASSERT_EQ(model.applySetting("ch1 gain 1.06", SimTime{0}), "");
-    SimTime now{0};
-    QTemporaryDir dir;
-    form.menEvaluate_Click();
-    EvaluateDialog* dialog = form.evaluateDialog();
+    EvaluateDialog* dialog = openDialog();
     ASSERT_TRUE(dialog);
     EXPECT_FALSE(dialog->isModal());
-    dialog->setWorkFolder(dir.path());
-    dialog->setClock({[&] { return 1'796'000'000'000 + now.count() / 1000; }, [&] { return now.count(); }});
     // The default plan, as the dialog offers it.
     ASSERT_TRUE(dialog->start());
 
@@ -143,20 +160,10 @@ TEST(WindowEvaluation, DefaultPlanFollowedByTheWindowEndsAsItBeganWithTheMonitor
 // Closing the window in the middle of a run: the board goes back to the speed
 // it had and the report is written, before the port closes and the event loop
 // ends.
-TEST(WindowEvaluation, ClosingTheWindowMidRunPutsTheBoardBackAndWritesTheReport)
+TEST_F(WindowEvaluation, ClosingTheWindowMidRunPutsTheBoardBackAndWritesTheReport)
 {
-    FakeSerialControl comm;
-    comm.setOpenablePorts({1});
-    Form1 form{comm};
-    form.Form_Load();
-    ASSERT_TRUE(comm.portOpen());
-    sim::BoardModel model;
-    SimTime now{0};
-    QTemporaryDir dir;
-    form.menEvaluate_Click();
-    EvaluateDialog* dialog = form.evaluateDialog();
-    dialog->setWorkFolder(dir.path());
-    dialog->setClock({[&] { return 1'796'000'000'000 + now.count() / 1000; }, [&] { return now.count(); }});
+    EvaluateDialog* dialog = openDialog();
+    ASSERT_TRUE(dialog);
     ASSERT_TRUE(dialog->start());
     auto* speed = form.findChild<QLabel*>(QStringLiteral("Speed"));
     qsizetype heard = 0;
