@@ -20,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform.h"
+
 #include <cmath>
 #include <functional>
 #include <map>
@@ -348,17 +350,17 @@ TEST(Evaluate, ReferenceCommandGetsTheWordsAndItsFailureAborts)
     const QString out = dir.filePath(QStringLiteral("ctl"));
     const ReferenceRequest request{QStringLiteral("static 100"), QStringLiteral("pa 25/10"), 72, {}};
     {
-        CommandReferenceSetter setter(QStringLiteral("printf 'ch1 {ch1}\\nch2 {ch2}\\nrate {rate}\\n' > '%1'").arg(out));
+        CommandReferenceSetter setter(test::shellCommandWriting({"ch1 {ch1}", "ch2 {ch2}", "rate {rate}"}, out));
         QSignalSpy done(&setter, &ReferenceSetter::finished);
         setter.request(request);
         ASSERT_TRUE(done.wait(10'000));
         EXPECT_EQ(done.at(0).at(0).value<ReferenceOutcome>(), ReferenceOutcome::Set);
         QFile f(out);
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        EXPECT_EQ(f.readAll(), "ch1 static 100\nch2 pa 25/10\nrate 72\n");
+        EXPECT_EQ(f.readAll(), test::shellLinesWritten({"ch1 static 100", "ch2 pa 25/10", "rate 72"}));
     }
     {
-        CommandReferenceSetter setter(QStringLiteral("echo no source; exit 3"));
+        CommandReferenceSetter setter(test::shellCommandFailing(QStringLiteral("no source"), 3));
         QSignalSpy done(&setter, &ReferenceSetter::finished);
         setter.request(request);
         ASSERT_TRUE(done.wait(10'000));

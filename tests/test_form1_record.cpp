@@ -11,19 +11,20 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include "platform.h"
 #include "qtprinters.h"
 
 using namespace quorvid;
@@ -177,8 +178,8 @@ TEST_F(Recording, AFolderThatIsNotThereIsRefusedWithTheReason)
     QString error;
     EXPECT_FALSE(form.startRecording(path("missing/x.csv"), &error));
     expectNotRecording();
-    EXPECT_TRUE(error.contains(QStringLiteral("missing/x.csv"))) << error.toStdString();
-    EXPECT_TRUE(error.contains(QStringLiteral("No such file or directory"))) << error.toStdString();
+    EXPECT_TRUE(error.contains(QDir::toNativeSeparators(path("missing/x.csv")))) << error.toStdString();
+    EXPECT_TRUE(error.contains(test::noSuchFolderText())) << error.toStdString();
     EXPECT_TRUE(message().contains(error)) << message().toStdString();
     EXPECT_FALSE(QFile::exists(path("missing")));
 }
@@ -210,20 +211,11 @@ TEST_F(Recording, AFileThatRefusesWritesEndsTheRecordingWithAMessage)
 
 TEST_F(Recording, TheMenuAsksForAFileProposingTheTimeAndTheLastFolder)
 {
-    // The user's Documents folder, as the desktop's user-dirs.dirs names it.
-    QTemporaryDir config;
-    const QString documents = dir.filePath(QStringLiteral("Documents"));
-    ASSERT_TRUE(QDir().mkpath(documents));
-    QFile dirs(config.filePath(QStringLiteral("user-dirs.dirs")));
-    ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
-    dirs.write("XDG_DOCUMENTS_DIR=\"" + documents.toUtf8() + "\"\n");
-    dirs.close();
-    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    const auto restore = qScopeGuard([&] {
-        if (oldConfig.isEmpty()) qunsetenv("XDG_CONFIG_HOME");
-        else qputenv("XDG_CONFIG_HOME", oldConfig);
-    });
+    // The user's Documents folder, as the desktop's user-dirs.dirs names it
+    // (on Windows the known folder itself).
+    const test::DocumentsFolder documentsFolder(dir.filePath(QStringLiteral("Documents")));
+    const QString documents = documentsFolder.path();
+    ASSERT_TRUE(QDir(documents).exists()) << documents.toStdString();
     ASSERT_EQ(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), documents);
 
     EXPECT_EQ(Form1::proposedRecordingName(QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3))),

@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "platform.h"
 #include "storedframes.h"
 
 #include <gtest/gtest.h>
@@ -235,8 +236,8 @@ TEST(Recorder, MissingFolderRefusesTheStart)
     const QString chosen = dir.filePath("no-such-folder/x.csv");
     QString error;
     EXPECT_FALSE(Recorder::start(chosen, kWhere, &error));
-    EXPECT_TRUE(error.contains(dir.filePath("no-such-folder/x.csv"))) << error.toStdString();
-    EXPECT_TRUE(error.contains("No such file or directory")) << error.toStdString();
+    EXPECT_TRUE(error.contains(QDir::toNativeSeparators(chosen))) << error.toStdString();
+    EXPECT_TRUE(error.contains(test::noSuchFolderText())) << error.toStdString();
 }
 
 // An earlier recording stays whole when either new file cannot be opened.
@@ -254,7 +255,7 @@ TEST(Recorder, AFileThatCannotBeOpenedLeavesTheEarlierRecording)
         ASSERT_TRUE(QDir(dir.path()).mkdir(blocked));
         QString error;
         EXPECT_FALSE(Recorder::start(dir.filePath("x"), kWhere, &error)) << blocked;
-        EXPECT_TRUE(error.contains(dir.filePath(blocked))) << error.toStdString();
+        EXPECT_TRUE(error.contains(QDir::toNativeSeparators(dir.filePath(blocked)))) << error.toStdString();
         for (const char* name : {"x.csv", "x.bytes"}) {
             if (name != std::string_view(blocked)) {
                 EXPECT_EQ(readAll(dir.filePath(name)), "earlier\n") << name;
@@ -494,7 +495,7 @@ TEST(BytesReader, FileErrorsNameTheFile)
     QString error;
     const QString missing = dir.filePath("missing.bytes");
     EXPECT_FALSE(readBytesFile(missing, &error).has_value());
-    EXPECT_EQ(error, missing + ": No such file or directory");
+    EXPECT_EQ(error, QDir::toNativeSeparators(missing) + ": " + test::noSuchFileText());
 
     const QString bad = dir.filePath("bad.bytes");
     QFile file(bad);
@@ -502,7 +503,7 @@ TEST(BytesReader, FileErrorsNameTheFile)
     file.write("0.1\t00\n0.2\t0g\n");
     file.close();
     EXPECT_FALSE(readBytesFile(bad, &error).has_value());
-    EXPECT_EQ(error, bad + ": line 2: byte 1 is not two hex digits");
+    EXPECT_EQ(error, QDir::toNativeSeparators(bad) + ": line 2: byte 1 is not two hex digits");
 
     // Sparse, so it costs no disk; refused before a byte is read.
     const QString huge = dir.filePath("huge.bytes");
@@ -511,7 +512,7 @@ TEST(BytesReader, FileErrorsNameTheFile)
     ASSERT_TRUE(big.resize(1024LL * 1024 * 1024 + 1));
     big.close();
     EXPECT_FALSE(readBytesFile(huge, &error).has_value());
-    EXPECT_EQ(error, huge + ": larger than 1024 MiB, too large for a recording");
+    EXPECT_EQ(error, QDir::toNativeSeparators(huge) + ": larger than 1024 MiB, too large for a recording");
 }
 
 // Tens of megabytes read in one pass: a quadratic step would take minutes

@@ -10,6 +10,7 @@
 #include "reduction.h"
 #include "statistics.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -270,7 +271,7 @@ TEST(ReviewRecording, ABadFileIsRefusedNamingItsLine)
         const auto r = readRecording(path, &error);
         if (*c.error) {
             EXPECT_FALSE(r);
-            EXPECT_TRUE(error.startsWith(path + ": ")) << error.toStdString();
+            EXPECT_TRUE(error.startsWith(QDir::toNativeSeparators(path) + ": ")) << error.toStdString();
             EXPECT_TRUE(error.contains(c.error)) << error.toStdString();
         } else {
             ASSERT_TRUE(r) << error.toStdString();
