@@ -74,7 +74,8 @@ Tracer* tracer()
     static const std::unique_ptr<Tracer> instance = []() -> std::unique_ptr<Tracer> {
         const QByteArray path = qgetenv("QUORVID_TRACE");
         if (path.isEmpty()) return nullptr;
-        std::FILE* file = std::fopen(path.constData(), "a");
+        // Binary: lines end in \n on Windows too, as the scripts reading it expect.
+        std::FILE* file = std::fopen(path.constData(), "ab");
         if (!file) {
             std::fprintf(stderr, "quorvid: cannot append to QUORVID_TRACE file %s\n", path.constData());
             return nullptr;
