@@ -4,12 +4,17 @@ QUORVID_PACKAGES=(
   cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev fonts-liberation2 xvfb xauth xdotool python3
   scdoc librsvg2-bin libtomlplusplus-dev
-  g++-mingw-w64-x86-64-posix
 )
 # What the Debian package stage of test.sh needs besides: dpkg-shlibdeps and
 # dpkg-buildflags, lintian, and the validators of the manual pages, the
 # AppStream metadata and the desktop entry.
 QUORVID_PACKAGE_CHECK_PACKAGES=(dpkg-dev lintian man-db groff-base appstream desktop-file-utils)
+# What the Windows stage of test.sh needs besides (scripts/build-windows.sh,
+# scripts/test-windows.sh): the MinGW-w64 compiler, GoogleTest's sources to
+# build with it, CPack's NSIS, Wine to run the programs, their tests and the
+# installer, and ccache for the cross build. Qt for Windows is no package: it
+# is the toolchain archive QUORVID_WINDOWS_QT names.
+QUORVID_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest nsis wine wine64 ccache)
 
 quorvid_install_missing() {
   local missing=() pkg

@@ -1,0 +1,337 @@
+#!/usr/bin/env bash
+# The Windows stage of ./test.sh: cross-builds the Windows programs, their
+# tests and the installer (scripts/build-windows.sh), then under Wine:
+#
+#  1. every test program of the Windows build, offscreen (one ctest entry
+#     each; the cases each ran, passed or skipped are read from its XML);
+#  2. the programs on a COM port that Wine maps to a pseudo-terminal served by
+#     the Linux quorvid-board: what the board hears from quorvid-monitor.exe
+#     (start-up commands, --send, a line typed on standard input, each way of
+#     naming the port), Ctrl-C ending it with status 0, a port that is not
+#     there, and quorvid.exe's window setting the board up offscreen;
+#  3. quorvid.exe --version, --help and the headless review (--stats,
+#     --export-csv) against the Linux build's output for the same recording,
+#     and a picture of the main window grabbed offscreen (window.png here);
+#  4. the installer: installed silently, checked (files, DLLs, Start menu),
+#     its programs run from the install folder alone, uninstalled silently,
+#     nothing left behind.
+#
+#   scripts/test-windows.sh [--build-dir DIR] [--linux-build DIR]
+#
+# DIR defaults to build-windows (it keeps the toolchain, the Wine prefix in
+# DIR/wine, the log and window.png); the Linux build (default build) must
+# hold the built programs and window_shot. Wine cannot receive on a serial
+# port through Qt (docs/testing.md): on the line, what reaches the board is
+# judged; receiving is tested through the scripted fake in step 1. Ends with
+# one summary line; non-zero when anything failed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build_dir=build-windows
+linux=build
+while [ $# -gt 0 ]; do
+  case $1 in
+    --build-dir) build_dir=${2:?--build-dir wants a folder}; shift 2 ;;
+    --linux-build) linux=${2:?--linux-build wants a folder}; shift 2 ;;
+    -h|--help) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "test-windows.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
+  esac
+done
+for program in sim/quorvid-board ui/quorvid monitor/quorvid-monitor tests/window_shot; do
+  [ -x "$linux/$program" ] || {
+    echo "test-windows.sh: no $linux/$program; build the Linux tree first (cmake --build $linux)" >&2; exit 1; }
+done
+linux=$(cd "$linux" && pwd)
+wine=$(command -v wine64 || true)
+[ -n "$wine" ] || wine=/usr/lib/wine/wine64
+[ -x "$wine" ] && command -v wineserver >/dev/null || {
+  echo "test-windows.sh: Wine is missing (apt-get install wine wine64)" >&2; exit 1; }
+jobs=$(nproc 2>/dev/null || echo 2)
+
+package=$(realpath "$(scripts/build-windows.sh --build-dir "$build_dir" | tail -1)")
+build=$(cd "$build_dir" && pwd)
+toolchain_file=$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$build/CMakeCache.txt")
+run=${toolchain_file%/lib/cmake/Qt6/qt.toolchain.cmake}/bin/wine-run.sh  # Qt's DLLs on WINEPATH
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+
+# Wine hands a program no variable named QT_*: WINEQT_X reaches it as QT_X.
+# The offscreen platform finds no font by itself: the build's folder of
+# Liberation Sans, as the tests have (tests/CMakeLists.txt). Without a console
+# window (none under Wine here) Qt's command-line parser shows --help and
+# --version of quorvid-board in a message box instead of printing them.
+export WINEPREFIX=$build/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEQT_QPA_FONTDIR=Z:$build/wine-fonts
+export WINEQT_COMMAND_LINE_PARSER_NO_GUI_MESSAGE_BOXES=1
+work=$(mktemp -d)
+board_pid=
+cleanup() {
+  [ -n "$board_pid" ] && kill "$board_pid" 2>/dev/null
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+passed=0
+failures=()
+check() {  # check WHAT COMMAND...: one line, counted
+  local what=$1; shift
+  if "$@"; then passed=$((passed + 1)); echo "ok    $what"
+  else failures+=("$what"); echo "FAIL  $what"; fi
+}
+wait_for() {  # wait_for SECONDS COMMAND...: true once COMMAND is
+  local until=$((SECONDS + $1)); shift
+  until "$@"; do [ $SECONDS -lt $until ] || return 1; sleep 0.2; done
+}
+
+echo "== Wine prefix ($WINEPREFIX)"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  "$wine" wineboot -i >/dev/null 2>&1
+  wineserver -w
+fi
+
+echo "== 1. The test programs under Wine, offscreen"
+rm -f "$build"/tests/*.xml
+ctest --test-dir "$build" -j "$jobs" --timeout 600 --output-on-failure | tee "$build/ctest.log" \
+  | grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|FAILED|Failure'
+# One line: the cases, the skipped ones counted by reason; then each skipped
+# case with its reason.
+python3 - "$build"/tests/*.xml > "$work/cases" <<'PY'
+import collections, sys, xml.etree.ElementTree as ET
+total = failed = 0
+skipped = []
+for path in sys.argv[1:]:
+    for case in ET.parse(path).getroot().iter("testcase"):
+        total += 1
+        if case.find("failure") is not None:
+            failed += 1
+        elif case.get("result") == "skipped":
+            reason = case.find("skipped").get("message", "").split("\n")[-1]
+            skipped.append((f"{case.get('classname')}.{case.get('name')}", reason))
+reasons = collections.Counter(reason for _, reason in skipped)
+why = "; ".join(f"{n} {reason}" for reason, n in reasons.items())
+print(f"{total - len(skipped) - failed} of {total} test cases passed under Wine in {len(sys.argv) - 1} "
+      f"programs, {len(skipped)} skipped{f' ({why})' if why else ''}, {failed} failed")
+for name, reason in skipped:
+    print(f"  skipped {name}: {reason}")
+PY
+cat "$work/cases"
+cases=$(head -1 "$work/cases")
+
+echo "== 2. The programs on COM5, a pseudo-terminal served by the Linux quorvid-board"
+"$linux/sim/quorvid-board" --verbose --link "$work/board" > "$work/board.out" 2>> "$work/board.log" &
+board_pid=$!
+wait_for 10 test -L "$work/board" || { echo "the Linux board did not start" >&2; exit 1; }
+# COM5 is the board; COM1 to COM8 else name nothing, so that Wine's own map
+# of the machine's /dev/ttyS* (which here blocks in Wine's wait for a serial
+# event) stays out of the probe.
+for n in 1 2 3 4 5 6 7 8; do
+  device=
+  [ "$n" -eq 5 ] && device=$work/board
+  "$wine" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$device" /f >/dev/null
+done
+wineserver -k >/dev/null 2>&1 || true
+
+mark=0
+listen() { mark=$(wc -c < "$work/board.log"); }
+# What the board heard since listen(), its logged pieces joined.
+heard() { tail -c +$((mark + 1)) "$work/board.log" | sed -n 's/^quorvid-board: heard "\(.*\)"$/\1/p' | tr -d '\n'; }
+heard_is() { [ "$(heard)" = "$1" ]; }
+monitor=$build/monitor/quorvid-monitor.exe
+
+# A Linux recording of the board for step 3, made while no Windows program
+# holds the line.
+"$linux/monitor/quorvid-monitor" --port "$work/board" --record "$work/rec.csv" --seconds 3 \
+  < /dev/null > /dev/null
+
+# Started as a user does; a line typed once the board heard --send; Ctrl-C.
+listen
+mkfifo "$work/typed"
+"$run" "$monitor" --port COM5 --send I < "$work/typed" > "$work/mon.out" 2> "$work/mon.err" &
+monitor_pid=$!
+exec 3> "$work/typed"
+check "quorvid-monitor.exe --port COM5: the board hears S1, O, 5 and --send I" \
+  wait_for 30 heard_is S1O5I
+echo z3 >&3
+check "a line typed on its standard input (z3) reaches the board as Z3" wait_for 10 heard_is S1O5IZ3
+kill -INT "$monitor_pid"
+status=0
+wait "$monitor_pid" || status=$?
+exec 3>&-
+check "Ctrl-C ends it with status 0 (got $status)" test "$status" -eq 0
+check "after Ctrl-C it prints its last link line" grep -q '  link  ' <(tail -1 "$work/mon.out")
+
+# Each way of naming the port; standard input at its end ends nothing.
+port_heard() {  # port_heard COMMAND ARGS...: the board hears COMMAND, status 0
+  local command=$1 status=0; shift
+  listen
+  "$run" "$monitor" "$@" --no-setup --send "$command" --seconds 1 < /dev/null > /dev/null 2>&1 || status=$?
+  [ "$status" -eq 0 ] && heard_is "$command"
+}
+com2_named() { QUORVID_COM2=COM5 port_heard M --com 2; }
+check "--com 5 reaches the board" port_heard O --com 5
+check "QUORVID_COM2=COM5 with --com 2 reaches the board" com2_named
+check '--port \\.\COM5 reaches the board' port_heard 6 --port '\\.\COM5'
+check "without a port, the start-up probe finds COM5" port_heard 5
+status=0
+"$run" "$monitor" --port COM7 --seconds 1 < /dev/null > /dev/null 2> "$work/com7.err" || status=$?
+check "--port COM7 (no such port): status 3 (got $status), the message naming the port" \
+  test "$status" -eq 3 -a -n "$(grep 'COM7 could not be opened. COM7 (COM7): ' "$work/com7.err")"
+
+# The window: offscreen, it probes the ports and sets the board up.
+listen
+WINEQT_QPA_PLATFORM=offscreen "$run" "$build/ui/quorvid.exe" < /dev/null > "$work/window.out" 2>&1 &
+window_pid=$!
+check "quorvid.exe opens its window offscreen and the board hears S1, O, 5" wait_for 30 heard_is S1O5
+kill "$window_pid" 2>/dev/null; wait "$window_pid" 2>/dev/null || true
+
+echo "== 3. The same output as on Linux for the same recording; the window grabbed"
+# (Windows writes its standard output in text mode: lines end in CR LF there.
+# --help names the program as it was started.)
+same_output() {  # same_output ARGS...: stdout and status of both programs alike
+  local l=0 w=0
+  (cd "$work" && "$linux/ui/quorvid" "$@") > "$work/out-linux" 2> /dev/null || l=$?
+  (cd "$work" && "$run" "$build/ui/quorvid.exe" "$@") > "$work/out-windows" 2> /dev/null || w=$?
+  sed -i -e 's/\r$//' -e '1s/^Usage: .* \[options\]$/Usage: quorvid [options]/' "$work/out-windows"
+  sed -i -e '1s/^Usage: .* \[options\]$/Usage: quorvid [options]/' "$work/out-linux"
+  [ "$l" -eq "$w" ] && [ -s "$work/out-linux" ] && cmp -s "$work/out-linux" "$work/out-windows" \
+    || { diff "$work/out-linux" "$work/out-windows" | head -5; return 1; }
+}
+check "quorvid.exe --version as on Linux" same_output --version
+check "quorvid.exe --help as on Linux" same_output --help
+check "--review rec.bytes --stats as on Linux" same_output --review rec.bytes --stats
+check "--review rec.csv --stats as on Linux" same_output --review rec.csv --stats
+check "--review --range 0.5:2.5 --export-csv: the same statistics" \
+  same_output --review rec.bytes --range 0.5:2.5 --export-csv part.csv --stats
+# Each program wrote part.csv in turn; the Windows one is there now.
+(cd "$work" && mv part.csv part-windows.csv && "$linux/ui/quorvid" --review rec.bytes --range 0.5:2.5 \
+  --export-csv part.csv) > /dev/null 2>&1
+check "... and the same exported CSV, byte for byte" cmp -s "$work/part.csv" "$work/part-windows.csv"
+
+"$linux/tests/window_shot" "$work/window-linux.png" > /dev/null 2>&1
+WINEQT_QPA_PLATFORM=offscreen "$run" "$build/tests/window_shot.exe" "$work/window.png" > /dev/null 2>&1 || true
+cp "$work/window.png" "$build/window.png" 2>/dev/null || true
+# Width and height; with --colours also how many colours it shows (every
+# third pixel): a window drawn shows many, an empty one a few.
+png_facts() {
+  python3 - "$@" <<'PY'
+import struct, sys, zlib
+data = open(sys.argv[1], "rb").read()
+assert data[:8] == b"\x89PNG\r\n\x1a\n"
+pos, idat = 8, b""
+while pos < len(data):
+    size, kind = struct.unpack(">I4s", data[pos:pos + 8])
+    body = data[pos + 8:pos + 8 + size]
+    if kind == b"IHDR":
+        width, height, depth, colour = struct.unpack(">IIBB", body[:10])
+    elif kind == b"IDAT":
+        idat += body
+    pos += 12 + size
+if sys.argv[2:] != ["--colours"]:
+    sys.exit(print(width, height))
+bpp = {2: 3, 6: 4}[colour]
+assert depth == 8
+raw, stride, prev, colours = zlib.decompress(idat), width * bpp, bytearray(width * bpp), set()
+for y in range(height):
+    f, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+    for i in range(stride):
+        a = line[i - bpp] if i >= bpp else 0
+        b, c = prev[i], prev[i - bpp] if i >= bpp else 0
+        p = a + b - c
+        pred = [0, a, b, (a + b) // 2, a if abs(p - a) <= abs(p - b) and abs(p - a) <= abs(p - c) else b if abs(p - b) <= abs(p - c) else c][f]
+        line[i] = (line[i] + pred) & 0xFF
+    colours.update(bytes(line[i:i + bpp]) for i in range(0, stride, bpp * 3))
+    prev = line
+print(width, height, len(colours))
+PY
+}
+linux_png=$(png_facts "$work/window-linux.png" 2>/dev/null || echo "none")
+windows_png=$(png_facts "$work/window.png" --colours 2>/dev/null || echo "none none 0")
+echo "window picture: Linux ${linux_png/ /x} px, Windows ${windows_png% *} px, ${windows_png##* } colours"
+check "the main window grabbed offscreen ($build_dir/window.png): as large as on Linux" \
+  test "${windows_png% *}" = "$linux_png"
+check "... and drawn (readouts, statuses, traces: over 50 colours)" test "${windows_png##* }" -gt 50
+
+echo "== 4. The installer $(basename "$package"), installed and uninstalled silently"
+install_dir="$WINEPREFIX/drive_c/Program Files/Quorvid"
+menu_dir="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Quorvid"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quorvid'
+# What an earlier run that was cut short left.
+rm -rf "$install_dir" "$menu_dir"
+"$wine" reg delete "$uninstall_key" /f > /dev/null 2>&1 || true
+status=0
+"$wine" "$package" /S > /dev/null 2>&1 || status=$?
+check "the installer ends with status 0 (got $status)" test "$status" -eq 0
+installed() { (cd "$install_dir" && find . -type f | sed 's|^\./||' | LC_ALL=C sort); }
+expected="LICENSE.txt
+Uninstall.exe
+bin/Qt6Core.dll
+bin/Qt6Gui.dll
+bin/Qt6SerialPort.dll
+bin/Qt6Widgets.dll
+bin/libgcc_s_seh-1.dll
+bin/libstdc++-6.dll
+bin/libwinpthread-1.dll
+bin/platforms/qoffscreen.dll
+bin/platforms/qwindows.dll
+bin/quorvid-board.exe
+bin/quorvid-monitor.exe
+bin/quorvid.exe
+bin/styles/qwindowsvistastyle.dll"
+check "the install folder holds the programs, the Qt DLLs and plugins they load, the runtime" \
+  test "$(installed 2>/dev/null)" = "$expected"
+# Every DLL a program or DLL there imports is beside it or one of Windows'
+# own (the prefix's system32 stands for it; api-ms-win-* names are API sets
+# the loader resolves); every DLL beside the programs is imported.
+dll_closure() {
+  local file name missing=0 imported=$work/imported
+  : > "$imported"
+  while IFS= read -r -d '' file; do
+    x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/^\s*DLL Name: //p' >> "$imported"
+  done < <(find "$install_dir/bin" -type f \( -name '*.exe' -o -name '*.dll' \) -print0)
+  while read -r name; do
+    if [ -e "$install_dir/bin/$name" ] || [[ $name == api-ms-win-* ]] \
+       || [ -n "$(find "$WINEPREFIX/drive_c/windows/system32" -maxdepth 1 -iname "$name" -print -quit)" ]; then
+      continue
+    fi
+    echo "  $name is imported but neither installed nor a Windows DLL"; missing=1
+  done < <(sort -fu "$imported")
+  for file in "$install_dir"/bin/*.dll; do
+    grep -qxF "$(basename "$file")" "$imported" || { echo "  $(basename "$file") is installed but unused"; missing=1; }
+  done
+  return "$missing"
+}
+check "every DLL they import is installed or Windows' own, and each installed DLL is used" dll_closure
+check "a Start menu entry Quorvid for the window" test -f "$menu_dir/Quorvid.lnk"
+installed_run() {  # the installed program, with no WINEPATH: DLLs and plugins from its folder alone
+  env -u WINEPATH "$wine" "C:\\Program Files\\Quorvid\\bin\\$1" "${@:2}"
+}
+check "installed quorvid-monitor.exe --version" \
+  test "$(installed_run quorvid-monitor.exe --version 2>/dev/null | tr -d '\r')" = "quorvid-monitor $version"
+check "installed quorvid-board.exe --version" \
+  test "$(installed_run quorvid-board.exe --version 2>/dev/null | tr -d '\r')" = "quorvid-board $version"
+(cd "$work" && "$linux/ui/quorvid" --review rec.bytes --stats) > "$work/stats-linux" 2> /dev/null
+(cd "$work" && installed_run quorvid.exe --review rec.bytes --stats) 2> /dev/null | tr -d '\r' > "$work/stats-installed" || true
+check "installed quorvid.exe --review rec.bytes --stats as on Linux (its offscreen plugin)" \
+  cmp -s "$work/stats-linux" "$work/stats-installed"
+listen
+installed_run quorvid-monitor.exe --port COM5 --no-setup --send I --seconds 1 < /dev/null > /dev/null 2>&1 || true
+check "installed quorvid-monitor.exe reaches the board on COM5 (its serial port DLL)" heard_is I
+
+"$wine" "C:\\Program Files\\Quorvid\\Uninstall.exe" /S > /dev/null 2>&1 || true
+# The uninstaller runs on from a copy of itself in the temporary folder.
+wait_for 60 test ! -e "$install_dir" || true
+check "the uninstaller leaves nothing in the install folder" test ! -e "$install_dir"
+[ ! -e "$install_dir" ] || (cd "$install_dir" && find . | sed 's/^/  left: /')
+check "... nor the Start menu entry" test ! -e "$menu_dir"
+check "... nor its uninstall entry in the registry" \
+  bash -c "! '$wine' reg query '$uninstall_key' > /dev/null 2>&1"
+
+echo "== Summary"
+size=$(du -m "$package" | cut -f1)
+if [ ${#failures[@]} -gt 0 ]; then
+  printf 'FAILED: %s\n' "${failures[@]}"
+  echo "windows: FAILED, ${#failures[@]} checks (above); $cases"
+  exit 1
+fi
+echo "windows: $cases; $passed checks of the programs on COM5, their output against Linux," \
+     "the window and the installer $(basename "$package") (${size} MB) passed"
