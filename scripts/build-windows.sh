@@ -70,7 +70,8 @@ fi
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 jobs=$(nproc 2>/dev/null || echo 2)
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+# -O2 as Qt itself is built, rather than CMake's -O3: a sixth less compile time.
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" \
   "-DCMAKE_TOOLCHAIN_FILE=$qt/target/lib/cmake/Qt6/qt.toolchain.cmake" \
   "-DQUORVID_TOMLPLUSPLUS_DIR=$toml_dir" "-DQUORVID_GTEST_SOURCE_DIR=$gtest_dir" \
   -DQUORVID_BUILD_BENCH=OFF "${launcher[@]}" >&2

@@ -47,6 +47,7 @@ wine=$(command -v wine64 || true)
 [ -x "$wine" ] && command -v wineserver >/dev/null || {
   echo "test-windows.sh: Wine is missing (apt-get install wine wine64)" >&2; exit 1; }
 jobs=$(nproc 2>/dev/null || echo 2)
+started=$SECONDS
 
 package=$(realpath "$(scripts/build-windows.sh --build-dir "$build_dir" | tail -1)")
 build=$(cd "$build_dir" && pwd)
@@ -78,21 +79,34 @@ check() {  # check WHAT COMMAND...: one line, counted
   if "$@"; then passed=$((passed + 1)); echo "ok    $what"
   else failures+=("$what"); echo "FAIL  $what"; fi
 }
+step() { echo "== $* (at $((SECONDS - started)) s)"; }
+# The Wine server and its helper processes (services, explorer, ...), started
+# once and apart from any output: a program that finds none starts them
+# itself, and they keep its output open, and whoever reads it (ctest, a $(...))
+# waiting, for as long as the server lives (two minutes).
+wine_up() {
+  wineserver -p120 > /dev/null 2>&1 || true
+  "$wine" cmd /c exit < /dev/null > /dev/null 2>&1
+}
 wait_for() {  # wait_for SECONDS COMMAND...: true once COMMAND is
   local until=$((SECONDS + $1)); shift
   until "$@"; do [ $SECONDS -lt $until ] || return 1; sleep 0.2; done
 }
 
-echo "== Wine prefix ($WINEPREFIX)"
+step "Wine prefix ($WINEPREFIX)"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   "$wine" wineboot -i >/dev/null 2>&1
   wineserver -w
 fi
+wine_up
 
-echo "== 1. The test programs under Wine, offscreen"
+step "1. The test programs under Wine, offscreen"
 rm -f "$build"/tests/*.xml
-ctest --test-dir "$build" -j "$jobs" --timeout 600 --output-on-failure | tee "$build/ctest.log" \
-  | grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|FAILED|Failure'
+if ! ctest --test-dir "$build" -j "$jobs" --timeout 600 --output-on-failure > "$build/ctest.log" 2>&1; then
+  cat "$build/ctest.log"
+  failures+=("the test programs under Wine ($build_dir/ctest.log)")
+fi
+grep -E '^ *[0-9]+/[0-9]+ Test|tests passed' "$build/ctest.log"
 # One line: the cases, the skipped ones counted by reason; then each skipped
 # case with its reason.
 python3 - "$build"/tests/*.xml > "$work/cases" <<'PY'
@@ -117,7 +131,7 @@ PY
 cat "$work/cases"
 cases=$(head -1 "$work/cases")
 
-echo "== 2. The programs on COM5, a pseudo-terminal served by the Linux quorvid-board"
+step "2. The programs on COM5, a pseudo-terminal served by the Linux quorvid-board"
 "$linux/sim/quorvid-board" --verbose --link "$work/board" > "$work/board.out" 2>> "$work/board.log" &
 board_pid=$!
 wait_for 10 test -L "$work/board" || { echo "the Linux board did not start" >&2; exit 1; }
@@ -129,7 +143,8 @@ for n in 1 2 3 4 5 6 7 8; do
   [ "$n" -eq 5 ] && device=$work/board
   "$wine" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$device" /f >/dev/null
 done
-wineserver -k >/dev/null 2>&1 || true
+wineserver -k >/dev/null 2>&1 || true  # the map is read as the server starts
+wine_up
 
 mark=0
 listen() { mark=$(wc -c < "$work/board.log"); }
@@ -184,7 +199,7 @@ window_pid=$!
 check "quorvid.exe opens its window offscreen and the board hears S1, O, 5" wait_for 30 heard_is S1O5
 kill "$window_pid" 2>/dev/null; wait "$window_pid" 2>/dev/null || true
 
-echo "== 3. The same output as on Linux for the same recording; the window grabbed"
+step "3. The same output as on Linux for the same recording; the window grabbed"
 # (Windows writes its standard output in text mode: lines end in CR LF there.
 # --help names the program as it was started.)
 same_output() {  # same_output ARGS...: stdout and status of both programs alike
@@ -251,7 +266,7 @@ check "the main window grabbed offscreen ($build_dir/window.png): as large as on
   test "${windows_png% *}" = "$linux_png"
 check "... and drawn (readouts, statuses, traces: over 50 colours)" test "${windows_png##* }" -gt 50
 
-echo "== 4. The installer $(basename "$package"), installed and uninstalled silently"
+step "4. The installer $(basename "$package"), installed and uninstalled silently"
 install_dir="$WINEPREFIX/drive_c/Program Files/Quorvid"
 menu_dir="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Quorvid"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quorvid'
@@ -318,15 +333,18 @@ installed_run quorvid-monitor.exe --port COM5 --no-setup --send I --seconds 1 < 
 check "installed quorvid-monitor.exe reaches the board on COM5 (its serial port DLL)" heard_is I
 
 "$wine" "C:\\Program Files\\Quorvid\\Uninstall.exe" /S > /dev/null 2>&1 || true
-# The uninstaller runs on from a copy of itself in the temporary folder.
-wait_for 60 test ! -e "$install_dir" || true
+# The uninstaller goes on from a copy of itself in the temporary folder,
+# the Start menu entry last.
+registered() { "$wine" reg query "$uninstall_key" > /dev/null 2>&1; }
+not_registered() { ! registered; }
+uninstalled() { [ ! -e "$install_dir" ] && [ ! -e "$menu_dir" ] && not_registered; }
+wait_for 60 uninstalled || true
 check "the uninstaller leaves nothing in the install folder" test ! -e "$install_dir"
 [ ! -e "$install_dir" ] || (cd "$install_dir" && find . | sed 's/^/  left: /')
 check "... nor the Start menu entry" test ! -e "$menu_dir"
-check "... nor its uninstall entry in the registry" \
-  bash -c "! '$wine' reg query '$uninstall_key' > /dev/null 2>&1"
+check "... nor its uninstall entry in the registry" not_registered
 
-echo "== Summary"
+step "Summary"
 size=$(du -m "$package" | cut -f1)
 if [ ${#failures[@]} -gt 0 ]; then
   printf 'FAILED: %s\n' "${failures[@]}"
