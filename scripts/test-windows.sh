@@ -65,8 +65,10 @@ export WINEQT_QPA_FONTDIR=Z:$build/wine-fonts
 export WINEQT_COMMAND_LINE_PARSER_NO_GUI_MESSAGE_BOXES=1
 work=$(mktemp -d)
 board_pid=
+xvfb_pid=
 cleanup() {
   [ -n "$board_pid" ] && kill "$board_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   wineserver -k >/dev/null 2>&1 || true
   rm -rf "$work"
 }
@@ -331,6 +333,27 @@ check "installed quorvid.exe --review rec.bytes --stats as on Linux (its offscre
 listen
 installed_run quorvid-monitor.exe --port COM5 --no-setup --send I --seconds 1 < /dev/null > /dev/null 2>&1 || true
 check "installed quorvid-monitor.exe reaches the board on COM5 (its serial port DLL)" heard_is I
+
+# The installed window as on a desktop: the windows platform plugin and the
+# Windows style, drawn by Wine's X11 driver on a virtual X server (Wine's
+# desktop is made with the display, so the server starts again with it).
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3> "$work/display" > /dev/null 2>&1 &
+xvfb_pid=$!
+wait_for 10 test -s "$work/display" || true
+export DISPLAY=:$(cat "$work/display")
+wineserver -k > /dev/null 2>&1 || true
+wine_up
+installed_run quorvid.exe < /dev/null > "$work/window-installed.out" 2>&1 &
+window_pid=$!
+window_shown() { xdotool search --name '^Quorvid$' > "$work/window-id" 2> /dev/null; }
+check "installed quorvid.exe opens its window on the windows platform (Xvfb)" wait_for 30 window_shown
+geometry=$(xdotool getwindowgeometry "$(head -1 "$work/window-id")" 2> /dev/null | sed -n 's/^ *Geometry: //p')
+check "... $geometry px, as wide as its offscreen picture" test "${geometry%x*}" = "${linux_png% *}"
+kill "$window_pid" 2>/dev/null; wait "$window_pid" 2>/dev/null || true
+wineserver -k > /dev/null 2>&1 || true
+unset DISPLAY
+kill "$xvfb_pid" 2>/dev/null; xvfb_pid=
+wine_up
 
 "$wine" "C:\\Program Files\\Quorvid\\Uninstall.exe" /S > /dev/null 2>&1 || true
 # The uninstaller goes on from a copy of itself in the temporary folder,
