@@ -300,7 +300,7 @@ QByteArray reportJUnit(const ReportInfo& info)
             Result named = r;
             named.message.clear();
             x.writeAttribute(QStringLiteral("name"), printable(describe(named).section(u':', 0, 0)));
-            x.writeAttribute(QStringLiteral("time"), QString::number((r.toMs - r.fromMs) / 1000.0, 'f', 3));
+            x.writeAttribute(QStringLiteral("time"), seconds(r.toMs - r.fromMs));
             if (r.verdict == Verdict::Fail) {
                 x.writeStartElement(QStringLiteral("failure"));
                 x.writeAttribute(QStringLiteral("message"), printable(describe(r)));
