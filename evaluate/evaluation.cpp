@@ -1,12 +1,13 @@
 #include "evaluation.h"
 
 #include "commands.h"
+#include "csvrows.h"
+#include "meansd.h"
 #include "serialcontrol.h"
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
-#include <numeric>
 
 namespace quorvid::evaluate {
 
@@ -16,7 +17,7 @@ namespace {
 // it when no frame comes.
 constexpr qint64 kWindowGraceMs = 500;
 
-QString seconds(double s) { return QString::number(s, 'f', 1); }
+QString seconds(double s) { return record::secondsText(std::llround(s * 1e6), 1, record::SecondsRounding::Nearest); }
 QString num(double v) { return QString::number(v, 'f', 1); }
 QString signedNum(double v) { return (v >= 0 ? QStringLiteral("+") : QString()) + num(v); }
 QString refText(double v) { return v == std::round(v) ? QString::number(v, 'f', 0) : QString::number(v, 'f', 1); }
@@ -29,16 +30,8 @@ struct Stats {
 };
 Stats stats(const std::vector<double>& v)
 {
-    Stats s;
-    s.n = static_cast<int>(v.size());
-    if (v.empty()) return s;
-    s.mean = std::accumulate(v.begin(), v.end(), 0.0) / s.n;
-    if (s.n > 1) {
-        double ss = 0;
-        for (double x : v) ss += (x - s.mean) * (x - s.mean);
-        s.sd = std::sqrt(ss / (s.n - 1));
-    }
-    return s;
+    const record::MeanSd s = record::meanSd(v);
+    return {s.mean, s.sd, static_cast<int>(s.count)};
 }
 
 QString staticWords(double p) { return QStringLiteral("static %1").arg(refText(p)); }
@@ -302,8 +295,8 @@ void Evaluation::frame(const DecodedFrame& f, qint64 t)
             return;
         }
         if (f.kind == FrameKind::Waveform && t >= m_windowFrom) {
-            m_ch[0].push_back(f.samples.s1 - 100);
-            m_ch[1].push_back(f.samples.s2 - 100);
+            m_ch[0].push_back(mmHgOf(f.samples.s1));
+            m_ch[1].push_back(mmHgOf(f.samples.s2));
             m_times.push_back(t);
         }
         return;
@@ -313,8 +306,8 @@ void Evaluation::frame(const DecodedFrame& f, qint64 t)
         // frame in the same block belong to the next beat.
         if (!m_beatBoundarySeen && t < m_windowFrom) return;
         if (f.kind == FrameKind::Waveform) {
-            m_beatSamples[0].push_back(f.samples.s1 - 100.0);
-            m_beatSamples[1].push_back(f.samples.s2 - 100.0);
+            m_beatSamples[0].push_back(mmHgOf(f.samples.s1));
+            m_beatSamples[1].push_back(mmHgOf(f.samples.s2));
         } else if (f.kind == FrameKind::Values) {
             // The beat's maximum over all its samples; its diastolic is the
             // trough it starts from, so its minimum over the first half: the
@@ -726,7 +719,7 @@ void Evaluation::dynamicRows(const Check& c)
             r.error = worst;
             r.verdict = n > 0 && std::abs(worst) <= limit && shortBy.isEmpty() ? Verdict::Pass : Verdict::Fail;
             r.message = worstBeat && std::abs(worst) > limit
-                            ? QStringLiteral("worst beat at %1 s").arg(QString::number(worstBeat->tMs / 1000.0, 'f', 3))
+                            ? QStringLiteral("worst beat at %1 s").arg(record::secondsText(worstBeat->tMs * 1000, 3))
                             : shortBy;
             add(r);
         }

@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include "csvrows.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -34,7 +36,7 @@ QString fixed(const std::optional<double>& v, int decimals = 1)
     return v ? QString::number(*v, 'f', decimals) : QStringLiteral("–");
 }
 
-QString seconds(qint64 ms) { return QString::number(ms / 1000.0, 'f', 3); }
+QString seconds(qint64 ms) { return record::secondsText(ms * 1000, 3); }
 
 // A small x/y plot as inline SVG: points or lines per series, an optional
 // band (the limits) drawn beneath them.
@@ -298,7 +300,7 @@ QByteArray reportJUnit(const ReportInfo& info)
             Result named = r;
             named.message.clear();
             x.writeAttribute(QStringLiteral("name"), printable(describe(named).section(u':', 0, 0)));
-            x.writeAttribute(QStringLiteral("time"), QString::number((r.toMs - r.fromMs) / 1000.0, 'f', 3));
+            x.writeAttribute(QStringLiteral("time"), seconds(r.toMs - r.fromMs));
             if (r.verdict == Verdict::Fail) {
                 x.writeStartElement(QStringLiteral("failure"));
                 x.writeAttribute(QStringLiteral("message"), printable(describe(r)));

@@ -189,7 +189,7 @@ int main(int argc, char* argv[])
     int status = kEndedAsAsked;
     QObject::connect(&monitor, &Monitor::portLost, &app, [&](const CommResult& reason) {
         printError(QStringLiteral("%1 %2").arg(portLostText(port), reason.reason));
-        if (recorder && !recorder->hasFailed()) recorder->note(QStringLiteral("port lost: %1").arg(reason.reason));
+        if (recorder && !recorder->hasFailed()) recorder->note(record::portLostNote(reason.reason));
         status = kPortLost;
         QCoreApplication::exit(kPortLost);
     });

@@ -502,11 +502,11 @@ void Form1::portChosen(std::uint8_t port)
 {
     const CommResult opened = OpenPort(m_comm, *this, port);
     if (!opened) {
-        noteInRecording(QStringLiteral("port %1 not opened: %2").arg(portWithDevice(m_comm, port), opened.reason));
+        noteInRecording(record::portNotOpenedNote(portWithDevice(m_comm, port), opened.reason));
         tell(comName(port), QStringLiteral("%1\n\n%2").arg(openRefusedText(port), opened.reason));
         return;
     }
-    noteInRecording(QStringLiteral("port %1").arg(portWithDevice(m_comm, port)));
+    noteInRecording(record::portNote(portWithDevice(m_comm, port)));
 }
 
 void Form1::setCOM1_Click() { portChosen(1); }
@@ -523,7 +523,7 @@ void Form1::portLost(const CommResult& reason)
     // The control has closed the port already; the menu follows it, and the
     // program stays idle until the user picks a port again.
     UncheckPorts(*this);
-    noteInRecording(QStringLiteral("port lost: %1").arg(reason.reason));
+    noteInRecording(record::portLostNote(reason.reason));
     const int port = m_comm.commPort();
     tell(comName(port), QStringLiteral("%1\n\n%2\n\nChoose a port in the Port menu once the device is back.")
                             .arg(portLostText(port), reason.reason));
