@@ -1,9 +1,12 @@
 // The plan on its own: the default plan as printed, the plan's JSON as the
 // report stores it, and every refusal, each to the byte. A stored report and
 // a plan someone wrote from the printed one must read the same next year.
+#include "checkkinds.h"
 #include "plan.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QSet>
 
 #include <gtest/gtest.h>
 
@@ -262,4 +265,31 @@ TEST(EvaluatePlan, EveryRefusalNamesTheLineInTheSameWords)
     const PlanResult missing = readPlanFile(QStringLiteral("/nonexistent/p.toml"));
     EXPECT_FALSE(missing.plan);
     EXPECT_EQ(missing.error.toStdString(), "Cannot read /nonexistent/p.toml: No such file or directory");
+}
+
+TEST(EvaluatePlan, EveryKindReadsFromItsDefaultsAndWritesEachOfItsKeys)
+{
+    // What a new row in the kinds' table must hold to: a check of the kind
+    // alone is a plan, starts from the defaults, and its JSON carries kind,
+    // name and each of its keys, so that the plan can be read back from it.
+    std::vector<CheckKind> inDefault;
+    for (const KindDescription& d : checkKinds()) {
+        SCOPED_TRACE(std::string(d.name));
+        EXPECT_EQ(&kindDescription(d.kind), &d);
+        EXPECT_EQ(kindName(d.kind).toStdString(), d.name);
+        EXPECT_TRUE(d.queueSteps);
+        if (d.inDefaultPlan) inDefault.push_back(d.kind);
+        const PlanResult r = parsePlan("[[check]]\nkind = \"" + std::string(d.name) + "\"\n", QStringLiteral("p.toml"));
+        ASSERT_TRUE(r.plan) << r.error.toStdString();
+        const Check& c = r.plan->checks.at(0);
+        EXPECT_EQ(c.kind, d.kind);
+        EXPECT_EQ(c.name.toStdString(), d.name);
+        QSet<QString> keys{QStringLiteral("kind"), QStringLiteral("name")};
+        for (const Setting<Check>& s : d.keys) keys.insert(QString::fromUtf8(s.key->name.data(), qsizetype(s.key->name.size())));
+        const QStringList written = planJson(*r.plan)[u"checks"].toArray().at(0).toObject().keys();
+        EXPECT_EQ(QSet<QString>(written.begin(), written.end()), keys);
+    }
+    std::vector<CheckKind> kinds;
+    for (const Check& c : defaultPlan().checks) kinds.push_back(c.kind);
+    EXPECT_EQ(kinds, inDefault);
 }
