@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <memory>
 
 namespace quorvid::evaluate {
 
@@ -111,11 +112,9 @@ QString plotFor(const CheckOutcome& o)
     return plot ? plot(o) : QString();
 }
 
-bool saveFile(const QString& path, const QByteArray& bytes, QString* error)
+bool refused(const QSaveFile& file, QString* error)
 {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) return true;
-    if (error) *error = QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
+    if (error) *error = QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(file.fileName()), file.errorString());
     return false;
 }
 
@@ -328,9 +327,29 @@ QByteArray reportJUnit(const ReportInfo& info)
 
 bool writeReport(const ReportInfo& info, const QString& name, QString* error)
 {
-    return saveFile(name + QLatin1String(".json"), QJsonDocument(reportJson(info)).toJson(QJsonDocument::Indented), error)
-        && saveFile(name + QLatin1String(".html"), reportHtml(info).toUtf8(), error)
-        && saveFile(name + QLatin1String(".xml"), reportJUnit(info), error);
+    // All three or none: a NAME.json with its verdict beside a page that could
+    // not be written would pass for a report. Each is written aside first, and
+    // none takes its name before all three have been written.
+    const std::pair<const char*, QByteArray> files[] = {
+        {".json", QJsonDocument(reportJson(info)).toJson(QJsonDocument::Indented)},
+        {".html", reportHtml(info).toUtf8()},
+        {".xml", reportJUnit(info)},
+    };
+    std::vector<std::unique_ptr<QSaveFile>> written;  // one not committed is discarded
+    for (const auto& [ext, bytes] : files) {
+        auto file = std::make_unique<QSaveFile>(name + QLatin1String(ext));
+        if (!file->open(QIODevice::WriteOnly) || file->write(bytes) != bytes.size()) return refused(*file, error);
+        written.push_back(std::move(file));
+    }
+    QStringList named;
+    for (const std::unique_ptr<QSaveFile>& file : written) {
+        if (!file->commit()) {
+            for (const QString& path : named) QFile::remove(path);
+            return refused(*file, error);
+        }
+        named << file->fileName();
+    }
+    return true;
 }
 
 }  // namespace quorvid::evaluate

@@ -528,3 +528,69 @@ TEST(Evaluate, BoardAtTheWrongSpeedFailsWithTheRateMeasured)
         EXPECT_EQ(bench.model.framesPerSecond(), 100);  // as before the run
     }
 }
+
+TEST(Evaluate, ReportThatCannotBeWrittenSaysWhichFileAndWhy)
+{
+    struct Case {
+        const char* name;
+        const char* file;    // the file refused
+        const char* reason;  // the system's words
+        std::function<bool(Bench&)> refuse;  // after the recording has begun
+    };
+    const Case cases[] = {
+        {"its folder gone", "gone/r.json", "No such file or directory",
+         [](Bench& b) { return QDir(b.dir.path()).rename(QStringLiteral("gone"), QStringLiteral("moved")); }},
+        {"a folder where a file goes", "gone/r.html", "Filename refers to a directory",
+         [](Bench& b) { return QDir(b.dir.path()).mkdir(QStringLiteral("gone/r.html")); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench bench;
+        ASSERT_TRUE(QDir(bench.dir.path()).mkdir(QStringLiteral("gone")));
+        bench.name = bench.dir.filePath(QStringLiteral("gone/r"));
+        bool refused = false, heard = false;
+        std::optional<QString> finished;
+        bench.runToReport(only(CheckKind::Identify), false, nullptr, [&] {
+            if (!refused) refused = c.refuse(bench);
+            if (!heard)
+                QObject::connect(bench.session.get(), &Session::reportFinished, [&](const QString& e) { finished = e; });
+            heard = true;
+        });
+        if (!refused) GTEST_SKIP() << "this system would not " << c.name;
+        ASSERT_TRUE(bench.session->reportDone());
+        EXPECT_EQ(bench.session->evaluation().verdict(), Verdict::Pass);
+        const QString expected = QStringLiteral("Cannot write %1: %2")
+                                     .arg(QDir::toNativeSeparators(bench.dir.filePath(QLatin1String(c.file))), QLatin1String(c.reason));
+        EXPECT_EQ(bench.session->reportError().toStdString(), expected.toStdString());
+        ASSERT_TRUE(finished);
+        EXPECT_EQ(finished->toStdString(), expected.toStdString());
+        // No part of the report claims a verdict the session says was not written.
+        for (const char* ext : {"json", "html", "xml"})
+            EXPECT_FALSE(QFileInfo(bench.dir.filePath(QStringLiteral("gone/r.") + QLatin1String(ext))).isFile()) << ext;
+    }
+}
+
+TEST(Evaluate, ReportInAFolderThatRefusesWritingSaysSo)
+{
+    Bench bench;
+    QDir(bench.dir.path()).mkdir(QStringLiteral("shut"));
+    const QString folder = bench.dir.filePath(QStringLiteral("shut"));
+    bench.name = folder + QStringLiteral("/r");
+    const QFileDevice::Permissions open = QFile::permissions(folder);
+    bool shut = false;
+    bench.runToReport(only(CheckKind::Identify), false, nullptr, [&] {
+        if (!shut) shut = QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    });
+    // Whoever may write anywhere (root) is not refused.
+    QFile probe(folder + QStringLiteral("/probe"));
+    const bool refused = !probe.open(QIODevice::WriteOnly);
+    probe.remove();
+    const QString error = bench.session->reportError();
+    QFile::setPermissions(folder, open);
+    ASSERT_TRUE(shut);
+    if (!refused) GTEST_SKIP() << "this user may write in a folder without write permission";
+    EXPECT_EQ(error.toStdString(), QStringLiteral("Cannot write %1: Permission denied")
+                                       .arg(QDir::toNativeSeparators(folder + QStringLiteral("/r.json"))).toStdString());
+    for (const char* ext : {"json", "html", "xml"})
+        EXPECT_FALSE(QFile::exists(folder + QStringLiteral("/r.") + QLatin1String(ext))) << ext;
+}
