@@ -108,6 +108,8 @@ template <class... F>
 struct Overloaded : F... {
     using F::operator()...;
 };
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
 
 template <class Target>
 void read(const Key<Target>& key, const toml::node& n, Target& into)
