@@ -569,28 +569,3 @@ TEST(Evaluate, ReportThatCannotBeWrittenSaysWhichFileAndWhy)
             EXPECT_FALSE(QFileInfo(bench.dir.filePath(QStringLiteral("gone/r.") + QLatin1String(ext))).isFile()) << ext;
     }
 }
-
-TEST(Evaluate, ReportInAFolderThatRefusesWritingSaysSo)
-{
-    Bench bench;
-    QDir(bench.dir.path()).mkdir(QStringLiteral("shut"));
-    const QString folder = bench.dir.filePath(QStringLiteral("shut"));
-    bench.name = folder + QStringLiteral("/r");
-    const QFileDevice::Permissions open = QFile::permissions(folder);
-    bool shut = false;
-    bench.runToReport(only(CheckKind::Identify), false, nullptr, [&] {
-        if (!shut) shut = QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    });
-    // Whoever may write anywhere (root) is not refused.
-    QFile probe(folder + QStringLiteral("/probe"));
-    const bool refused = !probe.open(QIODevice::WriteOnly);
-    probe.remove();
-    const QString error = bench.session->reportError();
-    QFile::setPermissions(folder, open);
-    ASSERT_TRUE(shut);
-    if (!refused) GTEST_SKIP() << "this user may write in a folder without write permission";
-    EXPECT_EQ(error.toStdString(), QStringLiteral("Cannot write %1: Permission denied")
-                                       .arg(QDir::toNativeSeparators(folder + QStringLiteral("/r.json"))).toStdString());
-    for (const char* ext : {"json", "html", "xml"})
-        EXPECT_FALSE(QFile::exists(folder + QStringLiteral("/r.") + QLatin1String(ext))) << ext;
-}
