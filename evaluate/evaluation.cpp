@@ -1,5 +1,6 @@
 #include "evaluation.h"
 
+#include "checkkinds.h"
 #include "commands.h"
 #include "csvrows.h"
 #include "meansd.h"
@@ -496,31 +497,7 @@ void Evaluation::statusWait(const QString& after, Byte wanted, double timeoutS)
 
 void Evaluation::plan(const Check& c)
 {
-    switch (c.kind) {
-    case CheckKind::Identify: planIdentify(c); break;
-    case CheckKind::Speed: planSpeed(c); break;
-    case CheckKind::Mode:
-        sendStep(QStringLiteral("M"));
-        statusWait(QStringLiteral("M"), 9, c.timeoutS);  // "Simulated Output"
-        sendStep(QStringLiteral("O"));
-        statusWait(QStringLiteral("O"), 0, c.timeoutS);  // "Normal Operation"
-        break;
-    case CheckKind::Zero: planZero(c); break;
-    case CheckKind::Static:
-        for (double p : c.points) {
-            referenceStep(staticWords(p), staticWords(p), QStringLiteral("Set both channels to %1 mmHg.").arg(refText(p)));
-            windowStep(c.settleS, c.measureS, QStringLiteral("Measuring at %1 mmHg").arg(refText(p)),
-                       [this, p, c] { pressureRows(QStringLiteral("pressure"), p, c.limitFor(p)); });
-        }
-        break;
-    case CheckKind::Dynamic: planDynamic(c); break;
-    case CheckKind::Drift:
-        referenceStep(staticWords(c.pointMmHg), staticWords(c.pointMmHg),
-                      QStringLiteral("Set both channels to %1 mmHg and leave them.").arg(refText(c.pointMmHg)));
-        windowStep(c.settleS, c.measureS, QStringLiteral("Holding %1 mmHg").arg(refText(c.pointMmHg)),
-                   [this, c] { driftRows(c); });
-        break;
-    }
+    (this->*kindDescription(c.kind).queueSteps)(c);
 }
 
 void Evaluation::planIdentify(const Check& c)
@@ -572,6 +549,14 @@ void Evaluation::planSpeed(const Check& c)
         });
     }
     if (!c.rates.empty() && c.rates.back() != m_speedBefore) sendStep(speedCommand(m_speedBefore));
+}
+
+void Evaluation::planMode(const Check& c)
+{
+    sendStep(QStringLiteral("M"));
+    statusWait(QStringLiteral("M"), 9, c.timeoutS);  // "Simulated Output"
+    sendStep(QStringLiteral("O"));
+    statusWait(QStringLiteral("O"), 0, c.timeoutS);  // "Normal Operation"
 }
 
 void Evaluation::planZero(const Check& c)
@@ -627,6 +612,15 @@ void Evaluation::planZero(const Check& c)
     m_steps.push_back(s);
     windowStep(0, c.measureS, QStringLiteral("Measuring the zero"),
                [this, c] { pressureRows(QStringLiteral("zero"), 0, c.limitMmHg); });
+}
+
+void Evaluation::planStatic(const Check& c)
+{
+    for (double p : c.points) {
+        referenceStep(staticWords(p), staticWords(p), QStringLiteral("Set both channels to %1 mmHg.").arg(refText(p)));
+        windowStep(c.settleS, c.measureS, QStringLiteral("Measuring at %1 mmHg").arg(refText(p)),
+                   [this, p, c] { pressureRows(QStringLiteral("pressure"), p, c.limitFor(p)); });
+    }
 }
 
 void Evaluation::planDynamic(const Check& c)
@@ -724,6 +718,14 @@ void Evaluation::dynamicRows(const Check& c)
             add(r);
         }
     }
+}
+
+void Evaluation::planDrift(const Check& c)
+{
+    referenceStep(staticWords(c.pointMmHg), staticWords(c.pointMmHg),
+                  QStringLiteral("Set both channels to %1 mmHg and leave them.").arg(refText(c.pointMmHg)));
+    windowStep(c.settleS, c.measureS, QStringLiteral("Holding %1 mmHg").arg(refText(c.pointMmHg)),
+               [this, c] { driftRows(c); });
 }
 
 void Evaluation::driftRows(const Check& c)

@@ -18,6 +18,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace quorvid {
@@ -25,6 +26,8 @@ class SerialControl;
 }
 
 namespace quorvid::evaluate {
+
+struct KindDescription;
 
 enum class Verdict { Pass, Fail, Skipped };
 QString verdictName(Verdict v);  // "pass", "fail", "skipped"
@@ -103,13 +106,19 @@ signals:
     void finished();
 
 private:
+    // The kinds' descriptions name the member that queues each kind's steps.
+    friend std::span<const KindDescription> checkKinds();
+
     struct Step;
     // The steps of a check, queued when it begins.
     void plan(const Check& c);
     void planIdentify(const Check& c);
     void planSpeed(const Check& c);
+    void planMode(const Check& c);
     void planZero(const Check& c);
+    void planStatic(const Check& c);
     void planDynamic(const Check& c);
+    void planDrift(const Check& c);
     void sendStep(const QString& command);
     void referenceStep(const QString& ch1, const QString& ch2, const QString& instruction);
     void windowStep(double settleS, double measureS, const QString& activity, std::function<void()> done);

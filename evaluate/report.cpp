@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include "checkkinds.h"
 #include "csvrows.h"
 
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <memory>
 
 namespace quorvid::evaluate {
 
@@ -107,61 +109,66 @@ const QString kColors[2] = {QStringLiteral("#c0392b"), QStringLiteral("#2c6fbb")
 
 QString plotFor(const CheckOutcome& o)
 {
-    std::vector<Series> series;
-    std::vector<std::pair<double, std::pair<double, double>>> band;
-    switch (o.kind) {
-    case CheckKind::Static:
-        for (int ch = 1; ch <= 2; ++ch) {
-            Series s{QStringLiteral("ch%1 error").arg(ch), kColors[ch - 1], {}, true};
-            for (const Result& r : o.results)
-                if (r.channel == ch && r.reference && r.error) s.points.push_back({*r.reference, *r.error});
-            series.push_back(s);
-        }
-        for (const Result& r : o.results)
-            if (r.channel == 1 && r.reference && r.limit) band.push_back({*r.reference, {-*r.limit, *r.limit}});
-        return svgPlot(QStringLiteral("reference (mmHg)"), QStringLiteral("error (mmHg)"), series, band);
-    case CheckKind::Speed: {
-        Series measured{QStringLiteral("measured"), kColors[0], {}, false};
-        for (const Result& r : o.results)
-            if (r.reference && r.error) {
-                measured.points.push_back({*r.reference, *r.error});
-                band.push_back({*r.reference, {-r.limit.value_or(0), r.limit.value_or(0)}});
-            }
-        series.push_back(measured);
-        return svgPlot(QStringLiteral("speed set (frames/s)"), QStringLiteral("measured - set (frames/s)"), series, band);
-    }
-    case CheckKind::Dynamic: {
-        if (o.beats.empty()) return {};
-        QString out;
-        for (int ch = 1; ch <= 2; ++ch) {
-            Series sys{QStringLiteral("board sys"), kColors[0], {}, false}, dia{QStringLiteral("board dia"), kColors[1], {}, false};
-            Series max{QStringLiteral("wave max"), QStringLiteral("#e59866"), {}, true}, min{QStringLiteral("wave min"), QStringLiteral("#85c1e9"), {}, true};
-            int beat = 0;
-            for (const BeatPoint& b : o.beats) {
-                if (b.channel != ch) continue;
-                ++beat;
-                sys.points.push_back({double(beat), b.sys}), dia.points.push_back({double(beat), b.dia});
-                max.points.push_back({double(beat), b.waveMax}), min.points.push_back({double(beat), b.waveMin});
-            }
-            out += QStringLiteral("<p class=\"caption\">Channel %1: the board's beat values against its own waveform</p>").arg(ch);
-            out += svgPlot(QStringLiteral("beat"), QStringLiteral("mmHg"), {max, min, sys, dia});
-        }
-        return out;
-    }
-    default:
-        return {};
-    }
+    const auto plot = kindDescription(o.kind).plot;
+    return plot ? plot(o) : QString();
 }
 
-bool saveFile(const QString& path, const QByteArray& bytes, QString* error)
+bool refused(const QSaveFile& file, QString* error)
 {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) return true;
-    if (error) *error = QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
+    if (error) *error = QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(file.fileName()), file.errorString());
     return false;
 }
 
 }  // namespace
+
+QString staticPlot(const CheckOutcome& o)
+{
+    std::vector<Series> series;
+    std::vector<std::pair<double, std::pair<double, double>>> band;
+    for (int ch = 1; ch <= 2; ++ch) {
+        Series s{QStringLiteral("ch%1 error").arg(ch), kColors[ch - 1], {}, true};
+        for (const Result& r : o.results)
+            if (r.channel == ch && r.reference && r.error) s.points.push_back({*r.reference, *r.error});
+        series.push_back(s);
+    }
+    for (const Result& r : o.results)
+        if (r.channel == 1 && r.reference && r.limit) band.push_back({*r.reference, {-*r.limit, *r.limit}});
+    return svgPlot(QStringLiteral("reference (mmHg)"), QStringLiteral("error (mmHg)"), series, band);
+}
+
+QString speedPlot(const CheckOutcome& o)
+{
+    std::vector<Series> series;
+    std::vector<std::pair<double, std::pair<double, double>>> band;
+    Series measured{QStringLiteral("measured"), kColors[0], {}, false};
+    for (const Result& r : o.results)
+        if (r.reference && r.error) {
+            measured.points.push_back({*r.reference, *r.error});
+            band.push_back({*r.reference, {-r.limit.value_or(0), r.limit.value_or(0)}});
+        }
+    series.push_back(measured);
+    return svgPlot(QStringLiteral("speed set (frames/s)"), QStringLiteral("measured - set (frames/s)"), series, band);
+}
+
+QString dynamicPlot(const CheckOutcome& o)
+{
+    if (o.beats.empty()) return {};
+    QString out;
+    for (int ch = 1; ch <= 2; ++ch) {
+        Series sys{QStringLiteral("board sys"), kColors[0], {}, false}, dia{QStringLiteral("board dia"), kColors[1], {}, false};
+        Series max{QStringLiteral("wave max"), QStringLiteral("#e59866"), {}, true}, min{QStringLiteral("wave min"), QStringLiteral("#85c1e9"), {}, true};
+        int beat = 0;
+        for (const BeatPoint& b : o.beats) {
+            if (b.channel != ch) continue;
+            ++beat;
+            sys.points.push_back({double(beat), b.sys}), dia.points.push_back({double(beat), b.dia});
+            max.points.push_back({double(beat), b.waveMax}), min.points.push_back({double(beat), b.waveMin});
+        }
+        out += QStringLiteral("<p class=\"caption\">Channel %1: the board's beat values against its own waveform</p>").arg(ch);
+        out += svgPlot(QStringLiteral("beat"), QStringLiteral("mmHg"), {max, min, sys, dia});
+    }
+    return out;
+}
 
 QJsonObject reportJson(const ReportInfo& info)
 {
@@ -321,9 +328,29 @@ QByteArray reportJUnit(const ReportInfo& info)
 
 bool writeReport(const ReportInfo& info, const QString& name, QString* error)
 {
-    return saveFile(name + QLatin1String(".json"), QJsonDocument(reportJson(info)).toJson(QJsonDocument::Indented), error)
-        && saveFile(name + QLatin1String(".html"), reportHtml(info).toUtf8(), error)
-        && saveFile(name + QLatin1String(".xml"), reportJUnit(info), error);
+    // All three or none: a NAME.json with its verdict beside a page that could
+    // not be written would pass for a report. Each is written aside first, and
+    // none takes its name before all three have been written.
+    const std::pair<const char*, QByteArray> files[] = {
+        {".json", QJsonDocument(reportJson(info)).toJson(QJsonDocument::Indented)},
+        {".html", reportHtml(info).toUtf8()},
+        {".xml", reportJUnit(info)},
+    };
+    std::vector<std::unique_ptr<QSaveFile>> written;  // one not committed is discarded
+    for (const auto& [ext, bytes] : files) {
+        auto file = std::make_unique<QSaveFile>(name + QLatin1String(ext));
+        if (!file->open(QIODevice::WriteOnly) || file->write(bytes) != bytes.size()) return refused(*file, error);
+        written.push_back(std::move(file));
+    }
+    QStringList named;
+    for (const std::unique_ptr<QSaveFile>& file : written) {
+        if (!file->commit()) {
+            for (const QString& path : named) QFile::remove(path);
+            return refused(*file, error);
+        }
+        named << file->fileName();
+    }
+    return true;
 }
 
 }  // namespace quorvid::evaluate

@@ -35,4 +35,9 @@ QByteArray reportJUnit(const ReportInfo& info);
 // the system's reason.
 bool writeReport(const ReportInfo& info, const QString& name, QString* error);
 
+// The plots of the kinds that have one, as inline SVG; their descriptions name them.
+QString staticPlot(const CheckOutcome& outcome);
+QString speedPlot(const CheckOutcome& outcome);
+QString dynamicPlot(const CheckOutcome& outcome);
+
 }  // namespace quorvid::evaluate

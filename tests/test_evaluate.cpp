@@ -9,7 +9,9 @@
 #include "session.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -66,9 +68,18 @@ public:
     // each() runs at every step, as a person at the bench would.
     void run(Plan plan, bool deaf = false, ReferenceSetter* setter = nullptr, const std::function<void()>& each = {})
     {
+        runToReport(std::move(plan), deaf, setter, each);
+        ASSERT_TRUE(session && session->reportDone());
+        ASSERT_TRUE(session->reportError().isEmpty()) << session->reportError().toStdString();
+        if (qEnvironmentVariableIsSet("QUORVID_KEEP_REPORT")) QFile::copy(dir.filePath(QStringLiteral("r.json")), qEnvironmentVariable("QUORVID_KEEP_REPORT"));
+    }
+
+    // As run(), whether or not the report could be written.
+    void runToReport(Plan plan, bool deaf = false, ReferenceSetter* setter = nullptr, const std::function<void()>& each = {})
+    {
         QString error;
         SessionSetup setup;
-        setup.name = dir.filePath(QStringLiteral("r"));
+        setup.name = name;
         setup.operatorName = QStringLiteral("Test Operator");
         setup.port = QStringLiteral("COM1");
         setup.version = QStringLiteral("1.0.1");
@@ -78,28 +89,26 @@ public:
         framer.setFrameObserver(session.get());
         session->start();
         qsizetype heard = 0;
-        while (!session->evaluation().done() && now < SimTime{600'000'000}) {
+        while (!session->evaluation().done() && now < SimTime{3'600'000'000}) {
             const QByteArray written = comm.written();
             if (written.size() > heard && !deaf)
-                model.feedCommandBytes(Bytes(reinterpret_cast<const Byte*>(written.constData()) + heard, std::size_t(written.size() - heard)), now);
+                model.feedCommandBytes(Bytes(reinterpret_cast<const Byte*>(written.constData()) + heard, std::size_t(written.size() - heard)), boardNow);
             heard = written.size();
             // Blocks as a port read every 40 ms hands them over, as the
             // monitor reads: a block holds the end of one beat and the start
             // of the next.
             now += SimTime{40'000};
+            boardNow = SimTime{std::llround(static_cast<double>(now.count()) * boardClock)};
             ByteString block;
-            for (const sim::DueFrame& f : model.takeDue(now)) block.insert(block.end(), f.bytes.begin(), f.bytes.end());
+            for (const sim::DueFrame& f : model.takeDue(boardNow)) block.insert(block.end(), f.bytes.begin(), f.bytes.end());
             if (!block.empty()) framer.feed(block);
             session->poll();
             if (each) each();
         }
         ASSERT_TRUE(session->evaluation().done());
         const QByteArray written = comm.written();
-        model.feedCommandBytes(Bytes(reinterpret_cast<const Byte*>(written.constData()) + heard, std::size_t(written.size() - heard)), now);
+        model.feedCommandBytes(Bytes(reinterpret_cast<const Byte*>(written.constData()) + heard, std::size_t(written.size() - heard)), boardNow);
         QCoreApplication::processEvents();  // the report is written from the event loop
-        ASSERT_TRUE(session->reportDone());
-        ASSERT_TRUE(session->reportError().isEmpty()) << session->reportError().toStdString();
-        if (qEnvironmentVariableIsSet("QUORVID_KEEP_REPORT")) QFile::copy(dir.filePath(QStringLiteral("r.json")), qEnvironmentVariable("QUORVID_KEEP_REPORT"));
     }
 
     // "ch1 pressure 300" for each failed row.
@@ -120,12 +129,35 @@ public:
         return f.readAll();
     }
 
+    // The recording's rows from the CSV: t_s in ms, kind, and the numeric
+    // columns ch1_mmHg .. pulse.
+    struct Row {
+        qint64 ms;
+        QByteArray kind;
+        std::vector<double> v;
+    };
+    std::vector<Row> csvRows() const
+    {
+        std::vector<Row> rows;
+        for (const QByteArray& line : file("csv").split('\n').mid(1)) {
+            const QList<QByteArray> f = line.split(',');
+            if (f.size() < 12) continue;
+            Row row{std::llround(f[1].toDouble() * 1000), f[2], {}};
+            for (int i = 3; i < 12; ++i) row.v.push_back(f[i].toDouble());
+            rows.push_back(row);
+        }
+        return rows;
+    }
+
     sim::BoardModel model;
-    SimTime now{0};
+    SimTime now{0};       // the evaluation's
+    SimTime boardNow{0};  // the board's, which its own clock may run fast or slow
+    double boardClock = 1;
     FakeSerialControl comm;
-    ModelReference reference{model, now};
+    ModelReference reference{model, boardNow};
     Framer framer;
     QTemporaryDir dir;
+    QString name = dir.filePath(QStringLiteral("r"));
     std::unique_ptr<Session> session;
 };
 
@@ -407,5 +439,133 @@ TEST(Evaluate, OperatorSkipLeavesTheMeasurementOutAndAbortEndsWithAReport)
         const QJsonObject json = QJsonDocument::fromJson(bench.file("json")).object();
         EXPECT_EQ(json[u"verdict"].toString(), u"fail");
         EXPECT_EQ(json[u"aborted"].toString().toStdString(), c.aborted);
+    }
+}
+
+TEST(Evaluate, DriftIsTheLastTenthAgainstTheFirstInMmHgAnHour)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> settings;
+        double drift[2];        // mmHg an hour, as set
+        Verdict verdicts[2];    // the default limit is 2 mmHg/h
+    };
+    // Noise of 1 mmHg lets the whole-mmHg samples show a fraction of a mmHg.
+    const Case cases[] = {
+        {"clean", {"ch1 noise 1", "ch2 noise 1"}, {0, 0}, {Verdict::Pass, Verdict::Pass}},
+        {"ch1 rising", {"ch1 noise 1", "ch2 noise 1", "ch1 drift 6"}, {6, 0}, {Verdict::Fail, Verdict::Pass}},
+        {"ch2 falling", {"ch1 noise 1", "ch2 noise 1", "ch2 drift -3"}, {0, -3}, {Verdict::Pass, Verdict::Fail}},
+    };
+    const PlanResult plan = parsePlan("[[check]]\nkind = \"drift\"\n", QStringLiteral("drift.toml"));
+    ASSERT_TRUE(plan.plan) << plan.error.toStdString();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench bench(c.settings);
+        bench.run(*plan.plan);
+        const std::vector<Result>& results = bench.session->evaluation().outcomes().at(0).results;
+        ASSERT_EQ(results.size(), 2u);
+        const std::vector<Bench::Row> rows = bench.csvRows();
+        for (int ch = 0; ch < 2; ++ch) {
+            const Result& r = results[std::size_t(ch)];
+            SCOPED_TRACE(ch + 1);
+            EXPECT_EQ(r.channel, ch + 1);
+            EXPECT_EQ(r.unit, u"mmHg/h");
+            EXPECT_EQ(r.toMs - r.fromMs, 600'000);  // measure_s of the default
+            ASSERT_TRUE(r.error);
+            EXPECT_NEAR(*r.error, c.drift[ch], 0.5);
+            EXPECT_EQ(r.verdict, c.verdicts[ch]) << describe(r).toStdString();
+            // The figure from the recording's rows: the mean of the last tenth
+            // of the time less that of the first, over the hours between them.
+            const qint64 tenth = (r.toMs - r.fromMs) / 10;
+            double first = 0, last = 0;
+            int nFirst = 0, nLast = 0, n = 0;
+            for (const Bench::Row& row : rows) {
+                if (row.kind != "waveform" || row.ms < r.fromMs || row.ms >= r.toMs) continue;
+                ++n;
+                if (row.ms < r.fromMs + tenth) first += row.v[std::size_t(ch)], ++nFirst;
+                if (row.ms >= r.toMs - tenth) last += row.v[std::size_t(ch)], ++nLast;
+            }
+            ASSERT_GT(nFirst, 5000);
+            ASSERT_GT(nLast, 5000);
+            EXPECT_EQ(r.n, n);
+            EXPECT_NEAR(*r.error, (last / nLast - first / nFirst) / ((r.toMs - r.fromMs - tenth) / 3.6e6), 1e-9);
+        }
+    }
+}
+
+TEST(Evaluate, BoardAtTheWrongSpeedFailsWithTheRateMeasured)
+{
+    struct Case {
+        const char* name;
+        double clock;  // the board's clock against the host's
+        Verdict verdict;
+    };
+    // The default tolerance is 2 %.
+    const Case cases[] = {
+        {"5 % slow", 0.95, Verdict::Fail},
+        {"3 % fast", 1.03, Verdict::Fail},
+        {"1 % fast", 1.01, Verdict::Pass},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench bench;
+        bench.boardClock = c.clock;
+        bench.run(only(CheckKind::Speed));
+        const std::vector<Result>& results = bench.session->evaluation().outcomes().at(0).results;
+        ASSERT_EQ(results.size(), 3u);
+        for (const Result& r : results) {
+            SCOPED_TRACE(*r.reference);
+            // Frames counted over 5 s: one more or less is 0.2 a second.
+            ASSERT_TRUE(r.mean);
+            EXPECT_NEAR(*r.mean, *r.reference * c.clock, 0.25);
+            EXPECT_EQ(r.verdict, c.verdict);
+            EXPECT_TRUE(describe(r).startsWith(QStringLiteral("frame rate %1 /s: read %2, error ")
+                                                   .arg(*r.reference)
+                                                   .arg(QString::number(*r.mean, 'f', 1))))
+                << describe(r).toStdString();
+        }
+        EXPECT_EQ(bench.session->evaluation().verdict(), c.verdict);
+        EXPECT_EQ(bench.model.framesPerSecond(), 100);  // as before the run
+    }
+}
+
+TEST(Evaluate, ReportThatCannotBeWrittenSaysWhichFileAndWhy)
+{
+    struct Case {
+        const char* name;
+        const char* file;    // the file refused
+        const char* reason;  // the system's words
+        std::function<bool(Bench&)> refuse;  // after the recording has begun
+    };
+    const Case cases[] = {
+        {"its folder gone", "gone/r.json", "No such file or directory",
+         [](Bench& b) { return QDir(b.dir.path()).rename(QStringLiteral("gone"), QStringLiteral("moved")); }},
+        {"a folder where a file goes", "gone/r.html", "Filename refers to a directory",
+         [](Bench& b) { return QDir(b.dir.path()).mkdir(QStringLiteral("gone/r.html")); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench bench;
+        ASSERT_TRUE(QDir(bench.dir.path()).mkdir(QStringLiteral("gone")));
+        bench.name = bench.dir.filePath(QStringLiteral("gone/r"));
+        bool refused = false, heard = false;
+        std::optional<QString> finished;
+        bench.runToReport(only(CheckKind::Identify), false, nullptr, [&] {
+            if (!refused) refused = c.refuse(bench);
+            if (!heard)
+                QObject::connect(bench.session.get(), &Session::reportFinished, [&](const QString& e) { finished = e; });
+            heard = true;
+        });
+        if (!refused) GTEST_SKIP() << "this system would not " << c.name;
+        ASSERT_TRUE(bench.session->reportDone());
+        EXPECT_EQ(bench.session->evaluation().verdict(), Verdict::Pass);
+        const QString expected = QStringLiteral("Cannot write %1: %2")
+                                     .arg(QDir::toNativeSeparators(bench.dir.filePath(QLatin1String(c.file))), QLatin1String(c.reason));
+        EXPECT_EQ(bench.session->reportError().toStdString(), expected.toStdString());
+        ASSERT_TRUE(finished);
+        EXPECT_EQ(finished->toStdString(), expected.toStdString());
+        // No part of the report claims a verdict the session says was not written.
+        for (const char* ext : {"json", "html", "xml"})
+            EXPECT_FALSE(QFileInfo(bench.dir.filePath(QStringLiteral("gone/r.") + QLatin1String(ext))).isFile()) << ext;
     }
 }
