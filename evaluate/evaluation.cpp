@@ -23,7 +23,7 @@ QString num(double v) { return QString::number(v, 'f', 1); }
 QString signedNum(double v) { return (v >= 0 ? QStringLiteral("+") : QString()) + num(v); }
 QString refText(double v) { return v == std::round(v) ? QString::number(v, 'f', 0) : QString::number(v, 'f', 1); }
 
-QString speedCommand(int rate) { return rate == 50 ? QStringLiteral("S0") : rate == 150 ? QStringLiteral("S2") : QStringLiteral("S1"); }
+QString text(std::string_view command) { return QString::fromLatin1(command.data(), qsizetype(command.size())); }
 
 struct Stats {
     double mean = 0, sd = 0;
@@ -97,10 +97,9 @@ Evaluation::Evaluation(SerialControl& comm, ReferenceSetter& reference, Plan pla
 
 Evaluation::~Evaluation() = default;
 
-void Evaluation::setStateBefore(int framesPerSecond, bool simulatedOutput)
+void Evaluation::setStateBefore(const BoardState& before)
 {
-    m_speedBefore = m_speed = framesPerSecond;
-    m_simulatedBefore = m_simulated = simulatedOutput;
+    m_before = m_told = before;
 }
 
 void Evaluation::start()
@@ -133,8 +132,7 @@ void Evaluation::send(const QString& command)
         abort(QStringLiteral("the board did not take \"%1\": %2").arg(command, r.reason));
         return;
     }
-    if (command.startsWith(u'S')) m_speed = command == u"S0" ? 50 : command == u"S2" ? 150 : 100;
-    if (command == u"M" || command == u"O") m_simulated = command == u"M";
+    m_told = m_told.after(std::string_view(bytes.constData(), std::size_t(bytes.size())));
     emit commandSent(command);
 }
 
@@ -178,10 +176,8 @@ void Evaluation::end()
     m_done = true;
     m_steps.clear();
     // The board as it was before: the speed, then the mode.
-    if (m_comm.portOpen()) {
-        if (m_speed != m_speedBefore) send(speedCommand(m_speedBefore));
-        if (m_simulated != m_simulatedBefore) send(m_simulatedBefore ? QStringLiteral("M") : QStringLiteral("O"));
-    }
+    if (m_comm.portOpen())
+        for (const std::string_view command : m_told.commandsTo(m_before)) send(text(command));
     emit progress(0, 100);
     emit finished();
 }
@@ -453,7 +449,7 @@ void Evaluation::pressureRows(const QString& quantity, double reference, double 
     }
 }
 
-void Evaluation::statusWait(const QString& after, Byte wanted, double timeoutS)
+void Evaluation::statusWait(const QString& after, status::Code wanted, double timeoutS)
 {
     // Each channel passes once it has shown the wanted status.
     struct Seen {
@@ -502,7 +498,7 @@ void Evaluation::plan(const Check& c)
 
 void Evaluation::planIdentify(const Check& c)
 {
-    sendStep(QStringLiteral("I"));
+    sendStep(text(command::kIdentify));
     Step s;
     s.type = Step::Wait;
     s.timeoutS = c.timeoutS;
@@ -532,7 +528,7 @@ void Evaluation::planIdentify(const Check& c)
 void Evaluation::planSpeed(const Check& c)
 {
     for (int rate : c.rates) {
-        sendStep(speedCommand(rate));
+        sendStep(text(commandOf(speedOfRate(rate).value_or(Speed::Fps100))));
         windowStep(c.settleS, c.measureS, QStringLiteral("Counting waveform frames at speed %1").arg(rate), [this, rate, c] {
             Result r;
             r.quantity = QStringLiteral("frame rate");
@@ -548,21 +544,21 @@ void Evaluation::planSpeed(const Check& c)
             add(r);
         });
     }
-    if (!c.rates.empty() && c.rates.back() != m_speedBefore) sendStep(speedCommand(m_speedBefore));
+    if (!c.rates.empty() && speedOfRate(c.rates.back()) != m_before.speed) sendStep(text(commandOf(m_before.speed)));
 }
 
 void Evaluation::planMode(const Check& c)
 {
-    sendStep(QStringLiteral("M"));
-    statusWait(QStringLiteral("M"), 9, c.timeoutS);  // "Simulated Output"
-    sendStep(QStringLiteral("O"));
-    statusWait(QStringLiteral("O"), 0, c.timeoutS);  // "Normal Operation"
+    sendStep(text(commandOf(Mode::Simulated)));
+    statusWait(text(commandOf(Mode::Simulated)), statusIn(Mode::Simulated), c.timeoutS);
+    sendStep(text(commandOf(Mode::Normal)));
+    statusWait(text(commandOf(Mode::Normal)), statusIn(Mode::Normal), c.timeoutS);
 }
 
 void Evaluation::planZero(const Check& c)
 {
     referenceStep(staticWords(0), staticWords(0), QStringLiteral("Open both transducers to air (0 mmHg on both channels)."));
-    sendStep(QStringLiteral("Z3"));
+    sendStep(text(command::kZeroBoth));
     // Per channel: 0 before "Zeroing...", 1 zeroing, 2 ok, 3 failed; and the
     // last status shown.
     struct Zeroing {
@@ -580,12 +576,12 @@ void Evaluation::planZero(const Check& c)
             const int st = z->state[ch];
             r.verdict = st == 2 ? Verdict::Pass : Verdict::Fail;
             if (st == 2)
-                r.message = statusQuoted(6);
+                r.message = statusQuoted(status::ZeroingOk);
             else if (st == 3)
-                r.message = QStringLiteral("the board showed %1").arg(statusQuoted(4));
+                r.message = QStringLiteral("the board showed %1").arg(statusQuoted(status::ZeroingFailed));
             else
                 r.message = QStringLiteral("timed out after %1 s waiting for %2%3")
-                                .arg(seconds(waited), statusQuoted(st == 0 ? 2 : 6),
+                                .arg(seconds(waited), statusQuoted(st == 0 ? status::Zeroing : status::ZeroingOk),
                                      z->last[ch] == 255 ? QString() : QStringLiteral(": showed ") + statusQuoted(z->last[ch]));
             add(r);
         }
@@ -600,9 +596,9 @@ void Evaluation::planZero(const Check& c)
         for (int ch = 0; ch < 2; ++ch) {
             int& st = z->state[ch];
             z->last[ch] = codes[ch];
-            if (codes[ch] == 4 && st < 2) st = 3;         // "Zeroing Failed !!!"
-            else if (codes[ch] == 2 && st == 0) st = 1;   // "Zeroing..."
-            else if (codes[ch] == 6 && st == 1) st = 2;   // "Zeroing ok"
+            if (codes[ch] == status::ZeroingFailed && st < 2) st = 3;
+            else if (codes[ch] == status::Zeroing && st == 0) st = 1;
+            else if (codes[ch] == status::ZeroingOk && st == 1) st = 2;
         }
         if (z->state[0] < 2 || z->state[1] < 2) return false;
         rows(0);

@@ -8,6 +8,7 @@
 // measurement over [from, to) takes exactly the CSV rows whose t_s lies there.
 #pragma once
 
+#include "boardstate.h"
 #include "frames.h"
 #include "plan.h"
 #include "reference.h"
@@ -72,8 +73,8 @@ public:
                QObject* parent = nullptr);
     ~Evaluation() override;
 
-    // The board's state before the run, restored at its end.
-    void setStateBefore(int framesPerSecond, bool simulatedOutput);
+    // What the board was told before the run; restored at its end.
+    void setStateBefore(const BoardState& before);
 
     void start();
     // A completed frame that arrived at tMs.
@@ -89,6 +90,8 @@ public:
     const std::vector<CheckOutcome>& outcomes() const { return m_outcomes; }
     QString identification() const { return m_identification; }
     QString abortReason() const { return m_abortReason; }
+    // What the board has been told, the run's commands included.
+    const BoardState& boardState() const { return m_told; }
     // Pass only when every check ran and passed.
     Verdict verdict() const;
     int failures() const;
@@ -123,7 +126,7 @@ private:
     void referenceStep(const QString& ch1, const QString& ch2, const QString& instruction);
     void windowStep(double settleS, double measureS, const QString& activity, std::function<void()> done);
     // Waits until both channels have shown a status; a row per channel.
-    void statusWait(const QString& after, Byte wanted, double timeoutS);
+    void statusWait(const QString& after, status::Code wanted, double timeoutS);
     // The results of a measurement that has ended.
     void pressureRows(const QString& quantity, double reference, double limit);
     void dynamicRows(const Check& c);
@@ -143,8 +146,7 @@ private:
     Plan m_plan;
     Clock m_clock;
 
-    int m_speedBefore = 100, m_speed = 100;
-    bool m_simulatedBefore = false, m_simulated = false;
+    BoardState m_before, m_told;
 
     std::deque<Step> m_steps;
     int m_check = -1;

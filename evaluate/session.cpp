@@ -54,7 +54,7 @@ std::unique_ptr<Session> Session::create(SerialControl& comm, ReferenceSetter& r
     s->m_evaluation = std::make_unique<Evaluation>(comm, reference, std::move(plan), [self, base] {
         return (base.monotonicMicroseconds() - self->m_startMicros) / 1000;
     });
-    s->m_evaluation->setStateBefore(s->m_setup.framesPerSecond, s->m_setup.simulatedOutput);
+    s->m_evaluation->setStateBefore(s->m_setup.board);
     // The report waits for the event loop: the end may come from inside the
     // framer, which is still using the recording.
     connect(s->m_evaluation.get(), &Evaluation::finished, self, &Session::writeReport, Qt::QueuedConnection);

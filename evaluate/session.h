@@ -25,8 +25,7 @@ struct SessionSetup {
     QString port, device;  // "COM1", "/dev/pts/4"
     QString version;       // Quorvid's, "1.0.1"
     QString program;       // for the recording's start comment, "quorvid-monitor 1.0.1"
-    int framesPerSecond = 100;    // the board's speed before the run, restored at its end
-    bool simulatedOutput = false; // and its mode
+    BoardState board;      // what the board was told before the run, restored at its end
     record::Recorder::Clock clock = record::Recorder::systemClock();
 };
 

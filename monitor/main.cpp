@@ -1,6 +1,7 @@
 // quorvid-monitor: the board on the command line. See --help.
 #include "commands.h"
 #include "evaluaterun.h"
+#include "exitstatus.h"
 #include "monitor.h"
 #include "options.h"
 #include "portlink.h"
@@ -23,14 +24,6 @@ using namespace quorvid;
 using namespace quorvid::monitor;
 
 namespace {
-
-enum ExitStatus {
-    kEndedAsAsked = 0,
-    kPortLost = 1,
-    kUsage = 2,
-    kNoPort = 3,
-    kRecordingFailed = 4,  // the monitor printed on, the recording stopped
-};
 
 bool g_outputGone = false;  // the reader of standard output went away
 

@@ -438,12 +438,13 @@ void Form1::Form_Load()
     }
 
     m_chart->drawStartupGrid();
-    m_speed->setText(QString::number(100));
+    m_board = kStartUpState;
+    showBoardState();
 
     // Put the board into the state the window shows: speed 100, normal
     // operation, 50 Hz filter.
     if (m_comm.portOpen()) {
-        for (std::string_view command : kStartUpCommands) send(command);
+        for (std::string_view command : m_board.commands()) send(command);
     }
 }
 
@@ -645,7 +646,11 @@ void Form1::send(std::string_view command)
 
 void Form1::sendCommandOf(std::string_view control)
 {
-    send(commandFor(control));
+    // The state follows the option buttons, which the click has set, even
+    // when the command cannot go out; the notice says so.
+    const std::string_view command = commandFor(control);
+    m_board = m_board.after(command);
+    send(command);
 }
 
 void Form1::GetInfo_Click() { sendCommandOf("GetInfo"); }
@@ -659,11 +664,11 @@ void Form1::Zeroall_Click() { sendCommandOf("Zeroall"); }
 
 void Form1::SelectSpeed_Click()
 {
-    const SpeedStep step = nextSpeed(m_speed->text());
-    // The caption is the only record of the speed, so it changes even when the
-    // command cannot go out; the notice says so.
-    m_speed->setText(step.caption);
-    send(step.command);
+    // The speed changes even when the command cannot go out; the notice says
+    // so.
+    m_board.speed = nextSpeed(m_board.speed);
+    showBoardState();
+    send(commandOf(m_board.speed));
 }
 
 void Form1::menAbout_Click()
@@ -818,7 +823,12 @@ void Form1::observeFrames(FrameObserver* recording)
 
 void Form1::menEvaluate_Click()
 {
-    if (!m_evaluateDialog) m_evaluateDialog = new EvaluateDialog(*this);
+    if (!m_evaluateDialog) {
+        m_evaluateDialog = new EvaluateDialog(m_comm, m_board, this);
+        connect(m_evaluateDialog, &EvaluateDialog::runStarted, this, &Form1::setEvaluation);
+        connect(m_evaluateDialog, &EvaluateDialog::boardStateChanged, this, &Form1::followBoard);
+        connect(m_evaluateDialog, &EvaluateDialog::runEnded, this, [this] { setEvaluation(nullptr); });
+    }
     m_evaluateDialog->show();
     m_evaluateDialog->raise();
     m_evaluateDialog->activateWindow();
@@ -843,21 +853,24 @@ void Form1::setEvaluation(evaluate::Session* session)
     m_menRecord->setEnabled(!session);
 }
 
-int Form1::speedShown() const { return m_speed->text().toInt(); }
-
-bool Form1::simulatedOutputShown() const
+void Form1::followBoard(const BoardState& state)
 {
-    const auto* simulate = m_client->findChild<QRadioButton*>(QStringLiteral("Option2"));
-    return simulate && simulate->isChecked();
+    m_board = state;
+    showBoardState();
 }
 
-void Form1::followCommand(const QString& command)
+void Form1::showBoardState()
 {
-    if (command.startsWith(u'S'))
-        m_speed->setText(command == u"S0" ? QStringLiteral("50") : command == u"S2" ? QStringLiteral("150") : QStringLiteral("100"));
-    const char* option = command == u"O" ? "Option1" : command == u"M" ? "Option2" : command == u"5" ? "Option3" : command == u"6" ? "Option4" : nullptr;
-    if (option)
-        if (auto* button = m_client->findChild<QRadioButton*>(QString::fromLatin1(option))) button->setChecked(true);
+    m_speed->setText(QString::number(framesPerSecond(m_board.speed)));
+    const std::array<std::pair<const char*, bool>, 4> selected = {{
+        {"Option1", m_board.mode == Mode::Normal},
+        {"Option2", m_board.mode == Mode::Simulated},
+        {"Option3", m_board.filter == Filter::Hz50},
+        {"Option4", m_board.filter == Filter::Hz60},
+    }};
+    for (const auto& [name, on] : selected)
+        if (on)
+            if (auto* button = m_client->findChild<QRadioButton*>(QString::fromLatin1(name))) button->setChecked(true);
 }
 
 void Form1::noteInRecording(const QString& text)

@@ -6,6 +6,7 @@
 // ever moves. Controls carry their design names as object names.
 #pragma once
 
+#include "boardstate.h"
 #include "framer.h"
 #include "frames.h"
 #include "portmenu.h"
@@ -109,12 +110,13 @@ public:
     // File > Record are disabled while it runs.
     void setEvaluation(quorvid::evaluate::Session* session);
     quorvid::SerialControl& serialControl() { return m_comm; }
-    // The speed and mode the controls show, which the board is in.
-    int speedShown() const;
-    bool simulatedOutputShown() const;
-    // A command sent by the evaluation: the Speed label and the option
-    // buttons follow it, so the window never contradicts the board.
-    void followCommand(const QString& command);
+    // What the board was last told: the speed the Speed label shows, the
+    // mode and filter the option buttons show.
+    const quorvid::BoardState& boardState() const { return m_board; }
+    // The board was told something by someone else (the evaluation): the
+    // Speed label and the option buttons follow, so the window never
+    // contradicts the board.
+    void followBoard(const quorvid::BoardState& state);
 
     // Channel status texts by code; filled by Form_Load, never written after.
     std::array<QString, quorvid::kStatusTextCount> StatusText;
@@ -175,7 +177,11 @@ private:
     void buildTabOrder();
     // Sends through the serial control; a refusal is named in the status bar.
     void send(std::string_view command);
+    // Sends the command of a button or option button; the board state
+    // follows it.
     void sendCommandOf(std::string_view control);
+    // The Speed label and the option buttons as m_board has them.
+    void showBoardState();
     QString statusCaption(quorvid::Byte code) const;
     void portChosen(std::uint8_t port);
     void portLost(const quorvid::CommResult& reason);
@@ -199,6 +205,7 @@ private:
     void observeFrames(quorvid::FrameObserver* recording);
 
     quorvid::SerialControl& m_comm;
+    quorvid::BoardState m_board;
     quorvid::Framer m_framer;
     quorvid::evaluate::Session* m_evaluation = nullptr;
     QPointer<EvaluateDialog> m_evaluateDialog;
