@@ -37,7 +37,8 @@ QString keyText(const ResultKey& k)
 void collect(const QString& dir, const QDir& root, QStringList& files, std::vector<HistorySkip>& skipped)
 {
     const QDir d(dir);
-    const QFileInfoList entries = d.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+    const QFileInfoList entries =
+        d.entryInfoList(QDir::Files | QDir::Dirs | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
     for (const QFileInfo& e : entries) {
         if (e.isDir()) {
             if (e.isSymLink()) continue;  // a link could lead round in a circle
@@ -47,7 +48,12 @@ void collect(const QString& dir, const QDir& root, QStringList& files, std::vect
             }
             collect(e.filePath(), root, files, skipped);
         } else if (e.suffix().compare(QLatin1String("json"), Qt::CaseInsensitive) == 0) {
-            files << e.filePath();
+            // Neither a link to nothing nor a pipe or device is opened.
+            if (e.isFile()) files << e.filePath();
+            else
+                skipped.push_back({root.relativeFilePath(e.filePath()),
+                                   e.isSymLink() ? QStringLiteral("cannot be read: a link to nothing")
+                                                 : QStringLiteral("cannot be read: not a regular file")});
         }
     }
 }

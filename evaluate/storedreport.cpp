@@ -174,7 +174,7 @@ std::optional<QJsonObject> readJsonFile(const QString& path, QString* why)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        if (why) *why = file.errorString();
+        if (why) *why = QStringLiteral("cannot be read: %1").arg(file.errorString());
         return std::nullopt;
     }
     if (file.size() > kMaxReportBytes) {
@@ -183,7 +183,7 @@ std::optional<QJsonObject> readJsonFile(const QString& path, QString* why)
     }
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
-        if (why) *why = file.errorString();
+        if (why) *why = QStringLiteral("cannot be read: %1").arg(file.errorString());
         return std::nullopt;
     }
     QJsonParseError error;
