@@ -139,9 +139,11 @@ std::optional<History> readHistory(const HistoryRequest& request, QString* error
     }
     History h;
     h.request = request;
-    const QDir root(request.dir);
+    // Paths under the folder are named from it, however it was given.
+    const QString absolute = dirInfo.absoluteFilePath();
+    const QDir root(absolute);
     QStringList files;
-    collect(request.dir, root, files, h.skipped);
+    collect(absolute, root, files, h.skipped);
 
     struct Found {
         StoredReport report;
@@ -359,10 +361,19 @@ QString historyHtml(const History& h, const QString& pageFolder)
             if (r.boardId == board) of.push_back(&r);
         if (of.size() < 2) continue;
         const QDateTime first = QDateTime::fromString(of.front()->startedUtc, Qt::ISODateWithMs);
+        auto since = [&first](const HistoryRun* r) {
+            const QDateTime t = QDateTime::fromString(r->startedUtc, Qt::ISODateWithMs);
+            return first.isValid() && t.isValid() ? first.msecsTo(t) : 0;
+        };
+        // Time in the unit that suits the board's span: minutes, hours or days.
+        const qint64 span = since(of.back());
+        const auto [unitMs, unit] = span < 2 * 3'600'000LL   ? std::pair{60'000.0, QStringLiteral("minutes")}
+                                    : span < 2 * 86'400'000LL ? std::pair{3'600'000.0, QStringLiteral("hours")}
+                                                              : std::pair{86'400'000.0, QStringLiteral("days")};
         for (int ch = 1; ch <= 2; ++ch) {
             std::vector<PlotLine> lines;
             for (const HistoryRun* r : of) {
-                const double days = first.isValid() ? first.msecsTo(QDateTime::fromString(r->startedUtc, Qt::ISODateWithMs)) / 86'400'000.0 : 0;
+                const double at = since(r) / unitMs;
                 for (const CheckOutcome& o : r->checks) {
                     if (o.kind != CheckKind::Static) continue;
                     for (const Result& x : o.results) {
@@ -370,14 +381,15 @@ QString historyHtml(const History& h, const QString& pageFolder)
                         const QString label = QStringLiteral("%1 mmHg").arg(refText(*x.reference));
                         auto line = std::find_if(lines.begin(), lines.end(), [&](const PlotLine& l) { return l.label == label; });
                         if (line == lines.end()) line = lines.insert(lines.end(), PlotLine{label, {}});
-                        line->points.push_back({days, *x.error});
+                        line->points.push_back({at, *x.error});
                     }
                 }
             }
             if (lines.empty()) continue;
             plots += QStringLiteral("<section><p class=\"caption\">Board %1, channel %2: error at each static point, %3 runs</p>\n")
                          .arg(htmlEscaped(board)).arg(ch).arg(of.size());
-            plots += linePlot(QStringLiteral("days since %1").arg(of.front()->startedUtc.left(10)), QStringLiteral("error (mmHg)"), lines);
+            plots += linePlot(QStringLiteral("%1 since %2 UTC").arg(unit, of.front()->startedUtc.left(16).replace(u'T', u' ')),
+                              QStringLiteral("error (mmHg)"), lines);
             plots += QStringLiteral("</section>\n");
         }
     }

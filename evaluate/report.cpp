@@ -130,7 +130,7 @@ QString limitsHtml(const Plan& plan, const Check& check)
     }
     QString out;
     if (!limits.isEmpty()) out += QStringLiteral("Limits: %1").arg(esc(limits.join(QStringLiteral(", "))));
-    if (const std::optional<double> band = plan.marginalFor(check))
+    if (const std::optional<double> band = plan.marginalFor(check); band && !limits.isEmpty())
         out += QStringLiteral("%1MARGINAL: passed with |error| above %2 % of the limit")
                    .arg(out.isEmpty() ? QString() : QStringLiteral("; "), QString::number(*band));
     if (check.source && !check.source->isEmpty())

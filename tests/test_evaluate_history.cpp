@@ -241,6 +241,15 @@ TEST(EvaluateHistory, WhatIsNotAReportIsSkippedAndNamedAndARunCountsOnce)
         return s.path == u"sum.json" && s.reason == u"a history summary";
     }));
 
+    // A folder given by a relative name names its reports from itself.
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    h = readHistory({QStringLiteral("saved"), {}, std::nullopt}, &error);
+    QDir::setCurrent(before);
+    ASSERT_TRUE(h);
+    ASSERT_EQ(h->runs.size(), 1u);
+    EXPECT_EQ(h->runs[0].report, u"r1-copy.json");
+
     // A folder that cannot be read is refused as a whole.
     EXPECT_FALSE(readHistory({dir.filePath(QStringLiteral("none")), {}, std::nullopt}, &error));
     EXPECT_EQ(error.toStdString(), "Cannot read the folder " + QDir::toNativeSeparators(dir.filePath(QStringLiteral("none"))).toStdString()
