@@ -23,30 +23,32 @@ heading() {
 ctest_summary() { grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -1; }
 ctest_total() { ctest_summary "$1" | sed -E 's/.* out of ([0-9]+).*/\1/'; }
 
-heading "1/6 Build and tests (build/)"
-# The benchmark programs are built by bench/bench.sh and bench/load.sh, which
-# run them; building them here too would cost a minute and test nothing.
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVID_BUILD_BENCH=OFF
-cmake --build build -j "$jobs"
-QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300 \
-  | tee build/ctest.log
+heading "1/6 Build and tests (build-release/, the tree ./run.sh and the package use)"
+# One Release tree for the tests, ./run.sh and the Debian package
+# (scripts/release-tree.sh), so the programs are compiled once. The benchmark
+# programs are built by bench/bench.sh and bench/load.sh, which run them;
+# building them here too would cost a minute and test nothing.
+source scripts/release-tree.sh
+quorvid_configure_release -DQUORVID_BUILD_TESTS=ON -DQUORVID_DIST=ON
+cmake --build build-release -j "$jobs"
+QT_QPA_PLATFORM=offscreen ctest --test-dir build-release --output-on-failure -j "$jobs" --timeout 300 \
+  | tee build-release/ctest.log
 # ./run.sh without a display: the simulated board and the terminal monitor,
-# values lines within 60 s (its Release build is brought up to date first).
-tests/run_headless.sh | tee build/run_headless.log
+# values lines within 60 s.
+tests/run_headless.sh | tee build-release/run_headless.log
 
 heading "2/6 Windows sources: each file the Windows build compiles, through MinGW-w64 -fsyntax-only"
 # Qt's headers and the build's generated ones: proves that the Windows-only
 # code compiles, not that it links or runs (see the README).
-scripts/check-windows-sources.sh build | tee build/windows-sources.log
+scripts/check-windows-sources.sh build-release | tee build-release/windows-sources.log
 
-heading "3/6 Debian package: built, lintian, run from the unpacked tree, manual pages, metadata (build-deb/)"
-mkdir -p build-deb
-dist/check-deb.sh --build-dir build-deb | tee build-deb/check-deb.log
+heading "3/6 Debian package: made from build-release/, lintian, run from the unpacked tree, manual pages, metadata"
+dist/check-deb.sh --build-dir build-release | tee build-release/check-deb.log
 
 heading "4/6 Soak: the program on the simulated board at speed 150, 1 % of bytes lost, 30 s"
 # The real program under its own X server; fails when it dies or its resident
 # memory grows by more than 2 MiB.
-bench/soak.sh --seconds 30 --build-dir build | tee build/soak.log
+bench/soak.sh --seconds 30 --build-dir build-release | tee build-release/soak.log
 
 heading "5/6 Unit and widget tests under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)"
 # Any report ends the test that made it; the build needs the same settings, as
@@ -100,13 +102,13 @@ csv_runs=$(fuzz_runs fuzz_csv)
 
 heading "Summary"
 echo "stages:     ${stage_times[*]}"
-echo "tests:      $(ctest_summary build/ctest.log)"
-echo "windows:    $(tail -1 build/windows-sources.log)"
-echo "package:    $(sed -n 's/^package: \(.*\); checks:.*/\1/p' build-deb/check-deb.log)"
-echo "headless:   $(head -1 build/run_headless.log)"
-echo "soak:       $(grep -E 'VmRSS|RSS' build/soak.log | tail -1)"
+echo "tests:      $(ctest_summary build-release/ctest.log)"
+echo "windows:    $(tail -1 build-release/windows-sources.log)"
+echo "package:    $(sed -n 's/^package: \(.*\); checks:.*/\1/p' build-release/check-deb.log)"
+echo "headless:   $(head -1 build-release/run_headless.log)"
+echo "soak:       $(grep -E 'VmRSS|RSS' build-release/soak.log | tail -1)"
 echo "sanitizers: $(ctest_summary build-asan/ctest.log)"
 echo "fuzzing:    receive path ${receive_runs:-?} inputs in 30 s, recording reader ${bytes_runs:-?}" \
      "inputs in 15 s, plan ${plan_runs:-?}, report ${report_runs:-?} and CSV ${csv_runs:-?} in 10 s each;" \
      "no crash, leak or broken invariant"
-echo "Total: $(( $(ctest_total build/ctest.log) + $(ctest_total build-asan/ctest.log) )) passed, 0 failed"
+echo "Total: $(( $(ctest_total build-release/ctest.log) + $(ctest_total build-asan/ctest.log) )) passed, 0 failed"
