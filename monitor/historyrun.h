@@ -15,8 +15,8 @@ namespace quorvid::monitor {
 using Printer = std::function<void(const QString&)>;
 
 // Summarises the reports under options.history into options.summary's three
-// files; kEndedAsAsked when written, kPortLost's 1 when the folder cannot be
-// read, kUsage when a file cannot be written.
+// files; kEndedAsAsked when written, 1 when the folder cannot be read, kUsage
+// when a file cannot be written.
 int runHistory(const Options& options, const Printer& print, const Printer& printError);
 
 // Judges options.rescore again under options.rescorePlan (the report's own

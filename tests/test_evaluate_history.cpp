@@ -7,6 +7,7 @@
 #include "history.h"
 #include "historyaction.h"
 #include "measure.h"
+#include "boardstate.h"
 #include "options.h"
 #include "storedreport.h"
 
@@ -97,6 +98,72 @@ const ResultStats* statsOf(const History& h, int channel)
 }
 
 }  // namespace
+
+namespace {
+
+class AtOnce : public ReferenceSetter {
+public:
+    void request(const ReferenceRequest&) override { emit finished(ReferenceOutcome::Set, {}); }
+};
+
+DecodedFrame waveform(int mmHg)
+{
+    DecodedFrame f;
+    f.kind = FrameKind::Waveform, f.shown = true;
+    f.samples = {std::int16_t(mmHg + kPressureOffset), std::int16_t(mmHg + kPressureOffset)};
+    return f;
+}
+
+DecodedFrame statusFrame(Byte code)
+{
+    DecodedFrame f;
+    f.kind = FrameKind::Status, f.shown = true;
+    f.codes = {code, code};
+    return f;
+}
+
+}  // namespace
+
+// A measurement that begins inside a block (the zero's, as soon as "Zeroing
+// ok" comes) takes exactly the frames its interval names: those of that block
+// before it came are not in its interval, so judging it again from the
+// recording, which goes by time, finds the same frames.
+TEST(EvaluateHistory, WindowBegunInsideABlockNamesExactlyItsFrames)
+{
+    FakeSerialControl comm;
+    comm.setOpenablePorts({1});
+    ASSERT_TRUE(comm.setCommPort(1));
+    ASSERT_TRUE(comm.setPortOpen(true));
+    AtOnce reference;
+    qint64 now = 0;
+    const PlanResult plan = parsePlan("[[check]]\nkind = \"zero\"\nmeasure_s = 0.5\n", QStringLiteral("p.toml"));
+    ASSERT_TRUE(plan.plan);
+    Evaluation e(comm, reference, *plan.plan, [&now] { return now; });
+    e.start();
+    std::vector<std::pair<qint64, DecodedFrame>> fed;
+    auto feed = [&](qint64 t, const DecodedFrame& f) {
+        now = t;
+        fed.push_back({t, f});
+        e.frame(f, t);
+    };
+    feed(10, statusFrame(status::Zeroing));
+    // One block: two readings, "Zeroing ok", one more reading.
+    feed(20, waveform(1));
+    feed(20, waveform(1));
+    feed(20, statusFrame(status::ZeroingOk));
+    feed(20, waveform(0));
+    for (qint64 t = 30; t <= 600 && !e.done(); t += 10) feed(t, waveform(0));
+    ASSERT_TRUE(e.done());
+    const std::vector<Result>& rows = e.outcomes().at(0).results;
+    ASSERT_EQ(rows.size(), 4u);
+    for (const Result& r : {rows[2], rows[3]}) {
+        EXPECT_EQ(r.quantity, u"zero");
+        int inside = 0;
+        for (const auto& [t, f] : fed) inside += f.kind == FrameKind::Waveform && t >= r.fromMs && t < r.toMs;
+        EXPECT_EQ(r.n, inside) << r.fromMs << " to " << r.toMs;
+        EXPECT_EQ(r.mean, 0.0);
+    }
+}
 
 TEST(EvaluateHistory, StatisticsAcrossReportsAreThoseWorkedOutByHand)
 {
