@@ -5,7 +5,7 @@
 # then soaks the real program on the simulated board for 30 s; then runs the
 # unit and widget tests again in a build with AddressSanitizer and
 # UndefinedBehaviorSanitizer, and fuzzes the receive path and the recording
-# reader for 45 and 30 s.
+# reader for 30 and 15 s, and the plan, report and CSV readers for 10 s each.
 # Stops with a non-zero status at the first stage that fails.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -63,21 +63,21 @@ cmake --build build-asan -j "$jobs"
 QT_QPA_PLATFORM=offscreen ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 300 \
   | tee build-asan/ctest.log
 
-heading "6/6 Fuzzing the receive path for 45 s and the recording reader for 30 s (build-fuzz/)"
+heading "6/6 Fuzzing the receive path (30 s), the recording reader (15 s), the plan, report and CSV readers (10 s each) (build-fuzz/)"
 # libFuzzer's own sanitizer settings; leaks stay on.
 unset ASAN_OPTIONS UBSAN_OPTIONS
 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DQUORVID_FUZZ=ON -DQUORVID_BUILD_BENCH=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build-fuzz -j "$jobs" --target fuzz_receive fuzz_bytes
-# fuzz TARGET SEEDS SECONDS: the fuzzer adds what it finds to its corpus, a
+cmake --build build-fuzz -j "$jobs" --target fuzz_receive fuzz_bytes fuzz_plan fuzz_report fuzz_csv
+# fuzz TARGET SEEDS SECONDS [MAX_LEN]: the fuzzer adds what it finds to its corpus, a
 # copy in the build folder, so the seeds in the source tree stay as they are.
 # Prints the final figures; on a failure, the log's end and where the input is.
 fuzz() {
-  local target=$1 seeds=$2 seconds=$3 status=0
+  local target=$1 seeds=$2 seconds=$3 max_len=${4:-4096} status=0
   mkdir -p "build-fuzz/$target-corpus" build-fuzz/fuzz-artifacts
   cp "$seeds"/* "build-fuzz/$target-corpus/"
   (cd build-fuzz && QT_QPA_PLATFORM=offscreen "./tests/fuzz/$target" "$target-corpus" \
-     -max_total_time="$seconds" -max_len=4096 -timeout=30 -print_final_stats=1 \
+     -max_total_time="$seconds" -max_len="$max_len" -timeout=30 -print_final_stats=1 \
      -artifact_prefix=fuzz-artifacts/) > "build-fuzz/$target.log" 2>&1 || status=$?
   if [ "$status" -ne 0 ]; then
     tail -n 80 "build-fuzz/$target.log"
@@ -88,11 +88,17 @@ fuzz() {
   echo "$target:"
   grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::' "build-fuzz/$target.log"
 }
-fuzz fuzz_receive tests/fuzz/seeds 45
-fuzz fuzz_bytes tests/fuzz/bytes-seeds 30
+fuzz fuzz_receive tests/fuzz/seeds 30
+fuzz fuzz_bytes tests/fuzz/bytes-seeds 15
+fuzz fuzz_plan tests/fuzz/plan-seeds 10
+fuzz fuzz_report tests/fuzz/report-seeds 10 8192
+fuzz fuzz_csv tests/fuzz/csv-seeds 10
 fuzz_runs() { sed -n 's/^stat::number_of_executed_units: *//p' "build-fuzz/$1.log"; }
 receive_runs=$(fuzz_runs fuzz_receive)
 bytes_runs=$(fuzz_runs fuzz_bytes)
+plan_runs=$(fuzz_runs fuzz_plan)
+report_runs=$(fuzz_runs fuzz_report)
+csv_runs=$(fuzz_runs fuzz_csv)
 
 heading "Summary"
 echo "stages:     ${stage_times[*]}"
@@ -102,6 +108,7 @@ echo "package:    $(sed -n 's/^package: \(.*\); checks:.*/\1/p' build-release/ch
 echo "headless:   $(head -1 build-release/run_headless.log)"
 echo "soak:       $(grep -E 'VmRSS|RSS' build-release/soak.log | tail -1)"
 echo "sanitizers: $(ctest_summary build-asan/ctest.log)"
-echo "fuzzing:    receive path ${receive_runs:-?} inputs in 45 s, recording reader ${bytes_runs:-?}" \
-     "inputs in 30 s; no crash, leak or broken invariant"
+echo "fuzzing:    receive path ${receive_runs:-?} inputs in 30 s, recording reader ${bytes_runs:-?}" \
+     "inputs in 15 s, plan ${plan_runs:-?}, report ${report_runs:-?} and CSV ${csv_runs:-?} in 10 s each;" \
+     "no crash, leak or broken invariant"
 echo "Total: $(( $(ctest_total build-release/ctest.log) + $(ctest_total build-asan/ctest.log) )) passed, 0 failed"

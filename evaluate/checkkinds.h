@@ -14,6 +14,7 @@
 
 #include <span>
 #include <string_view>
+#include <optional>
 #include <variant>
 #include <vector>
 
@@ -37,13 +38,21 @@ using Field = std::variant<double Target::*,               // a number
                            Waveform Target::*,             // "arterial S/D" or "pa S/D"
                            MeanOf<Target>,
                            std::vector<int> Target::*,     // a list of speeds: 50, 100 or 150 each
-                           std::vector<double> Target::*>; // a list of numbers
+                           std::vector<double> Target::*,  // a list of numbers
+                           std::optional<double> Target::*,   // a number, absent unless given
+                           std::optional<QString> Target::*>; // a text, absent unless given
+
+// What judging a past run again from its recording may do with a key: change
+// it (a limit, a name, a source), only keep it as the run had it (what was
+// measured and for how long), or take some of the run's values (its points).
+enum class Rejudge { Free, AsRun, Subset };
 
 template <class Target>
 struct Key {
     std::string_view name;
     Field<Target> field;
     double low = 0, high = 0;  // a number's range; a list's, each item's
+    Rejudge rejudge = Rejudge::Free;
 };
 
 // A key as a kind (or [plan]) takes it. The default is written as in a plan
@@ -56,6 +65,8 @@ struct Setting {
     std::string_view note = {};   // a comment after it in the printed plan
 };
 
+struct Rejudging;
+
 struct KindDescription {
     CheckKind kind;
     std::string_view name;
@@ -64,14 +75,18 @@ struct KindDescription {
     std::vector<Setting<Check>> keys;  // in the printed plan's order; besides kind and checkKeys()
     void (Evaluation::*queueSteps)(const Check&) = nullptr;
     QString (*plot)(const CheckOutcome&) = nullptr;  // none for a kind without a plot
+    // Judges the check's results again from the frames of their intervals
+    // (rescore.h); none for a kind whose results have no figure, which are
+    // taken over as they were judged.
+    void (*rejudge)(Rejudging&) = nullptr;
 };
 
 // In the printed plan's order.
 std::span<const KindDescription> checkKinds();
 const KindDescription& kindDescription(CheckKind kind);
-// The keys every check takes besides its kind's: name.
+// The keys every check takes besides its kind's: name, marginal_percent, source.
 std::span<const Setting<Check>> checkKeys();
-// The keys of [plan]: name, rate.
+// The keys of [plan]: name, rate, marginal_percent.
 std::span<const Setting<Plan>> planKeys();
 
 }  // namespace quorvid::evaluate

@@ -3,7 +3,7 @@
 #include "checkkinds.h"
 #include "commands.h"
 #include "csvrows.h"
-#include "meansd.h"
+#include "measure.h"
 #include "serialcontrol.h"
 
 #include <algorithm>
@@ -24,16 +24,6 @@ QString signedNum(double v) { return (v >= 0 ? QStringLiteral("+") : QString()) 
 QString refText(double v) { return v == std::round(v) ? QString::number(v, 'f', 0) : QString::number(v, 'f', 1); }
 
 QString text(std::string_view command) { return QString::fromLatin1(command.data(), qsizetype(command.size())); }
-
-struct Stats {
-    double mean = 0, sd = 0;
-    int n = 0;
-};
-Stats stats(const std::vector<double>& v)
-{
-    const record::MeanSd s = record::meanSd(v);
-    return {s.mean, s.sd, static_cast<int>(s.count)};
-}
 
 QString staticWords(double p) { return QStringLiteral("static %1").arg(refText(p)); }
 
@@ -91,6 +81,8 @@ Evaluation::Evaluation(SerialControl& comm, ReferenceSetter& reference, Plan pla
     , m_reference(reference)
     , m_plan(std::move(plan))
     , m_clock(std::move(clock))
+    , m_window(std::make_unique<WindowFrames>())
+    , m_beats(std::make_unique<BeatCollector>())
 {
     connect(&m_reference, &ReferenceSetter::finished, this, &Evaluation::referenceFinished);
 }
@@ -111,10 +103,7 @@ void Evaluation::start()
 
 Verdict Evaluation::verdict() const
 {
-    if (!m_abortReason.isEmpty() || m_outcomes.size() < m_plan.checks.size()) return Verdict::Fail;
-    for (const CheckOutcome& o : m_outcomes)
-        if (o.verdict != Verdict::Pass) return Verdict::Fail;
-    return Verdict::Pass;
+    return runVerdict(m_outcomes, m_plan.checks.size(), m_abortReason);
 }
 
 int Evaluation::failures() const
@@ -138,6 +127,7 @@ void Evaluation::send(const QString& command)
 
 void Evaluation::add(Result r)
 {
+    markMarginal(r, m_plan.marginalFor(m_plan.checks[std::size_t(m_check)]));
     CheckOutcome& o = m_outcomes.back();
     o.results.push_back(r);
     emit resultAdded(m_check, r);
@@ -162,11 +152,7 @@ void Evaluation::next()
 void Evaluation::finishCheck()
 {
     CheckOutcome& o = m_outcomes.back();
-    o.verdict = Verdict::Pass;
-    for (const Result& r : o.results) {
-        if (r.verdict == Verdict::Fail) o.verdict = Verdict::Fail;
-        else if (r.verdict == Verdict::Skipped && o.verdict == Verdict::Pass) o.verdict = Verdict::Skipped;
-    }
+    o.verdict = checkVerdict(o.results);
     emit checkFinished(m_check, o.verdict);
 }
 
@@ -234,12 +220,12 @@ void Evaluation::runStep()
             return;
         case Step::Window:
         case Step::Beats:
-            m_windowFrom = m_stepStart + std::llround(s.settleS * 1000);
+            // A window takes every frame whose time lies in it: it begins
+            // after any frame already seen, which it can no longer take.
+            m_windowFrom = std::max(m_stepStart + std::llround(s.settleS * 1000), m_lastFrameMs + 1);
             m_windowTo = m_windowFrom + std::llround(s.measureS * 1000);
-            m_ch[0].clear(), m_ch[1].clear(), m_times.clear(), m_beats.clear();
-            m_beat = {};
-            m_beatSamples[0].clear(), m_beatSamples[1].clear();
-            m_beatBoundarySeen = false;
+            m_window->clear();
+            m_beats->clear();
             return;
         }
     }
@@ -275,6 +261,7 @@ void Evaluation::referenceFinished(ReferenceOutcome outcome, const QString& mess
 
 void Evaluation::frame(const DecodedFrame& f, qint64 t)
 {
+    m_lastFrameMs = std::max(m_lastFrameMs, t);
     if (!f.shown) return;
     if (f.kind == FrameKind::Identification) m_identification = QString::fromStdU16String(f.text);
     if (!m_running || m_waitingReference || m_steps.empty()) return;
@@ -291,49 +278,24 @@ void Evaluation::frame(const DecodedFrame& f, qint64 t)
             endWindow();
             return;
         }
-        if (f.kind == FrameKind::Waveform && t >= m_windowFrom) {
-            m_ch[0].push_back(mmHgOf(f.samples.s1));
-            m_ch[1].push_back(mmHgOf(f.samples.s2));
-            m_times.push_back(t);
-        }
+        if (t >= m_windowFrom) m_window->take(f, t);
         return;
     case Step::Beats:
         // Settling goes by time; from the first beat boundary on, frames go
         // to beats in the order they came: the samples that follow a values
         // frame in the same block belong to the next beat.
-        if (!m_beatBoundarySeen && t < m_windowFrom) return;
-        if (f.kind == FrameKind::Waveform) {
-            m_beatSamples[0].push_back(mmHgOf(f.samples.s1));
-            m_beatSamples[1].push_back(mmHgOf(f.samples.s2));
-        } else if (f.kind == FrameKind::Values) {
-            // The beat's maximum over all its samples; its diastolic is the
-            // trough it starts from, so its minimum over the first half: the
-            // end of a beat already glides towards the next beat's level.
-            const std::size_t n = m_beatSamples[0].size();
-            m_beat.any = n > 0;
-            for (int ch = 0; ch < 2 && n > 0; ++ch) {
-                const std::vector<double>& v = m_beatSamples[ch];
-                m_beat.max[ch] = *std::max_element(v.begin(), v.end());
-                m_beat.min[ch] = *std::min_element(v.begin(), v.begin() + std::ptrdiff_t((n + 1) / 2));
-            }
-            m_beatSamples[0].clear(), m_beatSamples[1].clear();
-            if (!m_beatBoundarySeen) {
-                // The beat in progress began before settling ended: the
-                // measurement starts with the next one.
-                m_beatBoundarySeen = true;
-                m_windowFrom = t + 1;
-                m_beat = {};
-                m_beatSamples[0].clear(), m_beatSamples[1].clear();
-                return;
-            }
-            m_beat.tMs = t;
-            m_beat.values = f.values;
-            if (m_beat.any) m_beats.push_back(m_beat);
-            m_beat = {};
-            if (static_cast<int>(m_beats.size()) >= s.beats) {
+        if (!m_beats->started() && t < m_windowFrom) return;
+        switch (m_beats->take(f, t)) {
+        case BeatCollector::Took::Boundary:
+            m_windowFrom = t + 1;
+            return;
+        case BeatCollector::Took::Beat:
+        case BeatCollector::Took::Nothing:
+            if (f.kind == FrameKind::Values && static_cast<int>(m_beats->beats().size()) >= s.beats) {
                 m_windowTo = t + 1;
                 endWindow();
             }
+            return;
         }
         return;
     default:
@@ -425,28 +387,7 @@ void Evaluation::windowStep(double settleS, double measureS, const QString& acti
 
 void Evaluation::pressureRows(const QString& quantity, double reference, double limit)
 {
-    for (int ch = 0; ch < 2; ++ch) {
-        const Stats st = stats(m_ch[ch]);
-        Result r;
-        r.channel = ch + 1;
-        r.quantity = quantity;
-        r.unit = QStringLiteral("mmHg");
-        r.reference = reference;
-        r.limit = limit;
-        r.n = st.n;
-        r.fromMs = m_windowFrom;
-        r.toMs = m_windowTo;
-        if (st.n == 0) {
-            r.verdict = Verdict::Fail;
-            r.message = QStringLiteral("no waveform frames in %1 s").arg(seconds((m_windowTo - m_windowFrom) / 1000.0));
-        } else {
-            r.mean = st.mean;
-            r.sd = st.sd;
-            r.error = st.mean - reference;
-            r.verdict = std::abs(*r.error) <= limit ? Verdict::Pass : Verdict::Fail;
-        }
-        add(r);
-    }
+    for (const Result& r : evaluate::pressureRows(*m_window, quantity, reference, limit, {m_windowFrom, m_windowTo})) add(r);
 }
 
 void Evaluation::statusWait(const QString& after, status::Code wanted, double timeoutS)
@@ -530,18 +471,7 @@ void Evaluation::planSpeed(const Check& c)
     for (int rate : c.rates) {
         sendStep(text(commandOf(speedOfRate(rate).value_or(Speed::Fps100))));
         windowStep(c.settleS, c.measureS, QStringLiteral("Counting waveform frames at speed %1").arg(rate), [this, rate, c] {
-            Result r;
-            r.quantity = QStringLiteral("frame rate");
-            r.unit = QStringLiteral("/s");
-            r.reference = rate;
-            r.n = static_cast<int>(m_times.size());
-            r.mean = r.n / ((m_windowTo - m_windowFrom) / 1000.0);
-            r.error = *r.mean - rate;
-            r.limit = rate * c.tolerancePercent / 100.0;
-            r.verdict = std::abs(*r.error) <= *r.limit ? Verdict::Pass : Verdict::Fail;
-            r.fromMs = m_windowFrom;
-            r.toMs = m_windowTo;
-            add(r);
+            add(frameRateRow(*m_window, rate, c.tolerancePercent, {m_windowFrom, m_windowTo}));
         });
     }
     if (!c.rates.empty() && speedOfRate(c.rates.back()) != m_before.speed) sendStep(text(commandOf(m_before.speed)));
@@ -637,83 +567,10 @@ void Evaluation::planDynamic(const Check& c)
 void Evaluation::dynamicRows(const Check& c)
 {
     CheckOutcome& o = m_outcomes.back();
-    const Waveform* refs[2] = {&c.ch1, &c.ch2};
-    const int n = static_cast<int>(m_beats.size());
-    const QString shortBy = n < c.beats ? QStringLiteral("%1 of %2 beats").arg(n).arg(c.beats) : QString();
-    auto row = [&](int ch, const QString& quantity, const QString& unit, double reference, double limit,
-                   const std::vector<double>& values) {
-        const Stats st = stats(values);
-        Result r;
-        r.channel = ch;
-        r.quantity = quantity;
-        r.unit = unit;
-        r.reference = reference;
-        r.limit = limit;
-        r.n = st.n;
-        r.fromMs = m_windowFrom;
-        r.toMs = m_windowTo;
-        if (st.n > 0) {
-            r.mean = st.mean;
-            r.sd = st.sd;
-            r.error = st.mean - reference;
-        }
-        r.verdict = st.n > 0 && std::abs(*r.error) <= limit && shortBy.isEmpty() ? Verdict::Pass : Verdict::Fail;
-        r.message = shortBy;
-        add(r);
-    };
-    auto sysOf = [](const Beat& b, int ch) -> double { return ch == 0 ? b.values.sys1 : b.values.sys2; };
-    auto diaOf = [](const Beat& b, int ch) -> double { return ch == 0 ? b.values.dia1 : b.values.dia2; };
-    for (int ch = 0; ch < 2; ++ch) {
-        std::vector<double> sys, map, dia;
-        for (const Beat& b : m_beats) {
-            sys.push_back(sysOf(b, ch));
-            map.push_back(ch == 0 ? b.values.map1 : b.values.map2);
-            dia.push_back(diaOf(b, ch));
-            o.beats.push_back({ch + 1, b.tMs, sys.back(), dia.back(), b.max[ch], b.min[ch]});
-        }
-        const Waveform& w = *refs[ch];
-        row(ch + 1, QStringLiteral("systolic"), QStringLiteral("mmHg"), w.sys, c.limitFor(w.sys), sys);
-        row(ch + 1, QStringLiteral("mean"), QStringLiteral("mmHg"), w.meanReference(), c.limitFor(w.meanReference()), map);
-        row(ch + 1, QStringLiteral("diastolic"), QStringLiteral("mmHg"), w.dia, c.limitFor(w.dia), dia);
-    }
-    std::vector<double> pulse;
-    for (const Beat& b : m_beats) pulse.push_back(b.values.pulse);
-    row(0, QStringLiteral("pulse rate"), QStringLiteral("/min"), m_plan.rate,
-        std::max(c.pulseLimitPerMin, m_plan.rate * c.pulseLimitPercent / 100.0), pulse);
-
-    // The board's own numbers against its own trace, beat by beat: the row's
-    // error is the worst difference, its mean and SD those of all beats.
-    for (int ch = 0; ch < 2; ++ch) {
-        const Waveform& w = *refs[ch];
-        for (int which = 0; which < 2; ++which) {
-            const double limit = c.limitFor(which == 0 ? w.sys : w.dia);
-            std::vector<double> diffs;
-            double worst = 0;
-            const Beat* worstBeat = nullptr;
-            for (const Beat& b : m_beats) {
-                const double d = which == 0 ? sysOf(b, ch) - b.max[ch] : diaOf(b, ch) - b.min[ch];
-                diffs.push_back(d);
-                if (!worstBeat || std::abs(d) > std::abs(worst)) worst = d, worstBeat = &b;
-            }
-            const Stats st = stats(diffs);
-            Result r;
-            r.channel = ch + 1;
-            r.quantity = which == 0 ? QStringLiteral("systolic vs waveform maximum") : QStringLiteral("diastolic vs waveform minimum");
-            r.unit = QStringLiteral("mmHg");
-            r.limit = limit;
-            r.n = n;
-            r.fromMs = m_windowFrom;
-            r.toMs = m_windowTo;
-            r.mean = st.mean;
-            r.sd = st.sd;
-            r.error = worst;
-            r.verdict = n > 0 && std::abs(worst) <= limit && shortBy.isEmpty() ? Verdict::Pass : Verdict::Fail;
-            r.message = worstBeat && std::abs(worst) > limit
-                            ? QStringLiteral("worst beat at %1 s").arg(record::secondsText(worstBeat->tMs * 1000, 3))
-                            : shortBy;
-            add(r);
-        }
-    }
+    std::vector<BeatPoint> plot;
+    const std::vector<Result> rows = evaluate::dynamicRows(m_beats->beats(), c, m_plan.rate, {m_windowFrom, m_windowTo}, &plot);
+    o.beats.insert(o.beats.end(), plot.begin(), plot.end());
+    for (const Result& r : rows) add(r);
 }
 
 void Evaluation::planDrift(const Check& c)
@@ -726,34 +583,7 @@ void Evaluation::planDrift(const Check& c)
 
 void Evaluation::driftRows(const Check& c)
 {
-    // The first tenth of the time against the last.
-    const qint64 span = m_windowTo - m_windowFrom, tenth = span / 10;
-    for (int ch = 0; ch < 2; ++ch) {
-        std::vector<double> first, last;
-        for (std::size_t i = 0; i < m_times.size(); ++i) {
-            if (m_times[i] < m_windowFrom + tenth) first.push_back(m_ch[ch][i]);
-            else if (m_times[i] >= m_windowTo - tenth) last.push_back(m_ch[ch][i]);
-        }
-        Result r;
-        r.channel = ch + 1;
-        r.quantity = QStringLiteral("drift");
-        r.unit = QStringLiteral("mmHg/h");
-        r.reference = 0;
-        r.limit = c.limitMmHgPerHour;
-        r.n = static_cast<int>(m_times.size());
-        r.fromMs = m_windowFrom;
-        r.toMs = m_windowTo;
-        if (first.empty() || last.empty()) {
-            r.verdict = Verdict::Fail;
-            r.message = QStringLiteral("too few waveform frames");
-        } else {
-            const double hours = (span - tenth) / 3'600'000.0;
-            r.mean = r.error = (stats(last).mean - stats(first).mean) / hours;
-            r.sd = stats(m_ch[ch]).sd;
-            r.verdict = std::abs(*r.error) <= *r.limit ? Verdict::Pass : Verdict::Fail;
-        }
-        add(r);
-    }
+    for (const Result& r : evaluate::driftRows(*m_window, c, {m_windowFrom, m_windowTo})) add(r);
 }
 
 }  // namespace quorvid::evaluate

@@ -18,6 +18,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -29,6 +30,8 @@ class SerialControl;
 namespace quorvid::evaluate {
 
 struct KindDescription;
+struct WindowFrames;
+class BeatCollector;
 
 enum class Verdict { Pass, Fail, Skipped };
 QString verdictName(Verdict v);  // "pass", "fail", "skipped"
@@ -42,6 +45,7 @@ struct Result {
     Verdict verdict = Verdict::Pass;
     qint64 fromMs = 0, toMs = 0;  // [from, to) in the recording's t_s
     QString message;     // what went wrong, or what was seen
+    bool marginal = false;  // passed, with |error| above the plan's band of its limit
 };
 
 // "ch1 300 mmHg: read 318.1, error +18.1 > limit 12.0"
@@ -127,7 +131,7 @@ private:
     void windowStep(double settleS, double measureS, const QString& activity, std::function<void()> done);
     // Waits until both channels have shown a status; a row per channel.
     void statusWait(const QString& after, status::Code wanted, double timeoutS);
-    // The results of a measurement that has ended.
+    // The results of a measurement that has ended, from measure.h.
     void pressureRows(const QString& quantity, double reference, double limit);
     void dynamicRows(const Check& c);
     void driftRows(const Check& c);
@@ -162,18 +166,9 @@ private:
     qint64 m_stepStart = 0;
     qint64 m_windowFrom = 0, m_windowTo = 0;
     int m_lastSecondsLeft = -1;
-    std::vector<double> m_ch[2];  // mmHg per waveform frame in the window
-    std::vector<qint64> m_times;  // their times
-    struct Beat {
-        qint64 tMs = 0;
-        Values values;
-        double max[2], min[2];
-        bool any = false;
-    };
-    std::vector<Beat> m_beats;
-    Beat m_beat;                  // in progress
-    std::vector<double> m_beatSamples[2];
-    bool m_beatBoundarySeen = false;
+    qint64 m_lastFrameMs = -1;  // the time of the last frame seen
+    std::unique_ptr<WindowFrames> m_window;    // the waveform frames in the window
+    std::unique_ptr<BeatCollector> m_beats;    // the beats of a dynamic check
 };
 
 }  // namespace quorvid::evaluate

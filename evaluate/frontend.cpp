@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <array>
 
 namespace quorvid::evaluate {
@@ -74,13 +75,14 @@ SessionSetup sessionSetup(const RunRequest& run, const BoardLink& board)
     setup.version = programVersion();
     setup.program = QStringLiteral("%1 %2").arg(run.program, setup.version);
     setup.board = board.state;
+    setup.referenceEquipment = run.referenceEquipment;
     return setup;
 }
 
 QString resultLine(const Result& r, const QString& check)
 {
-    if (check.isEmpty()) return QStringLiteral("%1  %2").arg(verdictWord(r.verdict), -7).arg(describe(r));
-    return QStringLiteral("%1  %2  %3").arg(verdictWord(r.verdict), -7).arg(check, -8).arg(describe(r));
+    if (check.isEmpty()) return QStringLiteral("%1  %2").arg(verdictWords(r), -7).arg(describe(r));
+    return QStringLiteral("%1  %2  %3").arg(verdictWords(r), -7).arg(check, -8).arg(describe(r));
 }
 
 QString verdictSentence(const ReportInfo& report)
@@ -94,27 +96,39 @@ QString verdictSentence(const ReportInfo& report)
 
 QStringList summaryLines(const Session& session)
 {
-    const ReportInfo& report = session.report();
-    QStringList lines;
-    lines << QStringLiteral("Board:   %1").arg(report.identification.isEmpty() ? QStringLiteral("(no identification)")
-                                                                             : report.identification);
-    int rows = 0;
-    for (const CheckOutcome& o : report.checks) {
-        rows += int(o.results.size());
-        lines << QStringLiteral("%1 %2").arg(o.name + u':', -10).arg(verdictWord(o.verdict));
-    }
-    for (const CheckOutcome& o : report.checks)
-        for (const Result& r : o.results)
-            if (r.verdict == Verdict::Fail) lines << QStringLiteral("  FAIL %1 %2").arg(o.name, describe(r));
-    if (!report.aborted.isEmpty()) lines << QStringLiteral("Ended early: %1").arg(report.aborted);
-    lines << QStringLiteral("Verdict: %1 (%2 of %3 results failed)")
-                 .arg(verdictWord(report.verdict))
-                 .arg(failedResults(report.checks))
-                 .arg(rows);
+    QStringList lines = reportSummaryLines(session.report());
     if (session.reportError().isEmpty())
         lines << QStringLiteral("Report:  %1.json, %1.html, %1.xml (written in %2 ms); recording %1.csv, %1.bytes")
                      .arg(session.setup().name)
                      .arg(session.reportMilliseconds());
+    return lines;
+}
+
+QStringList reportSummaryLines(const ReportInfo& report)
+{
+    QStringList lines;
+    lines << QStringLiteral("Board:   %1").arg(report.identification.isEmpty() ? QStringLiteral("(no identification)")
+                                                                             : report.identification);
+    int rows = 0, marginal = 0;
+    for (const CheckOutcome& o : report.checks) {
+        rows += int(o.results.size());
+        const auto m = int(std::count_if(o.results.begin(), o.results.end(), [](const Result& r) { return r.marginal; }));
+        marginal += m;
+        lines << QStringLiteral("%1 %2%3").arg(o.name + u':', -10).arg(verdictWord(o.verdict))
+                     .arg(m ? QStringLiteral(" (%1 MARGINAL)").arg(m) : QString());
+    }
+    for (const CheckOutcome& o : report.checks)
+        for (const Result& r : o.results)
+            if (r.verdict == Verdict::Fail) lines << QStringLiteral("  FAIL %1 %2").arg(o.name, describe(r));
+    for (const CheckOutcome& o : report.checks)
+        for (const Result& r : o.results)
+            if (r.marginal) lines << QStringLiteral("  MARGINAL %1 %2").arg(o.name, describe(r));
+    if (!report.aborted.isEmpty()) lines << QStringLiteral("Ended early: %1").arg(report.aborted);
+    lines << QStringLiteral("Verdict: %1 (%2 of %3 results failed%4)")
+                 .arg(verdictWord(report.verdict))
+                 .arg(failedResults(report.checks))
+                 .arg(rows)
+                 .arg(marginal ? QStringLiteral(", %1 marginal").arg(marginal) : QString());
     return lines;
 }
 

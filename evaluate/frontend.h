@@ -44,6 +44,7 @@ struct RunRequest {
     QString name;          // NAME of NAME.csv, NAME.bytes, NAME.json, NAME.html, NAME.xml
     QString operatorName;
     QString program;       // the front end, "quorvid" or "quorvid-monitor"
+    QString referenceEquipment;  // what set the references, for the report
 };
 
 // The session's setup for one board: the device behind its port as its
@@ -63,6 +64,9 @@ QString verdictSentence(const ReportInfo& report);
 // result, why it ended early, the verdict with its count of failed results,
 // and where the report was written.
 QStringList summaryLines(const Session& session);
+// The same of a report, without where it was written; each marginal result
+// has a line after the failed ones, and the verdict counts them.
+QStringList reportSummaryLines(const ReportInfo& report);
 
 // Writes a finished run's report and recording again under NAME (NAME.json,
 // .html, .xml, .csv and .bytes; any of those endings on NAME is dropped). A

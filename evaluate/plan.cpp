@@ -17,6 +17,9 @@ namespace {
 constexpr std::string_view kHeading = R"(# Quorvid evaluation plan. Checks run in the order given; remove a [[check]]
 # to leave it out. Times are in seconds, pressures in mmHg. A plan names
 # pressures only: the command that sets them is given by whoever runs it.
+# Any check may give source = "..." (where its limits come from) and
+# marginal_percent (as may [plan]): a result that passes with its error above
+# that share of its limit is reported MARGINAL.
 )";
 
 // Where a comment after a key's default begins in the printed plan.
@@ -130,6 +133,8 @@ void read(const Key<Target>& key, const toml::node& n, Target& into)
                    [&](MeanOf<Target> m) { (into.*m.wave).mean = number(n, name, low, high); },
                    [&](std::vector<int> Target::*m) { into.*m = speeds(n, name, low, high); },
                    [&](std::vector<double> Target::*m) { into.*m = numbers(n, name, low, high); },
+                   [&](std::optional<double> Target::*m) { into.*m = number(n, name, low, high); },
+                   [&](std::optional<QString> Target::*m) { into.*m = text(n, name); },
                },
                key.field);
 }
@@ -153,6 +158,13 @@ QJsonValue json(const Key<Target>& key, const Target& from)
                               QJsonArray a;
                               for (double v : from.*m) a.append(v);
                               return QJsonValue(a);
+                          },
+                          // Left out when not given, so that it reads back as not given.
+                          [&](std::optional<double> Target::*m) {
+                              return (from.*m) ? QJsonValue(*(from.*m)) : QJsonValue(QJsonValue::Undefined);
+                          },
+                          [&](std::optional<QString> Target::*m) {
+                              return (from.*m) ? QJsonValue(*(from.*m)) : QJsonValue(QJsonValue::Undefined);
                           },
                       },
                       key.field);
@@ -196,6 +208,47 @@ QString printed(std::span<const Setting<Target>> settings, const QString& prefix
         out += line + u'\n';
     }
     return out;
+}
+
+void insertGiven(QJsonObject& o, const QString& key, const QJsonValue& v)
+{
+    if (!v.isUndefined()) o.insert(key, v);
+}
+
+// A JSON value as the TOML node a plan file would hold; TOML has no null.
+toml::table tomlTable(const QJsonObject& o);
+toml::array tomlArray(const QJsonArray& a, const QString& key)
+{
+    toml::array out;
+    for (const QJsonValue v : a) {
+        switch (v.type()) {
+        case QJsonValue::Bool: out.push_back(v.toBool()); break;
+        case QJsonValue::Double: out.push_back(v.toDouble()); break;
+        case QJsonValue::String: out.push_back(v.toString().toStdString()); break;
+        case QJsonValue::Array: out.push_back(tomlArray(v.toArray(), key)); break;
+        case QJsonValue::Object: out.push_back(tomlTable(v.toObject())); break;
+        default: throw Refusal{0, QStringLiteral("%1 holds a null").arg(key)};
+        }
+    }
+    return out;
+}
+void insertToml(toml::table& t, const QString& key, const QJsonValue& v)
+{
+    const std::string k = key.toStdString();
+    switch (v.type()) {
+    case QJsonValue::Bool: t.insert_or_assign(k, v.toBool()); break;
+    case QJsonValue::Double: t.insert_or_assign(k, v.toDouble()); break;
+    case QJsonValue::String: t.insert_or_assign(k, v.toString().toStdString()); break;
+    case QJsonValue::Array: t.insert_or_assign(k, tomlArray(v.toArray(), key)); break;
+    case QJsonValue::Object: t.insert_or_assign(k, tomlTable(v.toObject())); break;
+    default: throw Refusal{0, QStringLiteral("%1 is null").arg(key)};
+    }
+}
+toml::table tomlTable(const QJsonObject& o)
+{
+    toml::table t;
+    for (auto it = o.begin(); it != o.end(); ++it) insertToml(t, it.key(), it.value());
+    return t;
 }
 
 const KindDescription* kindNamed(const QString& name)
@@ -267,6 +320,11 @@ QString Waveform::controlWords() const
     return QStringLiteral("%1 %2/%3").arg(shape).arg(sys).arg(dia);
 }
 
+std::optional<double> Plan::marginalFor(const Check& check) const
+{
+    return check.marginalPercent ? check.marginalPercent : marginalPercent;
+}
+
 double Check::limitFor(double reference) const
 {
     return std::max(limitMmHg, std::abs(reference) * limitPercent / 100.0);
@@ -322,14 +380,30 @@ QJsonObject planJson(const Plan& p)
     for (const Check& c : p.checks) {
         const KindDescription& d = kindDescription(c.kind);
         QJsonObject o{{QStringLiteral("kind"), q(d.name)}};
-        for (const Setting<Check>& s : checkKeys()) o.insert(q(s.key->name), json(*s.key, c));
-        for (const Setting<Check>& s : d.keys) o.insert(q(s.key->name), json(*s.key, c));
+        for (const Setting<Check>& s : checkKeys()) insertGiven(o, q(s.key->name), json(*s.key, c));
+        for (const Setting<Check>& s : d.keys) insertGiven(o, q(s.key->name), json(*s.key, c));
         checks.append(o);
     }
     QJsonObject o;
-    for (const Setting<Plan>& s : planKeys()) o.insert(q(s.key->name), json(*s.key, p));
+    for (const Setting<Plan>& s : planKeys()) insertGiven(o, q(s.key->name), json(*s.key, p));
     o.insert(QStringLiteral("checks"), checks);
     return o;
+}
+
+PlanResult parsePlanJson(const QJsonObject& json, const QString& source)
+{
+    // The same reading as a TOML plan's: [plan] from the top level, a
+    // [[check]] from each of "checks".
+    try {
+        toml::table doc, head;
+        for (auto it = json.begin(); it != json.end(); ++it)
+            if (it.key() != u"checks") insertToml(head, it.key(), it.value());
+        doc.insert_or_assign("plan", std::move(head));
+        if (json.contains(u"checks")) insertToml(doc, QStringLiteral("check"), json[u"checks"]);
+        return {plan(doc), {}};
+    } catch (const Refusal& r) {
+        return {std::nullopt, QStringLiteral("%1: %2").arg(source, r.what)};
+    }
 }
 
 }  // namespace quorvid::evaluate

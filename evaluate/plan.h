@@ -51,6 +51,13 @@ struct Check {
     double pointMmHg = 0;        // drift
     double limitMmHgPerHour = 0;
 
+    // A passing result whose |error| is above this share of its limit is
+    // marginal; the plan's when the check gives none, no band when neither does.
+    std::optional<double> marginalPercent;
+    // Where the check's limits come from: a standard's clause, a customer's
+    // specification, a house rule. Shown beside them in the report.
+    std::optional<QString> source;
+
     double limitFor(double reference) const;
 };
 
@@ -59,6 +66,11 @@ struct Plan {
     QString name;
     int rate = 0;  // beats a minute of the reference source
     std::vector<Check> checks;
+    std::optional<double> marginalPercent;  // for every check that gives none
+
+    // The band a check's results are judged marginal above, in percent of the
+    // limit; nullopt for none.
+    std::optional<double> marginalFor(const Check& check) const;
 };
 
 Plan defaultPlan();
@@ -75,5 +87,8 @@ PlanResult readPlanFile(const QString& path);
 
 // The plan as run, for the report.
 QJsonObject planJson(const Plan& plan);
+// A plan read back from planJson's object through the same keys, ranges and
+// refusals as a TOML plan; source names it in messages ("r.json plan").
+PlanResult parsePlanJson(const QJsonObject& json, const QString& source);
 
 }  // namespace quorvid::evaluate

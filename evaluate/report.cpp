@@ -113,6 +113,31 @@ QString plotFor(const CheckOutcome& o)
     return plot ? plot(o) : QString();
 }
 
+// A check's limits as its plan gives them, the marginal band and where the
+// limits come from, above its results.
+QString limitsHtml(const Plan& plan, const Check& check)
+{
+    Plan alone = plan;
+    alone.checks = {check};
+    const QJsonObject written = planJson(alone)[u"checks"].toArray().at(0).toObject();
+    QStringList limits;
+    for (const Setting<Check>& s : kindDescription(check.kind).keys) {
+        const QString key = QString::fromUtf8(s.key->name.data(), qsizetype(s.key->name.size()));
+        // What was measured, the references and the source are not limits.
+        if (s.key->rejudge != Rejudge::Free || std::holds_alternative<MeanOf<Check>>(s.key->field) || key == u"source") continue;
+        const QJsonValue v = written[key];
+        if (v.isDouble()) limits << QStringLiteral("%1 = %2").arg(key, QString::number(v.toDouble()));
+    }
+    QString out;
+    if (!limits.isEmpty()) out += QStringLiteral("Limits: %1").arg(esc(limits.join(QStringLiteral(", "))));
+    if (const std::optional<double> band = plan.marginalFor(check); band && !limits.isEmpty())
+        out += QStringLiteral("%1MARGINAL: passed with |error| above %2 % of the limit")
+                   .arg(out.isEmpty() ? QString() : QStringLiteral("; "), QString::number(*band));
+    if (check.source && !check.source->isEmpty())
+        out += QStringLiteral("%1Source: %2").arg(out.isEmpty() ? QString() : QStringLiteral(". "), esc(*check.source));
+    return out.isEmpty() ? QString() : QStringLiteral("<p class=\"limits\">%1</p>\n").arg(out);
+}
+
 bool refused(const QSaveFile& file, QString* error)
 {
     if (error) *error = QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(file.fileName()), file.errorString());
@@ -176,7 +201,7 @@ QJsonObject reportJson(const ReportInfo& info)
     for (const CheckOutcome& o : info.checks) {
         QJsonArray results;
         for (const Result& r : o.results) {
-            results.append(QJsonObject{
+            QJsonObject row{
                 {QStringLiteral("channel"), r.channel ? QJsonValue(r.channel) : QJsonValue(QJsonValue::Null)},
                 {QStringLiteral("quantity"), r.quantity},
                 {QStringLiteral("unit"), r.unit},
@@ -190,7 +215,9 @@ QJsonObject reportJson(const ReportInfo& info)
                 {QStringLiteral("from_s"), r.fromMs / 1000.0},
                 {QStringLiteral("to_s"), r.toMs / 1000.0},
                 {QStringLiteral("message"), r.message},
-            });
+            };
+            if (r.marginal) row.insert(QStringLiteral("marginal"), true);
+            results.append(row);
         }
         checks.append(QJsonObject{{QStringLiteral("name"), o.name},
                                   {QStringLiteral("kind"), kindName(o.kind)},
@@ -212,6 +239,10 @@ QJsonObject reportJson(const ReportInfo& info)
         {QStringLiteral("checks"), checks},
     };
     if (!info.aborted.isEmpty()) o.insert(QStringLiteral("aborted"), info.aborted);
+    o.insert(QStringLiteral("reference_equipment"), info.referenceEquipment);
+    if (!info.rescoredFrom.isEmpty()) o.insert(QStringLiteral("rescored_from"), info.rescoredFrom);
+    for (auto it = info.carried.begin(); it != info.carried.end(); ++it)
+        if (!o.contains(it.key())) o.insert(it.key(), it.value());
     return o;
 }
 
@@ -225,34 +256,41 @@ QString reportHtml(const ReportInfo& info)
         "h1 { font-size: 16pt; margin: 0 0 .3em; } h2 { font-size: 12pt; margin: 1.2em 0 .3em; break-after: avoid; }\n"
         "table { border-collapse: collapse; width: 100%; margin: .3em 0; }\n"
         "th, td { border: 1px solid #bbb; padding: 2px 5px; text-align: right; } th { background: #eee; }\n"
-        "td.t, th.t { text-align: left; } dl { display: grid; grid-template-columns: 9em auto; margin: 0; }\n"
-        "dt { font-weight: bold; } dd { margin: 0; } .pass { color: #1e7b34; } .fail { color: #b3261e; font-weight: bold; }\n"
+        "td.t, th.t { text-align: left; } dl { display: grid; grid-template-columns: 11em auto; margin: 0; }\n"
+        "dt { font-weight: bold; } dd { margin: 0; } .marginal { color: #8a5300; font-weight: bold; } .pass { color: #1e7b34; } .fail { color: #b3261e; font-weight: bold; }\n"
         ".skipped { color: #8a6d00; } .verdict { font-size: 18pt; padding: .2em .5em; border: 2px solid; display: inline-block; margin: .4em 0; }\n"
         "section { break-inside: avoid; } svg.plot { max-width: 100%; height: auto; font-size: 10px; }\n"
-        ".caption { margin: .5em 0 0; font-style: italic; }\n"
+        ".caption { margin: .5em 0 0; font-style: italic; } .limits { margin: .2em 0; }\n"
         "</style></head><body>\n")
                     .arg(esc(info.identification));
     h += QStringLiteral("<h1>Board evaluation</h1>\n<dl>");
     const std::pair<const char*, QString> head[] = {
         {"Board", info.identification}, {"Date (UTC)", info.startedUtc}, {"Operator", info.operatorName},
+        {"Reference equipment", info.referenceEquipment.isEmpty() ? QStringLiteral("not given") : info.referenceEquipment},
         {"Port", info.device.isEmpty() ? info.port : QStringLiteral("%1 (%2)").arg(info.port, info.device)},
         {"Quorvid", info.version}, {"Plan", info.plan.name},
         {"Recording", QStringLiteral("%1, %2").arg(info.csvPath, info.bytesPath)}, {"SHA-256", info.bytesSha256}};
     for (const auto& [k, v] : head) h += QStringLiteral("<dt>%1</dt><dd>%2</dd>").arg(QLatin1String(k), esc(v));
+    if (!info.rescoredFrom.isEmpty())
+        h += QStringLiteral("<dt>Judged again</dt><dd>from %1, under the plan below</dd>").arg(esc(info.rescoredFrom));
     h += QStringLiteral("</dl>\n<div class=\"verdict %1\">%2</div>\n").arg(pass ? QStringLiteral("pass") : QStringLiteral("fail"), pass ? QStringLiteral("PASS") : QStringLiteral("FAIL"));
     if (!info.aborted.isEmpty()) h += QStringLiteral("<p class=\"fail\">Ended early: %1</p>\n").arg(esc(info.aborted));
 
-    h += QStringLiteral("<h2>Summary</h2>\n<table><tr><th class=\"t\">Check</th><th class=\"t\">Kind</th><th>Rows</th><th>Failed</th><th class=\"t\">Verdict</th></tr>\n");
+    h += QStringLiteral("<h2>Summary</h2>\n<table><tr><th class=\"t\">Check</th><th class=\"t\">Kind</th><th>Rows</th><th>Failed</th><th>Marginal</th><th class=\"t\">Verdict</th></tr>\n");
     for (const CheckOutcome& o : info.checks) {
         const auto failed = std::count_if(o.results.begin(), o.results.end(), [](const Result& r) { return r.verdict == Verdict::Fail; });
-        h += QStringLiteral("<tr><td class=\"t\">%1</td><td class=\"t\">%2</td><td>%3</td><td>%4</td><td class=\"t %5\">%6</td></tr>\n")
-                 .arg(esc(o.name), kindName(o.kind)).arg(o.results.size()).arg(failed)
+        const auto marginal = std::count_if(o.results.begin(), o.results.end(), [](const Result& r) { return r.marginal; });
+        h += QStringLiteral("<tr><td class=\"t\">%1</td><td class=\"t\">%2</td><td>%3</td><td>%4</td><td>%5</td><td class=\"t %6\">%7</td></tr>\n")
+                 .arg(esc(o.name), kindName(o.kind)).arg(o.results.size()).arg(failed).arg(marginal)
                  .arg(verdictName(o.verdict), verdictName(o.verdict).toUpper());
     }
     h += QStringLiteral("</table>\n");
 
     for (const CheckOutcome& o : info.checks) {
         h += QStringLiteral("<section><h2>%1 <span class=\"%2\">%3</span></h2>\n").arg(esc(o.name), verdictName(o.verdict), verdictName(o.verdict).toUpper());
+        const auto planned = std::find_if(info.plan.checks.begin(), info.plan.checks.end(),
+                                          [&o](const Check& c) { return c.name == o.name && c.kind == o.kind; });
+        if (planned != info.plan.checks.end()) h += limitsHtml(info.plan, *planned);
         h += QStringLiteral("<table><tr><th>Ch</th><th class=\"t\">Quantity</th><th>Reference</th><th>Mean</th><th>SD</th><th>n</th>"
                             "<th>Error</th><th>Limit</th><th class=\"t\">Verdict</th><th>From (s)</th><th>To (s)</th><th class=\"t\">Note</th></tr>\n");
         for (const Result& r : o.results) {
@@ -261,8 +299,8 @@ QString reportHtml(const ReportInfo& info)
                      .arg(r.channel ? QString::number(r.channel) : QStringLiteral("–"),
                           esc(r.quantity + (r.unit.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(r.unit))),
                           fixed(r.reference), fixed(r.mean), fixed(r.sd, 2), QString::number(r.n), fixed(r.error), fixed(r.limit),
-                          verdictName(r.verdict))
-                     .arg(verdictName(r.verdict).toUpper(), seconds(r.fromMs), seconds(r.toMs), esc(r.message));
+                          r.marginal ? QStringLiteral("marginal") : verdictName(r.verdict))
+                     .arg(verdictWords(r), seconds(r.fromMs), seconds(r.toMs), esc(r.message));
         }
         h += QStringLiteral("</table>\n") + plotFor(o) + QStringLiteral("</section>\n");
     }
@@ -328,17 +366,22 @@ QByteArray reportJUnit(const ReportInfo& info)
 
 bool writeReport(const ReportInfo& info, const QString& name, QString* error)
 {
-    // All three or none: a NAME.json with its verdict beside a page that could
-    // not be written would pass for a report. Each is written aside first, and
-    // none takes its name before all three have been written.
-    const std::pair<const char*, QByteArray> files[] = {
-        {".json", QJsonDocument(reportJson(info)).toJson(QJsonDocument::Indented)},
-        {".html", reportHtml(info).toUtf8()},
-        {".xml", reportJUnit(info)},
-    };
+    return writeAllOrNone({
+                              {name + QStringLiteral(".json"), QJsonDocument(reportJson(info)).toJson(QJsonDocument::Indented)},
+                              {name + QStringLiteral(".html"), reportHtml(info).toUtf8()},
+                              {name + QStringLiteral(".xml"), reportJUnit(info)},
+                          },
+                          error);
+}
+
+bool writeAllOrNone(const std::vector<std::pair<QString, QByteArray>>& files, QString* error)
+{
+    // All or none: a NAME.json with its verdict beside a page that could not
+    // be written would pass for a report. Each is written aside first, and
+    // none takes its name before all have been written.
     std::vector<std::unique_ptr<QSaveFile>> written;  // one not committed is discarded
-    for (const auto& [ext, bytes] : files) {
-        auto file = std::make_unique<QSaveFile>(name + QLatin1String(ext));
+    for (const auto& [path, bytes] : files) {
+        auto file = std::make_unique<QSaveFile>(path);
         if (!file->open(QIODevice::WriteOnly) || file->write(bytes) != bytes.size()) return refused(*file, error);
         written.push_back(std::move(file));
     }
@@ -351,6 +394,24 @@ bool writeReport(const ReportInfo& info, const QString& name, QString* error)
         named << file->fileName();
     }
     return true;
+}
+
+QString linePlot(const QString& xLabel, const QString& yLabel, const std::vector<PlotLine>& lines)
+{
+    static const QString palette[] = {QStringLiteral("#c0392b"), QStringLiteral("#2c6fbb"), QStringLiteral("#1e8449"),
+                                      QStringLiteral("#8e44ad"), QStringLiteral("#d68910"), QStringLiteral("#17a589"),
+                                      QStringLiteral("#7f8c8d"), QStringLiteral("#a04000")};
+    std::vector<Series> series;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        series.push_back({lines[i].label, palette[i % std::size(palette)], lines[i].points, true});
+    return svgPlot(xLabel, yLabel, series);
+}
+
+QString htmlEscaped(const QString& text) { return esc(text); }
+
+QString verdictWords(const Result& r)
+{
+    return r.marginal ? QStringLiteral("MARGINAL") : verdictName(r.verdict).toUpper();
 }
 
 }  // namespace quorvid::evaluate

@@ -27,6 +27,7 @@ struct SessionSetup {
     QString program;       // for the recording's start comment, "quorvid-monitor 1.0.1"
     BoardState board;      // what the board was told before the run, restored at its end
     record::Recorder::Clock clock = record::Recorder::systemClock();
+    QString referenceEquipment;  // for the report's header
 };
 
 class Session : public QObject, public FrameObserver {

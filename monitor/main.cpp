@@ -1,6 +1,7 @@
 // quorvid-monitor: the board on the command line. See --help.
 #include "commands.h"
 #include "evaluaterun.h"
+#include "historyrun.h"
 #include "exitstatus.h"
 #include "monitor.h"
 #include "options.h"
@@ -121,6 +122,11 @@ int main(int argc, char* argv[])
         std::fputs(evaluate::defaultPlanToml().toLocal8Bit().constData(), stdout);
         return kEndedAsAsked;
     }
+    // Past reports are read without a port.
+    const auto printOut = [](const QString& line) { writeLine(stdout, line.toLocal8Bit().toStdString()); };
+    if (!options.history.isEmpty()) return runHistory(options, printOut, printError);
+    if (!options.rescore.isEmpty()) return runRescore(options, printOut, printError);
+
     // A bad plan is refused before the port is even opened.
     std::optional<evaluate::Plan> plan;
     if (options.evaluate) {

@@ -46,10 +46,17 @@ ParsedOptions parseOptions(const QStringList& args)
     const QCommandLineOption referenceOpt(QStringLiteral("reference-command"), {}, QStringLiteral("CMD"));
     const QCommandLineOption operatorOpt(QStringLiteral("operator"), {}, QStringLiteral("TEXT"));
     const QCommandLineOption printPlanOpt(QStringLiteral("print-plan"));
+    const QCommandLineOption equipmentOpt(QStringLiteral("reference-equipment"), {}, QStringLiteral("TEXT"));
+    const QCommandLineOption historyOpt(QStringLiteral("history"), {}, QStringLiteral("DIR"));
+    const QCommandLineOption summaryOpt(QStringLiteral("summary"), {}, QStringLiteral("NAME"));
+    const QCommandLineOption historyBoardOpt(QStringLiteral("board-id"), {}, QStringLiteral("ID"));
+    const QCommandLineOption sinceOpt(QStringLiteral("since"), {}, QStringLiteral("YYYY-MM-DD"));
+    const QCommandLineOption rescoreOpt(QStringLiteral("rescore"), {}, QStringLiteral("REPORT"));
     const QCommandLineOption helpOpt(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOpt(QStringList{QStringLiteral("v"), QStringLiteral("version")});
     parser.addOptions({portOpt, comOpt, noSetupOpt, sendOpt, formatOpt, waveformOpt, recordOpt, secondsOpt,
                        helpOpt, versionOpt, evaluateOpt, reportOpt, referenceOpt, operatorOpt, printPlanOpt});
+    parser.addOptions({equipmentOpt, historyOpt, summaryOpt, historyBoardOpt, sinceOpt, rescoreOpt});
 
     // --evaluate takes the plan's file when one follows it.
     QStringList given = args;
@@ -57,6 +64,12 @@ ParsedOptions parseOptions(const QStringList& args)
     if (const qsizetype at = given.indexOf(QStringLiteral("--evaluate")); at >= 0 && at + 1 < given.size()
         && !given[at + 1].startsWith(u'-')) {
         planFile = given.takeAt(at + 1);
+    }
+    // --rescore takes the plan's file when one follows the report.
+    QString rescorePlan;
+    if (const qsizetype at = given.indexOf(QStringLiteral("--rescore")); at >= 0 && at + 2 < given.size()
+        && !given[at + 2].startsWith(u'-')) {
+        rescorePlan = given.takeAt(at + 2);
     }
 
     auto refuse = [](const QString& why) { return ParsedOptions{std::nullopt, why}; };
@@ -77,6 +90,44 @@ ParsedOptions parseOptions(const QStringList& args)
     for (const auto* opt : {&portOpt, &comOpt, &formatOpt, &recordOpt, &secondsOpt, &reportOpt, &referenceOpt, &operatorOpt})
         if (parser.values(*opt).size() > 1)
             return refuse(QStringLiteral("--%1 given more than once").arg(opt->names().first()));
+    for (const auto* opt : {&equipmentOpt, &historyOpt, &summaryOpt, &historyBoardOpt, &sinceOpt, &rescoreOpt})
+        if (parser.values(*opt).size() > 1)
+            return refuse(QStringLiteral("--%1 given more than once").arg(opt->names().first()));
+
+    // Reading reports opens no port: nothing of a run goes with it.
+    if (parser.isSet(historyOpt) || parser.isSet(rescoreOpt)) {
+        const bool history = parser.isSet(historyOpt);
+        if (history && parser.isSet(rescoreOpt)) return refuse(QStringLiteral("--history and --rescore exclude each other"));
+        const QStringList allowed = history ? QStringList{QStringLiteral("history"), QStringLiteral("summary"), QStringLiteral("board-id"), QStringLiteral("since")}
+                                            : QStringList{QStringLiteral("rescore"), QStringLiteral("report")};
+        for (const QString& name : parser.optionNames())
+            if (!allowed.contains(name))
+                return refuse(QStringLiteral("--%1 does not go with --%2 (which takes %3)")
+                                  .arg(name, allowed.first(), QStringLiteral("--") + allowed.mid(1).join(QStringLiteral(", --"))));
+        if (history) {
+            o.history = parser.value(historyOpt);
+            o.summary = parser.value(summaryOpt);
+            o.historyBoardId = parser.value(historyBoardOpt);
+            if (o.history.isEmpty()) return refuse(QStringLiteral("--history wants a folder, e.g. --history evaluations"));
+            if (o.summary.isEmpty()) return refuse(QStringLiteral("--history wants --summary NAME, e.g. --summary batch-12"));
+            if (parser.isSet(sinceOpt)) {
+                const QDate since = QDate::fromString(parser.value(sinceOpt), Qt::ISODate);
+                if (!since.isValid() || parser.value(sinceOpt).size() != 10)
+                    return refuse(QStringLiteral("--since wants a day as YYYY-MM-DD, not \"%1\"").arg(parser.value(sinceOpt)));
+                o.since = since;
+            }
+        } else {
+            o.rescore = parser.value(rescoreOpt);
+            o.rescorePlan = rescorePlan;
+            o.report = parser.value(reportOpt);
+            if (o.rescore.isEmpty()) return refuse(QStringLiteral("--rescore wants a report, e.g. --rescore r.json"));
+            if (o.report.isEmpty()) return refuse(QStringLiteral("--rescore wants --report NAME for the new report"));
+        }
+        return {o, {}};
+    }
+    if (!rescorePlan.isEmpty()) return refuse(QStringLiteral("unexpected argument \"%1\"").arg(rescorePlan));
+    for (const auto* opt : {&summaryOpt, &historyBoardOpt, &sinceOpt})
+        if (parser.isSet(*opt)) return refuse(QStringLiteral("--%1 goes with --history").arg(opt->names().first()));
 
     if (parser.isSet(portOpt) && parser.isSet(comOpt)) return refuse(QStringLiteral("--port and --com exclude each other"));
     if (parser.isSet(portOpt)) {
@@ -129,6 +180,10 @@ ParsedOptions parseOptions(const QStringList& args)
                                             parser.value(referenceOpt), parser.value(operatorOpt), &o);
         !why.isEmpty())
         return refuse(why);
+    if (parser.isSet(equipmentOpt)) {
+        if (!o.evaluate) return refuse(QStringLiteral("--reference-equipment goes with --evaluate"));
+        o.referenceEquipment = parser.value(equipmentOpt);
+    }
     return {o, {}};
 }
 
@@ -202,7 +257,32 @@ Evaluation (see the README's evaluation section):
                   for on standard error and Enter measures ("s" Enter skips,
                   "a" Enter aborts)
   --operator TEXT the operator's name for the report
+  --reference-equipment TEXT
+                  what set the references (e.g. the calibrator, its serial
+                  number and calibration due date), for the report's header
   --print-plan    print the default plan as commented TOML and exit
+
+History and judging again (no port is opened):
+  --history DIR   read every evaluation report under DIR (its folders too)
+                  and write a summary: the runs oldest first, and for each
+                  result across runs its mean, SD, smallest and largest error,
+                  the worst board, the share passed, the MARGINAL ones and the
+                  Cpk; files that are not readable reports are listed as
+                  skipped, with why
+  --summary NAME  the summary's files: NAME.json, NAME.csv and NAME.html;
+                  needed with --history
+  --board-id ID   with --history: only that board's runs (a report without
+                  a board ID counts as its port's)
+  --since YYYY-MM-DD
+                  with --history: only runs started that day (UTC) or after
+  --rescore REPORT.json [PLAN.toml] --report NAME
+                  judge a past run again: its recording's .bytes must have
+                  the SHA-256 its report names; every figure is computed again
+                  from it over each result's interval and judged against the
+                  limits of PLAN (default: the plan stored in the report),
+                  which may change limits, tolerances, marginal_percent and
+                  sources but asks for nothing the run did not measure; the
+                  new report is NAME.json, NAME.html, NAME.xml
   -h, --help      this text
   -v, --version   the program's version
 
@@ -215,7 +295,12 @@ Exit status:
      are on standard error)
   4  recording failed: a write was refused (disk full, file too large);
      printing went on, both files end with their last whole line
-  5  --evaluate: a check failed, or the evaluation ended early
+  5  --evaluate, --rescore: a check failed, or the evaluation ended early
+  With --history: 0 written, 1 DIR cannot be read, 2 usage or a summary file
+  that cannot be written. With --rescore: 0 or 5 as a run, 1 the report or
+  its recording cannot be read, the recording is not the report's, or the
+  plan asks for what the run did not measure (nothing is written), 2 usage,
+  a plan file refused or a report file that cannot be written.
 )");
 }
 

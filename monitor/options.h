@@ -2,6 +2,7 @@
 // reason it cannot be done.
 #pragma once
 
+#include <QDate>
 #include <QString>
 #include <QStringList>
 
@@ -39,6 +40,13 @@ struct Options {
     QString report;            // NAME: NAME.csv, .bytes, .json, .html, .xml
     QString referenceCommand;  // empty: the operator sets each reference
     QString operatorName;
+    QString referenceEquipment;  // --reference-equipment, for the report
+    // --history DIR --summary NAME [--board-id ID] [--since YYYY-MM-DD]: the
+    // reports under DIR summarised; see historyrun.h.
+    QString history, summary, historyBoardId;
+    std::optional<QDate> since;
+    // --rescore REPORT.json [PLAN] --report NAME: a run judged again.
+    QString rescore, rescorePlan;
     bool printPlan = false;
     bool help = false;
     bool version = false;

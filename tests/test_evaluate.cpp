@@ -6,6 +6,7 @@
 #include "framer.h"
 #include "plan.h"
 #include "report.h"
+#include "rescore.h"
 #include "session.h"
 
 #include <QCoreApplication>
@@ -567,5 +568,140 @@ TEST(Evaluate, ReportThatCannotBeWrittenSaysWhichFileAndWhy)
         // No part of the report claims a verdict the session says was not written.
         for (const char* ext : {"json", "html", "xml"})
             EXPECT_FALSE(QFileInfo(bench.dir.filePath(QStringLiteral("gone/r.") + QLatin1String(ext))).isFile()) << ext;
+    }
+}
+
+// Judging a run again from its recording: under its own plan every figure and
+// verdict is the run's, to the bit; under a wider plan the failed rows pass;
+// a recording changed by one byte, a missing one and a plan asking for what
+// the run did not measure are refused with nothing written.
+TEST(Evaluate, RunJudgedAgainFromItsRecording)
+{
+    Bench bench({"ch1 gain 1.06", "ch1 noise 1", "ch2 noise 1", "ch2 drift 3"});
+    Plan plan = defaultPlan();
+    PlanResult drift = parsePlan("[[check]]\nkind = \"drift\"\nsettle_s = 1\nmeasure_s = 20\nlimit_mmHg_per_h = 5\n",
+                                 QStringLiteral("drift.toml"));
+    ASSERT_TRUE(drift.plan) << drift.error.toStdString();
+    plan.checks.push_back(drift.plan->checks.at(0));
+    bench.run(plan);
+    const QString report = bench.name + QStringLiteral(".json");
+    const QString again = bench.dir.filePath(QStringLiteral("again"));
+    const std::vector<CheckOutcome>& live = bench.session->evaluation().outcomes();
+
+    const Rescored own = rescoreReport(report, std::nullopt, {}, again);
+    ASSERT_TRUE(own.report) << own.error.toStdString();
+    ASSERT_EQ(own.report->checks.size(), live.size());
+    int compared = 0, figures = 0;
+    for (std::size_t c = 0; c < live.size(); ++c) {
+        const CheckOutcome& was = live[c];
+        const CheckOutcome& now = own.report->checks[c];
+        SCOPED_TRACE(was.name.toStdString());
+        EXPECT_EQ(now.name, was.name);
+        EXPECT_EQ(now.verdict, was.verdict);
+        ASSERT_EQ(now.results.size(), was.results.size());
+        for (std::size_t i = 0; i < was.results.size(); ++i) {
+            const Result& a = was.results[i];
+            const Result& b = now.results[i];
+            SCOPED_TRACE(describe(a).toStdString());
+            // Exactly: the same frames through the same functions.
+            EXPECT_EQ(b.channel, a.channel);
+            EXPECT_EQ(b.quantity, a.quantity);
+            EXPECT_EQ(b.unit, a.unit);
+            EXPECT_EQ(b.reference, a.reference);
+            EXPECT_EQ(b.mean, a.mean);
+            EXPECT_EQ(b.sd, a.sd);
+            EXPECT_EQ(b.error, a.error);
+            EXPECT_EQ(b.limit, a.limit);
+            EXPECT_EQ(b.n, a.n);
+            EXPECT_EQ(b.verdict, a.verdict);
+            EXPECT_EQ(b.fromMs, a.fromMs);
+            EXPECT_EQ(b.toMs, a.toMs);
+            EXPECT_EQ(b.message, a.message);
+            EXPECT_EQ(b.marginal, a.marginal);
+            ++compared;
+            figures += a.error.has_value();
+        }
+        ASSERT_EQ(now.beats.size(), was.beats.size());
+        for (std::size_t i = 0; i < was.beats.size(); ++i) {
+            EXPECT_EQ(now.beats[i].tMs, was.beats[i].tMs);
+            EXPECT_EQ(now.beats[i].waveMax, was.beats[i].waveMax);
+            EXPECT_EQ(now.beats[i].waveMin, was.beats[i].waveMin);
+        }
+    }
+    EXPECT_EQ(compared, 35);
+    EXPECT_EQ(figures, 3 + 2 + 10 + 11 + 2);  // speed, zero, static, dynamic, drift
+    EXPECT_EQ(own.report->verdict, bench.session->evaluation().verdict());
+    EXPECT_EQ(own.report->rescoredFrom, u"r.json");
+    EXPECT_EQ(own.report->bytesPath, u"r.bytes");
+
+    // A wider plan, with a band: what failed passes, close to its limit.
+    QByteArray wide = defaultPlanToml().toUtf8();
+    wide.replace("limit_mmHg = 4\nlimit_percent = 4", "limit_mmHg = 10\nlimit_percent = 7\nmarginal_percent = 80");
+    wide += "[[check]]\nkind = \"drift\"\nsettle_s = 1\nmeasure_s = 20\nlimit_mmHg_per_h = 100\nsource = \"house rule 7\"\n";
+    const PlanResult widePlan = parsePlan(wide.toStdString(), QStringLiteral("wide.toml"));
+    ASSERT_TRUE(widePlan.plan) << widePlan.error.toStdString();
+    const Rescored wider = rescoreReport(report, widePlan.plan, QStringLiteral("wide.toml"), again);
+    ASSERT_TRUE(wider.report) << wider.error.toStdString();
+    EXPECT_EQ(wider.report->verdict, Verdict::Pass);
+    int marginal = 0;
+    for (const CheckOutcome& o : wider.report->checks)
+        for (const Result& r : o.results) {
+            EXPECT_NE(r.verdict, Verdict::Fail) << describe(r).toStdString();
+            marginal += r.marginal;
+        }
+    EXPECT_GE(marginal, 1);  // ch1 at 200 mmHg: +12 of 14
+    ASSERT_TRUE(writeReport(*wider.report, again, nullptr));
+    const QJsonObject json = QJsonDocument::fromJson([&] {
+        QFile f(again + QStringLiteral(".json"));
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        return f.readAll();
+    }()).object();
+    EXPECT_EQ(json[u"rescored_from"].toString(), u"r.json");
+    EXPECT_EQ(json[u"plan"][u"checks"][4][u"limit_mmHg"].toDouble(), 10);
+    EXPECT_EQ(json[u"plan"][u"checks"][6][u"source"].toString(), u"house rule 7");
+
+    // Refusals, each naming what it refuses; nothing is written.
+    QFile bytes(bench.name + QStringLiteral(".bytes"));
+    ASSERT_TRUE(bytes.open(QIODevice::ReadOnly));
+    const QByteArray recorded = bytes.readAll();
+    bytes.close();
+    QByteArray changed = recorded;
+    const qsizetype at = changed.lastIndexOf("\t") + 1;  // a byte of the last block
+    changed[at] = changed[at] == '8' ? '9' : '8';
+    struct Case {
+        const char* name;
+        QByteArray bytes;       // the recording as it is then; empty for none
+        const char* plan;       // a plan's TOML, or none
+        const char* says;
+    };
+    const Case cases[] = {
+        {"one byte changed", changed, nullptr, "it is not that run's recording"},
+        {"recording gone", {}, nullptr, "r.bytes: No such file or directory"},
+        {"a point not measured", recorded, "[[check]]\nkind = \"static\"\npoints = [100, 150]\n",
+         "p.toml: the static check \"static\" asks for points 150, which the run did not measure (points [0, 50, 100, 200, 300])"},
+        {"a measurement made otherwise", recorded, "[[check]]\nkind = \"static\"\nmeasure_s = 10\n",
+         "p.toml: the static check \"static\" has measure_s = 10 where the run had 5"},
+        {"a check the run had not", recorded, "[[check]]\nkind = \"speed\"\nname = \"other\"\n[[check]]\nkind = \"drift\"\nname = \"x\"\npoint = 50\n",
+         "p.toml: the drift check \"x\" has point = 50 where the run had 100"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(bytes.fileName());
+        if (!c.bytes.isEmpty()) {
+            ASSERT_TRUE(bytes.open(QIODevice::WriteOnly));
+            bytes.write(c.bytes);
+            bytes.close();
+        }
+        std::optional<Plan> p;
+        if (c.plan) {
+            const PlanResult r = parsePlan(c.plan, QStringLiteral("p.toml"));
+            ASSERT_TRUE(r.plan) << r.error.toStdString();
+            p = r.plan;
+        }
+        const QString name = bench.dir.filePath(QStringLiteral("refused"));
+        const Rescored r = rescoreReport(report, p, QStringLiteral("p.toml"), name);
+        EXPECT_FALSE(r.report);
+        EXPECT_TRUE(r.error.contains(QLatin1String(c.says))) << r.error.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(name + QStringLiteral(".json")));
     }
 }

@@ -17,6 +17,9 @@ namespace {
 constexpr std::string_view kPrintedPlan = R"(# Quorvid evaluation plan. Checks run in the order given; remove a [[check]]
 # to leave it out. Times are in seconds, pressures in mmHg. A plan names
 # pressures only: the command that sets them is given by whoever runs it.
+# Any check may give source = "..." (where its limits come from) and
+# marginal_percent (as may [plan]): a result that passes with its error above
+# that share of its limit is reported MARGINAL.
 
 [plan]
 name = "default"
@@ -61,6 +64,7 @@ settle_s = 2
 measure_s = 5
 limit_mmHg = 4
 limit_percent = 4
+source = "±4 mmHg or ±4 % is the commonly quoted figure, to be confirmed against the edition of IEC 60601-2-34 in force"
 
 # A waveform per channel ("arterial" or "pa" S/D; ch1_mean or ch2_mean
 # give a mean reference, else D + (S - D) / 3); after settle_s, the means of
@@ -77,6 +81,7 @@ limit_mmHg = 4
 limit_percent = 4
 pulse_limit_per_min = 1
 pulse_limit_percent = 1
+source = "±4 mmHg or ±4 % is the commonly quoted figure, to be confirmed against the edition of IEC 60601-2-34 in force"
 
 # A reference held for measure_s; the drift of the mean in mmHg an hour
 # (first tenth of the time against the last) within limit_mmHg_per_h.
@@ -164,9 +169,11 @@ TEST(EvaluatePlan, PlanJsonIsTheSameToTheByte)
          R"({"kind":"speed","measure_s":5,"name":"speed","rates":[50,100,150],"settle_s":1,"tolerance_percent":2},)"
          R"({"kind":"mode","name":"mode","timeout_s":3},)"
          R"({"kind":"zero","limit_mmHg":1,"measure_s":2,"name":"zero","timeout_s":10},)"
-         R"({"kind":"static","limit_mmHg":4,"limit_percent":4,"measure_s":5,"name":"static","points":[0,50,100,200,300],"settle_s":2},)"
+         R"({"kind":"static","limit_mmHg":4,"limit_percent":4,"measure_s":5,"name":"static","points":[0,50,100,200,300],"settle_s":2,)"
+         R"("source":"±4 mmHg or ±4 % is the commonly quoted figure, to be confirmed against the edition of IEC 60601-2-34 in force"},)"
          R"({"beats":30,"ch1":"arterial 120/80","ch1_mean":93.33333333333333,"ch2":"pa 25/10","ch2_mean":15,"kind":"dynamic",)"
-         R"("limit_mmHg":4,"limit_percent":4,"name":"dynamic","pulse_limit_per_min":1,"pulse_limit_percent":1,"settle_s":5}],)"
+         R"("limit_mmHg":4,"limit_percent":4,"name":"dynamic","pulse_limit_per_min":1,"pulse_limit_percent":1,"settle_s":5,)"
+         R"("source":"±4 mmHg or ±4 % is the commonly quoted figure, to be confirmed against the edition of IEC 60601-2-34 in force"}],)"
          R"("name":"default","rate":60})"},
         {"drift alone", "[[check]]\nkind = \"drift\"\n",
          R"({"checks":[{"kind":"drift","limit_mmHg_per_h":2,"measure_s":600,"name":"drift","point":100,"settle_s":2}],)"
@@ -176,9 +183,11 @@ TEST(EvaluatePlan, PlanJsonIsTheSameToTheByte)
          R"({"kind":"speed","measure_s":3,"name":"speed","rates":[150,50],"settle_s":0.25,"tolerance_percent":1.5},)"
          R"({"kind":"mode","name":"mode","timeout_s":7},)"
          R"({"kind":"zero","limit_mmHg":0.5,"measure_s":1,"name":"zero","timeout_s":12},)"
-         R"({"kind":"static","limit_mmHg":3,"limit_percent":2.5,"measure_s":2,"name":"static","points":[-20,37.5],"settle_s":0},)"
+         R"({"kind":"static","limit_mmHg":3,"limit_percent":2.5,"measure_s":2,"name":"static","points":[-20,37.5],"settle_s":0,)"
+         R"("source":"±4 mmHg or ±4 % is the commonly quoted figure, to be confirmed against the edition of IEC 60601-2-34 in force"},)"
          R"({"beats":12,"ch1":"pa 40/15","ch1_mean":22,"ch2":"arterial 140/90.5","ch2_mean":107,"kind":"dynamic",)"
-         R"("limit_mmHg":5,"limit_percent":3,"name":"dynamic","pulse_limit_per_min":2,"pulse_limit_percent":0,"settle_s":1},)"
+         R"("limit_mmHg":5,"limit_percent":3,"name":"dynamic","pulse_limit_per_min":2,"pulse_limit_percent":0,"settle_s":1,)"
+         R"("source":"±4 mmHg or ±4 % is the commonly quoted figure, to be confirmed against the edition of IEC 60601-2-34 in force"},)"
          R"({"kind":"drift","limit_mmHg_per_h":4.5,"measure_s":60,"name":"long hold","point":50,"settle_s":3}],)"
          R"("name":"bench 3","rate":73})"},
     };
@@ -205,7 +214,7 @@ TEST(EvaluatePlan, EveryRefusalNamesTheLineInTheSameWords)
         {"[check]\nkind = \"identify\"\n", "line 1: checks are written [[check]]"},
         {"[plan]\nname = \"x\"\n", "line 1: the plan has no [[check]]"},
         // [plan]
-        {"[plan]\nspeed = 3\n", "line 2: [plan] has no key \"speed\" (name, rate)"},
+        {"[plan]\nspeed = 3\n", "line 2: [plan] has no key \"speed\" (name, rate, marginal_percent)"},
         {"[plan]\nrefCOMMAND = \"x\"\n", "line 2: a plan carries no command: the reference command is given by whoever runs the evaluation"},
         {"[plan]\nname = 5\n", "line 2: name wants a text in quotes"},
         {"[plan]\nrate = 19.9\n", "line 2: rate wants a number from 20 to 240"},

@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "evaluatedialog.h"
+#include "historyaction.h"
 #include "session.h"
 
 #include "artwork.h"
@@ -323,6 +324,9 @@ void Form1::buildMenus()
     QAction* menRunEvaluation = menEvaluate->addAction(QStringLiteral("Run &Evaluation..."));
     menRunEvaluation->setObjectName(QStringLiteral("menRunEvaluation"));
     connect(menRunEvaluation, &QAction::triggered, this, &Form1::menEvaluate_Click);
+    QAction* menHistory = menEvaluate->addAction(QStringLiteral("&History..."));
+    menHistory->setObjectName(QStringLiteral("menHistory"));
+    connect(menHistory, &QAction::triggered, this, &Form1::menHistory_Click);
 
     QAction* menAbout = bar->addAction(QStringLiteral("&About"));
     menAbout->setObjectName(QStringLiteral("menAbout"));
@@ -835,6 +839,17 @@ void Form1::menEvaluate_Click()
 }
 
 EvaluateDialog* Form1::evaluateDialog() const { return m_evaluateDialog; }
+
+HistoryAction* Form1::historyAction()
+{
+    if (!m_history) m_history = new HistoryAction(this);
+    return m_history;
+}
+
+void Form1::menHistory_Click()
+{
+    historyAction()->run(m_evaluateDialog ? m_evaluateDialog->workFolder() : EvaluateDialog::defaultWorkFolder());
+}
 
 void Form1::setEvaluation(evaluate::Session* session)
 {

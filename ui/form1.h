@@ -31,6 +31,7 @@ class QMessageBox;
 class QTimer;
 class frmAbout;
 class EvaluateDialog;
+class HistoryAction;
 
 namespace quorvid {
 namespace evaluate {
@@ -105,6 +106,10 @@ public:
     // Evaluate > Run Evaluation...: the evaluation's dialog, non-modal.
     void menEvaluate_Click();
     EvaluateDialog* evaluateDialog() const;
+    // Evaluate > History...: the evaluations folder summarised beside it and
+    // the page opened.
+    void menHistory_Click();
+    HistoryAction* historyAction();
     // The evaluation under way, or null when none: it takes the frames before
     // any recording does; the board's command controls, the Port menu and
     // File > Record are disabled while it runs.
@@ -209,6 +214,7 @@ private:
     quorvid::Framer m_framer;
     quorvid::evaluate::Session* m_evaluation = nullptr;
     QPointer<EvaluateDialog> m_evaluateDialog;
+    HistoryAction* m_history = nullptr;
     QWidget* m_client = nullptr;
     quorvid::Graph* m_graph = nullptr;
     std::unique_ptr<quorvid::SweepChart> m_chart;

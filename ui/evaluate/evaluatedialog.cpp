@@ -35,7 +35,7 @@ EvaluateDialog::EvaluateDialog(SerialControl& comm, const BoardState& board, QWi
     setObjectName(QStringLiteral("evaluateDialog"));
     setWindowTitle(QStringLiteral("Run Evaluation"));
     setModal(false);
-    m_workFolder = QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)).filePath(QStringLiteral("evaluations"));
+    m_workFolder = defaultWorkFolder();
 
     auto* layout = new QVBoxLayout(this);
     auto* form = new QFormLayout;
@@ -56,6 +56,10 @@ EvaluateDialog::EvaluateDialog(SerialControl& comm, const BoardState& board, QWi
     m_command->setObjectName(QStringLiteral("referenceCommand"));
     m_command->setPlaceholderText(QStringLiteral("empty: ask for each reference; e.g. printf \"ch1 {ch1}\\nch2 {ch2}\\nrate {rate}\\n\" > /tmp/ctl"));
     form->addRow(QStringLiteral("&Reference command:"), m_command);
+    m_equipment = new QLineEdit(this);
+    m_equipment->setObjectName(QStringLiteral("referenceEquipment"));
+    m_equipment->setPlaceholderText(QStringLiteral("e.g. the calibrator's serial number and calibration due date"));
+    form->addRow(QStringLiteral("Reference e&quipment:"), m_equipment);
     layout->addLayout(form);
 
     auto* buttons = new QHBoxLayout;
@@ -127,6 +131,11 @@ EvaluateDialog::EvaluateDialog(SerialControl& comm, const BoardState& board, QWi
 
     resize(640, 620);
     setPlan(m_plan, m_planSource);
+}
+
+QString EvaluateDialog::defaultWorkFolder()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)).filePath(QStringLiteral("evaluations"));
 }
 
 EvaluateDialog::~EvaluateDialog()
@@ -222,7 +231,7 @@ bool EvaluateDialog::start()
     }
     const RunRequest run{
         QDir(m_workFolder).filePath(QDateTime::currentDateTime().toString(QStringLiteral("'evaluation-'yyyyMMdd-HHmmss"))),
-        m_operator->text(), QStringLiteral("quorvid")};
+        m_operator->text(), QStringLiteral("quorvid"), m_equipment->text().trimmed()};
     SessionSetup setup = sessionSetup(run, {&m_comm, comName(m_comm.commPort()), m_board});
     QString why;
     if (m_clock.monotonicMicroseconds) setup.clock = m_clock;

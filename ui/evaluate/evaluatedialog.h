@@ -57,6 +57,9 @@ public:
     void setPlan(const quorvid::evaluate::Plan& plan, const QString& source);
     // The folder runs are written to before Save Report...; tests set their own.
     void setWorkFolder(const QString& folder) { m_workFolder = folder; }
+    QString workFolder() const { return m_workFolder; }
+    // The program's own: "evaluations" in its data folder.
+    static QString defaultWorkFolder();
     // The clock of the runs' recordings, for tests on simulated time.
     void setClock(quorvid::record::Recorder::Clock clock) { m_clock = std::move(clock); }
 
@@ -95,6 +98,7 @@ private:
     QLabel* m_planLabel = nullptr;
     QLineEdit* m_operator = nullptr;
     QLineEdit* m_command = nullptr;
+    QLineEdit* m_equipment = nullptr;
     QPushButton* m_start = nullptr;
     QPushButton* m_abort = nullptr;
     QTreeWidget* m_steps = nullptr;
