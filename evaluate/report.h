@@ -18,6 +18,7 @@ struct ReportInfo {
     QString startedUtc;  // "2026-12-07T14:02:03.123Z"
     QString version;     // Quorvid's
     QString operatorName;
+    QString boardId;  // as given, or the port standing in for it
     QString port, device;
     QString identification;
     Plan plan;
@@ -34,6 +35,11 @@ QByteArray reportJUnit(const ReportInfo& info);
 // NAME.json, NAME.html and NAME.xml; false with *error naming the file and
 // the system's reason.
 bool writeReport(const ReportInfo& info, const QString& name, QString* error);
+
+// Text from outside as HTML text or attribute value, and as text XML can
+// carry (characters it cannot become U+FFFD); for the station's pages too.
+QString htmlEscaped(const QString& text);
+QString xmlCarried(const QString& text);
 
 // The plots of the kinds that have one, as inline SVG; their descriptions name them.
 QString staticPlot(const CheckOutcome& outcome);
