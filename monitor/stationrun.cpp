@@ -92,8 +92,10 @@ int runStation(const Options& options, const evaluate::Plan& plan, const std::fu
             announced = check;
             printLine(stdout, QStringLiteral("[%1/%2] %3").arg(check + 1).arg(checks).arg(name));
         });
-        QObject::connect(&e, &Evaluation::resultAdded, &e, [id](int, const Result& r) {
-            printLine(stdout, QStringLiteral("  ") + stationResultLine(id, r));
+        // Boards go through a check at their own pace between the references:
+        // each line names its check.
+        QObject::connect(&e, &Evaluation::resultAdded, &e, [id, &plan](int check, const Result& r) {
+            printLine(stdout, QStringLiteral("  ") + stationResultLine(id, r, plan.checks.at(std::size_t(check)).name));
         });
         QObject::connect(&e, &Evaluation::checkFinished, &e, [id, &e](int check, Verdict v) {
             printLine(stdout, QStringLiteral("  %1  %2: %3").arg(id, -8).arg(e.outcomes().at(std::size_t(check)).name, verdictName(v)));
