@@ -114,11 +114,13 @@ StationDialog::StationDialog(SerialControl& windowComm, const BoardState& window
                                         QStringLiteral("Step"), QStringLiteral("Verdict")});
     m_table->verticalHeader()->setVisible(false);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setWordWrap(false);
     m_table->horizontalHeader()->setSectionResizeMode(StepColumn, QHeaderView::Stretch);
-    for (int c : {PortColumn, IdColumn}) m_table->setColumnWidth(c, 130);
-    for (int c : {Ch1Column, Ch2Column}) m_table->setColumnWidth(c, 90);
-    for (int c : {Status1Column, Status2Column}) m_table->setColumnWidth(c, 125);
-    m_table->setColumnWidth(VerdictColumn, 170);
+    m_table->setColumnWidth(PortColumn, 95);
+    m_table->setColumnWidth(IdColumn, 120);
+    for (int c : {Ch1Column, Ch2Column}) m_table->setColumnWidth(c, 105);
+    for (int c : {Status1Column, Status2Column}) m_table->setColumnWidth(c, 140);
+    m_table->setColumnWidth(VerdictColumn, 160);
     layout->addWidget(m_table, 1);
 
     auto* buttons = new QHBoxLayout;
@@ -189,7 +191,7 @@ StationDialog::StationDialog(SerialControl& windowComm, const BoardState& window
     m_readouts->setInterval(kReadoutIntervalMs);
     connect(m_readouts, &QTimer::timeout, this, &StationDialog::showReadouts);
 
-    resize(1000, 520);
+    resize(1120, 460);
     setPlan(m_plan, QStringLiteral("the default plan"));
     // The window's board first, when it has one.
     if (m_windowComm.portOpen()) addBoard(comName(m_windowComm.commPort()));
