@@ -194,12 +194,12 @@ qv_measure() {
   start=$(date +%s.%N)
   "$@" >"$out" 2>"$err" || status=$?
   end=$(date +%s.%N)
-  local cpu
+  local cpu file=$QV_TMP/times.$BASHPID
   # The second line of `times`: the children's user and system time. Into a
   # file, since a pipe or $(...) would run it in a subshell of its own, whose
   # children are none.
-  times >"$QV_TMP/times.$BASHPID"
-  cpu=$(sed -n 2p "$QV_TMP/times.$BASHPID" | awk '{ gsub(/[ms]/, " "); print $1 * 60 + $2 + $3 * 60 + $4 }')
+  times >"$file"
+  cpu=$(sed -n 2p "$file" | awk '{ gsub(/[ms]/, " "); print $1 * 60 + $2 + $3 * 60 + $4 }')
   echo "$status $(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }') $cpu"
 }
 

@@ -240,7 +240,7 @@ QString reportHtml(const ReportInfo& info)
                                 : QStringLiteral("<h1>Board evaluation: %1</h1>\n<dl>").arg(esc(info.boardId));
     const std::pair<const char*, QString> head[] = {
         {"Board ID", info.boardId}, {"Board", info.identification}, {"Date (UTC)", info.startedUtc}, {"Operator", info.operatorName},
-        {"Port", info.device.isEmpty() ? info.port : QStringLiteral("%1 (%2)").arg(info.port, info.device)},
+        {"Port", info.device.isEmpty() || info.device == info.port ? info.port : QStringLiteral("%1 (%2)").arg(info.port, info.device)},
         {"Quorvid", info.version}, {"Plan", info.plan.name},
         {"Recording", QStringLiteral("%1, %2").arg(info.csvPath, info.bytesPath)}, {"SHA-256", info.bytesSha256}};
     for (const auto& [k, v] : head) h += QStringLiteral("<dt>%1</dt><dd>%2</dd>").arg(QLatin1String(k), esc(v));
