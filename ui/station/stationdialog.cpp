@@ -422,8 +422,13 @@ bool StationDialog::start()
             const int check = int(e.outcomes().size()) - 1;
             setCell(i, StepColumn, check >= 0 ? QStringLiteral("%1: %2").arg(e.outcomes().back().name, text) : text);
         });
+        // The checks a board has failed so far, before its verdict.
         connect(&e, &Evaluation::checkFinished, this, [this, i, &e](int, Verdict v) {
-            if (v != Verdict::Pass) setCell(i, VerdictColumn, QStringLiteral("%1 failed").arg(e.outcomes().back().name));
+            if (v == Verdict::Pass) return;
+            QStringList failed;
+            for (const CheckOutcome& o : e.outcomes())
+                if (o.verdict != Verdict::Pass) failed << o.name;
+            setCell(i, VerdictColumn, QStringLiteral("%1 failed").arg(failed.join(QStringLiteral(", "))));
         });
         if (i == m_windowBoardIndex)
             connect(&e, &Evaluation::commandSent, this, [this, &e] { emit boardStateChanged(e.boardState()); });
