@@ -63,7 +63,7 @@ QString describe(const Result& r)
 }
 
 struct Evaluation::Step {
-    enum Type { Send, Reference, Wait, Window, Beats, Call } type = Call;
+    enum Type { Send, Reference, Wait, Window, Beats, Call, Gate } type = Call;
     QString command;
     ReferenceRequest request;
     double timeoutS = 0;
@@ -170,7 +170,16 @@ void Evaluation::end()
 
 void Evaluation::abort(const QString& why)
 {
+    if (!m_running && !m_done && m_check < 0) {
+        // Never started (its port did not open): nothing to send or put back.
+        m_abortReason = why;
+        m_check = static_cast<int>(m_plan.checks.size());
+        m_done = true;
+        emit finished();
+        return;
+    }
     if (!m_running) return;
+    m_atGate = false;
     m_abortReason = why;
     m_reference.cancel();
     m_waitingReference = false;
@@ -192,9 +201,10 @@ void Evaluation::runStep()
 {
     while (m_running && !m_steps.empty()) {
         Step& s = m_steps.front();
-        m_stepStart = now();
+        m_stepStart = m_gatePassedAt.value_or(now());
+        m_gatePassedAt.reset();
         m_lastSecondsLeft = -1;
-        if (!s.activity.isEmpty()) emit activity(s.activity);
+        if (!s.activity.isEmpty() && (s.type != Step::Gate || m_gated)) emit activity(s.activity);
         switch (s.type) {
         case Step::Send: {
             const QString command = s.command;
@@ -216,6 +226,15 @@ void Evaluation::runStep()
             m_reference.request(request);
             return;
         }
+        case Step::Gate:
+            if (!m_gated) {
+                m_steps.pop_front();
+                continue;
+            }
+            // passGate() may come from inside this signal: nothing after it.
+            m_atGate = true;
+            emit gateReached();
+            return;
         case Step::Wait:
             return;
         case Step::Window:
@@ -230,6 +249,15 @@ void Evaluation::runStep()
         }
     }
     if (m_running) next();
+}
+
+void Evaluation::passGate(qint64 atMs)
+{
+    if (!m_running || !m_atGate || m_steps.empty() || m_steps.front().type != Step::Gate) return;
+    m_atGate = false;
+    m_steps.pop_front();
+    m_gatePassedAt = atMs;
+    runStep();
 }
 
 void Evaluation::referenceFinished(ReferenceOutcome outcome, const QString& message)
@@ -374,8 +402,17 @@ void Evaluation::referenceStep(const QString& ch1, const QString& ch2, const QSt
     m_steps.push_back(s);
 }
 
+void Evaluation::gateStep()
+{
+    Step s;
+    s.type = Step::Gate;
+    s.activity = QStringLiteral("Waiting for the other boards");
+    m_steps.push_back(s);
+}
+
 void Evaluation::windowStep(double settleS, double measureS, const QString& activity, std::function<void()> done)
 {
+    gateStep();
     Step s;
     s.type = Step::Window;
     s.settleS = settleS;
@@ -462,6 +499,13 @@ void Evaluation::planIdentify(const Check& c)
         r.toMs = now();
         r.message = QStringLiteral("timed out after %1 s waiting for an identification frame").arg(seconds(waited));
         add(r);
+        if (!m_endWithoutIdentification.isEmpty()) {
+            m_steps.clear();
+            Step end;
+            end.type = Step::Call;
+            end.done = [this] { abort(m_endWithoutIdentification); };
+            m_steps.push_back(end);
+        }
     };
     m_steps.push_back(s);
 }
@@ -561,6 +605,7 @@ void Evaluation::planDynamic(const Check& c)
     s.beats = c.beats;
     s.activity = QStringLiteral("Measuring %1 beats").arg(c.beats);
     s.done = [this, c] { dynamicRows(c); };
+    gateStep();
     m_steps.push_back(s);
 }
 

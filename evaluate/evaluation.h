@@ -86,7 +86,19 @@ public:
     // Time has passed: ends settling, measurements and waits that are due.
     void poll();
     // Ends the run at once; the checks not done are left out of the verdict.
+    // A run not started yet ends without sending anything, its reason kept.
     void abort(const QString& why);
+
+    // Boards run side by side (a station) measure together: when gated, the
+    // run stops before each measurement and says gateReached(); passGate()
+    // lets it on, its settling and measuring counted from atMs. Ungated (one
+    // board) it goes straight on, as it always did.
+    void setGated(bool gated) { m_gated = gated; }
+    bool atGate() const { return m_atGate; }
+    void passGate(qint64 atMs);
+    // With a reason, an identify check that fails ends the run with it: a
+    // board that does not answer is not waited for through the other checks.
+    void setEndWithoutIdentification(const QString& why) { m_endWithoutIdentification = why; }
 
     bool running() const { return m_running; }
     bool done() const { return m_done; }
@@ -110,6 +122,8 @@ signals:
     void progress(int secondsLeft, int percent);
     // A command went to the board (the window follows it in its controls).
     void commandSent(const QString& command);
+    // Gated, the run waits before a measurement for passGate().
+    void gateReached();
     void finished();
 
 private:
@@ -129,6 +143,7 @@ private:
     void sendStep(const QString& command);
     void referenceStep(const QString& ch1, const QString& ch2, const QString& instruction);
     void windowStep(double settleS, double measureS, const QString& activity, std::function<void()> done);
+    void gateStep();
     // Waits until both channels have shown a status; a row per channel.
     void statusWait(const QString& after, status::Code wanted, double timeoutS);
     // The results of a measurement that has ended, from measure.h.
@@ -158,6 +173,10 @@ private:
     bool m_done = false;
     bool m_waitingReference = false;
     bool m_skipCheck = false;
+    bool m_gated = false;
+    bool m_atGate = false;
+    std::optional<qint64> m_gatePassedAt;  // the next step starts then
+    QString m_endWithoutIdentification;
     std::vector<CheckOutcome> m_outcomes;
     QString m_identification;
     QString m_abortReason;

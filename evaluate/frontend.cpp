@@ -76,6 +76,7 @@ SessionSetup sessionSetup(const RunRequest& run, const BoardLink& board)
     setup.program = QStringLiteral("%1 %2").arg(run.program, setup.version);
     setup.board = board.state;
     setup.referenceEquipment = run.referenceEquipment;
+    setup.boardId = board.boardId;
     return setup;
 }
 
@@ -132,8 +133,9 @@ QStringList reportSummaryLines(const ReportInfo& report)
     return lines;
 }
 
-bool saveRunAs(const Session& session, const QString& chosen, QString* error)
+bool saveRunAs(const Session& session, const QString& chosen, QString* error, QString* notSaved)
 {
+    if (notSaved) notSaved->clear();
     if (!session.reportDone()) {
         if (error) *error = QStringLiteral("The run has not ended yet.");
         return false;
@@ -142,28 +144,37 @@ bool saveRunAs(const Session& session, const QString& chosen, QString* error)
     for (const char* ext : {".json", ".html", ".xml", ".csv", ".bytes"})
         if (name.endsWith(QLatin1String(ext), Qt::CaseInsensitive)) name.chop(qsizetype(qstrlen(ext)));
     const QString from = session.setup().name;
-    if (QFileInfo(name).absoluteFilePath() == QFileInfo(from).absoluteFilePath()) return true;
+    // The report that could not be written there is only in memory: it is
+    // written here even when NAME is where the run was.
+    const bool unwritten = !session.reportError().isEmpty();
+    if (!unwritten && QFileInfo(name).absoluteFilePath() == QFileInfo(from).absoluteFilePath()) return true;
+    const bool samePlace = QFileInfo(name).absoluteFilePath() == QFileInfo(from).absoluteFilePath();
 
     // Both parts of the recording are opened before either copy is begun:
     // one that cannot be read leaves both targets as they were.
     const std::array<QLatin1String, 2> parts = {QLatin1String(".csv"), QLatin1String(".bytes")};
     std::array<QFile, 2> sources;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
+    std::array<bool, 2> readable = {true, true};
+    QStringList missing;
+    for (std::size_t i = 0; i < parts.size() && !samePlace; ++i) {
         sources[i].setFileName(from + parts[i]);
         if (!sources[i].open(QIODevice::ReadOnly)) {
-            if (error)
-                *error = QStringLiteral("Cannot write %1: reading %2: %3")
-                             .arg(QDir::toNativeSeparators(name + parts[i]),
-                                  QDir::toNativeSeparators(sources[i].fileName()), sources[i].errorString());
-            return false;
+            const QString why = QStringLiteral("reading %1: %2").arg(QDir::toNativeSeparators(sources[i].fileName()), sources[i].errorString());
+            if (!unwritten) {
+                if (error) *error = QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(name + parts[i]), why);
+                return false;
+            }
+            readable[i] = false;
+            missing << QStringLiteral("%1 (%2)").arg(QDir::toNativeSeparators(name + parts[i]), why);
         }
     }
-    for (std::size_t i = 0; i < parts.size(); ++i)
-        if (!copyOver(sources[i], name + parts[i], error)) return false;
-
     ReportInfo info = session.report();
-    info.csvPath = QFileInfo(name + parts[0]).fileName();
-    info.bytesPath = QFileInfo(name + parts[1]).fileName();
+    for (std::size_t i = 0; i < parts.size() && !samePlace; ++i) {
+        if (!readable[i]) continue;
+        if (!copyOver(sources[i], name + parts[i], error)) return false;
+        (i == 0 ? info.csvPath : info.bytesPath) = QFileInfo(name + parts[i]).fileName();
+    }
+    if (notSaved && !missing.isEmpty()) *notSaved = QStringLiteral("not saved: %1").arg(missing.join(QStringLiteral("; ")));
     return writeReport(info, name, error);
 }
 

@@ -37,6 +37,7 @@ struct BoardLink {
     SerialControl* comm = nullptr;
     QString port;
     BoardState state;
+    QString boardId;  // serial number or asset tag; empty: the port stands in
 };
 
 // What a front end knows of a run before it starts.
@@ -72,7 +73,10 @@ QStringList reportSummaryLines(const ReportInfo& report);
 // .html, .xml, .csv and .bytes; any of those endings on NAME is dropped). A
 // file already there is replaced only by a complete new one. False with
 // *error naming the file and the system's reason; true at once when NAME is
-// where the run was written.
-bool saveRunAs(const Session& session, const QString& name, QString* error);
+// where the run was written. A run whose report could not be written where
+// it ran is saved all the same: its report from memory and whichever part of
+// its recording can still be read; *notSaved then names the parts that could
+// not be, with the reason (empty when all were).
+bool saveRunAs(const Session& session, const QString& name, QString* error, QString* notSaved = nullptr);
 
 }  // namespace quorvid::evaluate

@@ -205,10 +205,10 @@ std::optional<History> readHistory(const HistoryRequest& request, QString* error
     for (std::size_t i = 0; i < found.size(); ++i) {
         if (!counted[i]) continue;
         const StoredReport& r = found[i].report;
-        if (!request.boardId.isEmpty() && r.boardId != request.boardId) continue;
+        if (!request.boardId.isEmpty() && r.info.boardId != request.boardId) continue;
         if (!since.isEmpty() && r.info.startedUtc.left(10) < since) continue;
         HistoryRun run;
-        run.boardId = r.boardId;
+        run.boardId = r.info.boardId;
         run.startedUtc = r.info.startedUtc;
         run.identification = r.info.identification;
         run.operatorName = r.info.operatorName;

@@ -146,6 +146,9 @@ bool refused(const QSaveFile& file, QString* error)
 
 }  // namespace
 
+QString htmlEscaped(const QString& text) { return esc(text); }
+QString xmlCarried(const QString& text) { return printable(text); }
+
 QString staticPlot(const CheckOutcome& o)
 {
     std::vector<Series> series;
@@ -229,6 +232,7 @@ QJsonObject reportJson(const ReportInfo& info)
         {QStringLiteral("started_utc"), info.startedUtc},
         {QStringLiteral("quorvid_version"), info.version},
         {QStringLiteral("operator"), info.operatorName},
+        {QStringLiteral("board_id"), info.boardId},
         {QStringLiteral("port"), info.port},
         {QStringLiteral("device"), info.device},
         {QStringLiteral("identification"), info.identification},
@@ -263,11 +267,12 @@ QString reportHtml(const ReportInfo& info)
         ".caption { margin: .5em 0 0; font-style: italic; } .limits { margin: .2em 0; }\n"
         "</style></head><body>\n")
                     .arg(esc(info.identification));
-    h += QStringLiteral("<h1>Board evaluation</h1>\n<dl>");
+    h += info.boardId.isEmpty() ? QStringLiteral("<h1>Board evaluation</h1>\n<dl>")
+                                : QStringLiteral("<h1>Board evaluation: %1</h1>\n<dl>").arg(esc(info.boardId));
     const std::pair<const char*, QString> head[] = {
-        {"Board", info.identification}, {"Date (UTC)", info.startedUtc}, {"Operator", info.operatorName},
+        {"Board ID", info.boardId}, {"Board", info.identification}, {"Date (UTC)", info.startedUtc}, {"Operator", info.operatorName},
         {"Reference equipment", info.referenceEquipment.isEmpty() ? QStringLiteral("not given") : info.referenceEquipment},
-        {"Port", info.device.isEmpty() ? info.port : QStringLiteral("%1 (%2)").arg(info.port, info.device)},
+        {"Port", info.device.isEmpty() || info.device == info.port ? info.port : QStringLiteral("%1 (%2)").arg(info.port, info.device)},
         {"Quorvid", info.version}, {"Plan", info.plan.name},
         {"Recording", QStringLiteral("%1, %2").arg(info.csvPath, info.bytesPath)}, {"SHA-256", info.bytesSha256}};
     for (const auto& [k, v] : head) h += QStringLiteral("<dt>%1</dt><dd>%2</dd>").arg(QLatin1String(k), esc(v));
@@ -318,20 +323,23 @@ QByteArray reportJUnit(const ReportInfo& info)
     for (const CheckOutcome& o : info.checks)
         for (const Result& r : o.results) ++tests, failures += r.verdict == Verdict::Fail;
     x.writeStartElement(QStringLiteral("testsuites"));
-    x.writeAttribute(QStringLiteral("name"), printable(QStringLiteral("Evaluation of %1").arg(info.identification)));
+    x.writeAttribute(QStringLiteral("name"), printable(info.boardId.isEmpty() ? QStringLiteral("Evaluation of %1").arg(info.identification)
+                                                                              : QStringLiteral("Evaluation of %1: %2").arg(info.boardId, info.identification)));
     x.writeAttribute(QStringLiteral("tests"), QString::number(tests));
     x.writeAttribute(QStringLiteral("failures"), QString::number(failures));
     for (const CheckOutcome& o : info.checks) {
         int f = 0, skipped = 0;
         for (const Result& r : o.results) f += r.verdict == Verdict::Fail, skipped += r.verdict == Verdict::Skipped;
         x.writeStartElement(QStringLiteral("testsuite"));
-        x.writeAttribute(QStringLiteral("name"), printable(o.name));
+        // Suites of several boards' files side by side stay apart by the board.
+        x.writeAttribute(QStringLiteral("name"), printable(info.boardId.isEmpty() ? o.name : info.boardId + QStringLiteral(": ") + o.name));
         x.writeAttribute(QStringLiteral("tests"), QString::number(o.results.size()));
         x.writeAttribute(QStringLiteral("failures"), QString::number(f));
         x.writeAttribute(QStringLiteral("skipped"), QString::number(skipped));
         x.writeAttribute(QStringLiteral("timestamp"), info.startedUtc);
         x.writeStartElement(QStringLiteral("properties"));
-        for (const auto& [k, v] : {std::pair{"identification", info.identification}, std::pair{"operator", info.operatorName},
+        for (const auto& [k, v] : {std::pair{"board_id", info.boardId}, std::pair{"identification", info.identification},
+                                   std::pair{"operator", info.operatorName},
                                    std::pair{"port", info.port}, std::pair{"recording", info.csvPath}}) {
             x.writeStartElement(QStringLiteral("property"));
             x.writeAttribute(QStringLiteral("name"), QLatin1String(k));
@@ -406,8 +414,6 @@ QString linePlot(const QString& xLabel, const QString& yLabel, const std::vector
         series.push_back({lines[i].label, palette[i % std::size(palette)], lines[i].points, true});
     return svgPlot(xLabel, yLabel, series);
 }
-
-QString htmlEscaped(const QString& text) { return esc(text); }
 
 QString verdictWords(const Result& r)
 {

@@ -18,6 +18,7 @@ struct ReportInfo {
     QString startedUtc;  // "2026-12-07T14:02:03.123Z"
     QString version;     // Quorvid's
     QString operatorName;
+    QString boardId;  // as given, or the port standing in for it
     QString port, device;
     QString identification;
     Plan plan;
@@ -44,6 +45,12 @@ bool writeReport(const ReportInfo& info, const QString& name, QString* error);
 // file and the system's reason.
 bool writeAllOrNone(const std::vector<std::pair<QString, QByteArray>>& files, QString* error);
 
+// Text from outside as HTML text or attribute value, and as text XML can
+// carry (characters it cannot become U+FFFD); for the station's and the
+// history's pages too.
+QString htmlEscaped(const QString& text);
+QString xmlCarried(const QString& text);
+
 // The plots of the kinds that have one, as inline SVG; their descriptions name them.
 QString staticPlot(const CheckOutcome& outcome);
 QString speedPlot(const CheckOutcome& outcome);
@@ -56,10 +63,6 @@ struct PlotLine {
     std::vector<std::pair<double, double>> points;
 };
 QString linePlot(const QString& xLabel, const QString& yLabel, const std::vector<PlotLine>& lines);
-
-// Text from outside made safe for a page: escaped, and characters XML
-// cannot carry replaced by U+FFFD.
-QString htmlEscaped(const QString& text);
 
 // The words of a result's verdict: "PASS", "FAIL", "SKIPPED", or "MARGINAL"
 // for a pass close to its limit.

@@ -298,6 +298,7 @@ Rescored rescoreReport(const QString& reportPath, const std::optional<Plan>& giv
     info.startedUtc = was.startedUtc;
     info.version = programVersion();
     info.operatorName = was.operatorName;
+    info.boardId = was.boardId;
     info.port = was.port;
     info.device = was.device;
     info.identification = was.identification;

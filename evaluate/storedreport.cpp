@@ -136,8 +136,8 @@ std::optional<StoredReport> readReportJson(const QJsonObject& json, const QStrin
         info.aborted = text(json, "aborted", top, false);
         info.referenceEquipment = text(json, "reference_equipment", top, false);
         info.rescoredFrom = text(json, "rescored_from", top, false);
-        s.boardId = text(json, "board_id", top, false);
-        if (s.boardId.isEmpty()) s.boardId = info.port;
+        info.boardId = text(json, "board_id", top, false);
+        if (info.boardId.isEmpty()) info.boardId = info.port;
 
         const PlanResult plan = parsePlanJson(object(json[u"plan"], QStringLiteral("plan")), source + QStringLiteral(" plan"));
         if (!plan.plan) throw Refused{plan.error};

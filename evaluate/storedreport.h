@@ -14,8 +14,9 @@
 namespace quorvid::evaluate {
 
 struct StoredReport {
-    ReportInfo info;   // every field this version writes; the results' plots are not stored
-    QString boardId;   // board_id, or the port in a report that has none
+    // Every field this version writes; the results' plots are not stored.
+    // info.boardId is board_id, or the port in a report that has none.
+    ReportInfo info;
     QJsonObject json;  // as read
 };
 

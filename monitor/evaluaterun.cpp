@@ -65,7 +65,7 @@ int runEvaluation(const Options& options, const evaluate::Plan& plan, SerialCont
 
     // The start-up state, which --no-setup leaves as the board has it.
     const SessionSetup setup = sessionSetup({options.report, options.operatorName, QLatin1String(kProgramName), options.referenceEquipment},
-                                            {&comm, comName(port), kStartUpState});
+                                            {&comm, comName(port), kStartUpState, options.boardIds.value(0)});
     QString why;
     std::unique_ptr<Session> session = Session::create(comm, *reference.setter, plan, setup, &why);
     if (!session) {

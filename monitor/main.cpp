@@ -12,6 +12,7 @@
 #include "qtserialcontrol.h"
 #include "recorder.h"
 #include "shutdown.h"
+#include "stationrun.h"
 #include "stdinlines.h"
 
 #include <QCoreApplication>
@@ -142,6 +143,9 @@ int main(int argc, char* argv[])
     // the recording flushed; with a reason it still runs, ended by the system.
     if (QString why; !quitOnTerminationRequest(&why))
         printError(QStringLiteral("Ctrl-C and SIGTERM will not end the program cleanly: %1").arg(why));
+
+    // Several ports: a station of boards evaluated together.
+    if (plan && options.ports.size() > 1) return runStation(options, *plan, printError);
 
     QtSerialControl comm;
     // A terminal needs no reaction faster than this, and reading the port

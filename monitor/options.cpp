@@ -29,6 +29,46 @@ QString commandList()
     return names.join(QStringLiteral(", "));
 }
 
+namespace {
+
+// Which board each --board-id is for: the --port before it, or the one board
+// when no --port names any. ids gets one entry a board, "" where none is
+// given; the reason they do not pair up, or empty.
+QString pairBoardIds(const QStringList& args, const QStringList& valued, qsizetype ports, QStringList* ids)
+{
+    ids->clear();
+    QStringList portNames;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& token = args[i];
+        if (token == u"--") break;
+        if (!token.startsWith(u'-')) continue;
+        QString name = token.mid(token.startsWith(QLatin1String("--")) ? 2 : 1);
+        QString value;
+        if (const qsizetype eq = name.indexOf(u'='); eq >= 0) {
+            value = name.mid(eq + 1);
+            name.truncate(eq);
+        } else if (valued.contains(name)) {
+            value = args.value(++i);
+        }
+        if (name == u"port") {
+            portNames << value;
+            ids->append(QString());
+        } else if (name == u"board-id") {
+            if (ports == 0 && ids->isEmpty()) ids->append(QString()), portNames << QString();
+            if (ids->isEmpty())
+                return QStringLiteral("--board-id %1 comes before any --port: give each board's ID after its --port").arg(value);
+            if (!ids->last().isEmpty())
+                return ports == 0 ? QStringLiteral("--board-id given more than once for one board")
+                                  : QStringLiteral("--port %1 has two board IDs").arg(portNames.last());
+            if (value.trimmed().isEmpty()) return QStringLiteral("--board-id wants an ID, e.g. --board-id SN-0042");
+            ids->last() = value.trimmed();
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
 ParsedOptions parseOptions(const QStringList& args)
 {
     QCommandLineParser parser;
@@ -45,18 +85,18 @@ ParsedOptions parseOptions(const QStringList& args)
     const QCommandLineOption reportOpt(QStringLiteral("report"), {}, QStringLiteral("NAME"));
     const QCommandLineOption referenceOpt(QStringLiteral("reference-command"), {}, QStringLiteral("CMD"));
     const QCommandLineOption operatorOpt(QStringLiteral("operator"), {}, QStringLiteral("TEXT"));
+    const QCommandLineOption boardIdOpt(QStringLiteral("board-id"), {}, QStringLiteral("ID"));
     const QCommandLineOption printPlanOpt(QStringLiteral("print-plan"));
     const QCommandLineOption equipmentOpt(QStringLiteral("reference-equipment"), {}, QStringLiteral("TEXT"));
     const QCommandLineOption historyOpt(QStringLiteral("history"), {}, QStringLiteral("DIR"));
     const QCommandLineOption summaryOpt(QStringLiteral("summary"), {}, QStringLiteral("NAME"));
-    const QCommandLineOption historyBoardOpt(QStringLiteral("board-id"), {}, QStringLiteral("ID"));
     const QCommandLineOption sinceOpt(QStringLiteral("since"), {}, QStringLiteral("YYYY-MM-DD"));
     const QCommandLineOption rescoreOpt(QStringLiteral("rescore"), {}, QStringLiteral("REPORT"));
     const QCommandLineOption helpOpt(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOpt(QStringList{QStringLiteral("v"), QStringLiteral("version")});
     parser.addOptions({portOpt, comOpt, noSetupOpt, sendOpt, formatOpt, waveformOpt, recordOpt, secondsOpt,
                        helpOpt, versionOpt, evaluateOpt, reportOpt, referenceOpt, operatorOpt, printPlanOpt});
-    parser.addOptions({equipmentOpt, historyOpt, summaryOpt, historyBoardOpt, sinceOpt, rescoreOpt});
+    parser.addOptions({boardIdOpt, equipmentOpt, historyOpt, summaryOpt, sinceOpt, rescoreOpt});
 
     // --evaluate takes the plan's file when one follows it.
     QStringList given = args;
@@ -87,10 +127,10 @@ ParsedOptions parseOptions(const QStringList& args)
 
     // An option given twice where only one value makes sense is a mistake
     // the user should hear about, not a silent choice of the last.
-    for (const auto* opt : {&portOpt, &comOpt, &formatOpt, &recordOpt, &secondsOpt, &reportOpt, &referenceOpt, &operatorOpt})
+    for (const auto* opt : {&comOpt, &formatOpt, &recordOpt, &secondsOpt, &reportOpt, &referenceOpt, &operatorOpt})
         if (parser.values(*opt).size() > 1)
             return refuse(QStringLiteral("--%1 given more than once").arg(opt->names().first()));
-    for (const auto* opt : {&equipmentOpt, &historyOpt, &summaryOpt, &historyBoardOpt, &sinceOpt, &rescoreOpt})
+    for (const auto* opt : {&equipmentOpt, &historyOpt, &summaryOpt, &sinceOpt, &rescoreOpt})
         if (parser.values(*opt).size() > 1)
             return refuse(QStringLiteral("--%1 given more than once").arg(opt->names().first()));
 
@@ -107,7 +147,12 @@ ParsedOptions parseOptions(const QStringList& args)
         if (history) {
             o.history = parser.value(historyOpt);
             o.summary = parser.value(summaryOpt);
-            o.historyBoardId = parser.value(historyBoardOpt);
+            // One board's runs: a station's several IDs belong to --evaluate.
+            if (parser.values(boardIdOpt).size() > 1)
+                return refuse(QStringLiteral("--board-id given more than once: --history takes one board's runs"));
+            o.historyBoardId = parser.value(boardIdOpt).trimmed();
+            if (parser.isSet(boardIdOpt) && o.historyBoardId.isEmpty())
+                return refuse(QStringLiteral("--board-id wants an ID, e.g. --board-id SN-0042"));
             if (o.history.isEmpty()) return refuse(QStringLiteral("--history wants a folder, e.g. --history evaluations"));
             if (o.summary.isEmpty()) return refuse(QStringLiteral("--history wants --summary NAME, e.g. --summary batch-12"));
             if (parser.isSet(sinceOpt)) {
@@ -126,14 +171,32 @@ ParsedOptions parseOptions(const QStringList& args)
         return {o, {}};
     }
     if (!rescorePlan.isEmpty()) return refuse(QStringLiteral("unexpected argument \"%1\"").arg(rescorePlan));
-    for (const auto* opt : {&summaryOpt, &historyBoardOpt, &sinceOpt})
+    for (const auto* opt : {&summaryOpt, &sinceOpt})
         if (parser.isSet(*opt)) return refuse(QStringLiteral("--%1 goes with --history").arg(opt->names().first()));
+    // Several ports are a station's boards, each with its own ID.
+    o.ports = parser.values(portOpt);
+    if (o.ports.size() > 1 && !parser.isSet(evaluateOpt))
+        return refuse(QStringLiteral("--port given more than once: several ports go with --evaluate, a board on each"));
+    if (o.ports.size() > 8) return refuse(QStringLiteral("--port given %1 times: a station takes at most 8 boards").arg(o.ports.size()));
+    for (qsizetype i = 0; i < o.ports.size(); ++i)
+        if (o.ports.indexOf(o.ports[i]) != i) return refuse(QStringLiteral("--port %1 given twice").arg(o.ports[i]));
+    if (parser.isSet(boardIdOpt)) {
+        if (!parser.isSet(evaluateOpt))
+            return refuse(QStringLiteral("--board-id goes with --evaluate (a board's ID, after its --port) "
+                                         "or with --history (only that board's runs)"));
+        QStringList valued;
+        for (const QCommandLineOption& opt : {portOpt, comOpt, sendOpt, formatOpt, recordOpt, secondsOpt, reportOpt,
+                                              referenceOpt, operatorOpt, boardIdOpt})
+            valued << opt.names();
+        if (const QString why = pairBoardIds(given, valued, o.ports.size(), &o.boardIds); !why.isEmpty()) return refuse(why);
+    }
+    while (o.boardIds.size() < std::max<qsizetype>(1, o.ports.size())) o.boardIds << QString();
 
     if (parser.isSet(portOpt) && parser.isSet(comOpt)) return refuse(QStringLiteral("--port and --com exclude each other"));
     if (parser.isSet(portOpt)) {
         o.port = Options::Port::Device;
-        o.device = parser.value(portOpt);
-        if (o.device.isEmpty()) return refuse(QStringLiteral("--port wants a device, e.g. --port /dev/ttyUSB0"));
+        o.device = o.ports.first();
+        if (o.ports.contains(QString())) return refuse(QStringLiteral("--port wants a device, e.g. --port /dev/ttyUSB0"));
     } else if (parser.isSet(comOpt)) {
         bool ok = false;
         o.com = parser.value(comOpt).toInt(&ok);
@@ -197,7 +260,8 @@ Ctrl-C, SIGTERM or --seconds; then closes the port and exits.
 
 The port (one of):
   --port DEVICE   open DEVICE as it stands (a path such as /dev/ttyUSB0 or a
-                  pseudo-terminal; on Windows a COM name such as COM5)
+                  pseudo-terminal; on Windows a COM name such as COM5); up to
+                  8 times with --evaluate, a board on each (a station)
   --com N         port COM1 to COM8 by its number N, through the same map
                   as the window: the device in QUORVID_COM<N> if any of
                   QUORVID_COM1..8 is set, else the N-th serial port the
@@ -259,7 +323,20 @@ Evaluation (see the README's evaluation section):
   --operator TEXT the operator's name for the report
   --reference-equipment TEXT
                   what set the references (e.g. the calibrator, its serial
-                  number and calibration due date), for the report's header
+                  number and calibration due date), for the report's header;
+                  a station's boards share it, and its summary names it
+  --board-id ID   the board's serial number or asset tag for its report
+                  (board_id; without it the port's name stands in); after
+                  each --port when there are several
+  A station: --port A --board-id SN1 --port B --board-id SN2 ... runs the
+  plan on every board in step, each reference set once for all and every
+  board measuring over the same interval; a board whose port does not
+  open, that does not identify itself or whose port goes away fails alone.
+  Each board's files are NAME-ID.csv, .bytes, .json, .html and .xml (the ID
+  with every character but letters, digits, '.', '_' and '-' made '_');
+  NAME.json, NAME.html and NAME.xml sum the station up. Result lines start
+  with the board's ID; the summary ends with a line per board and the
+  station's verdict
   --print-plan    print the default plan as commented TOML and exit
 
 History and judging again (no port is opened):
@@ -295,7 +372,8 @@ Exit status:
      are on standard error)
   4  recording failed: a write was refused (disk full, file too large);
      printing went on, both files end with their last whole line
-  5  --evaluate, --rescore: a check failed, or the evaluation ended early
+  5  --evaluate, --rescore: a check failed, or the evaluation ended early;
+     with several ports: any board failed
   With --history: 0 written, 1 DIR cannot be read, 2 usage or a summary file
   that cannot be written. With --rescore: 0 or 5 as a run, 1 the report or
   its recording cannot be read, the recording is not the report's, or the

@@ -24,7 +24,11 @@ enum class Format { Text, Csv };
 struct Options {
     enum class Port { Probe, Device, Com };
     Port port = Port::Probe;
-    QString device;  // with Port::Device
+    QString device;  // with Port::Device: the first --port
+    // Every --port in order: with --evaluate, up to 8 boards evaluated at
+    // once (a station); and each board's --board-id, "" where none was given.
+    QStringList ports;
+    QStringList boardIds;
     int com = 0;     // with Port::Com, 1..8
 
     bool setup = true;                     // S1, O, 5 at start

@@ -2,6 +2,7 @@
 
 #include "evaluatedialog.h"
 #include "historyaction.h"
+#include "stationdialog.h"
 #include "session.h"
 
 #include "artwork.h"
@@ -273,6 +274,7 @@ Form1::~Form1()
 {
     // The files are closed before the framer that feeds them goes.
     if (m_evaluateDialog) delete m_evaluateDialog;
+    if (m_stationDialog) delete m_stationDialog;
     m_framer.setFrameObserver(nullptr);
     m_recorder.reset();
     // The framer outlives the chart by member order; make sure nothing plots
@@ -324,6 +326,11 @@ void Form1::buildMenus()
     QAction* menRunEvaluation = menEvaluate->addAction(QStringLiteral("Run &Evaluation..."));
     menRunEvaluation->setObjectName(QStringLiteral("menRunEvaluation"));
     connect(menRunEvaluation, &QAction::triggered, this, &Form1::menEvaluate_Click);
+    QAction* menRunStation = menEvaluate->addAction(QStringLiteral("Run &Station..."));
+    menRunStation->setObjectName(QStringLiteral("menRunStation"));
+    connect(menRunStation, &QAction::triggered, this, &Form1::menStation_Click);
+    // Runs first, then what reads the runs' reports.
+    menEvaluate->addSeparator();
     QAction* menHistory = menEvaluate->addAction(QStringLiteral("&History..."));
     menHistory->setObjectName(QStringLiteral("menHistory"));
     connect(menHistory, &QAction::triggered, this, &Form1::menHistory_Click);
@@ -574,6 +581,7 @@ void Form1::shutDown()
     // need the port, and the report would otherwise wait for an event loop
     // that has gone.
     if (m_evaluateDialog) m_evaluateDialog->endForExit();
+    if (m_stationDialog) m_stationDialog->endForExit();
     stopRecording();
     if (m_recordDialog) m_recordDialog->close();
     // A close the system refuses at this point has nobody left to tell: the
@@ -832,6 +840,7 @@ void Form1::menEvaluate_Click()
         connect(m_evaluateDialog, &EvaluateDialog::runStarted, this, &Form1::setEvaluation);
         connect(m_evaluateDialog, &EvaluateDialog::boardStateChanged, this, &Form1::followBoard);
         connect(m_evaluateDialog, &EvaluateDialog::runEnded, this, [this] { setEvaluation(nullptr); });
+        m_evaluateDialog->setPortCheck([this] { return windowPortInUse(); });
     }
     m_evaluateDialog->show();
     m_evaluateDialog->raise();
@@ -850,6 +859,28 @@ void Form1::menHistory_Click()
 {
     historyAction()->run(m_evaluateDialog ? m_evaluateDialog->workFolder() : EvaluateDialog::defaultWorkFolder());
 }
+
+QString Form1::windowPortInUse() const
+{
+    // One run at a time on the window's port: the other dialog's holds it.
+    return m_evaluation ? QStringLiteral("The window's board is being evaluated already: wait for that run to end.") : QString();
+}
+
+void Form1::menStation_Click()
+{
+    if (!m_stationDialog) {
+        m_stationDialog = new StationDialog(m_comm, m_board, this);
+        connect(m_stationDialog, &StationDialog::runStarted, this, &Form1::setEvaluation);
+        connect(m_stationDialog, &StationDialog::boardStateChanged, this, &Form1::followBoard);
+        connect(m_stationDialog, &StationDialog::runEnded, this, [this] { setEvaluation(nullptr); });
+        m_stationDialog->setWindowPortCheck([this] { return windowPortInUse(); });
+    }
+    m_stationDialog->show();
+    m_stationDialog->raise();
+    m_stationDialog->activateWindow();
+}
+
+StationDialog* Form1::stationDialog() const { return m_stationDialog; }
 
 void Form1::setEvaluation(evaluate::Session* session)
 {

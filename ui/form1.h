@@ -32,6 +32,7 @@ class QTimer;
 class frmAbout;
 class EvaluateDialog;
 class HistoryAction;
+class StationDialog;
 
 namespace quorvid {
 namespace evaluate {
@@ -110,6 +111,10 @@ public:
     // the page opened.
     void menHistory_Click();
     HistoryAction* historyAction();
+    // Evaluate > Run Station...: several boards at once, non-modal; the
+    // window's own board among them when its port is one of the station's.
+    void menStation_Click();
+    StationDialog* stationDialog() const;
     // The evaluation under way, or null when none: it takes the frames before
     // any recording does; the board's command controls, the Port menu and
     // File > Record are disabled while it runs.
@@ -206,6 +211,8 @@ private:
     // A comment in the .bytes file, when recording.
     void noteInRecording(const QString& text);
 
+    // Why a dialog cannot start a run on the window's port now, or empty.
+    QString windowPortInUse() const;
     // The recording's observer, behind the evaluation when one runs.
     void observeFrames(quorvid::FrameObserver* recording);
 
@@ -215,6 +222,7 @@ private:
     quorvid::evaluate::Session* m_evaluation = nullptr;
     QPointer<EvaluateDialog> m_evaluateDialog;
     HistoryAction* m_history = nullptr;
+    QPointer<StationDialog> m_stationDialog;
     QWidget* m_client = nullptr;
     quorvid::Graph* m_graph = nullptr;
     std::unique_ptr<quorvid::SweepChart> m_chart;

@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)reportJUnit(info);
 
     HistoryRun run;
-    run.boardId = read->boardId;
+    run.boardId = read->info.boardId;
     run.startedUtc = info.startedUtc;
     run.checks = info.checks;
     History h;

@@ -52,6 +52,10 @@ EvaluateDialog::EvaluateDialog(SerialControl& comm, const BoardState& board, QWi
     m_operator = new QLineEdit(this);
     m_operator->setObjectName(QStringLiteral("operatorName"));
     form->addRow(QStringLiteral("&Operator:"), m_operator);
+    m_boardId = new QLineEdit(this);
+    m_boardId->setObjectName(QStringLiteral("boardId"));
+    m_boardId->setPlaceholderText(QStringLiteral("serial number or asset tag, typed or scanned; empty: the port's name"));
+    form->addRow(QStringLiteral("Board &ID:"), m_boardId);
     m_command = new QLineEdit(this);
     m_command->setObjectName(QStringLiteral("referenceCommand"));
     m_command->setPlaceholderText(QStringLiteral("empty: ask for each reference; e.g. printf \"ch1 {ch1}\\nch2 {ch2}\\nrate {rate}\\n\" > /tmp/ctl"));
@@ -206,6 +210,12 @@ bool EvaluateDialog::start()
         m_instruction->setText(QStringLiteral("No port is open: choose one in the Port menu."));
         return false;
     }
+    if (m_portCheck) {
+        if (const QString why = m_portCheck(); !why.isEmpty()) {
+            m_instruction->setText(why);
+            return false;
+        }
+    }
     if (m_session) {
         endRouting();
         m_session.reset();
@@ -232,7 +242,7 @@ bool EvaluateDialog::start()
     const RunRequest run{
         QDir(m_workFolder).filePath(QDateTime::currentDateTime().toString(QStringLiteral("'evaluation-'yyyyMMdd-HHmmss"))),
         m_operator->text(), QStringLiteral("quorvid"), m_equipment->text().trimmed()};
-    SessionSetup setup = sessionSetup(run, {&m_comm, comName(m_comm.commPort()), m_board});
+    SessionSetup setup = sessionSetup(run, {&m_comm, comName(m_comm.commPort()), m_board, m_boardId->text().trimmed()});
     QString why;
     if (m_clock.monotonicMicroseconds) setup.clock = m_clock;
     m_session = Session::create(m_comm, *m_reference.setter, m_plan, setup, &why);
@@ -300,13 +310,20 @@ void EvaluateDialog::finished(const QString& reportError)
     m_instruction->setText(!reportError.isEmpty() ? reportError
                            : !e.abortReason().isEmpty() ? QStringLiteral("Ended early: %1").arg(e.abortReason())
                                                         : QStringLiteral("Done."));
-    m_save->setEnabled(reportError.isEmpty());
+    // Also when the report could not be written to the work folder: then
+    // most of all, Save Report... writes it elsewhere from memory.
+    m_save->setEnabled(true);
+    if (!reportError.isEmpty()) m_instruction->setText(QStringLiteral("%1 Save Report... writes it elsewhere.").arg(reportError));
 }
 
 bool EvaluateDialog::saveReport(const QString& chosen, QString* error)
 {
     if (!m_session || !m_session->reportDone()) return false;
-    return saveRunAs(*m_session, chosen, error);
+    QString notSaved;
+    const bool saved = saveRunAs(*m_session, chosen, error, &notSaved);
+    // The report is out; what of its recording could not be is told.
+    if (saved && !notSaved.isEmpty() && error) *error = notSaved;
+    return saved;
 }
 
 void EvaluateDialog::askSave()
@@ -320,7 +337,10 @@ void EvaluateDialog::askSave()
     dialog->selectFile(QFileInfo(m_session->setup().name).fileName());
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
         QString why;
-        m_instruction->setText(saveReport(path, &why) ? QStringLiteral("Saved %1.html, .json, .xml, .csv and .bytes").arg(QDir::toNativeSeparators(path)) : why);
+        const bool saved = saveReport(path, &why);
+        m_instruction->setText(!saved ? why
+                               : why.isEmpty() ? QStringLiteral("Saved %1.html, .json, .xml, .csv and .bytes").arg(QDir::toNativeSeparators(path))
+                                               : QStringLiteral("Saved %1.html, .json and .xml; the recording %2").arg(QDir::toNativeSeparators(path), why));
     });
     dialog->open();
 }

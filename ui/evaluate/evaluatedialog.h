@@ -17,6 +17,7 @@
 
 #include <QDialog>
 
+#include <functional>
 #include <memory>
 
 class QLabel;
@@ -50,7 +51,9 @@ public:
     bool running() const;
     // Writes the last run's report and recording under NAME (.json, .html,
     // .xml, .csv, .bytes); a file already there is replaced only by a whole
-    // new one.
+    // new one. A report that could not be written to the work folder is
+    // written from memory, with what of the recording can still be read:
+    // true then, *error naming any part of the recording not saved.
     bool saveReport(const QString& name, QString* error = nullptr);
 
     quorvid::evaluate::Session* session() const { return m_session.get(); }
@@ -62,6 +65,9 @@ public:
     static QString defaultWorkFolder();
     // The clock of the runs' recordings, for tests on simulated time.
     void setClock(quorvid::record::Recorder::Clock clock) { m_clock = std::move(clock); }
+    // Why the port cannot be evaluated now (another run holds it), or empty;
+    // asked when a run starts.
+    void setPortCheck(std::function<QString()> check) { m_portCheck = std::move(check); }
 
 signals:
     // A run begins: until runEnded its session takes the board's frames (the
@@ -91,12 +97,14 @@ private:
     QString m_planSource;
     QString m_workFolder;
     quorvid::record::Recorder::Clock m_clock;
+    std::function<QString()> m_portCheck;
     quorvid::evaluate::ReferenceChoice m_reference;
     std::unique_ptr<quorvid::evaluate::Session> m_session;
     bool m_routed = false;  // between runStarted and runEnded
 
     QLabel* m_planLabel = nullptr;
     QLineEdit* m_operator = nullptr;
+    QLineEdit* m_boardId = nullptr;
     QLineEdit* m_command = nullptr;
     QLineEdit* m_equipment = nullptr;
     QPushButton* m_start = nullptr;
