@@ -82,17 +82,19 @@ fi
 source scripts/deps.sh
 quorvid_install_missing
 
+# The Release tree the tests and the package share (scripts/release-tree.sh).
 # Ninja re-runs CMake by itself when a CMakeLists.txt changes; configuring
 # every time would only cost the user a second or two.
-if [ ! -f build-release/build.ninja ]; then
-  cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DQUORVID_BUILD_BENCH=OFF -DQUORVID_BUILD_TESTS=OFF >/dev/null
-fi
-targets=()
+# shellcheck source=scripts/release-tree.sh
+source scripts/release-tree.sh
+quorvid_configure_release >/dev/null
 # Without a display the window is not needed, and a first build is quicker
 # without it.
-$headless && targets=(--target quorvid-board quorvid-monitor)
-cmake --build build-release -j "$(nproc 2>/dev/null || echo 2)" "${targets[@]}"
+if $headless; then
+  quorvid_build_release quorvid-board quorvid-monitor
+else
+  quorvid_build_release quorvid quorvid-board quorvid-monitor
+fi
 
 program=./build-release/ui/quorvid
 board=./build-release/sim/quorvid-board

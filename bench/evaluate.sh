@@ -25,25 +25,8 @@ qv_build
 qv_start_board --control "$QV_TMP/ctl" --set "ch1 gain 1.06"
 qv_say "board on $QV_LINK; evaluating (about 95 s)"
 
-# Runs a command with its output to two files; prints "<exit status> <wall s>
-# <cpu s>".
-measure() {
-  local out=$1 err=$2 start end status=0
-  shift 2
-  start=$(date +%s.%N)
-  "$@" >"$out" 2>"$err" || status=$?
-  end=$(date +%s.%N)
-  local cpu
-  # The second line of `times`: the children's user and system time. Into a
-  # file, since a pipe or $(...) would run it in a subshell of its own, whose
-  # children are none.
-  times >"$QV_TMP/times"
-  cpu=$(sed -n 2p "$QV_TMP/times" | awk '{ gsub(/[ms]/, " "); print $1 * 60 + $2 + $3 * 60 + $4 }')
-  echo "$status $(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }') $cpu"
-}
-
 read -r E_STATUS E_WALL E_CPU < <(
-  cd "$OUT" && measure "$QV_TMP/evaluate.out" "$QV_TMP/evaluate.err" \
+  cd "$OUT" && qv_measure "$QV_TMP/evaluate.out" "$QV_TMP/evaluate.err" \
     "$QV_MONITOR" --port "$QV_LINK" --evaluate --report r --operator "bench/evaluate.sh" \
     --reference-command "printf 'ch1 {ch1}\nch2 {ch2}\nrate {rate}\n' > '$QV_TMP/ctl'"
 )
@@ -52,7 +35,7 @@ SECONDS_RUN=$(printf '%.0f' "$E_WALL")
 
 qv_say "monitoring alone for ${SECONDS_RUN} s"
 read -r M_STATUS M_WALL M_CPU < <(
-  measure /dev/null "$QV_TMP/monitor.err" "$QV_MONITOR" --port "$QV_LINK" --seconds "$SECONDS_RUN"
+  qv_measure /dev/null "$QV_TMP/monitor.err" "$QV_MONITOR" --port "$QV_LINK" --seconds "$SECONDS_RUN"
 )
 
 E_PCT=$(awk -v c="$E_CPU" -v w="$E_WALL" 'BEGIN { print 100 * c / w }')

@@ -185,6 +185,24 @@ qv_board_written() {
   awk '$1 == "wchar:" { print $2 }' "/proc/$QV_BOARD_PID/io"
 }
 
+# Runs a command with its output to two files; prints "<exit status> <wall s>
+# <cpu s>". Run it in a subshell of its own (as in < <(...)): the CPU is that
+# of the subshell's children, the command alone.
+qv_measure() {
+  local out=$1 err=$2 start end status=0
+  shift 2
+  start=$(date +%s.%N)
+  "$@" >"$out" 2>"$err" || status=$?
+  end=$(date +%s.%N)
+  local cpu file=$QV_TMP/times.$BASHPID
+  # The second line of `times`: the children's user and system time. Into a
+  # file, since a pipe or $(...) would run it in a subshell of its own, whose
+  # children are none.
+  times >"$file"
+  cpu=$(sed -n 2p "$file" | awk '{ gsub(/[ms]/, " "); print $1 * 60 + $2 + $3 * 60 + $4 }')
+  echo "$status $(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }') $cpu"
+}
+
 # Date and machine, for the records.
 qv_machine() {
   local cpu mem

@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
-# Builds the Release tree in build-deb/ (no tests, no benchmarks) with
-# Debian's hardening flags and makes the Debian package with CPack. Prints
-# the package's path as its last line.
+# Brings the Release tree, build-release/ (scripts/release-tree.sh: Debian's
+# hardening flags, no benchmarks; no tests unless ./test.sh built it), up to
+# date and makes the Debian package from it with CPack. Prints the package's
+# path as its last line.
 #
 #   dist/build-deb.sh [--build-dir DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build_dir=build-deb
+build_dir=build-release
 while [ $# -gt 0 ]; do
   case $1 in
     --build-dir) build_dir=${2:?--build-dir wants a folder}; shift 2 ;;
-    -h|--help) sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "build-deb.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -21,17 +22,13 @@ for tool in cmake ninja cpack dpkg-shlibdeps dpkg-buildflags scdoc rsvg-convert;
     echo "build-deb.sh: $tool is missing (scripts/deps.sh lists the packages)" >&2; exit 1; }
 done
 
-# Debian's compiler and linker flags: stack protector, fortified functions,
-# read-only relocations and immediate binding, as lintian expects of a
-# package. CMake takes them from CXXFLAGS, CPPFLAGS and LDFLAGS on the first
-# configure of the folder.
-eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
-export CXXFLAGS="$CXXFLAGS $CPPFLAGS"
-
-jobs=$(nproc 2>/dev/null || echo 2)
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DQUORVID_BUILD_TESTS=OFF -DQUORVID_BUILD_BENCH=OFF -DQUORVID_DIST=ON >&2
-cmake --build "$build_dir" -j "$jobs" >&2
+# The Release tree the tests share (scripts/release-tree.sh): configured with
+# Debian's hardening flags, as lintian expects of a package; the programs,
+# manual pages and icons are built in it if they are not yet.
+source scripts/release-tree.sh
+QUORVID_RELEASE_DIR=$build_dir
+quorvid_configure_release -DQUORVID_DIST=ON >&2
+cmake --build "$build_dir" -j "$(nproc 2>/dev/null || echo 2)" >&2
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build_dir/CPackConfig.cmake")
 arch=$(dpkg --print-architecture)
 deb="$build_dir/quorvid_${version}_${arch}.deb"

@@ -9,7 +9,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-build_dir=build-deb build=1
+build_dir=build-release build=1
 while [ $# -gt 0 ]; do
   case $1 in
     --build-dir) build_dir=${2:?--build-dir wants a folder}; shift 2 ;;

@@ -1,12 +1,14 @@
 #include "evaluation.h"
 
+#include "checkkinds.h"
 #include "commands.h"
+#include "csvrows.h"
+#include "measure.h"
 #include "serialcontrol.h"
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
-#include <numeric>
 
 namespace quorvid::evaluate {
 
@@ -16,30 +18,12 @@ namespace {
 // it when no frame comes.
 constexpr qint64 kWindowGraceMs = 500;
 
-QString seconds(double s) { return QString::number(s, 'f', 1); }
+QString seconds(double s) { return record::secondsText(std::llround(s * 1e6), 1, record::SecondsRounding::Nearest); }
 QString num(double v) { return QString::number(v, 'f', 1); }
 QString signedNum(double v) { return (v >= 0 ? QStringLiteral("+") : QString()) + num(v); }
 QString refText(double v) { return v == std::round(v) ? QString::number(v, 'f', 0) : QString::number(v, 'f', 1); }
 
-QString speedCommand(int rate) { return rate == 50 ? QStringLiteral("S0") : rate == 150 ? QStringLiteral("S2") : QStringLiteral("S1"); }
-
-struct Stats {
-    double mean = 0, sd = 0;
-    int n = 0;
-};
-Stats stats(const std::vector<double>& v)
-{
-    Stats s;
-    s.n = static_cast<int>(v.size());
-    if (v.empty()) return s;
-    s.mean = std::accumulate(v.begin(), v.end(), 0.0) / s.n;
-    if (s.n > 1) {
-        double ss = 0;
-        for (double x : v) ss += (x - s.mean) * (x - s.mean);
-        s.sd = std::sqrt(ss / (s.n - 1));
-    }
-    return s;
-}
+QString text(std::string_view command) { return QString::fromLatin1(command.data(), qsizetype(command.size())); }
 
 QString staticWords(double p) { return QStringLiteral("static %1").arg(refText(p)); }
 
@@ -79,7 +63,7 @@ QString describe(const Result& r)
 }
 
 struct Evaluation::Step {
-    enum Type { Send, Reference, Wait, Window, Beats, Call } type = Call;
+    enum Type { Send, Reference, Wait, Window, Beats, Call, Gate } type = Call;
     QString command;
     ReferenceRequest request;
     double timeoutS = 0;
@@ -97,16 +81,17 @@ Evaluation::Evaluation(SerialControl& comm, ReferenceSetter& reference, Plan pla
     , m_reference(reference)
     , m_plan(std::move(plan))
     , m_clock(std::move(clock))
+    , m_window(std::make_unique<WindowFrames>())
+    , m_beats(std::make_unique<BeatCollector>())
 {
     connect(&m_reference, &ReferenceSetter::finished, this, &Evaluation::referenceFinished);
 }
 
 Evaluation::~Evaluation() = default;
 
-void Evaluation::setStateBefore(int framesPerSecond, bool simulatedOutput)
+void Evaluation::setStateBefore(const BoardState& before)
 {
-    m_speedBefore = m_speed = framesPerSecond;
-    m_simulatedBefore = m_simulated = simulatedOutput;
+    m_before = m_told = before;
 }
 
 void Evaluation::start()
@@ -118,10 +103,7 @@ void Evaluation::start()
 
 Verdict Evaluation::verdict() const
 {
-    if (!m_abortReason.isEmpty() || m_outcomes.size() < m_plan.checks.size()) return Verdict::Fail;
-    for (const CheckOutcome& o : m_outcomes)
-        if (o.verdict != Verdict::Pass) return Verdict::Fail;
-    return Verdict::Pass;
+    return runVerdict(m_outcomes, m_plan.checks.size(), m_abortReason);
 }
 
 int Evaluation::failures() const
@@ -139,13 +121,13 @@ void Evaluation::send(const QString& command)
         abort(QStringLiteral("the board did not take \"%1\": %2").arg(command, r.reason));
         return;
     }
-    if (command.startsWith(u'S')) m_speed = command == u"S0" ? 50 : command == u"S2" ? 150 : 100;
-    if (command == u"M" || command == u"O") m_simulated = command == u"M";
+    m_told = m_told.after(std::string_view(bytes.constData(), std::size_t(bytes.size())));
     emit commandSent(command);
 }
 
 void Evaluation::add(Result r)
 {
+    markMarginal(r, m_plan.marginalFor(m_plan.checks[std::size_t(m_check)]));
     CheckOutcome& o = m_outcomes.back();
     o.results.push_back(r);
     emit resultAdded(m_check, r);
@@ -170,11 +152,7 @@ void Evaluation::next()
 void Evaluation::finishCheck()
 {
     CheckOutcome& o = m_outcomes.back();
-    o.verdict = Verdict::Pass;
-    for (const Result& r : o.results) {
-        if (r.verdict == Verdict::Fail) o.verdict = Verdict::Fail;
-        else if (r.verdict == Verdict::Skipped && o.verdict == Verdict::Pass) o.verdict = Verdict::Skipped;
-    }
+    o.verdict = checkVerdict(o.results);
     emit checkFinished(m_check, o.verdict);
 }
 
@@ -184,17 +162,24 @@ void Evaluation::end()
     m_done = true;
     m_steps.clear();
     // The board as it was before: the speed, then the mode.
-    if (m_comm.portOpen()) {
-        if (m_speed != m_speedBefore) send(speedCommand(m_speedBefore));
-        if (m_simulated != m_simulatedBefore) send(m_simulatedBefore ? QStringLiteral("M") : QStringLiteral("O"));
-    }
+    if (m_comm.portOpen())
+        for (const std::string_view command : m_told.commandsTo(m_before)) send(text(command));
     emit progress(0, 100);
     emit finished();
 }
 
 void Evaluation::abort(const QString& why)
 {
+    if (!m_running && !m_done && m_check < 0) {
+        // Never started (its port did not open): nothing to send or put back.
+        m_abortReason = why;
+        m_check = static_cast<int>(m_plan.checks.size());
+        m_done = true;
+        emit finished();
+        return;
+    }
     if (!m_running) return;
+    m_atGate = false;
     m_abortReason = why;
     m_reference.cancel();
     m_waitingReference = false;
@@ -216,9 +201,10 @@ void Evaluation::runStep()
 {
     while (m_running && !m_steps.empty()) {
         Step& s = m_steps.front();
-        m_stepStart = now();
+        m_stepStart = m_gatePassedAt.value_or(now());
+        m_gatePassedAt.reset();
         m_lastSecondsLeft = -1;
-        if (!s.activity.isEmpty()) emit activity(s.activity);
+        if (!s.activity.isEmpty() && (s.type != Step::Gate || m_gated)) emit activity(s.activity);
         switch (s.type) {
         case Step::Send: {
             const QString command = s.command;
@@ -240,20 +226,38 @@ void Evaluation::runStep()
             m_reference.request(request);
             return;
         }
+        case Step::Gate:
+            if (!m_gated) {
+                m_steps.pop_front();
+                continue;
+            }
+            // passGate() may come from inside this signal: nothing after it.
+            m_atGate = true;
+            emit gateReached();
+            return;
         case Step::Wait:
             return;
         case Step::Window:
         case Step::Beats:
-            m_windowFrom = m_stepStart + std::llround(s.settleS * 1000);
+            // A window takes every frame whose time lies in it: it begins
+            // after any frame already seen, which it can no longer take.
+            m_windowFrom = std::max(m_stepStart + std::llround(s.settleS * 1000), m_lastFrameMs + 1);
             m_windowTo = m_windowFrom + std::llround(s.measureS * 1000);
-            m_ch[0].clear(), m_ch[1].clear(), m_times.clear(), m_beats.clear();
-            m_beat = {};
-            m_beatSamples[0].clear(), m_beatSamples[1].clear();
-            m_beatBoundarySeen = false;
+            m_window->clear();
+            m_beats->clear();
             return;
         }
     }
     if (m_running) next();
+}
+
+void Evaluation::passGate(qint64 atMs)
+{
+    if (!m_running || !m_atGate || m_steps.empty() || m_steps.front().type != Step::Gate) return;
+    m_atGate = false;
+    m_steps.pop_front();
+    m_gatePassedAt = atMs;
+    runStep();
 }
 
 void Evaluation::referenceFinished(ReferenceOutcome outcome, const QString& message)
@@ -285,6 +289,7 @@ void Evaluation::referenceFinished(ReferenceOutcome outcome, const QString& mess
 
 void Evaluation::frame(const DecodedFrame& f, qint64 t)
 {
+    m_lastFrameMs = std::max(m_lastFrameMs, t);
     if (!f.shown) return;
     if (f.kind == FrameKind::Identification) m_identification = QString::fromStdU16String(f.text);
     if (!m_running || m_waitingReference || m_steps.empty()) return;
@@ -301,49 +306,24 @@ void Evaluation::frame(const DecodedFrame& f, qint64 t)
             endWindow();
             return;
         }
-        if (f.kind == FrameKind::Waveform && t >= m_windowFrom) {
-            m_ch[0].push_back(f.samples.s1 - 100);
-            m_ch[1].push_back(f.samples.s2 - 100);
-            m_times.push_back(t);
-        }
+        if (t >= m_windowFrom) m_window->take(f, t);
         return;
     case Step::Beats:
         // Settling goes by time; from the first beat boundary on, frames go
         // to beats in the order they came: the samples that follow a values
         // frame in the same block belong to the next beat.
-        if (!m_beatBoundarySeen && t < m_windowFrom) return;
-        if (f.kind == FrameKind::Waveform) {
-            m_beatSamples[0].push_back(f.samples.s1 - 100.0);
-            m_beatSamples[1].push_back(f.samples.s2 - 100.0);
-        } else if (f.kind == FrameKind::Values) {
-            // The beat's maximum over all its samples; its diastolic is the
-            // trough it starts from, so its minimum over the first half: the
-            // end of a beat already glides towards the next beat's level.
-            const std::size_t n = m_beatSamples[0].size();
-            m_beat.any = n > 0;
-            for (int ch = 0; ch < 2 && n > 0; ++ch) {
-                const std::vector<double>& v = m_beatSamples[ch];
-                m_beat.max[ch] = *std::max_element(v.begin(), v.end());
-                m_beat.min[ch] = *std::min_element(v.begin(), v.begin() + std::ptrdiff_t((n + 1) / 2));
-            }
-            m_beatSamples[0].clear(), m_beatSamples[1].clear();
-            if (!m_beatBoundarySeen) {
-                // The beat in progress began before settling ended: the
-                // measurement starts with the next one.
-                m_beatBoundarySeen = true;
-                m_windowFrom = t + 1;
-                m_beat = {};
-                m_beatSamples[0].clear(), m_beatSamples[1].clear();
-                return;
-            }
-            m_beat.tMs = t;
-            m_beat.values = f.values;
-            if (m_beat.any) m_beats.push_back(m_beat);
-            m_beat = {};
-            if (static_cast<int>(m_beats.size()) >= s.beats) {
+        if (!m_beats->started() && t < m_windowFrom) return;
+        switch (m_beats->take(f, t)) {
+        case BeatCollector::Took::Boundary:
+            m_windowFrom = t + 1;
+            return;
+        case BeatCollector::Took::Beat:
+        case BeatCollector::Took::Nothing:
+            if (f.kind == FrameKind::Values && static_cast<int>(m_beats->beats().size()) >= s.beats) {
                 m_windowTo = t + 1;
                 endWindow();
             }
+            return;
         }
         return;
     default:
@@ -422,8 +402,17 @@ void Evaluation::referenceStep(const QString& ch1, const QString& ch2, const QSt
     m_steps.push_back(s);
 }
 
+void Evaluation::gateStep()
+{
+    Step s;
+    s.type = Step::Gate;
+    s.activity = QStringLiteral("Waiting for the other boards");
+    m_steps.push_back(s);
+}
+
 void Evaluation::windowStep(double settleS, double measureS, const QString& activity, std::function<void()> done)
 {
+    gateStep();
     Step s;
     s.type = Step::Window;
     s.settleS = settleS;
@@ -435,31 +424,10 @@ void Evaluation::windowStep(double settleS, double measureS, const QString& acti
 
 void Evaluation::pressureRows(const QString& quantity, double reference, double limit)
 {
-    for (int ch = 0; ch < 2; ++ch) {
-        const Stats st = stats(m_ch[ch]);
-        Result r;
-        r.channel = ch + 1;
-        r.quantity = quantity;
-        r.unit = QStringLiteral("mmHg");
-        r.reference = reference;
-        r.limit = limit;
-        r.n = st.n;
-        r.fromMs = m_windowFrom;
-        r.toMs = m_windowTo;
-        if (st.n == 0) {
-            r.verdict = Verdict::Fail;
-            r.message = QStringLiteral("no waveform frames in %1 s").arg(seconds((m_windowTo - m_windowFrom) / 1000.0));
-        } else {
-            r.mean = st.mean;
-            r.sd = st.sd;
-            r.error = st.mean - reference;
-            r.verdict = std::abs(*r.error) <= limit ? Verdict::Pass : Verdict::Fail;
-        }
-        add(r);
-    }
+    for (const Result& r : evaluate::pressureRows(*m_window, quantity, reference, limit, {m_windowFrom, m_windowTo})) add(r);
 }
 
-void Evaluation::statusWait(const QString& after, Byte wanted, double timeoutS)
+void Evaluation::statusWait(const QString& after, status::Code wanted, double timeoutS)
 {
     // Each channel passes once it has shown the wanted status.
     struct Seen {
@@ -503,36 +471,12 @@ void Evaluation::statusWait(const QString& after, Byte wanted, double timeoutS)
 
 void Evaluation::plan(const Check& c)
 {
-    switch (c.kind) {
-    case CheckKind::Identify: planIdentify(c); break;
-    case CheckKind::Speed: planSpeed(c); break;
-    case CheckKind::Mode:
-        sendStep(QStringLiteral("M"));
-        statusWait(QStringLiteral("M"), 9, c.timeoutS);  // "Simulated Output"
-        sendStep(QStringLiteral("O"));
-        statusWait(QStringLiteral("O"), 0, c.timeoutS);  // "Normal Operation"
-        break;
-    case CheckKind::Zero: planZero(c); break;
-    case CheckKind::Static:
-        for (double p : c.points) {
-            referenceStep(staticWords(p), staticWords(p), QStringLiteral("Set both channels to %1 mmHg.").arg(refText(p)));
-            windowStep(c.settleS, c.measureS, QStringLiteral("Measuring at %1 mmHg").arg(refText(p)),
-                       [this, p, c] { pressureRows(QStringLiteral("pressure"), p, c.limitFor(p)); });
-        }
-        break;
-    case CheckKind::Dynamic: planDynamic(c); break;
-    case CheckKind::Drift:
-        referenceStep(staticWords(c.pointMmHg), staticWords(c.pointMmHg),
-                      QStringLiteral("Set both channels to %1 mmHg and leave them.").arg(refText(c.pointMmHg)));
-        windowStep(c.settleS, c.measureS, QStringLiteral("Holding %1 mmHg").arg(refText(c.pointMmHg)),
-                   [this, c] { driftRows(c); });
-        break;
-    }
+    (this->*kindDescription(c.kind).queueSteps)(c);
 }
 
 void Evaluation::planIdentify(const Check& c)
 {
-    sendStep(QStringLiteral("I"));
+    sendStep(text(command::kIdentify));
     Step s;
     s.type = Step::Wait;
     s.timeoutS = c.timeoutS;
@@ -555,6 +499,13 @@ void Evaluation::planIdentify(const Check& c)
         r.toMs = now();
         r.message = QStringLiteral("timed out after %1 s waiting for an identification frame").arg(seconds(waited));
         add(r);
+        if (!m_endWithoutIdentification.isEmpty()) {
+            m_steps.clear();
+            Step end;
+            end.type = Step::Call;
+            end.done = [this] { abort(m_endWithoutIdentification); };
+            m_steps.push_back(end);
+        }
     };
     m_steps.push_back(s);
 }
@@ -562,29 +513,26 @@ void Evaluation::planIdentify(const Check& c)
 void Evaluation::planSpeed(const Check& c)
 {
     for (int rate : c.rates) {
-        sendStep(speedCommand(rate));
+        sendStep(text(commandOf(speedOfRate(rate).value_or(Speed::Fps100))));
         windowStep(c.settleS, c.measureS, QStringLiteral("Counting waveform frames at speed %1").arg(rate), [this, rate, c] {
-            Result r;
-            r.quantity = QStringLiteral("frame rate");
-            r.unit = QStringLiteral("/s");
-            r.reference = rate;
-            r.n = static_cast<int>(m_times.size());
-            r.mean = r.n / ((m_windowTo - m_windowFrom) / 1000.0);
-            r.error = *r.mean - rate;
-            r.limit = rate * c.tolerancePercent / 100.0;
-            r.verdict = std::abs(*r.error) <= *r.limit ? Verdict::Pass : Verdict::Fail;
-            r.fromMs = m_windowFrom;
-            r.toMs = m_windowTo;
-            add(r);
+            add(frameRateRow(*m_window, rate, c.tolerancePercent, {m_windowFrom, m_windowTo}));
         });
     }
-    if (!c.rates.empty() && c.rates.back() != m_speedBefore) sendStep(speedCommand(m_speedBefore));
+    if (!c.rates.empty() && speedOfRate(c.rates.back()) != m_before.speed) sendStep(text(commandOf(m_before.speed)));
+}
+
+void Evaluation::planMode(const Check& c)
+{
+    sendStep(text(commandOf(Mode::Simulated)));
+    statusWait(text(commandOf(Mode::Simulated)), statusIn(Mode::Simulated), c.timeoutS);
+    sendStep(text(commandOf(Mode::Normal)));
+    statusWait(text(commandOf(Mode::Normal)), statusIn(Mode::Normal), c.timeoutS);
 }
 
 void Evaluation::planZero(const Check& c)
 {
     referenceStep(staticWords(0), staticWords(0), QStringLiteral("Open both transducers to air (0 mmHg on both channels)."));
-    sendStep(QStringLiteral("Z3"));
+    sendStep(text(command::kZeroBoth));
     // Per channel: 0 before "Zeroing...", 1 zeroing, 2 ok, 3 failed; and the
     // last status shown.
     struct Zeroing {
@@ -602,12 +550,12 @@ void Evaluation::planZero(const Check& c)
             const int st = z->state[ch];
             r.verdict = st == 2 ? Verdict::Pass : Verdict::Fail;
             if (st == 2)
-                r.message = statusQuoted(6);
+                r.message = statusQuoted(status::ZeroingOk);
             else if (st == 3)
-                r.message = QStringLiteral("the board showed %1").arg(statusQuoted(4));
+                r.message = QStringLiteral("the board showed %1").arg(statusQuoted(status::ZeroingFailed));
             else
                 r.message = QStringLiteral("timed out after %1 s waiting for %2%3")
-                                .arg(seconds(waited), statusQuoted(st == 0 ? 2 : 6),
+                                .arg(seconds(waited), statusQuoted(st == 0 ? status::Zeroing : status::ZeroingOk),
                                      z->last[ch] == 255 ? QString() : QStringLiteral(": showed ") + statusQuoted(z->last[ch]));
             add(r);
         }
@@ -622,9 +570,9 @@ void Evaluation::planZero(const Check& c)
         for (int ch = 0; ch < 2; ++ch) {
             int& st = z->state[ch];
             z->last[ch] = codes[ch];
-            if (codes[ch] == 4 && st < 2) st = 3;         // "Zeroing Failed !!!"
-            else if (codes[ch] == 2 && st == 0) st = 1;   // "Zeroing..."
-            else if (codes[ch] == 6 && st == 1) st = 2;   // "Zeroing ok"
+            if (codes[ch] == status::ZeroingFailed && st < 2) st = 3;
+            else if (codes[ch] == status::Zeroing && st == 0) st = 1;
+            else if (codes[ch] == status::ZeroingOk && st == 1) st = 2;
         }
         if (z->state[0] < 2 || z->state[1] < 2) return false;
         rows(0);
@@ -634,6 +582,15 @@ void Evaluation::planZero(const Check& c)
     m_steps.push_back(s);
     windowStep(0, c.measureS, QStringLiteral("Measuring the zero"),
                [this, c] { pressureRows(QStringLiteral("zero"), 0, c.limitMmHg); });
+}
+
+void Evaluation::planStatic(const Check& c)
+{
+    for (double p : c.points) {
+        referenceStep(staticWords(p), staticWords(p), QStringLiteral("Set both channels to %1 mmHg.").arg(refText(p)));
+        windowStep(c.settleS, c.measureS, QStringLiteral("Measuring at %1 mmHg").arg(refText(p)),
+                   [this, p, c] { pressureRows(QStringLiteral("pressure"), p, c.limitFor(p)); });
+    }
 }
 
 void Evaluation::planDynamic(const Check& c)
@@ -648,121 +605,30 @@ void Evaluation::planDynamic(const Check& c)
     s.beats = c.beats;
     s.activity = QStringLiteral("Measuring %1 beats").arg(c.beats);
     s.done = [this, c] { dynamicRows(c); };
+    gateStep();
     m_steps.push_back(s);
 }
 
 void Evaluation::dynamicRows(const Check& c)
 {
     CheckOutcome& o = m_outcomes.back();
-    const Waveform* refs[2] = {&c.ch1, &c.ch2};
-    const int n = static_cast<int>(m_beats.size());
-    const QString shortBy = n < c.beats ? QStringLiteral("%1 of %2 beats").arg(n).arg(c.beats) : QString();
-    auto row = [&](int ch, const QString& quantity, const QString& unit, double reference, double limit,
-                   const std::vector<double>& values) {
-        const Stats st = stats(values);
-        Result r;
-        r.channel = ch;
-        r.quantity = quantity;
-        r.unit = unit;
-        r.reference = reference;
-        r.limit = limit;
-        r.n = st.n;
-        r.fromMs = m_windowFrom;
-        r.toMs = m_windowTo;
-        if (st.n > 0) {
-            r.mean = st.mean;
-            r.sd = st.sd;
-            r.error = st.mean - reference;
-        }
-        r.verdict = st.n > 0 && std::abs(*r.error) <= limit && shortBy.isEmpty() ? Verdict::Pass : Verdict::Fail;
-        r.message = shortBy;
-        add(r);
-    };
-    auto sysOf = [](const Beat& b, int ch) -> double { return ch == 0 ? b.values.sys1 : b.values.sys2; };
-    auto diaOf = [](const Beat& b, int ch) -> double { return ch == 0 ? b.values.dia1 : b.values.dia2; };
-    for (int ch = 0; ch < 2; ++ch) {
-        std::vector<double> sys, map, dia;
-        for (const Beat& b : m_beats) {
-            sys.push_back(sysOf(b, ch));
-            map.push_back(ch == 0 ? b.values.map1 : b.values.map2);
-            dia.push_back(diaOf(b, ch));
-            o.beats.push_back({ch + 1, b.tMs, sys.back(), dia.back(), b.max[ch], b.min[ch]});
-        }
-        const Waveform& w = *refs[ch];
-        row(ch + 1, QStringLiteral("systolic"), QStringLiteral("mmHg"), w.sys, c.limitFor(w.sys), sys);
-        row(ch + 1, QStringLiteral("mean"), QStringLiteral("mmHg"), w.meanReference(), c.limitFor(w.meanReference()), map);
-        row(ch + 1, QStringLiteral("diastolic"), QStringLiteral("mmHg"), w.dia, c.limitFor(w.dia), dia);
-    }
-    std::vector<double> pulse;
-    for (const Beat& b : m_beats) pulse.push_back(b.values.pulse);
-    row(0, QStringLiteral("pulse rate"), QStringLiteral("/min"), m_plan.rate,
-        std::max(c.pulseLimitPerMin, m_plan.rate * c.pulseLimitPercent / 100.0), pulse);
+    std::vector<BeatPoint> plot;
+    const std::vector<Result> rows = evaluate::dynamicRows(m_beats->beats(), c, m_plan.rate, {m_windowFrom, m_windowTo}, &plot);
+    o.beats.insert(o.beats.end(), plot.begin(), plot.end());
+    for (const Result& r : rows) add(r);
+}
 
-    // The board's own numbers against its own trace, beat by beat: the row's
-    // error is the worst difference, its mean and SD those of all beats.
-    for (int ch = 0; ch < 2; ++ch) {
-        const Waveform& w = *refs[ch];
-        for (int which = 0; which < 2; ++which) {
-            const double limit = c.limitFor(which == 0 ? w.sys : w.dia);
-            std::vector<double> diffs;
-            double worst = 0;
-            const Beat* worstBeat = nullptr;
-            for (const Beat& b : m_beats) {
-                const double d = which == 0 ? sysOf(b, ch) - b.max[ch] : diaOf(b, ch) - b.min[ch];
-                diffs.push_back(d);
-                if (!worstBeat || std::abs(d) > std::abs(worst)) worst = d, worstBeat = &b;
-            }
-            const Stats st = stats(diffs);
-            Result r;
-            r.channel = ch + 1;
-            r.quantity = which == 0 ? QStringLiteral("systolic vs waveform maximum") : QStringLiteral("diastolic vs waveform minimum");
-            r.unit = QStringLiteral("mmHg");
-            r.limit = limit;
-            r.n = n;
-            r.fromMs = m_windowFrom;
-            r.toMs = m_windowTo;
-            r.mean = st.mean;
-            r.sd = st.sd;
-            r.error = worst;
-            r.verdict = n > 0 && std::abs(worst) <= limit && shortBy.isEmpty() ? Verdict::Pass : Verdict::Fail;
-            r.message = worstBeat && std::abs(worst) > limit
-                            ? QStringLiteral("worst beat at %1 s").arg(QString::number(worstBeat->tMs / 1000.0, 'f', 3))
-                            : shortBy;
-            add(r);
-        }
-    }
+void Evaluation::planDrift(const Check& c)
+{
+    referenceStep(staticWords(c.pointMmHg), staticWords(c.pointMmHg),
+                  QStringLiteral("Set both channels to %1 mmHg and leave them.").arg(refText(c.pointMmHg)));
+    windowStep(c.settleS, c.measureS, QStringLiteral("Holding %1 mmHg").arg(refText(c.pointMmHg)),
+               [this, c] { driftRows(c); });
 }
 
 void Evaluation::driftRows(const Check& c)
 {
-    // The first tenth of the time against the last.
-    const qint64 span = m_windowTo - m_windowFrom, tenth = span / 10;
-    for (int ch = 0; ch < 2; ++ch) {
-        std::vector<double> first, last;
-        for (std::size_t i = 0; i < m_times.size(); ++i) {
-            if (m_times[i] < m_windowFrom + tenth) first.push_back(m_ch[ch][i]);
-            else if (m_times[i] >= m_windowTo - tenth) last.push_back(m_ch[ch][i]);
-        }
-        Result r;
-        r.channel = ch + 1;
-        r.quantity = QStringLiteral("drift");
-        r.unit = QStringLiteral("mmHg/h");
-        r.reference = 0;
-        r.limit = c.limitMmHgPerHour;
-        r.n = static_cast<int>(m_times.size());
-        r.fromMs = m_windowFrom;
-        r.toMs = m_windowTo;
-        if (first.empty() || last.empty()) {
-            r.verdict = Verdict::Fail;
-            r.message = QStringLiteral("too few waveform frames");
-        } else {
-            const double hours = (span - tenth) / 3'600'000.0;
-            r.mean = r.error = (stats(last).mean - stats(first).mean) / hours;
-            r.sd = stats(m_ch[ch]).sd;
-            r.verdict = std::abs(*r.error) <= *r.limit ? Verdict::Pass : Verdict::Fail;
-        }
-        add(r);
-    }
+    for (const Result& r : evaluate::driftRows(*m_window, c, {m_windowFrom, m_windowTo})) add(r);
 }
 
 }  // namespace quorvid::evaluate

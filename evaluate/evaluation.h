@@ -8,6 +8,7 @@
 // measurement over [from, to) takes exactly the CSV rows whose t_s lies there.
 #pragma once
 
+#include "boardstate.h"
 #include "frames.h"
 #include "plan.h"
 #include "reference.h"
@@ -17,7 +18,9 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace quorvid {
@@ -25,6 +28,10 @@ class SerialControl;
 }
 
 namespace quorvid::evaluate {
+
+struct KindDescription;
+struct WindowFrames;
+class BeatCollector;
 
 enum class Verdict { Pass, Fail, Skipped };
 QString verdictName(Verdict v);  // "pass", "fail", "skipped"
@@ -38,6 +45,7 @@ struct Result {
     Verdict verdict = Verdict::Pass;
     qint64 fromMs = 0, toMs = 0;  // [from, to) in the recording's t_s
     QString message;     // what went wrong, or what was seen
+    bool marginal = false;  // passed, with |error| above the plan's band of its limit
 };
 
 // "ch1 300 mmHg: read 318.1, error +18.1 > limit 12.0"
@@ -69,8 +77,8 @@ public:
                QObject* parent = nullptr);
     ~Evaluation() override;
 
-    // The board's state before the run, restored at its end.
-    void setStateBefore(int framesPerSecond, bool simulatedOutput);
+    // What the board was told before the run; restored at its end.
+    void setStateBefore(const BoardState& before);
 
     void start();
     // A completed frame that arrived at tMs.
@@ -78,7 +86,19 @@ public:
     // Time has passed: ends settling, measurements and waits that are due.
     void poll();
     // Ends the run at once; the checks not done are left out of the verdict.
+    // A run not started yet ends without sending anything, its reason kept.
     void abort(const QString& why);
+
+    // Boards run side by side (a station) measure together: when gated, the
+    // run stops before each measurement and says gateReached(); passGate()
+    // lets it on, its settling and measuring counted from atMs. Ungated (one
+    // board) it goes straight on, as it always did.
+    void setGated(bool gated) { m_gated = gated; }
+    bool atGate() const { return m_atGate; }
+    void passGate(qint64 atMs);
+    // With a reason, an identify check that fails ends the run with it: a
+    // board that does not answer is not waited for through the other checks.
+    void setEndWithoutIdentification(const QString& why) { m_endWithoutIdentification = why; }
 
     bool running() const { return m_running; }
     bool done() const { return m_done; }
@@ -86,6 +106,8 @@ public:
     const std::vector<CheckOutcome>& outcomes() const { return m_outcomes; }
     QString identification() const { return m_identification; }
     QString abortReason() const { return m_abortReason; }
+    // What the board has been told, the run's commands included.
+    const BoardState& boardState() const { return m_told; }
     // Pass only when every check ran and passed.
     Verdict verdict() const;
     int failures() const;
@@ -100,22 +122,31 @@ signals:
     void progress(int secondsLeft, int percent);
     // A command went to the board (the window follows it in its controls).
     void commandSent(const QString& command);
+    // Gated, the run waits before a measurement for passGate().
+    void gateReached();
     void finished();
 
 private:
+    // The kinds' descriptions name the member that queues each kind's steps.
+    friend std::span<const KindDescription> checkKinds();
+
     struct Step;
     // The steps of a check, queued when it begins.
     void plan(const Check& c);
     void planIdentify(const Check& c);
     void planSpeed(const Check& c);
+    void planMode(const Check& c);
     void planZero(const Check& c);
+    void planStatic(const Check& c);
     void planDynamic(const Check& c);
+    void planDrift(const Check& c);
     void sendStep(const QString& command);
     void referenceStep(const QString& ch1, const QString& ch2, const QString& instruction);
     void windowStep(double settleS, double measureS, const QString& activity, std::function<void()> done);
+    void gateStep();
     // Waits until both channels have shown a status; a row per channel.
-    void statusWait(const QString& after, Byte wanted, double timeoutS);
-    // The results of a measurement that has ended.
+    void statusWait(const QString& after, status::Code wanted, double timeoutS);
+    // The results of a measurement that has ended, from measure.h.
     void pressureRows(const QString& quantity, double reference, double limit);
     void dynamicRows(const Check& c);
     void driftRows(const Check& c);
@@ -134,8 +165,7 @@ private:
     Plan m_plan;
     Clock m_clock;
 
-    int m_speedBefore = 100, m_speed = 100;
-    bool m_simulatedBefore = false, m_simulated = false;
+    BoardState m_before, m_told;
 
     std::deque<Step> m_steps;
     int m_check = -1;
@@ -143,6 +173,10 @@ private:
     bool m_done = false;
     bool m_waitingReference = false;
     bool m_skipCheck = false;
+    bool m_gated = false;
+    bool m_atGate = false;
+    std::optional<qint64> m_gatePassedAt;  // the next step starts then
+    QString m_endWithoutIdentification;
     std::vector<CheckOutcome> m_outcomes;
     QString m_identification;
     QString m_abortReason;
@@ -151,18 +185,9 @@ private:
     qint64 m_stepStart = 0;
     qint64 m_windowFrom = 0, m_windowTo = 0;
     int m_lastSecondsLeft = -1;
-    std::vector<double> m_ch[2];  // mmHg per waveform frame in the window
-    std::vector<qint64> m_times;  // their times
-    struct Beat {
-        qint64 tMs = 0;
-        Values values;
-        double max[2], min[2];
-        bool any = false;
-    };
-    std::vector<Beat> m_beats;
-    Beat m_beat;                  // in progress
-    std::vector<double> m_beatSamples[2];
-    bool m_beatBoundarySeen = false;
+    qint64 m_lastFrameMs = -1;  // the time of the last frame seen
+    std::unique_ptr<WindowFrames> m_window;    // the waveform frames in the window
+    std::unique_ptr<BeatCollector> m_beats;    // the beats of a dynamic check
 };
 
 }  // namespace quorvid::evaluate

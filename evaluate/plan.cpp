@@ -1,5 +1,7 @@
 #include "plan.h"
 
+#include "checkkinds.h"
+
 #include <QFile>
 #include <QJsonArray>
 
@@ -7,85 +9,21 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 
 namespace quorvid::evaluate {
 
 namespace {
 
-constexpr std::string_view kDefaultPlan = R"(# Quorvid evaluation plan. Checks run in the order given; remove a [[check]]
+constexpr std::string_view kHeading = R"(# Quorvid evaluation plan. Checks run in the order given; remove a [[check]]
 # to leave it out. Times are in seconds, pressures in mmHg. A plan names
 # pressures only: the command that sets them is given by whoever runs it.
-
-[plan]
-name = "default"
-rate = 60                  # beats a minute of the reference source
-
-# "I": an identification frame within timeout_s; its text heads the report.
-[[check]]
-kind = "identify"
-timeout_s = 3
-
-# "S0", "S1", "S2": the waveform frame rate over measure_s after settle_s,
-# within tolerance_percent; ends at the speed in force before.
-[[check]]
-kind = "speed"
-rates = [50, 100, 150]
-settle_s = 1
-measure_s = 5
-tolerance_percent = 2
-
-# "M": "Simulated Output" on both channels, then "O": "Normal Operation",
-# each within timeout_s.
-[[check]]
-kind = "mode"
-timeout_s = 3
-
-# Reference 0 on both channels (transducers open to air); "Z3"; each channel
-# shows "Zeroing..." then "Zeroing ok" within timeout_s; then its mean over
-# measure_s is within limit_mmHg of 0.
-[[check]]
-kind = "zero"
-timeout_s = 10
-measure_s = 2
-limit_mmHg = 1
-
-# Each point on both channels: settle_s, then the waveform's mean over
-# measure_s; error = mean - reference, limit = the larger of limit_mmHg and
-# limit_percent of the reference.
-[[check]]
-kind = "static"
-points = [0, 50, 100, 200, 300]
-settle_s = 2
-measure_s = 5
-limit_mmHg = 4
-limit_percent = 4
-
-# A waveform per channel ("arterial" or "pa" S/D; ch1_mean or ch2_mean
-# give a mean reference, else D + (S - D) / 3); after settle_s, the means of
-# the board's values over the beats against the reference and the pulse rate
-# against the plan's rate; and per beat, the board's systolic and diastolic
-# against its own waveform's maximum and minimum.
-[[check]]
-kind = "dynamic"
-ch1 = "arterial 120/80"
-ch2 = "pa 25/10"
-settle_s = 5
-beats = 30
-limit_mmHg = 4
-limit_percent = 4
-pulse_limit_per_min = 1
-pulse_limit_percent = 1
-
-# A reference held for measure_s; the drift of the mean in mmHg an hour
-# (first tenth of the time against the last) within limit_mmHg_per_h.
-# [[check]]
-# kind = "drift"
-# point = 100
-# settle_s = 2
-# measure_s = 600
-# limit_mmHg_per_h = 2
+# Any check may give source = "..." (where its limits come from) and
+# marginal_percent (as may [plan]): a result that passes with its error above
+# that share of its limit is reported MARGINAL.
 )";
+
+// Where a comment after a key's default begins in the printed plan.
+constexpr qsizetype kNoteColumn = 27;
 
 struct Refusal {
     std::int64_t line = 0;
@@ -98,6 +36,15 @@ std::int64_t lineOf(const toml::node& n) { return static_cast<std::int64_t>(n.so
 
 // Refuses with the line of the node.
 [[noreturn]] void refuse(const toml::node& n, const QString& what) { throw Refusal{lineOf(n), what}; }
+
+// A key nobody takes; one that would carry a command is told why there is none.
+[[noreturn]] void refuseKey(const toml::node& n, std::string_view key, const QString& what)
+{
+    if (q(key).contains(QLatin1String("command"), Qt::CaseInsensitive))
+        refuse(n, QStringLiteral("a plan carries no command: the reference command is given by whoever runs the "
+                                 "evaluation"));
+    refuse(n, what);
+}
 
 double number(const toml::node& n, std::string_view key, double low, double high)
 {
@@ -138,132 +85,226 @@ Waveform waveform(const toml::node& n, std::string_view key)
                   .arg(q(key), t));
 }
 
+// Each item in the key's range.
+std::vector<double> numbers(const toml::node& n, std::string_view key, double low, double high)
+{
+    const toml::array* list = n.as_array();
+    if (!list || list->empty()) refuse(n, QStringLiteral("%1 wants a list such as [50, 100]").arg(q(key)));
+    std::vector<double> values;
+    for (const toml::node& v : *list) values.push_back(number(v, key, low, high));
+    return values;
+}
+
+std::vector<int> speeds(const toml::node& n, std::string_view key, double low, double high)
+{
+    const std::vector<double> values = numbers(n, key, low, high);
+    std::vector<int> rates;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const double r = values[i];
+        if (r != 50 && r != 100 && r != 150) refuse(*n.as_array()->get(i), QStringLiteral("%1 are 50, 100 or 150").arg(q(key)));
+        rates.push_back(static_cast<int>(r));
+    }
+    return rates;
+}
+
+template <class... F>
+struct Overloaded : F... {
+    using F::operator()...;
+};
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
+
+template <class Target>
+void read(const Key<Target>& key, const toml::node& n, Target& into)
+{
+    const std::string_view name = key.name;
+    const double low = key.low, high = key.high;
+    std::visit(Overloaded{
+                   [&](double Target::*m) { into.*m = number(n, name, low, high); },
+                   [&](int Target::*m) { into.*m = static_cast<int>(number(n, name, low, high)); },
+                   [&](NearestOf<Target> m) { into.*m.value = static_cast<int>(std::lround(number(n, name, low, high))); },
+                   [&](QString Target::*m) { into.*m = text(n, name); },
+                   [&](Waveform Target::*m) {
+                       // Its mean may have been given already: keys come in order of their names.
+                       const std::optional<double> mean = (into.*m).mean;
+                       into.*m = waveform(n, name);
+                       (into.*m).mean = mean;
+                   },
+                   [&](MeanOf<Target> m) { (into.*m.wave).mean = number(n, name, low, high); },
+                   [&](std::vector<int> Target::*m) { into.*m = speeds(n, name, low, high); },
+                   [&](std::vector<double> Target::*m) { into.*m = numbers(n, name, low, high); },
+                   [&](std::optional<double> Target::*m) { into.*m = number(n, name, low, high); },
+                   [&](std::optional<QString> Target::*m) { into.*m = text(n, name); },
+               },
+               key.field);
+}
+
+template <class Target>
+QJsonValue json(const Key<Target>& key, const Target& from)
+{
+    return std::visit(Overloaded{
+                          [&](double Target::*m) { return QJsonValue(from.*m); },
+                          [&](int Target::*m) { return QJsonValue(from.*m); },
+                          [&](NearestOf<Target> m) { return QJsonValue(from.*m.value); },
+                          [&](QString Target::*m) { return QJsonValue(from.*m); },
+                          [&](Waveform Target::*m) { return QJsonValue((from.*m).controlWords()); },
+                          [&](MeanOf<Target> m) { return QJsonValue((from.*m.wave).meanReference()); },
+                          [&](std::vector<int> Target::*m) {
+                              QJsonArray a;
+                              for (int v : from.*m) a.append(v);
+                              return QJsonValue(a);
+                          },
+                          [&](std::vector<double> Target::*m) {
+                              QJsonArray a;
+                              for (double v : from.*m) a.append(v);
+                              return QJsonValue(a);
+                          },
+                          // Left out when not given, so that it reads back as not given.
+                          [&](std::optional<double> Target::*m) {
+                              return (from.*m) ? QJsonValue(*(from.*m)) : QJsonValue(QJsonValue::Undefined);
+                          },
+                          [&](std::optional<QString> Target::*m) {
+                              return (from.*m) ? QJsonValue(*(from.*m)) : QJsonValue(QJsonValue::Undefined);
+                          },
+                      },
+                      key.field);
+}
+
+template <class Target>
+const Setting<Target>* find(std::span<const Setting<Target>> settings, std::string_view name)
+{
+    const auto s = std::find_if(settings.begin(), settings.end(), [name](const Setting<Target>& s) { return s.key->name == name; });
+    return s == settings.end() ? nullptr : &*s;
+}
+
+template <class Target>
+QString names(std::span<const Setting<Target>> settings)
+{
+    QStringList list;
+    for (const Setting<Target>& s : settings) list << q(s.key->name);
+    return list.join(QStringLiteral(", "));
+}
+
+// The defaults, read as a plan's values are.
+template <class Target>
+void setDefaults(std::span<const Setting<Target>> settings, Target& into)
+{
+    for (const Setting<Target>& s : settings) {
+        if (s.value.empty()) continue;
+        const std::string line = std::string(s.key->name) + " = " + std::string(s.value);
+        const toml::table t = toml::parse(line);
+        read(*s.key, *t.get(s.key->name), into);
+    }
+}
+
+template <class Target>
+QString printed(std::span<const Setting<Target>> settings, const QString& prefix)
+{
+    QString out;
+    for (const Setting<Target>& s : settings) {
+        if (s.value.empty()) continue;
+        QString line = prefix + q(s.key->name) + QStringLiteral(" = ") + q(s.value);
+        if (!s.note.empty()) line = line.leftJustified(kNoteColumn) + QStringLiteral("# ") + q(s.note);
+        out += line + u'\n';
+    }
+    return out;
+}
+
+void insertGiven(QJsonObject& o, const QString& key, const QJsonValue& v)
+{
+    if (!v.isUndefined()) o.insert(key, v);
+}
+
+// A JSON value as the TOML node a plan file would hold; TOML has no null.
+toml::table tomlTable(const QJsonObject& o);
+toml::array tomlArray(const QJsonArray& a, const QString& key)
+{
+    toml::array out;
+    for (const QJsonValue v : a) {
+        switch (v.type()) {
+        case QJsonValue::Bool: out.push_back(v.toBool()); break;
+        case QJsonValue::Double: out.push_back(v.toDouble()); break;
+        case QJsonValue::String: out.push_back(v.toString().toStdString()); break;
+        case QJsonValue::Array: out.push_back(tomlArray(v.toArray(), key)); break;
+        case QJsonValue::Object: out.push_back(tomlTable(v.toObject())); break;
+        default: throw Refusal{0, QStringLiteral("%1 holds a null").arg(key)};
+        }
+    }
+    return out;
+}
+void insertToml(toml::table& t, const QString& key, const QJsonValue& v)
+{
+    const std::string k = key.toStdString();
+    switch (v.type()) {
+    case QJsonValue::Bool: t.insert_or_assign(k, v.toBool()); break;
+    case QJsonValue::Double: t.insert_or_assign(k, v.toDouble()); break;
+    case QJsonValue::String: t.insert_or_assign(k, v.toString().toStdString()); break;
+    case QJsonValue::Array: t.insert_or_assign(k, tomlArray(v.toArray(), key)); break;
+    case QJsonValue::Object: t.insert_or_assign(k, tomlTable(v.toObject())); break;
+    default: throw Refusal{0, QStringLiteral("%1 is null").arg(key)};
+    }
+}
+toml::table tomlTable(const QJsonObject& o)
+{
+    toml::table t;
+    for (auto it = o.begin(); it != o.end(); ++it) insertToml(t, it.key(), it.value());
+    return t;
+}
+
+const KindDescription* kindNamed(const QString& name)
+{
+    for (const KindDescription& d : checkKinds())
+        if (q(d.name) == name) return &d;
+    return nullptr;
+}
+
 Check check(const toml::table& t)
 {
-    Check c;
     const toml::node* kindNode = t.get("kind");
     if (!kindNode) refuse(t, QStringLiteral("a [[check]] needs a kind"));
     const QString kind = text(*kindNode, "kind");
-    const std::map<QString, CheckKind> kinds{
-        {QStringLiteral("identify"), CheckKind::Identify}, {QStringLiteral("speed"), CheckKind::Speed},
-        {QStringLiteral("mode"), CheckKind::Mode},         {QStringLiteral("zero"), CheckKind::Zero},
-        {QStringLiteral("static"), CheckKind::Static},     {QStringLiteral("dynamic"), CheckKind::Dynamic},
-        {QStringLiteral("drift"), CheckKind::Drift}};
-    const auto k = kinds.find(kind);
-    if (k == kinds.end())
-        refuse(*kindNode, QStringLiteral("unknown kind \"%1\" (identify, speed, mode, zero, static, dynamic, drift)").arg(kind));
-    c.kind = k->second;
-    c.name = kind;
-    // Each kind's defaults, those of the default plan.
-    switch (c.kind) {
-    case CheckKind::Identify: c.timeoutS = 3; break;
-    case CheckKind::Speed: c.rates = {50, 100, 150}; c.settleS = 1; c.measureS = 5; break;
-    case CheckKind::Mode: c.timeoutS = 3; break;
-    case CheckKind::Zero: c.timeoutS = 10; c.measureS = 2; c.limitMmHg = 1; c.limitPercent = 0; break;
-    case CheckKind::Static: c.points = {0, 50, 100, 200, 300}; c.settleS = 2; c.measureS = 5; break;
-    case CheckKind::Dynamic:
-        c.ch1 = {QStringLiteral("arterial"), 120, 80, {}};
-        c.ch2 = {QStringLiteral("pa"), 25, 10, {}};
-        c.settleS = 5;
-        break;
-    case CheckKind::Drift: c.settleS = 2; c.measureS = 600; break;
+    const KindDescription* d = kindNamed(kind);
+    if (!d) {
+        QStringList kinds;
+        for (const KindDescription& k : checkKinds()) kinds << q(k.name);
+        refuse(*kindNode, QStringLiteral("unknown kind \"%1\" (%2)").arg(kind, kinds.join(QStringLiteral(", "))));
     }
-
-    // The keys each kind takes; anything else is a mistake worth hearing of.
-    using K = CheckKind;
-    const std::map<std::string_view, std::vector<K>> allowed{
-        {"kind", {K::Identify, K::Speed, K::Mode, K::Zero, K::Static, K::Dynamic, K::Drift}},
-        {"name", {K::Identify, K::Speed, K::Mode, K::Zero, K::Static, K::Dynamic, K::Drift}},
-        {"timeout_s", {K::Identify, K::Mode, K::Zero}},
-        {"settle_s", {K::Speed, K::Static, K::Dynamic, K::Drift}},
-        {"measure_s", {K::Speed, K::Zero, K::Static, K::Drift}},
-        {"rates", {K::Speed}},
-        {"tolerance_percent", {K::Speed}},
-        {"points", {K::Static}},
-        {"point", {K::Drift}},
-        {"limit_mmHg", {K::Zero, K::Static, K::Dynamic}},
-        {"limit_percent", {K::Static, K::Dynamic}},
-        {"ch1", {K::Dynamic}}, {"ch2", {K::Dynamic}},
-        {"ch1_mean", {K::Dynamic}}, {"ch2_mean", {K::Dynamic}},
-        {"beats", {K::Dynamic}},
-        {"pulse_limit_per_min", {K::Dynamic}},
-        {"pulse_limit_percent", {K::Dynamic}},
-        {"limit_mmHg_per_h", {K::Drift}},
-    };
-    std::optional<double> mean1, mean2;
+    Check c;
+    c.kind = d->kind;
+    c.name = kind;
+    setDefaults<Check>(d->keys, c);
+    // Anything the kind does not take is a mistake worth hearing of.
     for (auto&& [key, node] : t) {
         const std::string_view name = key.str();
-        const auto a = allowed.find(name);
-        if (a == allowed.end() || std::find(a->second.begin(), a->second.end(), c.kind) == a->second.end()) {
-            if (q(name).contains(QLatin1String("command"), Qt::CaseInsensitive))
-                refuse(node, QStringLiteral("a plan carries no command: the reference command is given by "
-                                            "whoever runs the evaluation"));
-            refuse(node, QStringLiteral("a %1 check has no key \"%2\"").arg(kind, q(name)));
-        }
-        if (name == "name") c.name = text(node, name);
-        else if (name == "timeout_s") c.timeoutS = number(node, name, 0.1, 3600);
-        else if (name == "settle_s") c.settleS = number(node, name, 0, 3600);
-        else if (name == "measure_s") c.measureS = number(node, name, 0.5, 24 * 3600);
-        else if (name == "tolerance_percent") c.tolerancePercent = number(node, name, 0, 100);
-        else if (name == "point") c.pointMmHg = number(node, name, -50, 300);
-        else if (name == "limit_mmHg") c.limitMmHg = number(node, name, 0, 100);
-        else if (name == "limit_percent") c.limitPercent = number(node, name, 0, 100);
-        else if (name == "ch1") c.ch1 = waveform(node, name);
-        else if (name == "ch2") c.ch2 = waveform(node, name);
-        else if (name == "ch1_mean") mean1 = number(node, name, 0, 300);
-        else if (name == "ch2_mean") mean2 = number(node, name, 0, 300);
-        else if (name == "beats") c.beats = static_cast<int>(number(node, name, 1, 1000));
-        else if (name == "pulse_limit_per_min") c.pulseLimitPerMin = number(node, name, 0, 100);
-        else if (name == "pulse_limit_percent") c.pulseLimitPercent = number(node, name, 0, 100);
-        else if (name == "limit_mmHg_per_h") c.limitMmHgPerHour = number(node, name, 0, 1000);
-        else if (name == "rates" || name == "points") {
-            const toml::array* list = node.as_array();
-            if (!list || list->empty()) refuse(node, QStringLiteral("%1 wants a list such as [50, 100]").arg(q(name)));
-            std::vector<double> values;
-            for (const toml::node& v : *list) values.push_back(number(v, name, name == "rates" ? 50 : -50, name == "rates" ? 150 : 300));
-            if (name == "points") {
-                c.points = values;
-            } else {
-                c.rates.clear();
-                for (std::size_t i = 0; i < values.size(); ++i) {
-                    const double r = values[i];
-                    if (r != 50 && r != 100 && r != 150) refuse((*list)[i], QStringLiteral("rates are 50, 100 or 150"));
-                    c.rates.push_back(static_cast<int>(r));
-                }
-            }
-        }
+        if (name == "kind") continue;
+        const Setting<Check>* s = find(checkKeys(), name);
+        if (!s) s = find<Check>(d->keys, name);
+        if (!s) refuseKey(node, name, QStringLiteral("a %1 check has no key \"%2\"").arg(kind, q(name)));
+        read(*s->key, node, c);
     }
-    if (mean1) c.ch1.mean = mean1;
-    if (mean2) c.ch2.mean = mean2;
     return c;
 }
 
 Plan plan(const toml::table& doc)
 {
     Plan p;
-    p.checks.clear();
+    setDefaults(planKeys(), p);
     for (auto&& [key, node] : doc) {
         const std::string_view name = key.str();
         if (name == "plan") {
             const toml::table* t = node.as_table();
             if (!t) refuse(node, QStringLiteral("plan wants a table: [plan]"));
             for (auto&& [k, v] : *t) {
-                if (k.str() == "name") p.name = text(v, "name");
-                else if (k.str() == "rate") p.rate = static_cast<int>(std::lround(number(v, "rate", 20, 240)));
-                else if (q(k.str()).contains(QLatin1String("command"), Qt::CaseInsensitive))
-                    refuse(v, QStringLiteral("a plan carries no command: the reference command is given by "
-                                             "whoever runs the evaluation"));
-                else refuse(v, QStringLiteral("[plan] has no key \"%1\" (name, rate)").arg(q(k.str())));
+                const Setting<Plan>* s = find(planKeys(), k.str());
+                if (!s) refuseKey(v, k.str(), QStringLiteral("[plan] has no key \"%1\" (%2)").arg(q(k.str()), names(planKeys())));
+                read(*s->key, v, p);
             }
         } else if (name == "check") {
             const toml::array* list = node.as_array();
             if (!list || !list->is_array_of_tables()) refuse(node, QStringLiteral("checks are written [[check]]"));
             for (const toml::node& c : *list) p.checks.push_back(check(*c.as_table()));
-        } else if (q(name).contains(QLatin1String("command"), Qt::CaseInsensitive)) {
-            refuse(node, QStringLiteral("a plan carries no command: the reference command is given by whoever "
-                                        "runs the evaluation"));
         } else {
-            refuse(node, QStringLiteral("unknown key \"%1\" ([plan] and [[check]] only)").arg(q(name)));
+            refuseKey(node, name, QStringLiteral("unknown key \"%1\" ([plan] and [[check]] only)").arg(q(name)));
         }
     }
     if (p.checks.empty()) throw Refusal{1, QStringLiteral("the plan has no [[check]]")};
@@ -272,23 +313,16 @@ Plan plan(const toml::table& doc)
 
 }  // namespace
 
-QString kindName(CheckKind kind)
-{
-    switch (kind) {
-    case CheckKind::Identify: return QStringLiteral("identify");
-    case CheckKind::Speed: return QStringLiteral("speed");
-    case CheckKind::Mode: return QStringLiteral("mode");
-    case CheckKind::Zero: return QStringLiteral("zero");
-    case CheckKind::Static: return QStringLiteral("static");
-    case CheckKind::Dynamic: return QStringLiteral("dynamic");
-    case CheckKind::Drift: return QStringLiteral("drift");
-    }
-    return {};
-}
+QString kindName(CheckKind kind) { return q(kindDescription(kind).name); }
 
 QString Waveform::controlWords() const
 {
     return QStringLiteral("%1 %2/%3").arg(shape).arg(sys).arg(dia);
+}
+
+std::optional<double> Plan::marginalFor(const Check& check) const
+{
+    return check.marginalPercent ? check.marginalPercent : marginalPercent;
 }
 
 double Check::limitFor(double reference) const
@@ -320,53 +354,56 @@ PlanResult readPlanFile(const QString& path)
     return parsePlan(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), path);
 }
 
-QString defaultPlanToml() { return q(kDefaultPlan); }
+QString defaultPlanToml()
+{
+    QString out = q(kHeading) + QStringLiteral("\n[plan]\n") + printed(planKeys(), {});
+    for (const KindDescription& d : checkKinds()) {
+        // A kind left out of the default plan is there to be taken in.
+        const QString off = d.inDefaultPlan ? QString() : QStringLiteral("# ");
+        out += u'\n';
+        for (const QString& line : q(d.about).split(u'\n')) out += QStringLiteral("# ") + line + u'\n';
+        out += off + QStringLiteral("[[check]]\n") + off + QStringLiteral("kind = \"%1\"\n").arg(q(d.name));
+        out += printed<Check>(d.keys, off);
+    }
+    return out;
+}
 
-Plan defaultPlan() { return *parsePlan(kDefaultPlan, QStringLiteral("default plan")).plan; }
+Plan defaultPlan()
+{
+    const QByteArray toml = defaultPlanToml().toUtf8();
+    return *parsePlan(std::string_view(toml.constData(), std::size_t(toml.size())), QStringLiteral("default plan")).plan;
+}
 
 QJsonObject planJson(const Plan& p)
 {
     QJsonArray checks;
     for (const Check& c : p.checks) {
-        QJsonObject o{{QStringLiteral("kind"), kindName(c.kind)}, {QStringLiteral("name"), c.name}};
-        auto put = [&o](const char* key, double v) { o.insert(QLatin1String(key), v); };
-        switch (c.kind) {
-        case CheckKind::Identify:
-        case CheckKind::Mode: put("timeout_s", c.timeoutS); break;
-        case CheckKind::Speed: {
-            QJsonArray rates;
-            for (int r : c.rates) rates.append(r);
-            o.insert(QStringLiteral("rates"), rates);
-            put("settle_s", c.settleS), put("measure_s", c.measureS), put("tolerance_percent", c.tolerancePercent);
-            break;
-        }
-        case CheckKind::Zero:
-            put("timeout_s", c.timeoutS), put("measure_s", c.measureS), put("limit_mmHg", c.limitMmHg);
-            break;
-        case CheckKind::Static: {
-            QJsonArray points;
-            for (double v : c.points) points.append(v);
-            o.insert(QStringLiteral("points"), points);
-            put("settle_s", c.settleS), put("measure_s", c.measureS);
-            put("limit_mmHg", c.limitMmHg), put("limit_percent", c.limitPercent);
-            break;
-        }
-        case CheckKind::Dynamic:
-            o.insert(QStringLiteral("ch1"), c.ch1.controlWords());
-            o.insert(QStringLiteral("ch2"), c.ch2.controlWords());
-            put("ch1_mean", c.ch1.meanReference()), put("ch2_mean", c.ch2.meanReference());
-            put("settle_s", c.settleS), put("beats", c.beats);
-            put("limit_mmHg", c.limitMmHg), put("limit_percent", c.limitPercent);
-            put("pulse_limit_per_min", c.pulseLimitPerMin), put("pulse_limit_percent", c.pulseLimitPercent);
-            break;
-        case CheckKind::Drift:
-            put("point", c.pointMmHg), put("settle_s", c.settleS), put("measure_s", c.measureS);
-            put("limit_mmHg_per_h", c.limitMmHgPerHour);
-            break;
-        }
+        const KindDescription& d = kindDescription(c.kind);
+        QJsonObject o{{QStringLiteral("kind"), q(d.name)}};
+        for (const Setting<Check>& s : checkKeys()) insertGiven(o, q(s.key->name), json(*s.key, c));
+        for (const Setting<Check>& s : d.keys) insertGiven(o, q(s.key->name), json(*s.key, c));
         checks.append(o);
     }
-    return {{QStringLiteral("name"), p.name}, {QStringLiteral("rate"), p.rate}, {QStringLiteral("checks"), checks}};
+    QJsonObject o;
+    for (const Setting<Plan>& s : planKeys()) insertGiven(o, q(s.key->name), json(*s.key, p));
+    o.insert(QStringLiteral("checks"), checks);
+    return o;
+}
+
+PlanResult parsePlanJson(const QJsonObject& json, const QString& source)
+{
+    // The same reading as a TOML plan's: [plan] from the top level, a
+    // [[check]] from each of "checks".
+    try {
+        toml::table doc, head;
+        for (auto it = json.begin(); it != json.end(); ++it)
+            if (it.key() != u"checks") insertToml(head, it.key(), it.value());
+        doc.insert_or_assign("plan", std::move(head));
+        if (json.contains(u"checks")) insertToml(doc, QStringLiteral("check"), json[u"checks"]);
+        return {plan(doc), {}};
+    } catch (const Refusal& r) {
+        return {std::nullopt, QStringLiteral("%1: %2").arg(source, r.what)};
+    }
 }
 
 }  // namespace quorvid::evaluate

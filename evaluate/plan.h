@@ -26,36 +26,51 @@ struct Waveform {
     QString controlWords() const;  // "arterial 120/80"
 };
 
+// What a plan gives a check. Which members a kind uses, and their defaults,
+// are in its description (checkkinds.h); a check is made from those.
 struct Check {
     CheckKind kind = CheckKind::Identify;
     QString name;  // as the report shows it; the kind's name unless the plan gives one
 
-    double timeoutS = 3;    // identify, mode, zero: the wait for the board's answer
+    double timeoutS = 0;    // identify, mode, zero: the wait for the board's answer
     double settleS = 0;     // after a reference or a speed change, before measuring
-    double measureS = 5;    // speed, zero, static, drift: the measurement
+    double measureS = 0;    // speed, zero, static, drift: the measurement
 
     std::vector<int> rates;  // speed: frames a second, each 50, 100 or 150
-    double tolerancePercent = 2;
+    double tolerancePercent = 0;
 
     std::vector<double> points;  // static: references in mmHg, both channels
-    double limitMmHg = 4;        // static, dynamic, zero: the larger of this...
-    double limitPercent = 4;     // ...and this percentage of the reference
+    double limitMmHg = 0;        // static, dynamic, zero: the larger of this...
+    double limitPercent = 0;     // ...and this percentage of the reference
 
     Waveform ch1, ch2;           // dynamic
-    int beats = 30;
-    double pulseLimitPerMin = 1;
-    double pulseLimitPercent = 1;
+    int beats = 0;
+    double pulseLimitPerMin = 0;
+    double pulseLimitPercent = 0;
 
-    double pointMmHg = 100;      // drift
-    double limitMmHgPerHour = 2;
+    double pointMmHg = 0;        // drift
+    double limitMmHgPerHour = 0;
+
+    // A passing result whose |error| is above this share of its limit is
+    // marginal; the plan's when the check gives none, no band when neither does.
+    std::optional<double> marginalPercent;
+    // Where the check's limits come from: a standard's clause, a customer's
+    // specification, a house rule. Shown beside them in the report.
+    std::optional<QString> source;
 
     double limitFor(double reference) const;
 };
 
+// defaultPlan() or parsePlan() make one, with [plan]'s defaults.
 struct Plan {
-    QString name = QStringLiteral("default");
-    int rate = 60;  // beats a minute of the reference source
+    QString name;
+    int rate = 0;  // beats a minute of the reference source
     std::vector<Check> checks;
+    std::optional<double> marginalPercent;  // for every check that gives none
+
+    // The band a check's results are judged marginal above, in percent of the
+    // limit; nullopt for none.
+    std::optional<double> marginalFor(const Check& check) const;
 };
 
 Plan defaultPlan();
@@ -72,5 +87,8 @@ PlanResult readPlanFile(const QString& path);
 
 // The plan as run, for the report.
 QJsonObject planJson(const Plan& plan);
+// A plan read back from planJson's object through the same keys, ranges and
+// refusals as a TOML plan; source names it in messages ("r.json plan").
+PlanResult parsePlanJson(const QJsonObject& json, const QString& source);
 
 }  // namespace quorvid::evaluate

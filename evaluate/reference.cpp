@@ -59,13 +59,7 @@ void CommandReferenceSetter::request(const ReferenceRequest& r)
         m_process = nullptr;
         emit finished(ReferenceOutcome::Aborted, QStringLiteral("the reference command did not start: %1").arg(why));
     });
-#ifdef Q_OS_WIN
-    p->setProgram(QStringLiteral("cmd.exe"));
-    p->setNativeArguments(QStringLiteral("/c ") + substituted(m_command, r));
-#else
-    p->setProgram(QStringLiteral("/bin/sh"));
-    p->setArguments({QStringLiteral("-c"), substituted(m_command, r)});
-#endif
+    setShellCommand(*p, substituted(m_command, r));
     timer->start(kTimeoutMs);
     p->start();
 }

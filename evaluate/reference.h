@@ -56,6 +56,10 @@ private:
     QProcess* m_process = nullptr;
 };
 
+// Sets process up to run command through the system's shell: /bin/sh -c
+// elsewhere, cmd.exe /c on Windows (each in its own file).
+void setShellCommand(QProcess& process, const QString& command);
+
 // Asks a person: instructionShown() tells the front end what to say; its
 // Measure, Skip and Abort (or Enter on a terminal) answer.
 class OperatorReferenceSetter : public ReferenceSetter {

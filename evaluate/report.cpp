@@ -1,5 +1,8 @@
 #include "report.h"
 
+#include "checkkinds.h"
+#include "csvrows.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -10,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <memory>
 
 namespace quorvid::evaluate {
 
@@ -34,7 +38,7 @@ QString fixed(const std::optional<double>& v, int decimals = 1)
     return v ? QString::number(*v, 'f', decimals) : QStringLiteral("–");
 }
 
-QString seconds(qint64 ms) { return QString::number(ms / 1000.0, 'f', 3); }
+QString seconds(qint64 ms) { return record::secondsText(ms * 1000, 3); }
 
 // A small x/y plot as inline SVG: points or lines per series, an optional
 // band (the limits) drawn beneath them.
@@ -105,61 +109,94 @@ const QString kColors[2] = {QStringLiteral("#c0392b"), QStringLiteral("#2c6fbb")
 
 QString plotFor(const CheckOutcome& o)
 {
-    std::vector<Series> series;
-    std::vector<std::pair<double, std::pair<double, double>>> band;
-    switch (o.kind) {
-    case CheckKind::Static:
-        for (int ch = 1; ch <= 2; ++ch) {
-            Series s{QStringLiteral("ch%1 error").arg(ch), kColors[ch - 1], {}, true};
-            for (const Result& r : o.results)
-                if (r.channel == ch && r.reference && r.error) s.points.push_back({*r.reference, *r.error});
-            series.push_back(s);
-        }
-        for (const Result& r : o.results)
-            if (r.channel == 1 && r.reference && r.limit) band.push_back({*r.reference, {-*r.limit, *r.limit}});
-        return svgPlot(QStringLiteral("reference (mmHg)"), QStringLiteral("error (mmHg)"), series, band);
-    case CheckKind::Speed: {
-        Series measured{QStringLiteral("measured"), kColors[0], {}, false};
-        for (const Result& r : o.results)
-            if (r.reference && r.error) {
-                measured.points.push_back({*r.reference, *r.error});
-                band.push_back({*r.reference, {-r.limit.value_or(0), r.limit.value_or(0)}});
-            }
-        series.push_back(measured);
-        return svgPlot(QStringLiteral("speed set (frames/s)"), QStringLiteral("measured - set (frames/s)"), series, band);
-    }
-    case CheckKind::Dynamic: {
-        if (o.beats.empty()) return {};
-        QString out;
-        for (int ch = 1; ch <= 2; ++ch) {
-            Series sys{QStringLiteral("board sys"), kColors[0], {}, false}, dia{QStringLiteral("board dia"), kColors[1], {}, false};
-            Series max{QStringLiteral("wave max"), QStringLiteral("#e59866"), {}, true}, min{QStringLiteral("wave min"), QStringLiteral("#85c1e9"), {}, true};
-            int beat = 0;
-            for (const BeatPoint& b : o.beats) {
-                if (b.channel != ch) continue;
-                ++beat;
-                sys.points.push_back({double(beat), b.sys}), dia.points.push_back({double(beat), b.dia});
-                max.points.push_back({double(beat), b.waveMax}), min.points.push_back({double(beat), b.waveMin});
-            }
-            out += QStringLiteral("<p class=\"caption\">Channel %1: the board's beat values against its own waveform</p>").arg(ch);
-            out += svgPlot(QStringLiteral("beat"), QStringLiteral("mmHg"), {max, min, sys, dia});
-        }
-        return out;
-    }
-    default:
-        return {};
-    }
+    const auto plot = kindDescription(o.kind).plot;
+    return plot ? plot(o) : QString();
 }
 
-bool saveFile(const QString& path, const QByteArray& bytes, QString* error)
+// A check's limits as its plan gives them, the marginal band and where the
+// limits come from, above its results.
+QString limitsHtml(const Plan& plan, const Check& check)
 {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) return true;
-    if (error) *error = QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
+    Plan alone = plan;
+    alone.checks = {check};
+    const QJsonObject written = planJson(alone)[u"checks"].toArray().at(0).toObject();
+    QStringList limits;
+    for (const Setting<Check>& s : kindDescription(check.kind).keys) {
+        const QString key = QString::fromUtf8(s.key->name.data(), qsizetype(s.key->name.size()));
+        // What was measured, the references and the source are not limits.
+        if (s.key->rejudge != Rejudge::Free || std::holds_alternative<MeanOf<Check>>(s.key->field) || key == u"source") continue;
+        const QJsonValue v = written[key];
+        if (v.isDouble()) limits << QStringLiteral("%1 = %2").arg(key, QString::number(v.toDouble()));
+    }
+    QString out;
+    if (!limits.isEmpty()) out += QStringLiteral("Limits: %1").arg(esc(limits.join(QStringLiteral(", "))));
+    if (const std::optional<double> band = plan.marginalFor(check); band && !limits.isEmpty())
+        out += QStringLiteral("%1MARGINAL: passed with |error| above %2 % of the limit")
+                   .arg(out.isEmpty() ? QString() : QStringLiteral("; "), QString::number(*band));
+    if (check.source && !check.source->isEmpty())
+        out += QStringLiteral("%1Source: %2").arg(out.isEmpty() ? QString() : QStringLiteral(". "), esc(*check.source));
+    return out.isEmpty() ? QString() : QStringLiteral("<p class=\"limits\">%1</p>\n").arg(out);
+}
+
+bool refused(const QSaveFile& file, QString* error)
+{
+    if (error) *error = QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(file.fileName()), file.errorString());
     return false;
 }
 
 }  // namespace
+
+QString htmlEscaped(const QString& text) { return esc(text); }
+QString xmlCarried(const QString& text) { return printable(text); }
+
+QString staticPlot(const CheckOutcome& o)
+{
+    std::vector<Series> series;
+    std::vector<std::pair<double, std::pair<double, double>>> band;
+    for (int ch = 1; ch <= 2; ++ch) {
+        Series s{QStringLiteral("ch%1 error").arg(ch), kColors[ch - 1], {}, true};
+        for (const Result& r : o.results)
+            if (r.channel == ch && r.reference && r.error) s.points.push_back({*r.reference, *r.error});
+        series.push_back(s);
+    }
+    for (const Result& r : o.results)
+        if (r.channel == 1 && r.reference && r.limit) band.push_back({*r.reference, {-*r.limit, *r.limit}});
+    return svgPlot(QStringLiteral("reference (mmHg)"), QStringLiteral("error (mmHg)"), series, band);
+}
+
+QString speedPlot(const CheckOutcome& o)
+{
+    std::vector<Series> series;
+    std::vector<std::pair<double, std::pair<double, double>>> band;
+    Series measured{QStringLiteral("measured"), kColors[0], {}, false};
+    for (const Result& r : o.results)
+        if (r.reference && r.error) {
+            measured.points.push_back({*r.reference, *r.error});
+            band.push_back({*r.reference, {-r.limit.value_or(0), r.limit.value_or(0)}});
+        }
+    series.push_back(measured);
+    return svgPlot(QStringLiteral("speed set (frames/s)"), QStringLiteral("measured - set (frames/s)"), series, band);
+}
+
+QString dynamicPlot(const CheckOutcome& o)
+{
+    if (o.beats.empty()) return {};
+    QString out;
+    for (int ch = 1; ch <= 2; ++ch) {
+        Series sys{QStringLiteral("board sys"), kColors[0], {}, false}, dia{QStringLiteral("board dia"), kColors[1], {}, false};
+        Series max{QStringLiteral("wave max"), QStringLiteral("#e59866"), {}, true}, min{QStringLiteral("wave min"), QStringLiteral("#85c1e9"), {}, true};
+        int beat = 0;
+        for (const BeatPoint& b : o.beats) {
+            if (b.channel != ch) continue;
+            ++beat;
+            sys.points.push_back({double(beat), b.sys}), dia.points.push_back({double(beat), b.dia});
+            max.points.push_back({double(beat), b.waveMax}), min.points.push_back({double(beat), b.waveMin});
+        }
+        out += QStringLiteral("<p class=\"caption\">Channel %1: the board's beat values against its own waveform</p>").arg(ch);
+        out += svgPlot(QStringLiteral("beat"), QStringLiteral("mmHg"), {max, min, sys, dia});
+    }
+    return out;
+}
 
 QJsonObject reportJson(const ReportInfo& info)
 {
@@ -167,7 +204,7 @@ QJsonObject reportJson(const ReportInfo& info)
     for (const CheckOutcome& o : info.checks) {
         QJsonArray results;
         for (const Result& r : o.results) {
-            results.append(QJsonObject{
+            QJsonObject row{
                 {QStringLiteral("channel"), r.channel ? QJsonValue(r.channel) : QJsonValue(QJsonValue::Null)},
                 {QStringLiteral("quantity"), r.quantity},
                 {QStringLiteral("unit"), r.unit},
@@ -181,7 +218,9 @@ QJsonObject reportJson(const ReportInfo& info)
                 {QStringLiteral("from_s"), r.fromMs / 1000.0},
                 {QStringLiteral("to_s"), r.toMs / 1000.0},
                 {QStringLiteral("message"), r.message},
-            });
+            };
+            if (r.marginal) row.insert(QStringLiteral("marginal"), true);
+            results.append(row);
         }
         checks.append(QJsonObject{{QStringLiteral("name"), o.name},
                                   {QStringLiteral("kind"), kindName(o.kind)},
@@ -193,6 +232,7 @@ QJsonObject reportJson(const ReportInfo& info)
         {QStringLiteral("started_utc"), info.startedUtc},
         {QStringLiteral("quorvid_version"), info.version},
         {QStringLiteral("operator"), info.operatorName},
+        {QStringLiteral("board_id"), info.boardId},
         {QStringLiteral("port"), info.port},
         {QStringLiteral("device"), info.device},
         {QStringLiteral("identification"), info.identification},
@@ -203,6 +243,10 @@ QJsonObject reportJson(const ReportInfo& info)
         {QStringLiteral("checks"), checks},
     };
     if (!info.aborted.isEmpty()) o.insert(QStringLiteral("aborted"), info.aborted);
+    o.insert(QStringLiteral("reference_equipment"), info.referenceEquipment);
+    if (!info.rescoredFrom.isEmpty()) o.insert(QStringLiteral("rescored_from"), info.rescoredFrom);
+    for (auto it = info.carried.begin(); it != info.carried.end(); ++it)
+        if (!o.contains(it.key())) o.insert(it.key(), it.value());
     return o;
 }
 
@@ -216,34 +260,42 @@ QString reportHtml(const ReportInfo& info)
         "h1 { font-size: 16pt; margin: 0 0 .3em; } h2 { font-size: 12pt; margin: 1.2em 0 .3em; break-after: avoid; }\n"
         "table { border-collapse: collapse; width: 100%; margin: .3em 0; }\n"
         "th, td { border: 1px solid #bbb; padding: 2px 5px; text-align: right; } th { background: #eee; }\n"
-        "td.t, th.t { text-align: left; } dl { display: grid; grid-template-columns: 9em auto; margin: 0; }\n"
-        "dt { font-weight: bold; } dd { margin: 0; } .pass { color: #1e7b34; } .fail { color: #b3261e; font-weight: bold; }\n"
+        "td.t, th.t { text-align: left; } dl { display: grid; grid-template-columns: 11em auto; margin: 0; }\n"
+        "dt { font-weight: bold; } dd { margin: 0; } .marginal { color: #8a5300; font-weight: bold; } .pass { color: #1e7b34; } .fail { color: #b3261e; font-weight: bold; }\n"
         ".skipped { color: #8a6d00; } .verdict { font-size: 18pt; padding: .2em .5em; border: 2px solid; display: inline-block; margin: .4em 0; }\n"
         "section { break-inside: avoid; } svg.plot { max-width: 100%; height: auto; font-size: 10px; }\n"
-        ".caption { margin: .5em 0 0; font-style: italic; }\n"
+        ".caption { margin: .5em 0 0; font-style: italic; } .limits { margin: .2em 0; }\n"
         "</style></head><body>\n")
                     .arg(esc(info.identification));
-    h += QStringLiteral("<h1>Board evaluation</h1>\n<dl>");
+    h += info.boardId.isEmpty() ? QStringLiteral("<h1>Board evaluation</h1>\n<dl>")
+                                : QStringLiteral("<h1>Board evaluation: %1</h1>\n<dl>").arg(esc(info.boardId));
     const std::pair<const char*, QString> head[] = {
-        {"Board", info.identification}, {"Date (UTC)", info.startedUtc}, {"Operator", info.operatorName},
-        {"Port", info.device.isEmpty() ? info.port : QStringLiteral("%1 (%2)").arg(info.port, info.device)},
+        {"Board ID", info.boardId}, {"Board", info.identification}, {"Date (UTC)", info.startedUtc}, {"Operator", info.operatorName},
+        {"Reference equipment", info.referenceEquipment.isEmpty() ? QStringLiteral("not given") : info.referenceEquipment},
+        {"Port", info.device.isEmpty() || info.device == info.port ? info.port : QStringLiteral("%1 (%2)").arg(info.port, info.device)},
         {"Quorvid", info.version}, {"Plan", info.plan.name},
         {"Recording", QStringLiteral("%1, %2").arg(info.csvPath, info.bytesPath)}, {"SHA-256", info.bytesSha256}};
     for (const auto& [k, v] : head) h += QStringLiteral("<dt>%1</dt><dd>%2</dd>").arg(QLatin1String(k), esc(v));
+    if (!info.rescoredFrom.isEmpty())
+        h += QStringLiteral("<dt>Judged again</dt><dd>from %1, under the plan below</dd>").arg(esc(info.rescoredFrom));
     h += QStringLiteral("</dl>\n<div class=\"verdict %1\">%2</div>\n").arg(pass ? QStringLiteral("pass") : QStringLiteral("fail"), pass ? QStringLiteral("PASS") : QStringLiteral("FAIL"));
     if (!info.aborted.isEmpty()) h += QStringLiteral("<p class=\"fail\">Ended early: %1</p>\n").arg(esc(info.aborted));
 
-    h += QStringLiteral("<h2>Summary</h2>\n<table><tr><th class=\"t\">Check</th><th class=\"t\">Kind</th><th>Rows</th><th>Failed</th><th class=\"t\">Verdict</th></tr>\n");
+    h += QStringLiteral("<h2>Summary</h2>\n<table><tr><th class=\"t\">Check</th><th class=\"t\">Kind</th><th>Rows</th><th>Failed</th><th>Marginal</th><th class=\"t\">Verdict</th></tr>\n");
     for (const CheckOutcome& o : info.checks) {
         const auto failed = std::count_if(o.results.begin(), o.results.end(), [](const Result& r) { return r.verdict == Verdict::Fail; });
-        h += QStringLiteral("<tr><td class=\"t\">%1</td><td class=\"t\">%2</td><td>%3</td><td>%4</td><td class=\"t %5\">%6</td></tr>\n")
-                 .arg(esc(o.name), kindName(o.kind)).arg(o.results.size()).arg(failed)
+        const auto marginal = std::count_if(o.results.begin(), o.results.end(), [](const Result& r) { return r.marginal; });
+        h += QStringLiteral("<tr><td class=\"t\">%1</td><td class=\"t\">%2</td><td>%3</td><td>%4</td><td>%5</td><td class=\"t %6\">%7</td></tr>\n")
+                 .arg(esc(o.name), kindName(o.kind)).arg(o.results.size()).arg(failed).arg(marginal)
                  .arg(verdictName(o.verdict), verdictName(o.verdict).toUpper());
     }
     h += QStringLiteral("</table>\n");
 
     for (const CheckOutcome& o : info.checks) {
         h += QStringLiteral("<section><h2>%1 <span class=\"%2\">%3</span></h2>\n").arg(esc(o.name), verdictName(o.verdict), verdictName(o.verdict).toUpper());
+        const auto planned = std::find_if(info.plan.checks.begin(), info.plan.checks.end(),
+                                          [&o](const Check& c) { return c.name == o.name && c.kind == o.kind; });
+        if (planned != info.plan.checks.end()) h += limitsHtml(info.plan, *planned);
         h += QStringLiteral("<table><tr><th>Ch</th><th class=\"t\">Quantity</th><th>Reference</th><th>Mean</th><th>SD</th><th>n</th>"
                             "<th>Error</th><th>Limit</th><th class=\"t\">Verdict</th><th>From (s)</th><th>To (s)</th><th class=\"t\">Note</th></tr>\n");
         for (const Result& r : o.results) {
@@ -252,8 +304,8 @@ QString reportHtml(const ReportInfo& info)
                      .arg(r.channel ? QString::number(r.channel) : QStringLiteral("–"),
                           esc(r.quantity + (r.unit.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(r.unit))),
                           fixed(r.reference), fixed(r.mean), fixed(r.sd, 2), QString::number(r.n), fixed(r.error), fixed(r.limit),
-                          verdictName(r.verdict))
-                     .arg(verdictName(r.verdict).toUpper(), seconds(r.fromMs), seconds(r.toMs), esc(r.message));
+                          r.marginal ? QStringLiteral("marginal") : verdictName(r.verdict))
+                     .arg(verdictWords(r), seconds(r.fromMs), seconds(r.toMs), esc(r.message));
         }
         h += QStringLiteral("</table>\n") + plotFor(o) + QStringLiteral("</section>\n");
     }
@@ -271,20 +323,23 @@ QByteArray reportJUnit(const ReportInfo& info)
     for (const CheckOutcome& o : info.checks)
         for (const Result& r : o.results) ++tests, failures += r.verdict == Verdict::Fail;
     x.writeStartElement(QStringLiteral("testsuites"));
-    x.writeAttribute(QStringLiteral("name"), printable(QStringLiteral("Evaluation of %1").arg(info.identification)));
+    x.writeAttribute(QStringLiteral("name"), printable(info.boardId.isEmpty() ? QStringLiteral("Evaluation of %1").arg(info.identification)
+                                                                              : QStringLiteral("Evaluation of %1: %2").arg(info.boardId, info.identification)));
     x.writeAttribute(QStringLiteral("tests"), QString::number(tests));
     x.writeAttribute(QStringLiteral("failures"), QString::number(failures));
     for (const CheckOutcome& o : info.checks) {
         int f = 0, skipped = 0;
         for (const Result& r : o.results) f += r.verdict == Verdict::Fail, skipped += r.verdict == Verdict::Skipped;
         x.writeStartElement(QStringLiteral("testsuite"));
-        x.writeAttribute(QStringLiteral("name"), printable(o.name));
+        // Suites of several boards' files side by side stay apart by the board.
+        x.writeAttribute(QStringLiteral("name"), printable(info.boardId.isEmpty() ? o.name : info.boardId + QStringLiteral(": ") + o.name));
         x.writeAttribute(QStringLiteral("tests"), QString::number(o.results.size()));
         x.writeAttribute(QStringLiteral("failures"), QString::number(f));
         x.writeAttribute(QStringLiteral("skipped"), QString::number(skipped));
         x.writeAttribute(QStringLiteral("timestamp"), info.startedUtc);
         x.writeStartElement(QStringLiteral("properties"));
-        for (const auto& [k, v] : {std::pair{"identification", info.identification}, std::pair{"operator", info.operatorName},
+        for (const auto& [k, v] : {std::pair{"board_id", info.boardId}, std::pair{"identification", info.identification},
+                                   std::pair{"operator", info.operatorName},
                                    std::pair{"port", info.port}, std::pair{"recording", info.csvPath}}) {
             x.writeStartElement(QStringLiteral("property"));
             x.writeAttribute(QStringLiteral("name"), QLatin1String(k));
@@ -298,7 +353,7 @@ QByteArray reportJUnit(const ReportInfo& info)
             Result named = r;
             named.message.clear();
             x.writeAttribute(QStringLiteral("name"), printable(describe(named).section(u':', 0, 0)));
-            x.writeAttribute(QStringLiteral("time"), QString::number((r.toMs - r.fromMs) / 1000.0, 'f', 3));
+            x.writeAttribute(QStringLiteral("time"), seconds(r.toMs - r.fromMs));
             if (r.verdict == Verdict::Fail) {
                 x.writeStartElement(QStringLiteral("failure"));
                 x.writeAttribute(QStringLiteral("message"), printable(describe(r)));
@@ -319,9 +374,50 @@ QByteArray reportJUnit(const ReportInfo& info)
 
 bool writeReport(const ReportInfo& info, const QString& name, QString* error)
 {
-    return saveFile(name + QLatin1String(".json"), QJsonDocument(reportJson(info)).toJson(QJsonDocument::Indented), error)
-        && saveFile(name + QLatin1String(".html"), reportHtml(info).toUtf8(), error)
-        && saveFile(name + QLatin1String(".xml"), reportJUnit(info), error);
+    return writeAllOrNone({
+                              {name + QStringLiteral(".json"), QJsonDocument(reportJson(info)).toJson(QJsonDocument::Indented)},
+                              {name + QStringLiteral(".html"), reportHtml(info).toUtf8()},
+                              {name + QStringLiteral(".xml"), reportJUnit(info)},
+                          },
+                          error);
+}
+
+bool writeAllOrNone(const std::vector<std::pair<QString, QByteArray>>& files, QString* error)
+{
+    // All or none: a NAME.json with its verdict beside a page that could not
+    // be written would pass for a report. Each is written aside first, and
+    // none takes its name before all have been written.
+    std::vector<std::unique_ptr<QSaveFile>> written;  // one not committed is discarded
+    for (const auto& [path, bytes] : files) {
+        auto file = std::make_unique<QSaveFile>(path);
+        if (!file->open(QIODevice::WriteOnly) || file->write(bytes) != bytes.size()) return refused(*file, error);
+        written.push_back(std::move(file));
+    }
+    QStringList named;
+    for (const std::unique_ptr<QSaveFile>& file : written) {
+        if (!file->commit()) {
+            for (const QString& path : named) QFile::remove(path);
+            return refused(*file, error);
+        }
+        named << file->fileName();
+    }
+    return true;
+}
+
+QString linePlot(const QString& xLabel, const QString& yLabel, const std::vector<PlotLine>& lines)
+{
+    static const QString palette[] = {QStringLiteral("#c0392b"), QStringLiteral("#2c6fbb"), QStringLiteral("#1e8449"),
+                                      QStringLiteral("#8e44ad"), QStringLiteral("#d68910"), QStringLiteral("#17a589"),
+                                      QStringLiteral("#7f8c8d"), QStringLiteral("#a04000")};
+    std::vector<Series> series;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        series.push_back({lines[i].label, palette[i % std::size(palette)], lines[i].points, true});
+    return svgPlot(xLabel, yLabel, series);
+}
+
+QString verdictWords(const Result& r)
+{
+    return r.marginal ? QStringLiteral("MARGINAL") : verdictName(r.verdict).toUpper();
 }
 
 }  // namespace quorvid::evaluate

@@ -18,6 +18,7 @@ struct ReportInfo {
     QString startedUtc;  // "2026-12-07T14:02:03.123Z"
     QString version;     // Quorvid's
     QString operatorName;
+    QString boardId;  // as given, or the port standing in for it
     QString port, device;
     QString identification;
     Plan plan;
@@ -25,6 +26,11 @@ struct ReportInfo {
     Verdict verdict = Verdict::Fail;
     QString aborted;  // why the run ended early; empty when it did not
     std::vector<CheckOutcome> checks;
+    QString referenceEquipment;  // what set the references: the calibrator, its serial number, its due date
+    QString rescoredFrom;        // the report this one judges again, as it was named; empty for a run
+    // Fields of an earlier report that this one does not write itself, kept
+    // as they were when a run is judged again.
+    QJsonObject carried;
 };
 
 QJsonObject reportJson(const ReportInfo& info);
@@ -34,5 +40,32 @@ QByteArray reportJUnit(const ReportInfo& info);
 // NAME.json, NAME.html and NAME.xml; false with *error naming the file and
 // the system's reason.
 bool writeReport(const ReportInfo& info, const QString& name, QString* error);
+// Files written whole, all of them or none: each is written aside, and none
+// takes its name before all have been written. False with *error naming the
+// file and the system's reason.
+bool writeAllOrNone(const std::vector<std::pair<QString, QByteArray>>& files, QString* error);
+
+// Text from outside as HTML text or attribute value, and as text XML can
+// carry (characters it cannot become U+FFFD); for the station's and the
+// history's pages too.
+QString htmlEscaped(const QString& text);
+QString xmlCarried(const QString& text);
+
+// The plots of the kinds that have one, as inline SVG; their descriptions name them.
+QString staticPlot(const CheckOutcome& outcome);
+QString speedPlot(const CheckOutcome& outcome);
+QString dynamicPlot(const CheckOutcome& outcome);
+
+// A line plot as inline SVG, in the report's style: a series per label, each
+// its points in order of x.
+struct PlotLine {
+    QString label;
+    std::vector<std::pair<double, double>> points;
+};
+QString linePlot(const QString& xLabel, const QString& yLabel, const std::vector<PlotLine>& lines);
+
+// The words of a result's verdict: "PASS", "FAIL", "SKIPPED", or "MARGINAL"
+// for a pass close to its limit.
+QString verdictWords(const Result& r);
 
 }  // namespace quorvid::evaluate

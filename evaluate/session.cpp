@@ -27,24 +27,31 @@ std::unique_ptr<Session> Session::create(SerialControl& comm, ReferenceSetter& r
     const record::Recorder::Clock base = s->m_setup.clock;
     // The recording reads the time a block arrived from here, so its rows'
     // t_s and the evaluation's times are the same numbers.
-    record::Recorder::Clock clock{base.utcMilliseconds, [self, base] {
+    record::Recorder::Clock clock{[self, base] { return self->m_startingUtc ? *self->m_startingUtc : base.utcMilliseconds(); },
+                                  [self, base] {
                                       return self->m_blockMicros ? *self->m_blockMicros : base.monotonicMicroseconds();
                                   }};
-    s->m_startMicros = base.monotonicMicroseconds();
+    const std::optional<SessionSetup::Origin>& origin = s->m_setup.origin;
+    s->m_startMicros = origin ? origin->monotonicMicroseconds : base.monotonicMicroseconds();
+    s->m_startingUtc = origin ? origin->utcMilliseconds : base.utcMilliseconds();
     s->m_blockMicros = s->m_startMicros;
     const QString& name = s->m_setup.name;
     s->m_recorder = record::Recorder::startOn(name + QLatin1String(".csv"), name + QLatin1String(".bytes"),
                                               {s->m_setup.port, s->m_setup.device, s->m_setup.program}, error, clock);
     s->m_blockMicros.reset();
+    const std::int64_t startedUtc = *s->m_startingUtc;
+    s->m_startingUtc.reset();
     if (!s->m_recorder) return nullptr;
     connect(s->m_recorder.get(), &record::Recorder::failed, self, [self](const QString& message) {
         emit self->recordingFailed(message);
         self->m_evaluation->abort(message);
     });
 
-    s->m_report.startedUtc = QString::fromStdString(record::isoUtc(base.utcMilliseconds()));
+    s->m_report.startedUtc = QString::fromStdString(record::isoUtc(startedUtc));
+    s->m_report.boardId = s->m_setup.boardId.isEmpty() ? s->m_setup.port : s->m_setup.boardId;
     s->m_report.version = s->m_setup.version;
     s->m_report.operatorName = s->m_setup.operatorName;
+    s->m_report.referenceEquipment = s->m_setup.referenceEquipment;
     s->m_report.port = s->m_setup.port;
     s->m_report.device = s->m_setup.device;
     s->m_report.plan = plan;
@@ -54,7 +61,7 @@ std::unique_ptr<Session> Session::create(SerialControl& comm, ReferenceSetter& r
     s->m_evaluation = std::make_unique<Evaluation>(comm, reference, std::move(plan), [self, base] {
         return (base.monotonicMicroseconds() - self->m_startMicros) / 1000;
     });
-    s->m_evaluation->setStateBefore(s->m_setup.framesPerSecond, s->m_setup.simulatedOutput);
+    s->m_evaluation->setStateBefore(s->m_setup.board);
     // The report waits for the event loop: the end may come from inside the
     // framer, which is still using the recording.
     connect(s->m_evaluation.get(), &Evaluation::finished, self, &Session::writeReport, Qt::QueuedConnection);
@@ -93,7 +100,10 @@ void Session::frameCompleted(Bytes storedFrame)
 {
     if (m_recorder) m_recorder->frameCompleted(storedFrame);
     if (m_next) m_next->frameCompleted(storedFrame);
-    m_evaluation->frame(decodeFrame(storedFrame), m_frameMs);
+    const DecodedFrame frame = decodeFrame(storedFrame);
+    if (frame.shown && frame.kind == FrameKind::Values) m_readouts.values = frame.values;
+    if (frame.shown && frame.kind == FrameKind::Status) m_readouts.status = frame.codes;
+    m_evaluation->frame(frame, m_frameMs);
 }
 
 void Session::bytesOutsideFrames(std::size_t count)

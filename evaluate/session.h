@@ -25,9 +25,18 @@ struct SessionSetup {
     QString port, device;  // "COM1", "/dev/pts/4"
     QString version;       // Quorvid's, "1.0.1"
     QString program;       // for the recording's start comment, "quorvid-monitor 1.0.1"
-    int framesPerSecond = 100;    // the board's speed before the run, restored at its end
-    bool simulatedOutput = false; // and its mode
+    BoardState board;      // what the board was told before the run, restored at its end
     record::Recorder::Clock clock = record::Recorder::systemClock();
+    QString referenceEquipment;  // for the report's header
+    QString boardId;       // the board's serial number or asset tag; empty: the port stands in
+    // The moment t_s counts from and started_utc names, when several runs
+    // share one (a station's boards): their times are then the same numbers.
+    // Without it, the moment the session is made, read from the clock.
+    struct Origin {
+        std::int64_t utcMilliseconds = 0;
+        std::int64_t monotonicMicroseconds = 0;
+    };
+    std::optional<Origin> origin;
 };
 
 class Session : public QObject, public FrameObserver {
@@ -54,7 +63,15 @@ public:
     // port is still open and before the event loop has gone.
     void endNow(const QString& reason);
 
+    // The board's last values and status frames, for a front end's readouts.
+    struct Readouts {
+        std::optional<Values> values;
+        std::optional<StatusCodes> status;
+    };
+    const Readouts& readouts() const { return m_readouts; }
+
     Evaluation& evaluation() { return *m_evaluation; }
+    const Evaluation& evaluation() const { return *m_evaluation; }
     const SessionSetup& setup() const { return m_setup; }
     // Filled in once the evaluation has ended.
     const ReportInfo& report() const { return m_report; }
@@ -79,6 +96,7 @@ private:
 
     SessionSetup m_setup;
     std::optional<std::int64_t> m_blockMicros;  // the block being taken, for the recording too
+    std::optional<std::int64_t> m_startingUtc;  // while the recording starts, its started_utc
     std::int64_t m_startMicros = 0;
     std::int64_t m_frameMs = 0;
     std::unique_ptr<record::Recorder> m_recorder;
@@ -89,6 +107,7 @@ private:
     QString m_reportError;
     qint64 m_reportMs = 0;
     bool m_reportDone = false;
+    Readouts m_readouts;
 };
 
 }  // namespace quorvid::evaluate

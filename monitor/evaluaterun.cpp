@@ -1,10 +1,11 @@
 #include "evaluaterun.h"
 
 #include "commands.h"
+#include "frontend.h"
 #include "portmessages.h"
 #include "portnames.h"
-#include "qtserialcontrol.h"
 #include "receiver.h"
+#include "serialcontrol.h"
 #include "session.h"
 #include "stdinlines.h"
 
@@ -24,8 +25,6 @@ void printLine(std::FILE* to, const QString& line)
     std::fputc('\n', to);
     std::fflush(to);
 }
-
-QString verdictWord(evaluate::Verdict v) { return evaluate::verdictName(v).toUpper(); }
 
 }  // namespace
 
@@ -57,35 +56,21 @@ std::optional<evaluate::Plan> evaluationPlan(const Options& options, QString* er
     return r.plan;
 }
 
-int runEvaluation(const Options& options, const evaluate::Plan& plan, QtSerialControl& comm, int port,
+int runEvaluation(const Options& options, const evaluate::Plan& plan, SerialControl& comm, int port,
                   const std::function<void(const QString&)>& printError)
 {
     using namespace evaluate;
-    std::unique_ptr<ReferenceSetter> reference;
-    OperatorReferenceSetter* person = nullptr;
-    if (!options.referenceCommand.isEmpty()) {
-        reference = std::make_unique<CommandReferenceSetter>(options.referenceCommand);
-    } else {
-        auto p = std::make_unique<OperatorReferenceSetter>();
-        person = p.get();
-        reference = std::move(p);
-    }
+    const ReferenceChoice reference = chooseReference(options.referenceCommand);
+    OperatorReferenceSetter* person = reference.person;
 
-    SessionSetup setup;
-    setup.name = options.report;
-    setup.operatorName = options.operatorName;
-    setup.port = comName(port);
-    setup.device = comm.openDevicePath();
-    setup.version = QCoreApplication::applicationVersion();
-    setup.program = QStringLiteral("%1 %2").arg(QLatin1String(kProgramName), setup.version);
     // The start-up state, which --no-setup leaves as the board has it.
-    setup.framesPerSecond = 100;
-    setup.simulatedOutput = false;
+    const SessionSetup setup = sessionSetup({options.report, options.operatorName, QLatin1String(kProgramName), options.referenceEquipment},
+                                            {&comm, comName(port), kStartUpState, options.boardIds.value(0)});
     QString why;
-    std::unique_ptr<Session> session = Session::create(comm, *reference, plan, setup, &why);
+    std::unique_ptr<Session> session = Session::create(comm, *reference.setter, plan, setup, &why);
     if (!session) {
         printError(why);
-        return 2;
+        return kUsage;
     }
 
     Framer framer;
@@ -95,14 +80,14 @@ int runEvaluation(const Options& options, const evaluate::Plan& plan, QtSerialCo
     int status = -1;
     QObject::connect(&comm, &SerialControl::portLost, session.get(), [&](const CommResult& reason) {
         printError(QStringLiteral("%1 %2").arg(portLostText(port), reason.reason));
-        status = 1;
+        status = kPortLost;
         session->evaluation().abort(QStringLiteral("the port was lost: %1").arg(reason.reason));
     });
     // A recording that cannot be written ends the evaluation: its figures
-    // could no longer be checked against the rows. Status 4, as for --record.
+    // could no longer be checked against the rows, as for --record.
     QObject::connect(session.get(), &Session::recordingFailed, session.get(), [&](const QString& m) {
         printError(m);
-        if (status < 0) status = 4;
+        if (status < 0) status = kRecordingFailed;
     });
 
     Evaluation& e = session->evaluation();
@@ -111,7 +96,7 @@ int runEvaluation(const Options& options, const evaluate::Plan& plan, QtSerialCo
         printLine(stdout, QStringLiteral("[%1/%2] %3").arg(i + 1).arg(checks).arg(name));
     });
     QObject::connect(&e, &Evaluation::resultAdded, &e, [](int, const Result& r) {
-        printLine(stdout, QStringLiteral("  %1  %2").arg(verdictWord(r.verdict), -7).arg(describe(r)));
+        printLine(stdout, QStringLiteral("  ") + resultLine(r));
     });
     QObject::connect(&e, &Evaluation::checkFinished, &e, [&e](int i, Verdict v) {
         printLine(stdout, QStringLiteral("  %1: %2").arg(e.outcomes().at(std::size_t(i)).name, verdictName(v)));
@@ -134,9 +119,9 @@ int runEvaluation(const Options& options, const evaluate::Plan& plan, QtSerialCo
     QObject::connect(session.get(), &Session::reportFinished, session.get(), [&](const QString& error) {
         if (!error.isEmpty()) {
             printError(error);
-            if (status < 0) status = 2;
+            if (status < 0) status = kUsage;
         }
-        QCoreApplication::exit(0);
+        QCoreApplication::exit(kEndedAsAsked);
     });
 
     // The start-up state first, as the window's.
@@ -150,27 +135,11 @@ int runEvaluation(const Options& options, const evaluate::Plan& plan, QtSerialCo
         QCoreApplication::processEvents();
     }
 
-    const ReportInfo& report = session->report();
     printLine(stdout, QString());
-    printLine(stdout, QStringLiteral("Board:   %1").arg(report.identification.isEmpty() ? QStringLiteral("(no identification)")
-                                                                                        : report.identification));
-    int rows = 0;
-    for (const CheckOutcome& o : report.checks) {
-        rows += int(o.results.size());
-        printLine(stdout, QStringLiteral("%1 %2").arg(o.name + u':', -10).arg(verdictWord(o.verdict)));
-    }
-    for (const CheckOutcome& o : report.checks)
-        for (const Result& r : o.results)
-            if (r.verdict == Verdict::Fail) printLine(stdout, QStringLiteral("  FAIL %1 %2").arg(o.name, describe(r)));
-    if (!report.aborted.isEmpty()) printLine(stdout, QStringLiteral("Ended early: %1").arg(report.aborted));
-    printLine(stdout, QStringLiteral("Verdict: %1 (%2 of %3 results failed)").arg(verdictWord(report.verdict)).arg(e.failures()).arg(rows));
-    if (session->reportError().isEmpty())
-        printLine(stdout, QStringLiteral("Report:  %1.json, %1.html, %1.xml (written in %2 ms); recording %1.csv, %1.bytes")
-                              .arg(options.report)
-                              .arg(session->reportMilliseconds()));
+    for (const QString& line : summaryLines(*session)) printLine(stdout, line);
     if (comm.portOpen()) (void)comm.setPortOpen(false);
     if (status >= 0) return status;
-    return report.verdict == Verdict::Pass ? 0 : kEvaluationFailed;
+    return session->report().verdict == Verdict::Pass ? kEndedAsAsked : kEvaluationFailed;
 }
 
 }  // namespace quorvid::monitor

@@ -3,6 +3,7 @@
 // instructions on standard error, answered with Enter.
 #pragma once
 
+#include "exitstatus.h"
 #include "options.h"
 #include "plan.h"
 
@@ -13,12 +14,10 @@
 #include <optional>
 
 namespace quorvid {
-class QtSerialControl;
+class SerialControl;
 }
 
 namespace quorvid::monitor {
-
-inline constexpr int kEvaluationFailed = 5;
 
 // Checks the evaluation's options against the rest and fills them in; the
 // reason they do not go together, or empty.
@@ -30,10 +29,11 @@ QString evaluateOptions(bool evaluate, const QString& planFile, const QString& r
 std::optional<evaluate::Plan> evaluationPlan(const Options& options, QString* error);
 
 // Runs the plan on the open port and writes the report; returns the exit
-// status: 0 when every check passed, kEvaluationFailed when any failed or the
-// run ended early, 1 when the port was lost, 2 when a file cannot be made, 4
-// when the recording could not be written.
-int runEvaluation(const Options& options, const evaluate::Plan& plan, QtSerialControl& comm, int port,
+// status: kEndedAsAsked when every check passed, kEvaluationFailed when any
+// failed or the run ended early, kPortLost when the port was lost, kUsage when
+// a file cannot be made, kRecordingFailed when the recording could not be
+// written.
+int runEvaluation(const Options& options, const evaluate::Plan& plan, SerialControl& comm, int port,
                   const std::function<void(const QString&)>& printError);
 
 }  // namespace quorvid::monitor

@@ -1,6 +1,8 @@
 // quorvid-monitor: the board on the command line. See --help.
 #include "commands.h"
 #include "evaluaterun.h"
+#include "historyrun.h"
+#include "exitstatus.h"
 #include "monitor.h"
 #include "options.h"
 #include "portlink.h"
@@ -10,6 +12,7 @@
 #include "qtserialcontrol.h"
 #include "recorder.h"
 #include "shutdown.h"
+#include "stationrun.h"
 #include "stdinlines.h"
 
 #include <QCoreApplication>
@@ -23,14 +26,6 @@ using namespace quorvid;
 using namespace quorvid::monitor;
 
 namespace {
-
-enum ExitStatus {
-    kEndedAsAsked = 0,
-    kPortLost = 1,
-    kUsage = 2,
-    kNoPort = 3,
-    kRecordingFailed = 4,  // the monitor printed on, the recording stopped
-};
 
 bool g_outputGone = false;  // the reader of standard output went away
 
@@ -128,6 +123,11 @@ int main(int argc, char* argv[])
         std::fputs(evaluate::defaultPlanToml().toLocal8Bit().constData(), stdout);
         return kEndedAsAsked;
     }
+    // Past reports are read without a port.
+    const auto printOut = [](const QString& line) { writeLine(stdout, line.toLocal8Bit().toStdString()); };
+    if (!options.history.isEmpty()) return runHistory(options, printOut, printError);
+    if (!options.rescore.isEmpty()) return runRescore(options, printOut, printError);
+
     // A bad plan is refused before the port is even opened.
     std::optional<evaluate::Plan> plan;
     if (options.evaluate) {
@@ -143,6 +143,9 @@ int main(int argc, char* argv[])
     // the recording flushed; with a reason it still runs, ended by the system.
     if (QString why; !quitOnTerminationRequest(&why))
         printError(QStringLiteral("Ctrl-C and SIGTERM will not end the program cleanly: %1").arg(why));
+
+    // Several ports: a station of boards evaluated together.
+    if (plan && options.ports.size() > 1) return runStation(options, *plan, printError);
 
     QtSerialControl comm;
     // A terminal needs no reaction faster than this, and reading the port
@@ -189,7 +192,7 @@ int main(int argc, char* argv[])
     int status = kEndedAsAsked;
     QObject::connect(&monitor, &Monitor::portLost, &app, [&](const CommResult& reason) {
         printError(QStringLiteral("%1 %2").arg(portLostText(port), reason.reason));
-        if (recorder && !recorder->hasFailed()) recorder->note(QStringLiteral("port lost: %1").arg(reason.reason));
+        if (recorder && !recorder->hasFailed()) recorder->note(record::portLostNote(reason.reason));
         status = kPortLost;
         QCoreApplication::exit(kPortLost);
     });

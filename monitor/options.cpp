@@ -29,6 +29,46 @@ QString commandList()
     return names.join(QStringLiteral(", "));
 }
 
+namespace {
+
+// Which board each --board-id is for: the --port before it, or the one board
+// when no --port names any. ids gets one entry a board, "" where none is
+// given; the reason they do not pair up, or empty.
+QString pairBoardIds(const QStringList& args, const QStringList& valued, qsizetype ports, QStringList* ids)
+{
+    ids->clear();
+    QStringList portNames;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& token = args[i];
+        if (token == u"--") break;
+        if (!token.startsWith(u'-')) continue;
+        QString name = token.mid(token.startsWith(QLatin1String("--")) ? 2 : 1);
+        QString value;
+        if (const qsizetype eq = name.indexOf(u'='); eq >= 0) {
+            value = name.mid(eq + 1);
+            name.truncate(eq);
+        } else if (valued.contains(name)) {
+            value = args.value(++i);
+        }
+        if (name == u"port") {
+            portNames << value;
+            ids->append(QString());
+        } else if (name == u"board-id") {
+            if (ports == 0 && ids->isEmpty()) ids->append(QString()), portNames << QString();
+            if (ids->isEmpty())
+                return QStringLiteral("--board-id %1 comes before any --port: give each board's ID after its --port").arg(value);
+            if (!ids->last().isEmpty())
+                return ports == 0 ? QStringLiteral("--board-id given more than once for one board")
+                                  : QStringLiteral("--port %1 has two board IDs").arg(portNames.last());
+            if (value.trimmed().isEmpty()) return QStringLiteral("--board-id wants an ID, e.g. --board-id SN-0042");
+            ids->last() = value.trimmed();
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
 ParsedOptions parseOptions(const QStringList& args)
 {
     QCommandLineParser parser;
@@ -45,11 +85,18 @@ ParsedOptions parseOptions(const QStringList& args)
     const QCommandLineOption reportOpt(QStringLiteral("report"), {}, QStringLiteral("NAME"));
     const QCommandLineOption referenceOpt(QStringLiteral("reference-command"), {}, QStringLiteral("CMD"));
     const QCommandLineOption operatorOpt(QStringLiteral("operator"), {}, QStringLiteral("TEXT"));
+    const QCommandLineOption boardIdOpt(QStringLiteral("board-id"), {}, QStringLiteral("ID"));
     const QCommandLineOption printPlanOpt(QStringLiteral("print-plan"));
+    const QCommandLineOption equipmentOpt(QStringLiteral("reference-equipment"), {}, QStringLiteral("TEXT"));
+    const QCommandLineOption historyOpt(QStringLiteral("history"), {}, QStringLiteral("DIR"));
+    const QCommandLineOption summaryOpt(QStringLiteral("summary"), {}, QStringLiteral("NAME"));
+    const QCommandLineOption sinceOpt(QStringLiteral("since"), {}, QStringLiteral("YYYY-MM-DD"));
+    const QCommandLineOption rescoreOpt(QStringLiteral("rescore"), {}, QStringLiteral("REPORT"));
     const QCommandLineOption helpOpt(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOpt(QStringList{QStringLiteral("v"), QStringLiteral("version")});
     parser.addOptions({portOpt, comOpt, noSetupOpt, sendOpt, formatOpt, waveformOpt, recordOpt, secondsOpt,
                        helpOpt, versionOpt, evaluateOpt, reportOpt, referenceOpt, operatorOpt, printPlanOpt});
+    parser.addOptions({boardIdOpt, equipmentOpt, historyOpt, summaryOpt, sinceOpt, rescoreOpt});
 
     // --evaluate takes the plan's file when one follows it.
     QStringList given = args;
@@ -57,6 +104,12 @@ ParsedOptions parseOptions(const QStringList& args)
     if (const qsizetype at = given.indexOf(QStringLiteral("--evaluate")); at >= 0 && at + 1 < given.size()
         && !given[at + 1].startsWith(u'-')) {
         planFile = given.takeAt(at + 1);
+    }
+    // --rescore takes the plan's file when one follows the report.
+    QString rescorePlan;
+    if (const qsizetype at = given.indexOf(QStringLiteral("--rescore")); at >= 0 && at + 2 < given.size()
+        && !given[at + 2].startsWith(u'-')) {
+        rescorePlan = given.takeAt(at + 2);
     }
 
     auto refuse = [](const QString& why) { return ParsedOptions{std::nullopt, why}; };
@@ -74,15 +127,76 @@ ParsedOptions parseOptions(const QStringList& args)
 
     // An option given twice where only one value makes sense is a mistake
     // the user should hear about, not a silent choice of the last.
-    for (const auto* opt : {&portOpt, &comOpt, &formatOpt, &recordOpt, &secondsOpt, &reportOpt, &referenceOpt, &operatorOpt})
+    for (const auto* opt : {&comOpt, &formatOpt, &recordOpt, &secondsOpt, &reportOpt, &referenceOpt, &operatorOpt})
         if (parser.values(*opt).size() > 1)
             return refuse(QStringLiteral("--%1 given more than once").arg(opt->names().first()));
+    for (const auto* opt : {&equipmentOpt, &historyOpt, &summaryOpt, &sinceOpt, &rescoreOpt})
+        if (parser.values(*opt).size() > 1)
+            return refuse(QStringLiteral("--%1 given more than once").arg(opt->names().first()));
+
+    // Reading reports opens no port: nothing of a run goes with it.
+    if (parser.isSet(historyOpt) || parser.isSet(rescoreOpt)) {
+        const bool history = parser.isSet(historyOpt);
+        if (history && parser.isSet(rescoreOpt)) return refuse(QStringLiteral("--history and --rescore exclude each other"));
+        const QStringList allowed = history ? QStringList{QStringLiteral("history"), QStringLiteral("summary"), QStringLiteral("board-id"), QStringLiteral("since")}
+                                            : QStringList{QStringLiteral("rescore"), QStringLiteral("report")};
+        for (const QString& name : parser.optionNames())
+            if (!allowed.contains(name))
+                return refuse(QStringLiteral("--%1 does not go with --%2 (which takes %3)")
+                                  .arg(name, allowed.first(), QStringLiteral("--") + allowed.mid(1).join(QStringLiteral(", --"))));
+        if (history) {
+            o.history = parser.value(historyOpt);
+            o.summary = parser.value(summaryOpt);
+            // One board's runs: a station's several IDs belong to --evaluate.
+            if (parser.values(boardIdOpt).size() > 1)
+                return refuse(QStringLiteral("--board-id given more than once: --history takes one board's runs"));
+            o.historyBoardId = parser.value(boardIdOpt).trimmed();
+            if (parser.isSet(boardIdOpt) && o.historyBoardId.isEmpty())
+                return refuse(QStringLiteral("--board-id wants an ID, e.g. --board-id SN-0042"));
+            if (o.history.isEmpty()) return refuse(QStringLiteral("--history wants a folder, e.g. --history evaluations"));
+            if (o.summary.isEmpty()) return refuse(QStringLiteral("--history wants --summary NAME, e.g. --summary batch-12"));
+            if (parser.isSet(sinceOpt)) {
+                const QDate since = QDate::fromString(parser.value(sinceOpt), Qt::ISODate);
+                if (!since.isValid() || parser.value(sinceOpt).size() != 10)
+                    return refuse(QStringLiteral("--since wants a day as YYYY-MM-DD, not \"%1\"").arg(parser.value(sinceOpt)));
+                o.since = since;
+            }
+        } else {
+            o.rescore = parser.value(rescoreOpt);
+            o.rescorePlan = rescorePlan;
+            o.report = parser.value(reportOpt);
+            if (o.rescore.isEmpty()) return refuse(QStringLiteral("--rescore wants a report, e.g. --rescore r.json"));
+            if (o.report.isEmpty()) return refuse(QStringLiteral("--rescore wants --report NAME for the new report"));
+        }
+        return {o, {}};
+    }
+    if (!rescorePlan.isEmpty()) return refuse(QStringLiteral("unexpected argument \"%1\"").arg(rescorePlan));
+    for (const auto* opt : {&summaryOpt, &sinceOpt})
+        if (parser.isSet(*opt)) return refuse(QStringLiteral("--%1 goes with --history").arg(opt->names().first()));
+    // Several ports are a station's boards, each with its own ID.
+    o.ports = parser.values(portOpt);
+    if (o.ports.size() > 1 && !parser.isSet(evaluateOpt))
+        return refuse(QStringLiteral("--port given more than once: several ports go with --evaluate, a board on each"));
+    if (o.ports.size() > 8) return refuse(QStringLiteral("--port given %1 times: a station takes at most 8 boards").arg(o.ports.size()));
+    for (qsizetype i = 0; i < o.ports.size(); ++i)
+        if (o.ports.indexOf(o.ports[i]) != i) return refuse(QStringLiteral("--port %1 given twice").arg(o.ports[i]));
+    if (parser.isSet(boardIdOpt)) {
+        if (!parser.isSet(evaluateOpt))
+            return refuse(QStringLiteral("--board-id goes with --evaluate (a board's ID, after its --port) "
+                                         "or with --history (only that board's runs)"));
+        QStringList valued;
+        for (const QCommandLineOption& opt : {portOpt, comOpt, sendOpt, formatOpt, recordOpt, secondsOpt, reportOpt,
+                                              referenceOpt, operatorOpt, boardIdOpt})
+            valued << opt.names();
+        if (const QString why = pairBoardIds(given, valued, o.ports.size(), &o.boardIds); !why.isEmpty()) return refuse(why);
+    }
+    while (o.boardIds.size() < std::max<qsizetype>(1, o.ports.size())) o.boardIds << QString();
 
     if (parser.isSet(portOpt) && parser.isSet(comOpt)) return refuse(QStringLiteral("--port and --com exclude each other"));
     if (parser.isSet(portOpt)) {
         o.port = Options::Port::Device;
-        o.device = parser.value(portOpt);
-        if (o.device.isEmpty()) return refuse(QStringLiteral("--port wants a device, e.g. --port /dev/ttyUSB0"));
+        o.device = o.ports.first();
+        if (o.ports.contains(QString())) return refuse(QStringLiteral("--port wants a device, e.g. --port /dev/ttyUSB0"));
     } else if (parser.isSet(comOpt)) {
         bool ok = false;
         o.com = parser.value(comOpt).toInt(&ok);
@@ -129,6 +243,10 @@ ParsedOptions parseOptions(const QStringList& args)
                                             parser.value(referenceOpt), parser.value(operatorOpt), &o);
         !why.isEmpty())
         return refuse(why);
+    if (parser.isSet(equipmentOpt)) {
+        if (!o.evaluate) return refuse(QStringLiteral("--reference-equipment goes with --evaluate"));
+        o.referenceEquipment = parser.value(equipmentOpt);
+    }
     return {o, {}};
 }
 
@@ -142,7 +260,8 @@ Ctrl-C, SIGTERM or --seconds; then closes the port and exits.
 
 The port (one of):
   --port DEVICE   open DEVICE as it stands (a path such as /dev/ttyUSB0 or a
-                  pseudo-terminal; on Windows a COM name such as COM5)
+                  pseudo-terminal; on Windows a COM name such as COM5); up to
+                  8 times with --evaluate, a board on each (a station)
   --com N         port COM1 to COM8 by its number N, through the same map
                   as the window: the device in QUORVID_COM<N> if any of
                   QUORVID_COM1..8 is set, else the N-th serial port the
@@ -202,7 +321,45 @@ Evaluation (see the README's evaluation section):
                   for on standard error and Enter measures ("s" Enter skips,
                   "a" Enter aborts)
   --operator TEXT the operator's name for the report
+  --reference-equipment TEXT
+                  what set the references (e.g. the calibrator, its serial
+                  number and calibration due date), for the report's header;
+                  a station's boards share it, and its summary names it
+  --board-id ID   the board's serial number or asset tag for its report
+                  (board_id; without it the port's name stands in); after
+                  each --port when there are several
+  A station: --port A --board-id SN1 --port B --board-id SN2 ... runs the
+  plan on every board in step, each reference set once for all and every
+  board measuring over the same interval; a board whose port does not
+  open, that does not identify itself or whose port goes away fails alone.
+  Each board's files are NAME-ID.csv, .bytes, .json, .html and .xml (the ID
+  with every character but letters, digits, '.', '_' and '-' made '_');
+  NAME.json, NAME.html and NAME.xml sum the station up. Result lines start
+  with the board's ID; the summary ends with a line per board and the
+  station's verdict
   --print-plan    print the default plan as commented TOML and exit
+
+History and judging again (no port is opened):
+  --history DIR   read every evaluation report under DIR (its folders too)
+                  and write a summary: the runs oldest first, and for each
+                  result across runs its mean, SD, smallest and largest error,
+                  the worst board, the share passed, the MARGINAL ones and the
+                  Cpk; files that are not readable reports are listed as
+                  skipped, with why
+  --summary NAME  the summary's files: NAME.json, NAME.csv and NAME.html;
+                  needed with --history
+  --board-id ID   with --history: only that board's runs (a report without
+                  a board ID counts as its port's)
+  --since YYYY-MM-DD
+                  with --history: only runs started that day (UTC) or after
+  --rescore REPORT.json [PLAN.toml] --report NAME
+                  judge a past run again: its recording's .bytes must have
+                  the SHA-256 its report names; every figure is computed again
+                  from it over each result's interval and judged against the
+                  limits of PLAN (default: the plan stored in the report),
+                  which may change limits, tolerances, marginal_percent and
+                  sources but asks for nothing the run did not measure; the
+                  new report is NAME.json, NAME.html, NAME.xml
   -h, --help      this text
   -v, --version   the program's version
 
@@ -215,7 +372,13 @@ Exit status:
      are on standard error)
   4  recording failed: a write was refused (disk full, file too large);
      printing went on, both files end with their last whole line
-  5  --evaluate: a check failed, or the evaluation ended early
+  5  --evaluate, --rescore: a check failed, or the evaluation ended early;
+     with several ports: any board failed
+  With --history: 0 written, 1 DIR cannot be read, 2 usage or a summary file
+  that cannot be written. With --rescore: 0 or 5 as a run, 1 the report or
+  its recording cannot be read, the recording is not the report's, or the
+  plan asks for what the run did not measure (nothing is written), 2 usage,
+  a plan file refused or a report file that cannot be written.
 )");
 }
 

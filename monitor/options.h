@@ -2,6 +2,7 @@
 // reason it cannot be done.
 #pragma once
 
+#include <QDate>
 #include <QString>
 #include <QStringList>
 
@@ -23,7 +24,11 @@ enum class Format { Text, Csv };
 struct Options {
     enum class Port { Probe, Device, Com };
     Port port = Port::Probe;
-    QString device;  // with Port::Device
+    QString device;  // with Port::Device: the first --port
+    // Every --port in order: with --evaluate, up to 8 boards evaluated at
+    // once (a station); and each board's --board-id, "" where none was given.
+    QStringList ports;
+    QStringList boardIds;
     int com = 0;     // with Port::Com, 1..8
 
     bool setup = true;                     // S1, O, 5 at start
@@ -39,6 +44,13 @@ struct Options {
     QString report;            // NAME: NAME.csv, .bytes, .json, .html, .xml
     QString referenceCommand;  // empty: the operator sets each reference
     QString operatorName;
+    QString referenceEquipment;  // --reference-equipment, for the report
+    // --history DIR --summary NAME [--board-id ID] [--since YYYY-MM-DD]: the
+    // reports under DIR summarised; see historyrun.h.
+    QString history, summary, historyBoardId;
+    std::optional<QDate> since;
+    // --rescore REPORT.json [PLAN] --report NAME: a run judged again.
+    QString rescore, rescorePlan;
     bool printPlan = false;
     bool help = false;
     bool version = false;

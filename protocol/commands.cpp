@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include "boardstate.h"
 #include "serialcontrol.h"
 
 namespace quorvid {
@@ -23,9 +24,9 @@ CommResult SendCommand(SerialControl& comm, std::string_view cmd)
 
 SpeedStep nextSpeed(const QString& caption)
 {
-    if (caption == u"50") return {QString::number(100), "S1"};
-    if (caption == u"150") return {QString::number(50), "S0"};
-    return {QString::number(150), "S2"};
+    const Speed shown = caption == u"50" ? Speed::Fps50 : caption == u"150" ? Speed::Fps150 : Speed::Fps100;
+    const Speed next = nextSpeed(shown);
+    return {QString::number(framesPerSecond(next)), commandOf(next)};
 }
 
 }  // namespace quorvid

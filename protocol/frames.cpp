@@ -12,7 +12,7 @@ constexpr int high32(Byte b) { return (b & 0x0C) * 32; }
 constexpr int high10(Byte b) { return (b & 0x03) * 128; }
 constexpr int pulseBit(Byte b) { return (b & 0x40) * 2; }
 
-constexpr std::int16_t pressure(int raw) { return static_cast<std::int16_t>(raw - 100); }
+constexpr std::int16_t pressure(int raw) { return static_cast<std::int16_t>(raw - kPressureOffset); }
 
 constexpr Byte low7(int v) { return static_cast<Byte>(v & 0x7F); }
 constexpr int hi2(int v) { return (v >> 7) & 0x03; }
@@ -121,10 +121,9 @@ ByteString encodeWaveform(Samples s)
 
 ByteString encodeValues(const Values& v)
 {
-    const int sys1 = clampRaw9(v.sys1 + 100), map1 = clampRaw9(v.map1 + 100),
-              dia1 = clampRaw9(v.dia1 + 100);
-    const int sys2 = clampRaw9(v.sys2 + 100), map2 = clampRaw9(v.map2 + 100),
-              dia2 = clampRaw9(v.dia2 + 100);
+    auto raw = [](int mmHg) { return clampRaw9(mmHg + kPressureOffset); };
+    const int sys1 = raw(v.sys1), map1 = raw(v.map1), dia1 = raw(v.dia1);
+    const int sys2 = raw(v.sys2), map2 = raw(v.map2), dia2 = raw(v.dia2);
     const int pulse = std::clamp<int>(v.pulse, 0, 255);
     const auto header = static_cast<Byte>(0x80 | (hi2(sys1) << 4) | (hi2(map1) << 2) | hi2(dia1));
     const auto flags = static_cast<Byte>(((pulse >> 7) << 6) | (hi2(sys2) << 4) | (hi2(map2) << 2)

@@ -58,13 +58,19 @@ inline constexpr std::size_t kValuesShownAbove = kMinValuesLength - 1;
 // header is never shown.
 bool isShownFrame(Bytes storedFrame);
 
+// Pressures travel as mmHg + 100, so that -100..411 mmHg fit in 9 bits.
+inline constexpr int kPressureOffset = 100;
+
 struct Samples {
-    std::int16_t s1 = 0;
+    std::int16_t s1 = 0;  // raw: mmHg + 100
     std::int16_t s2 = 0;
     friend bool operator==(const Samples&, const Samples&) = default;
 };
 
-// Pressures in mmHg (raw - 100), pulse rate in beats per minute (raw).
+// A waveform sample's reading in mmHg, as the chart's scale reads it.
+constexpr int mmHgOf(std::int16_t sample) { return sample - kPressureOffset; }
+
+// Pressures in mmHg (raw - kPressureOffset), pulse rate in beats per minute (raw).
 struct Values {
     std::int16_t sys1 = 0, map1 = 0, dia1 = 0;
     std::int16_t sys2 = 0, map2 = 0, dia2 = 0;
@@ -97,7 +103,7 @@ std::u16string decodeIdentification(Bytes storedFrame);
 struct DecodedFrame {
     FrameKind kind = FrameKind::None;
     bool shown = false;
-    Samples samples;       // Waveform: the raw samples, mmHg + 100
+    Samples samples;       // Waveform: the raw samples; mmHgOf() reads them
     Values values;         // Values
     StatusCodes codes;     // Status
     std::u16string text;   // Identification

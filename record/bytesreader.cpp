@@ -19,9 +19,6 @@ namespace {
 // port returned), small enough that a hostile file cannot make one line a
 // problem.
 constexpr qsizetype kMaxLineBytes = 4 * 1024 * 1024;
-// A recording of a whole day is some hundreds of megabytes of text at most;
-// a larger file is not one, and reading it would only exhaust memory.
-constexpr qint64 kMaxFileBytes = 1024LL * 1024 * 1024;
 // Up to 999999999.999999 s (about 31 years): the microseconds always fit.
 constexpr int kMaxSecondsDigits = 9;
 constexpr int kMaxDecimals = 6;
@@ -35,12 +32,6 @@ int hexValue(char c)
 }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-QString secondsText(std::int64_t microseconds)
-{
-    char text[kSecondsTextMax];
-    return QString::fromLatin1(text, writeSeconds(text, microseconds, 6) - text);
-}
 
 // Parses one block line (without its line end); sets *what on refusal.
 std::optional<RecordedBlock> parseBlock(const char* p, const char* end, std::int64_t previous,
@@ -81,7 +72,7 @@ std::optional<RecordedBlock> parseBlock(const char* p, const char* end, std::int
     const std::int64_t at = seconds * 1000000 + micro;
     if (at < previous)
         return fail(QStringLiteral("the time %1 is before the previous block's %2")
-                        .arg(secondsText(at), secondsText(previous)));
+                        .arg(secondsText(at, 6), secondsText(previous, 6)));
 
     // The bytes: "hh" then " hh" each; so the length is 3n - 1.
     const auto length = end - p;
@@ -256,9 +247,7 @@ std::optional<BytesRecording> readAll(QIODevice* device, qint64 maxBytes, QStrin
     BytesReader reader(device);
     while (auto block = reader.next()) {
         if (reader.bytesRead() > maxBytes) {
-            if (error)
-                *error = QStringLiteral("larger than %1 MiB, too large for a recording")
-                             .arg(maxBytes / (1024 * 1024));
+            if (error) *error = tooLargeText(maxBytes);
             return std::nullopt;
         }
         out.blocks.push_back(std::move(*block));
@@ -291,13 +280,16 @@ std::optional<BytesRecording> readBytesFile(const QString& path, QString* error)
     };
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return failWith(file.errorString());
-    if (file.size() > kMaxFileBytes)
-        return failWith(QStringLiteral("larger than %1 MiB, too large for a recording")
-                            .arg(kMaxFileBytes / (1024 * 1024)));
+    if (file.size() > kMaxRecordingBytes) return failWith(tooLargeText());
     QString why;
-    auto recording = readAll(&file, kMaxFileBytes, &why);
+    auto recording = readAll(&file, kMaxRecordingBytes, &why);
     if (!recording) return failWith(why);
     return recording;
+}
+
+QString tooLargeText(qint64 maxBytes)
+{
+    return QStringLiteral("larger than %1 MiB, too large for a recording").arg(maxBytes / (1024 * 1024));
 }
 
 void appendBytesLine(QByteArray& to, std::int64_t microseconds, QByteArrayView bytes)

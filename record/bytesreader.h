@@ -73,6 +73,13 @@ private:
 // longer than 4 MiB; readBytesFile also refuses a file larger than 1 GiB.
 std::optional<BytesRecording> parseBytes(QByteArrayView text, QString* error);
 
+// A recording of a whole day is some hundreds of megabytes of text at most;
+// a larger file (either of its two) is not one, and reading it would only
+// exhaust memory.
+inline constexpr qint64 kMaxRecordingBytes = 1024LL * 1024 * 1024;
+// "larger than 1024 MiB, too large for a recording"
+QString tooLargeText(qint64 maxBytes = kMaxRecordingBytes);
+
 // Reads and parses a whole file into memory, for small files; a long replay
 // reads with a BytesReader instead. The error names the file, and the line or
 // the system's reason.

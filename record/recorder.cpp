@@ -22,21 +22,6 @@ constexpr int kFlushIntervalMs = 500;
 // burst never holds much in memory.
 constexpr qsizetype kFlushAtBytes = 64 * 1024;
 
-// Seconds with six decimals, as the block lines carry them.
-QByteArray seconds6(std::int64_t microseconds)
-{
-    char text[kSecondsTextMax];
-    return QByteArray(text, writeSeconds(text, microseconds, 6) - text);
-}
-
-// A comment is one line whatever the caller hands over.
-QByteArray oneLine(const QString& text)
-{
-    QByteArray utf8 = text.toUtf8();
-    utf8.replace('\r', ' ').replace('\n', ' ');
-    return utf8;
-}
-
 // Writes whole lines, or on a refusal cuts the file back to where it was, so
 // it ends with its last whole line; returns the system's reason then, or "".
 QString writeWhole(QFile& file, const QByteArray& lines)
@@ -160,17 +145,7 @@ std::unique_ptr<Recorder> Recorder::startOn(const QString& csvPath, const QStrin
     f.bytesBuffer.reserve(2 * kFlushAtBytes);
     f.csvBuffer.append(kCsvHeader.data(), static_cast<qsizetype>(kCsvHeader.size())).append('\n');
 
-    const std::string started = isoUtc(f.clock.utcMilliseconds());
-    f.bytesBuffer += "# recording started ";
-    f.bytesBuffer.append(started.data(), static_cast<qsizetype>(started.size()));
-    f.bytesBuffer += "\n# program " + oneLine(where.program) + '\n';
-    if (where.port.isEmpty() && where.device.isEmpty()) {
-        f.bytesBuffer += "# port none\n";
-    } else {
-        f.bytesBuffer += "# port " + oneLine(where.port);
-        if (!where.device.isEmpty()) f.bytesBuffer += " (" + oneLine(where.device) + ')';
-        f.bytesBuffer += '\n';
-    }
+    f.bytesBuffer += startNotes(where, f.clock.utcMilliseconds());
     f.timer->start();
     return recorder;
 }
@@ -189,7 +164,7 @@ void Recorder::note(const QString& text)
 {
     Files& f = *m_files;
     if (f.failed) return;
-    f.bytesBuffer += "# " + seconds6(f.elapsed()) + ' ' + oneLine(text) + '\n';
+    f.bytesBuffer += timedNote(f.elapsed(), text);
     writeOutWhenFull();
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "framer.h"
+#include "notes.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -17,13 +18,6 @@ class QFile;
 class QTimer;
 
 namespace quorvid::record {
-
-// The port the recording starts on, for the start comment.
-struct RecordingStart {
-    QString port;     // "COM1", or "" for none
-    QString device;   // "/dev/pts/4", or "" for none
-    QString program;  // "quorvid 1.0.1"
-};
 
 class Recorder : public QObject, public FrameObserver {
     Q_OBJECT
@@ -57,8 +51,8 @@ public:
     QString csvPath() const;
     QString bytesPath() const;
 
-    // A comment line in the .bytes file, for a port change or loss:
-    // "# <t_s> port COM2 (/dev/ttyUSB1)" or "# <t_s> port lost: <reason>".
+    // A comment line in the .bytes file, for a port change or loss (the texts
+    // of notes.h): "# <t_s> port COM2 (/dev/ttyUSB1)", "# <t_s> port lost: <reason>".
     void note(const QString& text);
 
     // Writes what is buffered; also done at least once a second by a timer.

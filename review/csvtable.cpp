@@ -1,5 +1,7 @@
 #include "csvtable.h"
 
+#include "csvrows.h"
+
 namespace quorvid::review {
 
 CsvRecords::CsvRecords(QByteArrayView text, bool final, std::int64_t firstLine)
@@ -97,46 +99,16 @@ bool readCsvRecords(QIODevice& device, const std::function<bool(const CsvRecord&
     }
 }
 
-std::optional<std::int64_t> parseSeconds(QByteArrayView text)
-{
-    std::int64_t seconds = 0;
-    qsizetype i = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (i == 9) return std::nullopt;  // beyond any recording
-        seconds = seconds * 10 + (text[i] - '0');
-    }
-    if (i == 0) return std::nullopt;
-    std::int64_t micro = 0;
-    if (i < text.size()) {
-        if (text[i] != '.') return std::nullopt;
-        ++i;
-        int decimals = 0;
-        for (; i < text.size(); ++i, ++decimals) {
-            if (text[i] < '0' || text[i] > '9' || decimals == 6) return std::nullopt;
-            micro = micro * 10 + (text[i] - '0');
-        }
-        if (decimals == 0) return std::nullopt;
-        for (; decimals < 6; ++decimals) micro *= 10;
-    }
-    return seconds * 1000000 + micro;
-}
-
 std::optional<TimeRange> parseRange(const QString& text)
 {
     const qsizetype colon = text.indexOf(u':');
     if (colon < 0) return std::nullopt;
     const QByteArray from = text.left(colon).trimmed().toLatin1();
     const QByteArray to = text.mid(colon + 1).trimmed().toLatin1();
-    const auto a = parseSeconds(from);
-    const auto b = parseSeconds(to);
+    const auto a = record::parseSeconds(from);
+    const auto b = record::parseSeconds(to);
     if (!a || !b || *a > *b) return std::nullopt;
     return TimeRange{*a, *b};
-}
-
-QString secondsText(std::int64_t microseconds)
-{
-    const std::int64_t ms = microseconds / 1000;
-    return QStringLiteral("%1.%2").arg(ms / 1000).arg(ms % 1000, 3, 10, QLatin1Char('0'));
 }
 
 }  // namespace quorvid::review

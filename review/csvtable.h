@@ -1,6 +1,6 @@
 // Reading the recording's CSV back: RFC 4180 records (a quoted field may hold
 // commas, doubled quotes and line ends) with the exact text of each, and the
-// times the rows and the command line write in seconds.
+// range of times the command line writes in seconds.
 #pragma once
 
 #include <QByteArray>
@@ -47,19 +47,12 @@ private:
 // names the line or the system's reason.
 bool readCsvRecords(QIODevice& device, const std::function<bool(const CsvRecord&)>& take, QString* error);
 
-// "12.345" or "10" (seconds, up to six decimals, not negative) in
-// microseconds; nullopt for anything else.
-std::optional<std::int64_t> parseSeconds(QByteArrayView text);
-
-// "FROM:TO" in seconds, FROM not after TO.
+// "FROM:TO" in seconds as record::parseSeconds reads them, FROM not after TO.
 struct TimeRange {
     std::int64_t from = 0;  // microseconds, both ends included
     std::int64_t to = 0;
     bool contains(std::int64_t t) const { return t >= from && t <= to; }
 };
 std::optional<TimeRange> parseRange(const QString& text);
-
-// Seconds with three decimals, as a row's t_s: "12.345".
-QString secondsText(std::int64_t microseconds);
 
 }  // namespace quorvid::review

@@ -26,8 +26,8 @@ std::optional<QByteArray> fromRows(const QString& csvPath, TimeRange range, QStr
     QByteArray out = header();
     QString why;
     auto take = [&](const CsvRecord& row) {
-        if (row.line == 1 || row.fields.size() < 2) return true;  // the header, an empty line
-        const auto at = parseSeconds(row.fields[1]);
+        if (row.line == 1 || row.fields.size() <= record::SecondsColumn) return true;  // the header, an empty line
+        const auto at = record::parseSeconds(row.fields[record::SecondsColumn]);
         if (!at) {
             why = QStringLiteral("line %1: t_s is not a time in seconds").arg(row.line);
             return false;

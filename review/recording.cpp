@@ -3,6 +3,7 @@
 #include "bytesreader.h"
 #include "csvrows.h"
 #include "csvtable.h"
+#include "notes.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,25 +15,7 @@ namespace quorvid::review {
 
 namespace {
 
-// As record/ refuses a larger .bytes file: nothing bigger is a recording.
-constexpr qint64 kMaxFileBytes = 1024LL * 1024 * 1024;
-
 std::int16_t narrow(int v) { return static_cast<std::int16_t>(std::clamp(v, -32768, 32767)); }
-
-// The header notes the recorder writes first: "recording started <ISO>",
-// "program <name>", "port <name> (<device>)" or "port none".
-void takeHeaderNote(Recording& r, const QString& comment)
-{
-    r.comments.append(comment);
-    if (comment.startsWith(QLatin1String("recording started ")) && !r.started.isValid()) {
-        r.started = QDateTime::fromString(comment.mid(18).trimmed(), Qt::ISODateWithMs);
-        r.started = r.started.toUTC();
-    } else if (comment.startsWith(QLatin1String("program ")) && r.program.isEmpty()) {
-        r.program = comment.mid(8);
-    } else if (comment.startsWith(QLatin1String("port ")) && r.port.isEmpty()) {
-        r.port = comment.mid(5);
-    }
-}
 
 std::optional<Recording> readBytes(const QString& path, QString* error)
 {
@@ -50,15 +33,15 @@ std::optional<Recording> readCsv(const QString& path, QString* error)
         if (error) *error = QStringLiteral("%1: %2").arg(name, file.errorString());
         return std::nullopt;
     }
-    if (file.size() > kMaxFileBytes) {
-        if (error) *error = QStringLiteral("%1: larger than 1024 MiB, too large for a recording").arg(name);
+    if (file.size() > record::kMaxRecordingBytes) {
+        if (error) *error = QStringLiteral("%1: %2").arg(name, record::tooLargeText());
         return std::nullopt;
     }
     Recording r;
     QString why;
     std::int64_t previous = 0;
     bool sawHeader = false;
-    constexpr qsizetype kColumns = 15;
+    constexpr qsizetype kColumns = record::kCsvColumnCount;
     const QByteArrayView header(record::kCsvHeader.data(), qsizetype(record::kCsvHeader.size()));
     auto take = [&](const CsvRecord& row) {
         auto fail = [&](const QString& what) {
@@ -72,41 +55,47 @@ std::optional<Recording> readCsv(const QString& path, QString* error)
         if (row.text.isEmpty()) return true;
         if (row.fields.size() != kColumns)
             return fail(QStringLiteral("%1 fields where a row has %2").arg(row.fields.size()).arg(kColumns));
-        const auto at = parseSeconds(row.fields[1]);
-        if (!at) return fail(QStringLiteral("t_s '%1' is not a time in seconds").arg(QString::fromUtf8(row.fields[1])));
+        const QByteArray& seconds = row.fields[record::SecondsColumn];
+        const auto at = record::parseSeconds(seconds);
+        if (!at) return fail(QStringLiteral("t_s '%1' is not a time in seconds").arg(QString::fromUtf8(seconds)));
         if (*at < previous)
-            return fail(QStringLiteral("t_s %1 is before the previous row's").arg(QString::fromUtf8(row.fields[1])));
+            return fail(QStringLiteral("t_s %1 is before the previous row's").arg(QString::fromUtf8(seconds)));
         previous = *at;
         if (!r.started.isValid()) {
-            const QDateTime utc = QDateTime::fromString(QString::fromLatin1(row.fields[0]), Qt::ISODateWithMs);
-            if (utc.isValid()) r.started = utc.toUTC().addMSecs(-*at / 1000);
+            // The rows carry the start as the time of day less the time since it.
+            if (const auto utc = record::parseIsoUtc(row.fields[record::TimeUtcColumn]))
+                r.started = QDateTime::fromMSecsSinceEpoch(*utc - *at / 1000, Qt::UTC);
         }
         bool allOk = true;
-        auto number = [&](int column) {
+        auto number = [&](record::CsvColumn column) {
             bool ok = false;
             const int v = row.fields[column].toInt(&ok);
             allOk = allOk && ok;
             return v;
         };
-        const QByteArray& kind = row.fields[2];
-        if (kind == "waveform") {
-            const int ch1 = number(3), ch2 = number(4);
+        using namespace record;
+        const QByteArray& kind = row.fields[KindColumn];
+        auto is = [&kind](FrameKind k) { return std::string_view(kind.constData(), std::size_t(kind.size())) == kindName(k); };
+        if (is(FrameKind::Waveform)) {
+            const int ch1 = number(Ch1Column), ch2 = number(Ch2Column);
             if (allOk) {
                 r.trace.microseconds.push_back(*at);
                 r.trace.ch1.push_back(narrow(ch1));
                 r.trace.ch2.push_back(narrow(ch2));
             }
-        } else if (kind == "values") {
+        } else if (is(FrameKind::Values)) {
             Values v;
-            v.sys1 = narrow(number(5)), v.map1 = narrow(number(6)), v.dia1 = narrow(number(7));
-            v.sys2 = narrow(number(8)), v.map2 = narrow(number(9)), v.dia2 = narrow(number(10));
-            v.pulse = narrow(number(11));
+            v.sys1 = narrow(number(Sys1Column)), v.map1 = narrow(number(Map1Column)), v.dia1 = narrow(number(Dia1Column));
+            v.sys2 = narrow(number(Sys2Column)), v.map2 = narrow(number(Map2Column)), v.dia2 = narrow(number(Dia2Column));
+            v.pulse = narrow(number(PulseColumn));
             if (allOk) r.beats.push_back({*at, v});
-        } else if (kind == "status") {
-            const int s1 = number(12), s2 = number(13);
+        } else if (is(FrameKind::Status)) {
+            const int s1 = number(Status1Column), s2 = number(Status2Column);
             if (allOk) r.statuses.push_back({*at, StatusCodes{Byte(s1 & 0x7F), Byte(s2 & 0x7F)}});
-        } else if (kind == "identification") {
-            r.identifications.push_back({*at, QString::fromUtf8(row.fields[14])});
+        } else if (is(FrameKind::Identification)) {
+            const QByteArray& field = row.fields[TextColumn];
+            const std::string text = textFromCsv(std::string_view(field.constData(), std::size_t(field.size())));
+            r.identifications.push_back({*at, QString::fromStdString(text)});
         } else {
             return fail(QStringLiteral("unknown kind '%1'").arg(QString::fromUtf8(kind)));
         }
@@ -182,7 +171,11 @@ RecordingBuilder::~RecordingBuilder() = default;
 
 void RecordingBuilder::takeComment(const QString& comment)
 {
-    takeHeaderNote(m_recording, comment);
+    m_recording.comments.append(comment);
+    if (!m_start.take(comment)) return;
+    m_recording.started = m_start.started;
+    m_recording.port = m_start.portText();
+    m_recording.program = m_start.where.program;
 }
 
 void RecordingBuilder::takeBlock(std::int64_t microseconds, Bytes block)
@@ -203,8 +196,8 @@ void RecordingBuilder::frameCompleted(Bytes storedFrame)
     switch (frame.kind) {
     case FrameKind::Waveform:
         r.trace.microseconds.push_back(m_blockTime);
-        r.trace.ch1.push_back(narrow(frame.samples.s1 - 100));
-        r.trace.ch2.push_back(narrow(frame.samples.s2 - 100));
+        r.trace.ch1.push_back(narrow(mmHgOf(frame.samples.s1)));
+        r.trace.ch2.push_back(narrow(mmHgOf(frame.samples.s2)));
         break;
     case FrameKind::Values: r.beats.push_back({m_blockTime, frame.values}); break;
     case FrameKind::Status: r.statuses.push_back({m_blockTime, frame.codes}); break;
@@ -235,7 +228,7 @@ bool readBytesInto(const QString& path, RecordingBuilder& builder, QString* erro
     };
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return fail(file.errorString());
-    if (file.size() > kMaxFileBytes) return fail(QStringLiteral("larger than 1024 MiB, too large for a recording"));
+    if (file.size() > record::kMaxRecordingBytes) return fail(record::tooLargeText());
     // Block by block: the file's blocks are never all held at once, only the
     // readings they make.
     record::BytesReader reader(&file);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "framer.h"
+#include "notes.h"
 
 #include <QDateTime>
 #include <QString>
@@ -33,7 +34,7 @@ struct IdentificationMark {
     QString text;
 };
 
-// The waveform readings in mmHg (sample - 100), compact: two times and two
+// The waveform readings in mmHg (mmHgOf), compact: two times and two
 // 16-bit readings per waveform frame, in flat arrays. Times never decrease.
 //
 // A block carries several readings, which all have its time (as their rows
@@ -64,7 +65,7 @@ struct Recording {
     QString path;       // as opened
     QString csvPath;    // the rows for a range export; empty when there are none
     QDateTime started;  // UTC; invalid when the file does not say
-    QString port;       // the header notes, as written
+    QString port;       // the start notes, as written: record::StartNotes::portText()
     QString program;
     QStringList comments;  // every comment line, in order
     QStringList warnings;  // what was passed over, e.g. a torn last line
@@ -101,6 +102,7 @@ private:
 
     Framer m_framer;
     Recording m_recording;
+    record::StartNotes m_start;
     std::int64_t m_blockTime = 0;
     FrameHook m_hook;
 };

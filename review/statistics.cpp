@@ -1,11 +1,14 @@
 #include "statistics.h"
 
+#include "meansd.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 
 namespace quorvid::review {
 
@@ -14,18 +17,14 @@ namespace {
 ChannelStatistics channel(const std::int16_t* first, const std::int16_t* last)
 {
     ChannelStatistics s;
-    s.count = static_cast<std::size_t>(last - first);
+    const record::MeanSd m = record::meanSd(std::span(first, last));
+    s.count = m.count;
     if (s.count == 0) return s;
     const auto [lo, hi] = std::minmax_element(first, last);
     s.min = *lo;
     s.max = *hi;
-    // Integers: the sums are exact, so the mean and variance are too.
-    std::int64_t sum = 0;
-    for (const auto* p = first; p != last; ++p) sum += *p;
-    s.mean = static_cast<double>(sum) / static_cast<double>(s.count);
-    double squares = 0;
-    for (const auto* p = first; p != last; ++p) squares += (*p - s.mean) * (*p - s.mean);
-    s.sd = s.count > 1 ? std::sqrt(squares / static_cast<double>(s.count - 1)) : 0.0;
+    s.mean = m.mean;
+    s.sd = m.sd;
     return s;
 }
 
@@ -40,6 +39,9 @@ std::pair<typename Marks::const_iterator, typename Marks::const_iterator> within
 }
 
 double rounded(double v) { return std::round(v * 1000.0) / 1000.0; }
+
+// A time in seconds as the rows' t_s has it: cut down to the millisecond.
+double rowSeconds(std::int64_t microseconds) { return static_cast<double>(microseconds / 1000) / 1000.0; }
 
 }  // namespace
 
@@ -117,8 +119,8 @@ QByteArray statisticsJson(const RangeStatistics& s)
         });
     }
     const QJsonObject root{
-        {QStringLiteral("from_s"), secondsText(s.range.from).toDouble()},
-        {QStringLiteral("to_s"), secondsText(s.range.to).toDouble()},
+        {QStringLiteral("from_s"), rowSeconds(s.range.from)},
+        {QStringLiteral("to_s"), rowSeconds(s.range.to)},
         {QStringLiteral("channels"), channels},
         {QStringLiteral("beats"), beats},
         {QStringLiteral("frames"), QJsonObject{{QStringLiteral("waveform"), qint64(s.waveformFrames)},

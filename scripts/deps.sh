@@ -3,12 +3,13 @@
 QUORVID_PACKAGES=(
   cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev fonts-liberation2 xvfb xauth xdotool python3
-  scdoc librsvg2-bin libtomlplusplus-dev
+  scdoc librsvg2-bin libtomlplusplus-dev dpkg-dev
 )
-# What the Debian package stage of test.sh needs besides: dpkg-shlibdeps and
-# dpkg-buildflags, lintian, and the validators of the manual pages, the
-# AppStream metadata and the desktop entry.
-QUORVID_PACKAGE_CHECK_PACKAGES=(dpkg-dev lintian man-db groff-base appstream desktop-file-utils)
+# dpkg-dev gives dpkg-buildflags, the source of the Release tree's hardening
+# flags (scripts/release-tree.sh), and dpkg-shlibdeps.
+# What the Debian package stage of test.sh needs besides: lintian, and the
+# validators of the manual pages, the AppStream metadata and the desktop entry.
+QUORVID_PACKAGE_CHECK_PACKAGES=(lintian man-db groff-base appstream desktop-file-utils)
 # What the Windows stage of test.sh needs besides (scripts/build-windows.sh,
 # scripts/test-windows.sh): the MinGW-w64 compiler, GoogleTest's sources to
 # build with it, CPack's NSIS, Wine to run the programs, their tests and the

@@ -19,7 +19,7 @@
 #   scripts/test-windows.sh [--build-dir DIR] [--linux-build DIR]
 #
 # DIR defaults to build-windows (it keeps the toolchain, the Wine prefix in
-# DIR/wine, the log and window.png); the Linux build (default build) must
+# DIR/wine, the log and window.png); the Linux build (default build-release) must
 # hold the built programs and window_shot. Wine cannot receive on a serial
 # port through Qt (docs/testing.md): on the line, what reaches the board is
 # judged; receiving is tested through the scripted fake in step 1. Ends with
@@ -28,7 +28,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build_dir=build-windows
-linux=build
+linux=build-release
 while [ $# -gt 0 ]; do
   case $1 in
     --build-dir) build_dir=${2:?--build-dir wants a folder}; shift 2 ;;

@@ -111,7 +111,11 @@ CommResult QtSerialControl::output(const QByteArray& data)
     return CommResult::success();
 }
 
-QString QtSerialControl::deviceName(int port) const { return resolveComPort(port).device; }
+QString QtSerialControl::deviceName(int port) const
+{
+    if (!m_devicePath.isEmpty() && port == commPort()) return m_devicePath;
+    return resolveComPort(port).device;
+}
 
 QString QtSerialControl::openDevicePath() const { return m_port.isOpen() ? m_device : QString(); }
 
@@ -119,7 +123,7 @@ bool QtSerialControl::isDeviceOpen() const { return m_port.isOpen(); }
 
 CommResult QtSerialControl::openDevice()
 {
-    const PortTarget target = resolveComPort(commPort());
+    const PortTarget target = m_devicePath.isEmpty() ? resolveComPort(commPort()) : PortTarget{m_devicePath, {}};
     if (!target.found()) return CommResult::failure(CommError::NoSuchPort, target.reason);
     m_device = target.device;
 

@@ -33,6 +33,11 @@ public:
     // The device of the open port; empty while closed.
     QString openDevicePath() const;
 
+    // Opens this device at every open from now on, whatever the port number,
+    // which then only names it in messages ("COM2"); for a program that runs
+    // several ports named by their devices. Empty: the port map, as before.
+    void setDevicePath(const QString& device) { m_devicePath = device; }
+
     // 0 (the default): the receive event follows every arrival of bytes, as
     // the window needs. N > 0: the port is read at most every N ms, as a USB
     // adapter's latency timer does: after the first byte the rest gathers in
@@ -60,6 +65,7 @@ private:
 
     QSerialPort m_port;
     QString m_device;            // what the open port stands for
+    QString m_devicePath;        // setDevicePath's
     quint64 m_opening = 0;       // counts opens, so a stale loss is not reported on a newer one
     bool m_quiet = false;        // errors are expected (opening, closing, optional line controls)
     bool m_losing = false;       // the port is gone; the close is under way

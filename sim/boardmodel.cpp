@@ -162,6 +162,13 @@ std::string BoardModel::identificationText()
     return "Quorvid simulated IBP board (quorvid-board), 2 channels, version " QUORVID_BOARD_VERSION;
 }
 
+std::string BoardModel::identificationText(int number, int count)
+{
+    if (number <= 0) return identificationText();
+    return "Quorvid simulated IBP board (quorvid-board) " + std::to_string(number) + " of " + std::to_string(count) +
+           ", 2 channels, version " QUORVID_BOARD_VERSION;
+}
+
 void BoardModel::feedCommandBytes(Bytes bytes, SimTime now)
 {
     // A command takes effect after everything that fell due before it.
@@ -205,7 +212,7 @@ void BoardModel::execute(char command, char argument, SimTime now)
         // One answer on its way is enough: a host that repeats "I" faster than
         // the line carries the answer must not queue bursts without end.
         if (!waiting(FrameKind::Identification, now))
-            queue(now, FrameKind::Identification, encodeIdentification(identificationText()));
+            queue(now, FrameKind::Identification, encodeIdentification(identificationText(m_options.number, m_options.count)));
         break;
     }
     case 'O':

@@ -43,6 +43,9 @@ struct BoardOptions {
     std::uint64_t seed = 1;
     double dropProbability = 0;  // each outgoing byte is lost with this probability
     int noSensorChannel = 0;     // 1 or 2: that channel has no transducer ("chN off"); 0: both have one
+    // Board number of count on one bench (quorvid-board --boards); 0: the
+    // lone board, which names no number.
+    int number = 0, count = 0;
 };
 
 // A channel's transducer and what the board made of it by zeroing.
@@ -100,8 +103,10 @@ public:
     // Samples left out because the line was full for too long.
     std::uint64_t thinnedSamples() const { return m_thinned; }
 
-    // The answer to "I": names the simulated board and its version.
+    // The answer to "I": names the simulated board and its version, and its
+    // number when it is one of several.
     static std::string identificationText();
+    static std::string identificationText(int number, int count);
 
     // One setting in the control line's words ("ch1 static 100", "ch2 gain 1.06", "rate 60",
     // "variation off", ...), in effect from now (a pulsatile shape from the next beat).

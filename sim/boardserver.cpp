@@ -50,7 +50,9 @@ void BoardServer::serviceDue()
 
 void BoardServer::hear(const QByteArray& bytes)
 {
-    if (m_verbose) std::fprintf(stderr, "quorvid-board: heard \"%s\"\n", printableBytes(bytes).constData());
+    if (m_verbose)
+        std::fprintf(stderr, "quorvid-board: %s%sheard \"%s\"\n", m_name.c_str(), m_name.empty() ? "" : ": ",
+                     printableBytes(bytes).constData());
     const auto* data = reinterpret_cast<const Byte*>(bytes.constData());
     m_model.feedCommandBytes(Bytes(data, static_cast<std::size_t>(bytes.size())), m_clock());
     // An answer or a status change may now be due before the timer would fire.

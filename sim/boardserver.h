@@ -41,6 +41,8 @@ public:
 
     // Logs each command heard to standard error.
     void setVerbose(bool on) { m_verbose = on; }
+    // Names the board in those lines ("board 2"), one of several on a bench.
+    void setName(std::string name) { m_name = std::move(name); }
 
     // Called just before the write that follows a values frame: the header
     // byte it starts with is what completes the values frame on the line.
@@ -67,6 +69,7 @@ private:
     QElapsedTimer m_elapsed;
     QTimer m_timer;
     bool m_verbose = false;
+    std::string m_name;
     std::function<void()> m_valuesComplete;
     bool m_valuesOpen = false;  // the last frame written was a values frame
     quint64 m_framesWritten = 0;

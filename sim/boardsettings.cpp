@@ -149,6 +149,23 @@ std::variant<Setting, std::string> parseSetting(std::string_view line)
     return quoted(w[0]) + " is not a setting: a line starts with ch1, ch2, rate or variation";
 }
 
+std::variant<BoardLine, std::string> splitBoardNumber(std::string_view line, int boards)
+{
+    std::size_t i = 0;
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    const std::size_t digits = i;
+    while (i < line.size() && line[i] >= '0' && line[i] <= '9') ++i;
+    std::size_t colon = i;
+    while (colon < line.size() && (line[colon] == ' ' || line[colon] == '\t')) ++colon;
+    if (i == digits || colon >= line.size() || line[colon] != ':') return BoardLine{0, line};
+    const std::string_view number = line.substr(digits, i - digits);
+    int board = 0;
+    const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), board);
+    if (ec != std::errc() || end != number.data() + number.size() || board < 1 || board > boards)
+        return "board " + std::string(number) + " is not one of 1 to " + std::to_string(boards);
+    return BoardLine{board, line.substr(colon + 1)};
+}
+
 const char* settingGrammar()
 {
     return "  ch1|ch2 static P             constant pressure, -50..300 mmHg    ch1 static 100\n"

@@ -54,6 +54,16 @@ struct Setting {
 // A setting, or what is wrong with the line (a sentence without the line).
 std::variant<Setting, std::string> parseSetting(std::string_view line);
 
+// With several boards on one bench (quorvid-board --boards N) a line may
+// name the board it is for: "2: ch1 gain 1.06". board is 0 for a line without
+// a number, which is for every board.
+struct BoardLine {
+    int board = 0;
+    std::string_view line;  // the setting's words, the number taken off
+};
+// The line split at its board's number, or why it names no board of 1 to boards.
+std::variant<BoardLine, std::string> splitBoardNumber(std::string_view line, int boards);
+
 // The grammar, one form and one example a line, for --help and messages.
 const char* settingGrammar();
 

@@ -32,12 +32,22 @@ int fail(const QString& message, int code)
     return code;
 }
 
+// The most boards one bench serves.
+constexpr int kMaxBoards = 8;
+
+// A setting for every board (board 0) or for one.
+struct BoardSetting {
+    int board = 0;
+    std::string line;
+};
+
 // What the command line asks for, checked.
 struct BoardCommandLine {
     QString port;  // a serial device, else a pseudo-terminal
     QString link;
+    int boards = 1;
     BoardOptions options;
-    std::vector<std::string> settings;  // --set, in order
+    std::vector<BoardSetting> settings;  // --set, in order
     QString control;
     bool verbose = false;
     QString trace;
@@ -59,6 +69,10 @@ std::optional<BoardCommandLine> readCommandLine(const QCoreApplication& app, int
         "serial port on one line of standard output, and speaks the board's protocol on\n"
         "it at 9600 baud until it gets SIGINT or SIGTERM, when it exits with status 0.\n"
         "It answers the commands I, O, M, 5, 6, Z1, Z2, Z3, S0, S1 and S2.\n\n"
+        "With --boards N it serves N independent boards at once, each on a pseudo-terminal of\n"
+        "its own (one path a line, board 1 first), all set through one control pipe as a\n"
+        "manifold feeds one pressure to every transducer: a setting without a number is for\n"
+        "every board, \"K: setting\" for board K only.\n\n"
         "As a bench, it takes the pressure applied to each channel and reads it through a\n"
         "transducer with the errors you set: gain x pressure + offset (+ drift x time) + noise\n"
         "- zero. Z1, Z2 and Z3 capture a static input's reading as the zero; they fail on a\n"
@@ -74,8 +88,14 @@ std::optional<BoardCommandLine> readCommandLine(const QCoreApplication& app, int
     const QCommandLineOption versionOpt = parser.addVersionOption();
     const QCommandLineOption linkOpt(QStringLiteral("link"),
         QStringLiteral("Also make <path> a symbolic link to the pseudo-terminal (an existing symbolic "
-                       "link there is replaced); removed when the board exits."),
+                       "link there is replaced); removed when the board exits. With --boards N, "
+                       "<path>1 to <path>N."),
         QStringLiteral("path"));
+    const QCommandLineOption boardsOpt(QStringLiteral("boards"),
+        QStringLiteral("Serve <n> independent boards, 1 to 8 (default 1), each on its own "
+                       "pseudo-terminal with its own seed (--seed + K - 1), commands and "
+                       "identification, which names its number."),
+        QStringLiteral("n"), QStringLiteral("1"));
     const QCommandLineOption portOpt(QStringLiteral("port"),
         QStringLiteral("Drive the existing serial device <device> at 9600 8N1 instead of a "
                        "pseudo-terminal (e.g. /dev/ttyUSB0 or COM5, for a null-modem cable)."),
@@ -93,7 +113,8 @@ std::optional<BoardCommandLine> readCommandLine(const QCoreApplication& app, int
         QStringLiteral("n"));
     const QCommandLineOption setOpt(QStringLiteral("set"),
         QStringLiteral("A setting from the start, in the words of a control line, e.g. "
-                       "--set \"ch1 static 100\"; repeatable."),
+                       "--set \"ch1 static 100\", or --set \"2: ch1 gain 1.06\" for board 2 "
+                       "alone; repeatable."),
         QStringLiteral("setting"));
     const QCommandLineOption controlOpt(QStringLiteral("control"),
         QStringLiteral("Make <path> a named pipe (removed at exit) and take one setting a line from "
@@ -120,7 +141,7 @@ std::optional<BoardCommandLine> readCommandLine(const QCoreApplication& app, int
         QStringLiteral("when"), QStringLiteral("open"));
     const QCommandLineOption loopOpt(QStringLiteral("loop"),
         QStringLiteral("Start the recording over after its last block, until ended."));
-    parser.addOptions({linkOpt, portOpt, seedOpt, dropOpt, noSensorOpt, setOpt, controlOpt, verboseOpt,
+    parser.addOptions({linkOpt, boardsOpt, portOpt, seedOpt, dropOpt, noSensorOpt, setOpt, controlOpt, verboseOpt,
                        traceOpt, replayOpt, replaySpeedOpt, replayStartOpt, loopOpt});
     auto usage = [code](const QString& message) {
         *code = fail(message, 2);
@@ -141,6 +162,13 @@ std::optional<BoardCommandLine> readCommandLine(const QCoreApplication& app, int
 
     BoardCommandLine c;
     bool ok = false;
+    c.boards = parser.value(boardsOpt).toInt(&ok);
+    if (!ok || c.boards < 1 || c.boards > kMaxBoards)
+        return usage(QStringLiteral("--boards wants a number from 1 to %1").arg(kMaxBoards));
+    if (c.boards > 1) {
+        for (const QCommandLineOption* o : {&portOpt, &replayOpt, &traceOpt})
+            if (parser.isSet(*o)) return usage(QStringLiteral("--%1 goes with one board, not --boards").arg(o->names().first()));
+    }
     c.options.seed = parser.value(seedOpt).toULongLong(&ok);
     if (!ok) return usage(QStringLiteral("--seed wants a non-negative integer"));
     c.options.dropProbability = parser.value(dropOpt).toDouble(&ok);
@@ -152,11 +180,15 @@ std::optional<BoardCommandLine> readCommandLine(const QCoreApplication& app, int
             return usage(QStringLiteral("--no-sensor wants channel 1 or 2"));
     }
     for (const QString& s : parser.values(setOpt)) {
-        const std::string line = s.toStdString();
-        const auto parsed = parseSetting(line);
+        const std::string text = s.toStdString();
+        const auto split = splitBoardNumber(text, c.boards);
+        if (const auto* why = std::get_if<std::string>(&split))
+            return usage(QStringLiteral("--set \"%1\": %2").arg(s, QString::fromStdString(*why)));
+        const BoardLine& line = std::get<BoardLine>(split);
+        const auto parsed = parseSetting(line.line);
         if (const auto* why = std::get_if<std::string>(&parsed))
             return usage(QStringLiteral("--set \"%1\": %2").arg(s, QString::fromStdString(*why)));
-        c.settings.push_back(line);
+        c.settings.push_back({line.board, std::string(line.line)});
     }
     if (parser.isSet(portOpt) && parser.isSet(linkOpt))
         return usage(QStringLiteral("--link names a pseudo-terminal; it does not go with --port"));
@@ -207,7 +239,8 @@ struct Line {
     std::unique_ptr<SymbolicLink> symlink;
 };
 
-std::optional<Line> openLine(const BoardCommandLine& c, int* code)
+// Board number (1 to c.boards)'s line.
+std::optional<Line> openLine(const BoardCommandLine& c, int number, int* code)
 {
     Line line;
     QString error;
@@ -221,29 +254,47 @@ std::optional<Line> openLine(const BoardCommandLine& c, int* code)
     }
     if (!c.link.isEmpty()) {
         std::string why;
-        line.symlink = SymbolicLink::create(c.link.toStdString(), line.name.toStdString(), &why);
+        const QString link = c.boards > 1 ? c.link + QString::number(number) : c.link;
+        line.symlink = SymbolicLink::create(link.toStdString(), line.name.toStdString(), &why);
         if (!line.symlink) return *code = fail(QString::fromStdString(why), 1), std::nullopt;
     }
     return line;
 }
 
-// The simulated board until a signal ends it.
-int runLiveBoard(const BoardCommandLine& c, Line& line, ControlPipe* control, int& code)
+// The simulated boards until a signal ends them.
+int runLiveBoards(const BoardCommandLine& c, std::vector<Line>& lines, ControlPipe* control, int& code)
 {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> trace(nullptr, &std::fclose);
     if (!c.trace.isEmpty()) {
         trace.reset(std::fopen(QFile::encodeName(c.trace).constData(), "a"));
         if (!trace) return fail(QStringLiteral("cannot append to %1").arg(c.trace), 1);
     }
-    BoardModel model(c.options);
-    for (const std::string& s : c.settings) {
-        model.applySetting(s, SimTime{0});  // checked with the command line
-        if (c.verbose) std::fprintf(stderr, "quorvid-board: set \"%s\"\n", s.c_str());
+    const bool several = c.boards > 1;
+    // "board 2: " before what a board of several logs.
+    auto named = [several](int number) { return several ? "board " + std::to_string(number) + ": " : std::string(); };
+    std::vector<std::unique_ptr<BoardModel>> models;
+    std::vector<std::unique_ptr<BoardServer>> servers;
+    for (int k = 1; k <= c.boards; ++k) {
+        BoardOptions options = c.options;
+        if (several) {
+            options.seed = c.options.seed + std::uint64_t(k - 1);
+            options.number = k;
+            options.count = c.boards;
+        }
+        auto model = std::make_unique<BoardModel>(options);
+        for (const BoardSetting& s : c.settings) {
+            if (s.board != 0 && s.board != k) continue;
+            model->applySetting(s.line, SimTime{0});  // checked with the command line
+            if (c.verbose) std::fprintf(stderr, "quorvid-board: %sset \"%s\"\n", named(k).c_str(), s.line.c_str());
+        }
+        auto server = std::make_unique<BoardServer>(*model, *lines[std::size_t(k - 1)].link);
+        server->setVerbose(c.verbose);
+        if (several) server->setName("board " + std::to_string(k));
+        models.push_back(std::move(model));
+        servers.push_back(std::move(server));
     }
-    BoardServer server(model, *line.link);
-    server.setVerbose(c.verbose);
     if (trace) {
-        server.setValuesCompleteHook([file = trace.get()] {
+        servers.front()->setValuesCompleteHook([file = trace.get()] {
             const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                 std::chrono::system_clock::now().time_since_epoch())
                                 .count();
@@ -252,29 +303,44 @@ int runLiveBoard(const BoardCommandLine& c, Line& line, ControlPipe* control, in
         });
     }
     if (control) {
-        QObject::connect(control, &ControlPipe::lineReceived, &server, [&server, &c](const QString& text) {
-            const std::string setting = text.trimmed().toStdString();
-            const std::string why = server.applySetting(setting);
-            if (!why.empty())
-                std::fprintf(stderr, "quorvid-board: ignored \"%s\": %s\n", setting.c_str(), why.c_str());
-            else if (c.verbose)
-                std::fprintf(stderr, "quorvid-board: set \"%s\"\n", setting.c_str());
+        QObject::connect(control, &ControlPipe::lineReceived, control, [&servers, &c, named](const QString& text) {
+            const std::string whole = text.trimmed().toStdString();
+            const auto split = splitBoardNumber(whole, c.boards);
+            if (const auto* why = std::get_if<std::string>(&split)) {
+                std::fprintf(stderr, "quorvid-board: ignored \"%s\": %s\n", whole.c_str(), why->c_str());
+                return;
+            }
+            const BoardLine& line = std::get<BoardLine>(split);
+            const std::string setting(line.line);
+            // Checked once, so that a line for every board is taken by all or by none.
+            if (const auto parsed = parseSetting(setting); const auto* why = std::get_if<std::string>(&parsed)) {
+                std::fprintf(stderr, "quorvid-board: ignored \"%s\": %s\n", whole.c_str(), why->c_str());
+                return;
+            }
+            for (int k = 1; k <= c.boards; ++k) {
+                if (line.board != 0 && line.board != k) continue;
+                (void)servers[std::size_t(k - 1)]->applySetting(setting);
+                if (c.verbose) std::fprintf(stderr, "quorvid-board: %sset \"%s\"\n", named(k).c_str(), setting.c_str());
+            }
         });
-        QObject::connect(control, &ControlPipe::lineRefused, &server, [](const QString& why) {
+        QObject::connect(control, &ControlPipe::lineRefused, control, [](const QString& why) {
             std::fprintf(stderr, "quorvid-board: %s\n", qPrintable(why));
         });
     }
-    server.start();
+    for (const std::unique_ptr<BoardServer>& server : servers) server->start();
     QCoreApplication::exec();
     // For a comparison with what a program received (and recorded).
-    std::fprintf(stderr,
-                 "quorvid-board: wrote %llu frames: waveform %llu, values %llu, status %llu, "
-                 "identification %llu\n",
-                 static_cast<unsigned long long>(server.framesWritten()),
-                 static_cast<unsigned long long>(server.framesWritten(quorvid::FrameKind::Waveform)),
-                 static_cast<unsigned long long>(server.framesWritten(quorvid::FrameKind::Values)),
-                 static_cast<unsigned long long>(server.framesWritten(quorvid::FrameKind::Status)),
-                 static_cast<unsigned long long>(server.framesWritten(quorvid::FrameKind::Identification)));
+    for (int k = 1; k <= c.boards; ++k) {
+        const BoardServer& server = *servers[std::size_t(k - 1)];
+        std::fprintf(stderr,
+                     "quorvid-board: %swrote %llu frames: waveform %llu, values %llu, status %llu, "
+                     "identification %llu\n",
+                     named(k).c_str(), static_cast<unsigned long long>(server.framesWritten()),
+                     static_cast<unsigned long long>(server.framesWritten(quorvid::FrameKind::Waveform)),
+                     static_cast<unsigned long long>(server.framesWritten(quorvid::FrameKind::Values)),
+                     static_cast<unsigned long long>(server.framesWritten(quorvid::FrameKind::Status)),
+                     static_cast<unsigned long long>(server.framesWritten(quorvid::FrameKind::Identification)));
+    }
     return code;
 }
 
@@ -343,17 +409,24 @@ int main(int argc, char* argv[])
         if (!control) return fail(error, 2);
     }
     if (!quorvid::quitOnTerminationRequest(&error)) return fail(error, 1);
-    std::optional<Line> line = openLine(*c, &code);
-    if (!line) return code;
+    std::vector<Line> lines;
+    for (int k = 1; k <= c->boards; ++k) {
+        std::optional<Line> line = openLine(*c, k, &code);
+        if (!line) return code;
+        lines.push_back(std::move(*line));
+    }
 
-    // The one line a script waits for; flushed, since stdout is a pipe then.
-    std::fprintf(stdout, "%s\n", qPrintable(line->name));
+    // The lines a script waits for, one a board; flushed, since stdout is a pipe then.
+    for (const Line& line : lines) std::fprintf(stdout, "%s\n", qPrintable(line.name));
     std::fflush(stdout);
 
-    QObject::connect(line->link.get(), &BoardLink::failed, &app, [&code](const QString& reason) {
-        std::fprintf(stderr, "quorvid-board: the line is gone: %s\n", qPrintable(reason));
-        code = 1;
-        QCoreApplication::quit();
-    });
-    return c->replay.isEmpty() ? runLiveBoard(*c, *line, control.get(), code) : runReplay(*c, *line, code);
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        const std::string name = c->boards > 1 ? "board " + std::to_string(k + 1) + ": " : std::string();
+        QObject::connect(lines[k].link.get(), &BoardLink::failed, &app, [&code, name](const QString& reason) {
+            std::fprintf(stderr, "quorvid-board: %sthe line is gone: %s\n", name.c_str(), qPrintable(reason));
+            code = 1;
+            QCoreApplication::quit();
+        });
+    }
+    return c->replay.isEmpty() ? runLiveBoards(*c, lines, control.get(), code) : runReplay(*c, lines.front(), code);
 }

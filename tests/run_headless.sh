@@ -13,11 +13,9 @@ LIMIT=${LIMIT:-60}
 
 fail() { echo "run_headless: $*" >&2; exit 1; }
 
-if [ ! -f build-release/build.ninja ]; then
-  cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DQUORVID_BUILD_BENCH=OFF -DQUORVID_BUILD_TESTS=OFF >/dev/null
-fi
-cmake --build build-release -j "$(nproc 2>/dev/null || echo 2)" --target quorvid-board quorvid-monitor >/dev/null
+source scripts/release-tree.sh
+quorvid_configure_release >/dev/null
+quorvid_build_release quorvid-board quorvid-monitor >/dev/null
 
 out=$(mktemp -d "${TMPDIR:-/tmp}/quorvid-headless.XXXXXX")
 pid=""

@@ -6,10 +6,13 @@
 #include "framer.h"
 #include "plan.h"
 #include "report.h"
+#include "rescore.h"
 #include "session.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -68,9 +71,18 @@ public:
     // each() runs at every step, as a person at the bench would.
     void run(Plan plan, bool deaf = false, ReferenceSetter* setter = nullptr, const std::function<void()>& each = {})
     {
+        runToReport(std::move(plan), deaf, setter, each);
+        ASSERT_TRUE(session && session->reportDone());
+        ASSERT_TRUE(session->reportError().isEmpty()) << session->reportError().toStdString();
+        if (qEnvironmentVariableIsSet("QUORVID_KEEP_REPORT")) QFile::copy(dir.filePath(QStringLiteral("r.json")), qEnvironmentVariable("QUORVID_KEEP_REPORT"));
+    }
+
+    // As run(), whether or not the report could be written.
+    void runToReport(Plan plan, bool deaf = false, ReferenceSetter* setter = nullptr, const std::function<void()>& each = {})
+    {
         QString error;
         SessionSetup setup;
-        setup.name = dir.filePath(QStringLiteral("r"));
+        setup.name = name;
         setup.operatorName = QStringLiteral("Test Operator");
         setup.port = QStringLiteral("COM1");
         setup.version = QStringLiteral("1.0.1");
@@ -80,28 +92,26 @@ public:
         framer.setFrameObserver(session.get());
         session->start();
         qsizetype heard = 0;
-        while (!session->evaluation().done() && now < SimTime{600'000'000}) {
+        while (!session->evaluation().done() && now < SimTime{3'600'000'000}) {
             const QByteArray written = comm.written();
             if (written.size() > heard && !deaf)
-                model.feedCommandBytes(Bytes(reinterpret_cast<const Byte*>(written.constData()) + heard, std::size_t(written.size() - heard)), now);
+                model.feedCommandBytes(Bytes(reinterpret_cast<const Byte*>(written.constData()) + heard, std::size_t(written.size() - heard)), boardNow);
             heard = written.size();
             // Blocks as a port read every 40 ms hands them over, as the
             // monitor reads: a block holds the end of one beat and the start
             // of the next.
             now += SimTime{40'000};
+            boardNow = SimTime{std::llround(static_cast<double>(now.count()) * boardClock)};
             ByteString block;
-            for (const sim::DueFrame& f : model.takeDue(now)) block.insert(block.end(), f.bytes.begin(), f.bytes.end());
+            for (const sim::DueFrame& f : model.takeDue(boardNow)) block.insert(block.end(), f.bytes.begin(), f.bytes.end());
             if (!block.empty()) framer.feed(block);
             session->poll();
             if (each) each();
         }
         ASSERT_TRUE(session->evaluation().done());
         const QByteArray written = comm.written();
-        model.feedCommandBytes(Bytes(reinterpret_cast<const Byte*>(written.constData()) + heard, std::size_t(written.size() - heard)), now);
+        model.feedCommandBytes(Bytes(reinterpret_cast<const Byte*>(written.constData()) + heard, std::size_t(written.size() - heard)), boardNow);
         QCoreApplication::processEvents();  // the report is written from the event loop
-        ASSERT_TRUE(session->reportDone());
-        ASSERT_TRUE(session->reportError().isEmpty()) << session->reportError().toStdString();
-        if (qEnvironmentVariableIsSet("QUORVID_KEEP_REPORT")) QFile::copy(dir.filePath(QStringLiteral("r.json")), qEnvironmentVariable("QUORVID_KEEP_REPORT"));
     }
 
     // "ch1 pressure 300" for each failed row.
@@ -122,12 +132,35 @@ public:
         return f.readAll();
     }
 
+    // The recording's rows from the CSV: t_s in ms, kind, and the numeric
+    // columns ch1_mmHg .. pulse.
+    struct Row {
+        qint64 ms;
+        QByteArray kind;
+        std::vector<double> v;
+    };
+    std::vector<Row> csvRows() const
+    {
+        std::vector<Row> rows;
+        for (const QByteArray& line : file("csv").split('\n').mid(1)) {
+            const QList<QByteArray> f = line.split(',');
+            if (f.size() < 12) continue;
+            Row row{std::llround(f[1].toDouble() * 1000), f[2], {}};
+            for (int i = 3; i < 12; ++i) row.v.push_back(f[i].toDouble());
+            rows.push_back(row);
+        }
+        return rows;
+    }
+
     sim::BoardModel model;
-    SimTime now{0};
+    SimTime now{0};       // the evaluation's
+    SimTime boardNow{0};  // the board's, which its own clock may run fast or slow
+    double boardClock = 1;
     FakeSerialControl comm;
-    ModelReference reference{model, now};
+    ModelReference reference{model, boardNow};
     Framer framer;
     QTemporaryDir dir;
+    QString name = dir.filePath(QStringLiteral("r"));
     std::unique_ptr<Session> session;
 };
 
@@ -409,5 +442,268 @@ TEST(Evaluate, OperatorSkipLeavesTheMeasurementOutAndAbortEndsWithAReport)
         const QJsonObject json = QJsonDocument::fromJson(bench.file("json")).object();
         EXPECT_EQ(json[u"verdict"].toString(), u"fail");
         EXPECT_EQ(json[u"aborted"].toString().toStdString(), c.aborted);
+    }
+}
+
+TEST(Evaluate, DriftIsTheLastTenthAgainstTheFirstInMmHgAnHour)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> settings;
+        double drift[2];        // mmHg an hour, as set
+        Verdict verdicts[2];    // the default limit is 2 mmHg/h
+    };
+    // Noise of 1 mmHg lets the whole-mmHg samples show a fraction of a mmHg.
+    const Case cases[] = {
+        {"clean", {"ch1 noise 1", "ch2 noise 1"}, {0, 0}, {Verdict::Pass, Verdict::Pass}},
+        {"ch1 rising", {"ch1 noise 1", "ch2 noise 1", "ch1 drift 6"}, {6, 0}, {Verdict::Fail, Verdict::Pass}},
+        {"ch2 falling", {"ch1 noise 1", "ch2 noise 1", "ch2 drift -3"}, {0, -3}, {Verdict::Pass, Verdict::Fail}},
+    };
+    const PlanResult plan = parsePlan("[[check]]\nkind = \"drift\"\n", QStringLiteral("drift.toml"));
+    ASSERT_TRUE(plan.plan) << plan.error.toStdString();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench bench(c.settings);
+        bench.run(*plan.plan);
+        const std::vector<Result>& results = bench.session->evaluation().outcomes().at(0).results;
+        ASSERT_EQ(results.size(), 2u);
+        const std::vector<Bench::Row> rows = bench.csvRows();
+        for (int ch = 0; ch < 2; ++ch) {
+            const Result& r = results[std::size_t(ch)];
+            SCOPED_TRACE(ch + 1);
+            EXPECT_EQ(r.channel, ch + 1);
+            EXPECT_EQ(r.unit, u"mmHg/h");
+            EXPECT_EQ(r.toMs - r.fromMs, 600'000);  // measure_s of the default
+            ASSERT_TRUE(r.error);
+            EXPECT_NEAR(*r.error, c.drift[ch], 0.5);
+            EXPECT_EQ(r.verdict, c.verdicts[ch]) << describe(r).toStdString();
+            // The figure from the recording's rows: the mean of the last tenth
+            // of the time less that of the first, over the hours between them.
+            const qint64 tenth = (r.toMs - r.fromMs) / 10;
+            double first = 0, last = 0;
+            int nFirst = 0, nLast = 0, n = 0;
+            for (const Bench::Row& row : rows) {
+                if (row.kind != "waveform" || row.ms < r.fromMs || row.ms >= r.toMs) continue;
+                ++n;
+                if (row.ms < r.fromMs + tenth) first += row.v[std::size_t(ch)], ++nFirst;
+                if (row.ms >= r.toMs - tenth) last += row.v[std::size_t(ch)], ++nLast;
+            }
+            ASSERT_GT(nFirst, 5000);
+            ASSERT_GT(nLast, 5000);
+            EXPECT_EQ(r.n, n);
+            EXPECT_NEAR(*r.error, (last / nLast - first / nFirst) / ((r.toMs - r.fromMs - tenth) / 3.6e6), 1e-9);
+        }
+    }
+}
+
+TEST(Evaluate, BoardAtTheWrongSpeedFailsWithTheRateMeasured)
+{
+    struct Case {
+        const char* name;
+        double clock;  // the board's clock against the host's
+        Verdict verdict;
+    };
+    // The default tolerance is 2 %.
+    const Case cases[] = {
+        {"5 % slow", 0.95, Verdict::Fail},
+        {"3 % fast", 1.03, Verdict::Fail},
+        {"1 % fast", 1.01, Verdict::Pass},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench bench;
+        bench.boardClock = c.clock;
+        bench.run(only(CheckKind::Speed));
+        const std::vector<Result>& results = bench.session->evaluation().outcomes().at(0).results;
+        ASSERT_EQ(results.size(), 3u);
+        for (const Result& r : results) {
+            SCOPED_TRACE(*r.reference);
+            // Frames counted over 5 s: one more or less is 0.2 a second.
+            ASSERT_TRUE(r.mean);
+            EXPECT_NEAR(*r.mean, *r.reference * c.clock, 0.25);
+            EXPECT_EQ(r.verdict, c.verdict);
+            EXPECT_TRUE(describe(r).startsWith(QStringLiteral("frame rate %1 /s: read %2, error ")
+                                                   .arg(*r.reference)
+                                                   .arg(QString::number(*r.mean, 'f', 1))))
+                << describe(r).toStdString();
+        }
+        EXPECT_EQ(bench.session->evaluation().verdict(), c.verdict);
+        EXPECT_EQ(bench.model.framesPerSecond(), 100);  // as before the run
+    }
+}
+
+TEST(Evaluate, ReportThatCannotBeWrittenSaysWhichFileAndWhy)
+{
+    struct Case {
+        const char* name;
+        const char* file;    // the file refused
+        const char* reason;  // the system's words
+        std::function<bool(Bench&)> refuse;  // after the recording has begun
+    };
+    const Case cases[] = {
+        {"its folder gone", "gone/r.json", "No such file or directory",
+         [](Bench& b) { return QDir(b.dir.path()).rename(QStringLiteral("gone"), QStringLiteral("moved")); }},
+        {"a folder where a file goes", "gone/r.html", "Filename refers to a directory",
+         [](Bench& b) { return QDir(b.dir.path()).mkdir(QStringLiteral("gone/r.html")); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench bench;
+        ASSERT_TRUE(QDir(bench.dir.path()).mkdir(QStringLiteral("gone")));
+        bench.name = bench.dir.filePath(QStringLiteral("gone/r"));
+        bool refused = false, heard = false;
+        std::optional<QString> finished;
+        bench.runToReport(only(CheckKind::Identify), false, nullptr, [&] {
+            if (!refused) refused = c.refuse(bench);
+            if (!heard)
+                QObject::connect(bench.session.get(), &Session::reportFinished, [&](const QString& e) { finished = e; });
+            heard = true;
+        });
+        if (!refused) GTEST_SKIP() << "this system would not " << c.name;
+        ASSERT_TRUE(bench.session->reportDone());
+        EXPECT_EQ(bench.session->evaluation().verdict(), Verdict::Pass);
+        const QString expected = QStringLiteral("Cannot write %1: %2")
+                                     .arg(QDir::toNativeSeparators(bench.dir.filePath(QLatin1String(c.file))), QLatin1String(c.reason));
+        EXPECT_EQ(bench.session->reportError().toStdString(), expected.toStdString());
+        ASSERT_TRUE(finished);
+        EXPECT_EQ(finished->toStdString(), expected.toStdString());
+        // No part of the report claims a verdict the session says was not written.
+        for (const char* ext : {"json", "html", "xml"})
+            EXPECT_FALSE(QFileInfo(bench.dir.filePath(QStringLiteral("gone/r.") + QLatin1String(ext))).isFile()) << ext;
+    }
+}
+
+// Judging a run again from its recording: under its own plan every figure and
+// verdict is the run's, to the bit; under a wider plan the failed rows pass;
+// a recording changed by one byte, a missing one and a plan asking for what
+// the run did not measure are refused with nothing written.
+TEST(Evaluate, RunJudgedAgainFromItsRecording)
+{
+    Bench bench({"ch1 gain 1.06", "ch1 noise 1", "ch2 noise 1", "ch2 drift 3"});
+    Plan plan = defaultPlan();
+    PlanResult drift = parsePlan("[[check]]\nkind = \"drift\"\nsettle_s = 1\nmeasure_s = 20\nlimit_mmHg_per_h = 5\n",
+                                 QStringLiteral("drift.toml"));
+    ASSERT_TRUE(drift.plan) << drift.error.toStdString();
+    plan.checks.push_back(drift.plan->checks.at(0));
+    bench.run(plan);
+    const QString report = bench.name + QStringLiteral(".json");
+    const QString again = bench.dir.filePath(QStringLiteral("again"));
+    const std::vector<CheckOutcome>& live = bench.session->evaluation().outcomes();
+
+    const Rescored own = rescoreReport(report, std::nullopt, {}, again);
+    ASSERT_TRUE(own.report) << own.error.toStdString();
+    ASSERT_EQ(own.report->checks.size(), live.size());
+    int compared = 0, figures = 0;
+    for (std::size_t c = 0; c < live.size(); ++c) {
+        const CheckOutcome& was = live[c];
+        const CheckOutcome& now = own.report->checks[c];
+        SCOPED_TRACE(was.name.toStdString());
+        EXPECT_EQ(now.name, was.name);
+        EXPECT_EQ(now.verdict, was.verdict);
+        ASSERT_EQ(now.results.size(), was.results.size());
+        for (std::size_t i = 0; i < was.results.size(); ++i) {
+            const Result& a = was.results[i];
+            const Result& b = now.results[i];
+            SCOPED_TRACE(describe(a).toStdString());
+            // Exactly: the same frames through the same functions.
+            EXPECT_EQ(b.channel, a.channel);
+            EXPECT_EQ(b.quantity, a.quantity);
+            EXPECT_EQ(b.unit, a.unit);
+            EXPECT_EQ(b.reference, a.reference);
+            EXPECT_EQ(b.mean, a.mean);
+            EXPECT_EQ(b.sd, a.sd);
+            EXPECT_EQ(b.error, a.error);
+            EXPECT_EQ(b.limit, a.limit);
+            EXPECT_EQ(b.n, a.n);
+            EXPECT_EQ(b.verdict, a.verdict);
+            EXPECT_EQ(b.fromMs, a.fromMs);
+            EXPECT_EQ(b.toMs, a.toMs);
+            EXPECT_EQ(b.message, a.message);
+            EXPECT_EQ(b.marginal, a.marginal);
+            ++compared;
+            figures += a.error.has_value();
+        }
+        ASSERT_EQ(now.beats.size(), was.beats.size());
+        for (std::size_t i = 0; i < was.beats.size(); ++i) {
+            EXPECT_EQ(now.beats[i].tMs, was.beats[i].tMs);
+            EXPECT_EQ(now.beats[i].waveMax, was.beats[i].waveMax);
+            EXPECT_EQ(now.beats[i].waveMin, was.beats[i].waveMin);
+        }
+    }
+    EXPECT_EQ(compared, 35);
+    EXPECT_EQ(figures, 3 + 2 + 10 + 11 + 2);  // speed, zero, static, dynamic, drift
+    EXPECT_EQ(own.report->verdict, bench.session->evaluation().verdict());
+    EXPECT_EQ(own.report->rescoredFrom, u"r.json");
+    EXPECT_EQ(own.report->bytesPath, u"r.bytes");
+
+    // A wider plan, with a band: what failed passes, close to its limit.
+    QByteArray wide = defaultPlanToml().toUtf8();
+    wide.replace("limit_mmHg = 4\nlimit_percent = 4", "limit_mmHg = 10\nlimit_percent = 7\nmarginal_percent = 80");
+    wide += "[[check]]\nkind = \"drift\"\nsettle_s = 1\nmeasure_s = 20\nlimit_mmHg_per_h = 100\nsource = \"house rule 7\"\n";
+    const PlanResult widePlan = parsePlan(wide.toStdString(), QStringLiteral("wide.toml"));
+    ASSERT_TRUE(widePlan.plan) << widePlan.error.toStdString();
+    const Rescored wider = rescoreReport(report, widePlan.plan, QStringLiteral("wide.toml"), again);
+    ASSERT_TRUE(wider.report) << wider.error.toStdString();
+    EXPECT_EQ(wider.report->verdict, Verdict::Pass);
+    int marginal = 0;
+    for (const CheckOutcome& o : wider.report->checks)
+        for (const Result& r : o.results) {
+            EXPECT_NE(r.verdict, Verdict::Fail) << describe(r).toStdString();
+            marginal += r.marginal;
+        }
+    EXPECT_GE(marginal, 1);  // ch1 at 200 mmHg: +12 of 14
+    ASSERT_TRUE(writeReport(*wider.report, again, nullptr));
+    const QJsonObject json = QJsonDocument::fromJson([&] {
+        QFile f(again + QStringLiteral(".json"));
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        return f.readAll();
+    }()).object();
+    EXPECT_EQ(json[u"rescored_from"].toString(), u"r.json");
+    EXPECT_EQ(json[u"plan"][u"checks"][4][u"limit_mmHg"].toDouble(), 10);
+    EXPECT_EQ(json[u"plan"][u"checks"][6][u"source"].toString(), u"house rule 7");
+
+    // Refusals, each naming what it refuses; nothing is written.
+    QFile bytes(bench.name + QStringLiteral(".bytes"));
+    ASSERT_TRUE(bytes.open(QIODevice::ReadOnly));
+    const QByteArray recorded = bytes.readAll();
+    bytes.close();
+    QByteArray changed = recorded;
+    const qsizetype at = changed.lastIndexOf("\t") + 1;  // a byte of the last block
+    changed[at] = changed[at] == '8' ? '9' : '8';
+    struct Case {
+        const char* name;
+        QByteArray bytes;       // the recording as it is then; empty for none
+        const char* plan;       // a plan's TOML, or none
+        const char* says;
+    };
+    const Case cases[] = {
+        {"one byte changed", changed, nullptr, "it is not that run's recording"},
+        {"recording gone", {}, nullptr, "r.bytes: No such file or directory"},
+        {"a point not measured", recorded, "[[check]]\nkind = \"static\"\npoints = [100, 150]\n",
+         "p.toml: the static check \"static\" asks for points 150, which the run did not measure (points [0, 50, 100, 200, 300])"},
+        {"a measurement made otherwise", recorded, "[[check]]\nkind = \"static\"\nmeasure_s = 10\n",
+         "p.toml: the static check \"static\" has measure_s = 10 where the run had 5"},
+        {"a check the run had not", recorded, "[[check]]\nkind = \"speed\"\nname = \"other\"\n[[check]]\nkind = \"drift\"\nname = \"x\"\npoint = 50\n",
+         "p.toml: the drift check \"x\" has point = 50 where the run had 100"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(bytes.fileName());
+        if (!c.bytes.isEmpty()) {
+            ASSERT_TRUE(bytes.open(QIODevice::WriteOnly));
+            bytes.write(c.bytes);
+            bytes.close();
+        }
+        std::optional<Plan> p;
+        if (c.plan) {
+            const PlanResult r = parsePlan(c.plan, QStringLiteral("p.toml"));
+            ASSERT_TRUE(r.plan) << r.error.toStdString();
+            p = r.plan;
+        }
+        const QString name = bench.dir.filePath(QStringLiteral("refused"));
+        const Rescored r = rescoreReport(report, p, QStringLiteral("p.toml"), name);
+        EXPECT_FALSE(r.report);
+        EXPECT_TRUE(r.error.contains(QLatin1String(c.says))) << r.error.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(name + QStringLiteral(".json")));
     }
 }

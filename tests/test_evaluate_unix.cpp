@@ -7,6 +7,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -94,4 +97,46 @@ TEST(EvaluateProgram, VerdictInTheExitStatusAndABadPlanSendsNothing)
         EXPECT_EQ(report[u"operator"].toString(), u"ctest");
         EXPECT_TRUE(board.end());
     }
+}
+
+// A station of three simulated boards on one bench, the second reading 6 %
+// high on channel 1: one command line, one reference command for all, exit
+// status 5 for the one board that fails, a summary line per board.
+TEST(EvaluateProgram, StationOfThreeBoardsFailsForTheOneThatReadsHigh)
+{
+    QTemporaryDir dir;
+    const QString plan = dir.filePath(QStringLiteral("plan.toml"));
+    {
+        QFile f(plan);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(kPlan);
+    }
+    const QString control = dir.filePath(QStringLiteral("ctl"));
+    test::BoardProcess board({QStringLiteral("--boards"), QStringLiteral("3"), QStringLiteral("--control"), control,
+                              QStringLiteral("--set"), QStringLiteral("2: ch1 gain 1.06")});
+    ASSERT_EQ(board.paths.size(), 3) << board.log().toStdString();
+    const QString name = dir.filePath(QStringLiteral("batch"));
+    QStringList args{QStringLiteral("--evaluate"), plan, QStringLiteral("--report"), name, QStringLiteral("--reference-command"),
+                     QStringLiteral("printf 'ch1 {ch1}\\nch2 {ch2}\\nrate {rate}\\n' > '%1'").arg(control)};
+    for (int k = 0; k < 3; ++k) args << QStringLiteral("--port") << board.paths[k] << QStringLiteral("--board-id") << QStringLiteral("SN%1").arg(k + 1);
+    const Outcome run = evaluate(args);
+    EXPECT_EQ(run.status, 5) << run.err.toStdString();
+    const QStringList lines = run.out.trimmed().split(u'\n');
+    ASSERT_GE(lines.size(), 4) << run.out.toStdString();
+    EXPECT_EQ(lines.last(), u"Station: FAIL (1 of 3 boards failed)");
+    for (int k = 1; k <= 3; ++k)
+        EXPECT_TRUE(lines.at(lines.size() - 5 + k).startsWith(QStringLiteral("SN%1       %2 (%3 of 5 results failed)").arg(k).arg(k == 2 ? "FAIL" : "PASS").arg(k == 2 ? 1 : 0)))
+            << lines.at(lines.size() - 5 + k).toStdString();
+    EXPECT_EQ(lines.filter(QRegularExpression(QStringLiteral("^  SN2 +FAIL static ch1 100 mmHg: read 10[5-7]"))).size(), 1) << run.out.toStdString();
+    EXPECT_EQ(lines.filter(QRegularExpression(QStringLiteral("FAIL"))).size(), 4) << run.out.toStdString();  // result, check, summary, board line
+
+    QFile json(name + QStringLiteral(".json"));
+    ASSERT_TRUE(json.open(QIODevice::ReadOnly));
+    const QJsonObject summary = QJsonDocument::fromJson(json.readAll()).object();
+    EXPECT_TRUE(summary[u"station"].toBool());
+    EXPECT_EQ(summary[u"boards"][1][u"report"].toString(), u"batch-SN2.json");
+    for (int k = 1; k <= 3; ++k)
+        for (const char* ext : {".json", ".html", ".xml", ".csv", ".bytes"})
+            EXPECT_TRUE(QFileInfo::exists(QStringLiteral("%1-SN%2%3").arg(name).arg(k).arg(QLatin1String(ext)))) << k << ext;
+    EXPECT_TRUE(board.end());
 }

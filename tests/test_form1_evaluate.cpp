@@ -1,19 +1,24 @@
 // Evaluate > Run Evaluation... on the scripted control, the board model
 // answering on simulated time: the window follows the commands the evaluation
 // sends, keeps its own command controls out of the way meanwhile, ends as it
-// began, and comes to the evaluation's verdicts.
+// began, and comes to the evaluation's verdicts. Then the dialog with no
+// window at all, and the words and saving it shares with the monitor.
 #include "boardmodel.h"
 #include "evaluatedialog.h"
 #include "fakeserialcontrol.h"
 #include "form1.h"
+#include "frontend.h"
+#include "receiver.h"
 #include "session.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -21,6 +26,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 using namespace quorvid;
@@ -46,6 +52,39 @@ void readEvery40ms(FakeSerialControl& comm, sim::BoardModel& model, SimTime& now
     for (const sim::DueFrame& f : model.takeDue(now)) block.append(reinterpret_cast<const char*>(f.bytes.data()), qsizetype(f.bytes.size()));
     if (!block.isEmpty()) comm.deliver(block);
     dialog.session()->poll();
+}
+
+// Reads until the run has ended and its report is written.
+void runToTheEnd(FakeSerialControl& comm, sim::BoardModel& model, SimTime& now, qsizetype& heard, EvaluateDialog& dialog,
+                 const std::function<void()>& each = [] {})
+{
+    while (dialog.running() && now < SimTime{60'000'000}) {
+        readEvery40ms(comm, model, now, heard, dialog);
+        each();
+    }
+    hear(comm, model, now, heard);
+    QCoreApplication::processEvents();  // the report is written from the event loop
+    ASSERT_TRUE(dialog.session()->reportDone());
+}
+
+Plan testPlan(const char* toml)
+{
+    const PlanResult plan = parsePlan(toml, QStringLiteral("test plan"));
+    EXPECT_TRUE(plan.plan) << plan.error.toStdString();
+    return plan.plan.value_or(Plan{});
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
+}
+
+void put(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    f.write(bytes);
 }
 
 }  // namespace
@@ -179,4 +218,165 @@ TEST_F(WindowEvaluation, ClosingTheWindowMidRunPutsTheBoardBackAndWritesTheRepor
     EXPECT_TRUE(dialog->findChild<QLabel*>(QStringLiteral("verdict"))->text().startsWith(u"FAIL: ended early"));
     const QString name = dialog->session()->setup().name;
     for (const char* ext : {".json", ".html", ".xml"}) EXPECT_TRUE(QFileInfo::exists(name + QLatin1String(ext))) << ext;
+}
+
+// The speed, mode and filter the user chose come back after a run that
+// changed them: taken from what the window holds, put back on the board and
+// shown again in the Speed label and the option buttons.
+TEST_F(WindowEvaluation, TheUsersSpeedModeAndFilterComeBackAfterTheRun)
+{
+    auto* speed = form.findChild<QLabel*>(QStringLiteral("Speed"));
+    auto* setSpeed = form.findChild<QPushButton*>(QStringLiteral("SelectSpeed"));
+    auto option = [this](const char* name) { return form.findChild<QRadioButton*>(QString::fromLatin1(name)); };
+    setSpeed->click();
+    setSpeed->click();
+    option("Option2")->click();
+    option("Option4")->click();
+    qsizetype heard = 0;
+    hear(comm, model, now, heard);
+    const BoardState chosen{Speed::Fps50, Mode::Simulated, Filter::Hz60};
+    ASSERT_EQ(form.boardState(), chosen);
+
+    EvaluateDialog* dialog = openDialog();
+    ASSERT_TRUE(dialog);
+    dialog->setPlan(testPlan("[[check]]\nkind = \"speed\"\nrates = [150]\nmeasure_s = 1\n[[check]]\nkind = \"mode\"\n"), {});
+    ASSERT_TRUE(dialog->start());
+    EXPECT_EQ(dialog->session()->setup().board, chosen);
+    std::set<QString> shown;
+    runToTheEnd(comm, model, now, heard, *dialog, [&] {
+        shown.insert(speed->text() + (option("Option1")->isChecked() ? " normal" : " simulate"));
+        EXPECT_EQ(speed->text().toInt(), framesPerSecond(form.boardState().speed));
+    });
+    EXPECT_TRUE(shown.count(QStringLiteral("150 simulate")) && shown.count(QStringLiteral("50 normal")));
+
+    EXPECT_EQ(form.boardState(), chosen);
+    EXPECT_EQ(speed->text(), u"50");
+    EXPECT_TRUE(option("Option2")->isChecked() && option("Option4")->isChecked());
+    EXPECT_EQ(model.framesPerSecond(), 50);
+    EXPECT_EQ(model.mode(), sim::WaveMode::Synthetic);
+    EXPECT_EQ(model.filterHz(), 60);
+    setSpeed->click();  // and the cycle goes on from there
+    EXPECT_EQ(speed->text(), u"100");
+}
+
+// The dialog with no window at all: the test's own framer takes the frames
+// while the dialog says a run is on.
+class DialogAlone : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        comm.setOpenablePorts({3});
+        ASSERT_TRUE(comm.setCommPort(3) && comm.setRThreshold(1) && comm.setPortOpen(true));
+        model.feedCommandBytes(Bytes(reinterpret_cast<const Byte*>("S26"), 3), now);  // the board as told before
+        dialog.setPlan(testPlan("[[check]]\nkind = \"identify\"\n[[check]]\nkind = \"speed\"\nrates = [50]\n"
+                                "measure_s = 1\n[[check]]\nkind = \"mode\"\n"), {});
+        dialog.setWorkFolder(dir.filePath(QStringLiteral("work")));
+        dialog.setClock({[this] { return 1'796'000'000'000 + now.count() / 1000; }, [this] { return now.count(); }});
+        QObject::connect(&comm, &SerialControl::onComm, [this] { MSComm1_OnComm(comm, framer); });
+        QObject::connect(&dialog, &EvaluateDialog::runStarted, [this](Session* s) { framer.setFrameObserver(s), ++started; });
+        QObject::connect(&dialog, &EvaluateDialog::boardStateChanged, [this](const BoardState& s) { told.push_back(s); });
+        QObject::connect(&dialog, &EvaluateDialog::runEnded, [this] { framer.setFrameObserver(nullptr), ++ended; });
+        ASSERT_TRUE(dialog.start());
+        runToTheEnd(comm, model, now, heard, dialog);
+    }
+
+    FakeSerialControl comm;
+    sim::BoardModel model;
+    SimTime now{0};
+    qsizetype heard = 0;
+    Framer framer;
+    QTemporaryDir dir;
+    const BoardState board{Speed::Fps150, Mode::Normal, Filter::Hz60};
+    EvaluateDialog dialog{comm, board};
+    int started = 0, ended = 0;
+    std::vector<BoardState> told;
+};
+
+TEST_F(DialogAlone, RunsWithNoWindowAndTellsItsFrontEndThroughItsSignals)
+{
+    EXPECT_EQ(started, 1);
+    EXPECT_EQ(ended, 1);
+    // What it told the board, as it told it, and the board put back at the end.
+    EXPECT_TRUE(std::any_of(told.begin(), told.end(), [](const BoardState& s) { return s.speed == Speed::Fps50; }));
+    ASSERT_FALSE(told.empty());
+    EXPECT_EQ(told.back(), board);
+    EXPECT_EQ(model.framesPerSecond(), 150);
+    EXPECT_EQ(model.mode(), sim::WaveMode::Patient);
+
+    const Session& session = *dialog.session();
+    const SessionSetup& setup = session.setup();
+    EXPECT_EQ(QStringList({setup.port, setup.device, setup.version, setup.program}),
+              QStringList({"COM3", comm.deviceName(3), QUORVID_VERSION, "quorvid " QUORVID_VERSION}));
+    EXPECT_EQ(setup.board, board);
+
+    // Its lines and its verdict are the shared ones.
+    QStringList lines;
+    for (const CheckOutcome& o : session.report().checks)
+        for (const Result& r : o.results) lines << resultLine(r, o.name);
+    EXPECT_EQ(dialog.findChild<QPlainTextEdit*>(QStringLiteral("results"))->toPlainText().split(u'\n'), lines);
+    EXPECT_EQ(dialog.findChild<QLabel*>(QStringLiteral("verdict"))->text(), verdictSentence(session.report()));
+    EXPECT_TRUE(summaryLines(session).contains(QStringLiteral("Verdict: PASS (0 of %1 results failed)").arg(lines.size())));
+}
+
+// Save Report over files already there: one that cannot be replaced keeps
+// what it held, and the message names it and says why.
+TEST_F(DialogAlone, SaveReportKeepsAFileItCannotReplace)
+{
+    const QString work = dialog.session()->setup().name, target = dir.filePath(QStringLiteral("board-42"));
+    put(target + QStringLiteral(".csv"), "old csv");
+    put(target + QStringLiteral(".bytes"), "old bytes");
+    auto refused = [&](const char* unreplaced, const QString& reason) {
+        QString error;
+        EXPECT_FALSE(dialog.saveReport(target + QStringLiteral(".html"), &error));
+        const QString head = QStringLiteral("Cannot write %1: ").arg(QDir::toNativeSeparators(target + QLatin1String(unreplaced)));
+        EXPECT_TRUE(error.startsWith(head) && error.size() > head.size() && error.endsWith(reason)) << error.toStdString();
+        EXPECT_EQ(contents(target + QStringLiteral(".bytes")), "old bytes");
+    };
+
+    // The run's recording has gone from the work folder: neither file is touched.
+    ASSERT_TRUE(QFile::rename(work + QStringLiteral(".bytes"), work + QStringLiteral(".gone")));
+    QFile missing(work + QStringLiteral(".bytes"));
+    EXPECT_FALSE(missing.open(QIODevice::ReadOnly));
+    refused(".bytes", missing.errorString());
+    EXPECT_EQ(contents(target + QStringLiteral(".csv")), "old csv");
+    ASSERT_TRUE(QFile::rename(work + QStringLiteral(".gone"), work + QStringLiteral(".bytes")));
+
+    // A folder stands where the CSV would go.
+    ASSERT_TRUE(QFile::remove(target + QStringLiteral(".csv")) && QDir().mkpath(target + QStringLiteral(".csv")));
+    refused(".csv", {});
+    ASSERT_TRUE(QDir().rmdir(target + QStringLiteral(".csv")));
+
+    // Where it can, it replaces them whole.
+    QString error;
+    ASSERT_TRUE(dialog.saveReport(target + QStringLiteral(".html"), &error)) << error.toStdString();
+    for (const char* ext : {".csv", ".bytes"})
+        EXPECT_EQ(contents(target + QLatin1String(ext)), contents(work + QLatin1String(ext))) << ext;
+}
+
+TEST(EvaluateFrontEnd, TheWordsEveryFrontEndUses)
+{
+    Result r;
+    r.channel = 1, r.quantity = QStringLiteral("pressure"), r.unit = QStringLiteral("mmHg");
+    r.reference = 300, r.mean = 318.1, r.error = 18.1, r.limit = 12, r.verdict = Verdict::Fail;
+    // The dialog's line names the check; the monitor's follows the check's own line.
+    EXPECT_EQ(resultLine(r, QStringLiteral("static")), u"FAIL     static    ch1 300 mmHg: read 318.1, error +18.1 > limit 12.0");
+    EXPECT_EQ(resultLine(r), u"FAIL     ch1 300 mmHg: read 318.1, error +18.1 > limit 12.0");
+
+    struct Row { Verdict verdict; int failures; const char* aborted; const char* sentence; };
+    const Row rows[] = {
+        {Verdict::Pass, 0, "", "PASS"},
+        {Verdict::Fail, 6, "", "FAIL: 6 results failed"},
+        {Verdict::Fail, 1, "aborted by the operator", "FAIL: ended early, 1 result failed"},
+        {Verdict::Fail, 0, "the port was lost", "FAIL: ended early, 0 results failed"},
+    };
+    for (const Row& row : rows) {
+        ReportInfo report;
+        report.verdict = row.verdict;
+        report.aborted = QString::fromLatin1(row.aborted);
+        report.checks.push_back({QStringLiteral("static"), CheckKind::Static, row.verdict, std::vector<Result>(std::size_t(row.failures), r), {}});
+        EXPECT_EQ(verdictSentence(report), QLatin1String(row.sentence)) << row.sentence;
+    }
+    // A blank reference command asks the operator.
+    for (const char* blank : {"", "  ", "\t\n"}) EXPECT_TRUE(chooseReference(QString::fromLatin1(blank)).person) << blank;
+    EXPECT_FALSE(chooseReference(QStringLiteral(" true ")).person);
 }

@@ -239,11 +239,88 @@ TEST(MonitorOptions, UsageErrorsNameTheProblem)
     }
 }
 
+// Several ports with --evaluate are a station's boards, each ID after its port.
+TEST(MonitorOptions, StationPortsAndTheirBoardIds)
+{
+    struct Accepted {
+        QStringList args;
+        QStringList ports, ids;
+    };
+    const QStringList ev{"--evaluate", "--report", "r"};
+    const Accepted accepted[] = {
+        {ev + QStringList{"--port", "/dev/a", "--board-id", "SN1", "--port", "/dev/b", "--port", "/dev/c", "--board-id", " SN3 "},
+         {"/dev/a", "/dev/b", "/dev/c"}, {"SN1", "", "SN3"}},
+        {ev + QStringList{"--operator", "--port", "--port=/dev/a", "--board-id=X"}, {"/dev/a"}, {"X"}},
+        {ev + QStringList{"--board-id", "SN9"}, {}, {"SN9"}},
+        {ev + QStringList{"--port", "/dev/a"}, {"/dev/a"}, {""}},
+    };
+    for (const Accepted& a : accepted) {
+        const auto p = parseOptions(a.args);
+        ASSERT_TRUE(p.options) << a.args.join(' ').toStdString() << ": " << p.error.toStdString();
+        EXPECT_EQ(p.options->ports, a.ports) << a.args.join(' ').toStdString();
+        EXPECT_EQ(p.options->boardIds, a.ids) << a.args.join(' ').toStdString();
+    }
+    struct Refused {
+        QStringList args;
+        const char* says;
+    };
+    QStringList nine = ev;
+    for (int i = 1; i <= 9; ++i) nine << "--port" << QStringLiteral("/dev/p%1").arg(i);
+    const Refused refused[] = {
+        {{"--port", "/dev/a", "--board-id", "X"}, "--board-id goes with --evaluate"},
+        {ev + QStringList{"--board-id", "X", "--port", "/dev/a"}, "comes before any --port"},
+        {ev + QStringList{"--port", "/dev/a", "--board-id", "X", "--board-id", "Y"}, "--port /dev/a has two board IDs"},
+        {ev + QStringList{"--board-id", "X", "--board-id", "Y"}, "more than once for one board"},
+        {ev + QStringList{"--port", "/dev/a", "--port", "/dev/a"}, "--port /dev/a given twice"},
+        {ev + QStringList{"--port", "/dev/a", "--board-id", " "}, "wants an ID"},
+        {nine, "at most 8 boards"},
+    };
+    for (const Refused& r : refused) {
+        const auto p = parseOptions(r.args);
+        EXPECT_FALSE(p.options) << r.args.join(' ').toStdString();
+        EXPECT_TRUE(p.error.contains(QLatin1String(r.says))) << r.args.join(' ').toStdString() << ": " << p.error.toStdString();
+    }
+}
+
+// --board-id is one option: a board's ID with --evaluate, one board's runs
+// with --history, refused elsewhere; the reference equipment goes with a
+// station as with one board.
+TEST(MonitorOptions, BoardIdWithEvaluateOrHistoryAndEquipmentWithAStation)
+{
+    const auto history = parseOptions({"--history", "d", "--summary", "s", "--board-id", " SN-1 "});
+    ASSERT_TRUE(history.options) << history.error.toStdString();
+    EXPECT_EQ(history.options->historyBoardId, u"SN-1");
+    const auto station = parseOptions({"--evaluate", "--report", "r", "--port", "/dev/a", "--board-id", "S1", "--port", "/dev/b",
+                                       "--board-id", "S2", "--reference-equipment", "Cal 9, due 2027-01"});
+    ASSERT_TRUE(station.options) << station.error.toStdString();
+    EXPECT_EQ(station.options->boardIds, (QStringList{"S1", "S2"}));
+    EXPECT_EQ(station.options->referenceEquipment, u"Cal 9, due 2027-01");
+    EXPECT_TRUE(station.options->historyBoardId.isEmpty());
+
+    struct Refused {
+        QStringList args;
+        const char* says;
+    };
+    const Refused refused[] = {
+        {{"--board-id", "X"}, "--board-id goes with --evaluate (a board's ID, after its --port) or with --history (only that board's runs)"},
+        {{"--history", "d", "--summary", "s", "--board-id", "A", "--board-id", "B"}, "--board-id given more than once: --history takes one board's runs"},
+        {{"--history", "d", "--summary", "s", "--board-id", " "}, "--board-id wants an ID, e.g. --board-id SN-0042"},
+        {{"--rescore", "r.json", "--report", "x", "--board-id", "S"}, "--board-id does not go with --rescore (which takes --report)"},
+        {{"--port", "/dev/a", "--reference-equipment", "Cal 9"}, "--reference-equipment goes with --evaluate"},
+    };
+    for (const Refused& r : refused) {
+        const auto p = parseOptions(r.args);
+        EXPECT_FALSE(p.options) << r.args.join(' ').toStdString();
+        EXPECT_EQ(p.error.toStdString(), r.says);
+    }
+}
+
 TEST(MonitorOptions, HelpNamesEveryOptionAndExitStatus)
 {
     const QString help = helpText();
     for (const char* word : {"--port DEVICE", "--com N", "--no-setup", "--send CMD", "--format text", "--format csv",
                              "--waveform", "--record NAME.csv", "--seconds N", "--help", "--version", "QUORVID_COM",
+                             "--board-id ID",
                              "  0  ", "  1  ", "  2  ", "  3  "})
         EXPECT_TRUE(help.contains(QLatin1String(word))) << word;
 }

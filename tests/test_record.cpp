@@ -4,10 +4,12 @@
 #include "csvrows.h"
 #include "framer.h"
 #include "frames.h"
+#include "notes.h"
 #include "recorder.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -141,6 +143,159 @@ TEST(CsvRows, OneRowPerFrameTheWindowWouldShowOrPlot)
         {"empty", ByteString{}, std::nullopt},
     };
     for (const auto& c : cases) EXPECT_EQ(csvRow(c.frame, at), c.row) << c.what;
+}
+
+// The field as a CSV reader hands it over: RFC 4180 quotes removed.
+std::string unquoted(const std::string& field)
+{
+    if (field.size() < 2 || field.front() != '"') return field;
+    std::string out;
+    for (std::size_t i = 1; i + 1 < field.size(); ++i) {
+        out.push_back(field[i]);
+        if (field[i] == '"') ++i;  // the second of a doubled quote
+    }
+    return out;
+}
+
+// Whatever the board sends comes back from the text column exactly, and the
+// column stays readable and inert in a spreadsheet.
+TEST(CsvRows, TextColumnReadsBackExactly)
+{
+    const std::string_view texts[] = {
+        "",
+        "Normal Operation | Zeroing...",
+        std::string_view("nul\0inside", 10),
+        "\x01\x02\x1f\x7f",
+        "line\r\nbreak\tand tab\n",
+        "back\\slash",
+        "\\",
+        "ends with \\",
+        "\\\\ two",
+        "\\x41 looks escaped",
+        "\\x0d looks escaped too",
+        "=HYPERLINK(\"http://x\",\"y\")",
+        "+1",
+        "-1",
+        "@SUM(1)",
+        "=",
+        "'=already protected",
+        "''+two apostrophes",
+        "'plain apostrophe",
+        "'",
+        "say \"hi\", twice, \"hi\"",
+        ",",
+        "Druck 120 mmHg \xe2\x80\x93 gr\xc3\xbc\xc3\x9f \xe2\x82\xac",
+        "\x1b[31mred\x1b[0m",
+    };
+    for (const std::string_view text : texts) {
+        SCOPED_TRACE(::testing::PrintToString(std::string(text)));
+        const std::string field = csvText(text);
+        EXPECT_EQ(textFromCsv(unquoted(field)), text);
+        EXPECT_EQ(field.find_first_of(std::string_view("\0\x01\x1f\x7f\r\n", 6)), std::string::npos);
+        const std::string inner = unquoted(field);
+        EXPECT_TRUE(inner.empty() || std::string_view("=+-@").find(inner.front()) == std::string_view::npos);
+    }
+}
+
+// Rows written before the text column was escaped hold the text as it was:
+// a field the escaping cannot have written reads as it stands. One that it
+// can have written reads as escaped text, the older reading being the rarer.
+TEST(CsvRows, OlderTextColumnsReadAsWritten)
+{
+    const struct {
+        std::string_view field, text;
+    } cases[] = {
+        {"=1+2", "=1+2"},
+        {"-5 mmHg", "-5 mmHg"},
+        {"C:\\board\\fw", "C:\\board\\fw"},
+        {"tab\there", "tab\there"},
+        {"line\nbreak \\\\", "line\nbreak \\\\"},
+        {"\\x41", "\\x41"},
+        {"\\x0D upper case", "\\x0D upper case"},
+        {"\\x0", "\\x0"},
+        {"trailing \\", "trailing \\"},
+        // Written alike by both.
+        {"plain text, firmware 2.4", "plain text, firmware 2.4"},
+        {"'apostrophe", "'apostrophe"},
+        // Taken as escaped.
+        {"a\\\\b", "a\\b"},
+        {"\\x0d", "\r"},
+        {"'=x", "=x"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(textFromCsv(c.field), c.text) << c.field;
+}
+
+// Times in seconds for messages, reports and windows, and the t_s reader.
+TEST(CsvRows, SecondsAsTextAndBack)
+{
+    const struct {
+        std::int64_t microseconds;
+        int decimals;
+        SecondsRounding rounding;
+        const char* text;
+    } cases[] = {
+        {12'345'678, 3, SecondsRounding::Down, "12.345"},
+        {12'345'678, 3, SecondsRounding::Nearest, "12.346"},
+        {12'345'500, 3, SecondsRounding::Nearest, "12.346"},
+        {12'345'499, 3, SecondsRounding::Nearest, "12.345"},
+        {9'950'000, 1, SecondsRounding::Nearest, "10.0"},
+        {9'999'999, 1, SecondsRounding::Down, "9.9"},
+        {5, 6, SecondsRounding::Down, "0.000005"},
+        {0, 3, SecondsRounding::Down, "0.000"},
+        {-1'500'000, 3, SecondsRounding::Down, "-1.500"},
+        {-2'500, 3, SecondsRounding::Nearest, "-0.003"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(secondsText(c.microseconds, c.decimals, c.rounding), QString::fromLatin1(c.text)) << c.microseconds;
+
+    EXPECT_EQ(parseSeconds("12.345"), 12'345'000);
+    EXPECT_EQ(parseSeconds("10"), 10'000'000);
+    EXPECT_EQ(parseSeconds("999999999.999999"), 999'999'999'999'999);
+    for (const char* bad : {"", "-1", "1.", ".5", "1.2345678", "1234567890", "1,5", "1.5 "})
+        EXPECT_FALSE(parseSeconds(bad)) << bad;
+}
+
+// The start notes read back to what was written, whatever the names hold.
+TEST(Notes, StartNotesReadBackAsWritten)
+{
+    const RecordingStart cases[] = {
+        kWhere,
+        {QStringLiteral("COM3"), {}, QStringLiteral("quorvid 1.0.1")},
+        {{}, {}, QStringLiteral("quorvid-monitor 1.0.1")},
+        {{}, QStringLiteral("/dev/ttyUSB0"), QStringLiteral("quorvid 1.0.1")},
+        {QStringLiteral("board (left)"), QStringLiteral("/dev/serial/by-id/usb-x (1)"), QStringLiteral("q")},
+    };
+    for (const RecordingStart& where : cases) {
+        SCOPED_TRACE(where.port.toStdString() + " / " + where.device.toStdString());
+        const QByteArray text = startNotes(where, ManualClock::kUtcStart);
+        const auto read = parseBytes(text, nullptr);
+        ASSERT_TRUE(read);
+        ASSERT_EQ(read->comments.size(), 3);
+        StartNotes notes;
+        for (const QString& comment : read->comments) EXPECT_TRUE(notes.take(comment)) << comment.toStdString();
+        EXPECT_FALSE(notes.take(read->comments[2]));  // a later port note is a change, not the start
+        EXPECT_EQ(notes.started, QDateTime::fromMSecsSinceEpoch(ManualClock::kUtcStart, Qt::UTC));
+        EXPECT_EQ(notes.where.program, where.program);
+        EXPECT_EQ(notes.portText(), read->comments[2].mid(5));
+        if (!where.device.isEmpty() || !where.port.contains(u'(')) {
+            EXPECT_EQ(notes.where.port, where.port);
+            EXPECT_EQ(notes.where.device, where.device);
+        }
+    }
+    // A name with a line end in it stays on its line.
+    const RecordingStart broken{QStringLiteral("COM1"), {}, QStringLiteral("quorvid\n# port COM9")};
+    StartNotes notes;
+    const auto read = parseBytes(startNotes(broken, 0), nullptr);
+    ASSERT_TRUE(read);
+    for (const QString& comment : read->comments) notes.take(comment);
+    EXPECT_EQ(notes.portText(), QStringLiteral("COM1"));
+    EXPECT_EQ(StartNotes().portText(), QString());  // no port note: the review says "not noted"
+
+    // The timed notes the window and the monitor hand to Recorder::note().
+    EXPECT_EQ(portNote(QStringLiteral("COM2 (/dev/ttyUSB1)")), QStringLiteral("port COM2 (/dev/ttyUSB1)"));
+    EXPECT_EQ(portNotOpenedNote(QStringLiteral("COM2"), QStringLiteral("Permission denied")),
+              QStringLiteral("port COM2 not opened: Permission denied"));
+    EXPECT_EQ(portLostNote(QStringLiteral("Input/output error")), QStringLiteral("port lost: Input/output error"));
 }
 
 TEST(Recorder, PathsOfBothFiles)

@@ -159,7 +159,7 @@ TEST(ReplayProcess, StartsWhenTheLineIsOpenedNotBefore)
 
 TEST(ReplayProcess, ASmallFileReplaysUnderAnAddressSpaceLimit)
 {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(QUORVID_ADDRESS_SANITIZER)
     GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space; no limit can hold it";
 #endif
     QTemporaryDir dir;

@@ -236,6 +236,54 @@ TEST(ReviewRecording, BytesAndTheirCsvGiveTheSameReadings)
     EXPECT_EQ(fromCsv->started, fromBytes->started);
 }
 
+// A .csv without its .bytes shows what the board sent, not the CSV's escaped
+// form of it; older rows, written before the text was escaped, as they stand.
+TEST(ReviewRecording, ACsvAloneGivesTheExactIdentification)
+{
+    const std::string sent = std::string("=cmd|' /C calc'!A0 \\\\share\\fw \"2.4\", v\\x41") + '\x01' + '\t' + '\x7f'
+                             + "\r\nserial 0042";
+    ASSERT_GE(sent.size(), kMinIdentificationChars);
+    QTemporaryDir dir;
+    const QString csv = dir.filePath("id.csv");
+    {
+        std::int64_t now = 0;
+        record::Recorder::Clock clock{[&] { return 1796637362123 + now / 1000; }, [&] { return now; }};
+        QString error;
+        auto recorder = record::Recorder::start(csv, {"COM1", "", "quorvid test"}, &error, clock);
+        ASSERT_TRUE(recorder) << error.toStdString();
+        Framer framer;
+        framer.setFrameObserver(recorder.get());
+        now = 250'000;
+        ByteString block = encodeIdentification(sent);
+        const ByteString wave = encodeWaveform({150, 90});
+        block.insert(block.end(), wave.begin(), wave.end());
+        framer.feed(block);
+        now = 260'000;
+        framer.feed(wave);
+    }
+    QString error;
+    const auto fromBytes = readRecording(record::Recorder::bytesPathFor(csv), &error);
+    ASSERT_TRUE(fromBytes) << error.toStdString();
+    ASSERT_EQ(fromBytes->identifications.size(), 1u);
+    EXPECT_EQ(fromBytes->identifications[0].text.toStdString(), sent);
+    ASSERT_TRUE(QFile::remove(record::Recorder::bytesPathFor(csv)));
+    const auto fromCsv = readRecording(csv, &error);
+    ASSERT_TRUE(fromCsv) << error.toStdString();
+    ASSERT_EQ(fromCsv->identifications.size(), 1u);
+    EXPECT_EQ(fromCsv->identifications[0].text.toStdString(), sent);
+    EXPECT_EQ(fromCsv->identifications[0].microseconds, 250'000);
+
+    QFile older(csv);
+    ASSERT_TRUE(older.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    older.write(QByteArray(record::kCsvHeader.data()) + "\n2026-12-07T09:56:02.123Z,0.000,identification,,,,,,,,,,,,"
+                "\"=board\tC:\\fw, \"\"2.4\"\"\"\n");
+    older.close();
+    const auto fromOlder = readRecording(csv, &error);
+    ASSERT_TRUE(fromOlder) << error.toStdString();
+    ASSERT_EQ(fromOlder->identifications.size(), 1u);
+    EXPECT_EQ(fromOlder->identifications[0].text, QStringLiteral("=board\tC:\\fw, \"2.4\""));
+}
+
 TEST(ReviewRecording, ABadFileIsRefusedNamingItsLine)
 {
     QByteArray longFile = "# recording started 2026-12-07T09:56:02.123Z\n";

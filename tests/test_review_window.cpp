@@ -201,7 +201,7 @@ TEST(ReviewCommandLine, RangeExportsAndStatisticsWithoutAWindow)
     ASSERT_EQ(line.action, CommandLine::Action::Run) << line.error.toStdString();
     ASSERT_TRUE(line.reviewWithoutWindow());
     std::FILE* out = std::tmpfile();
-    ASSERT_EQ(runReviewWithoutWindow(line, out, stderr), 0);
+    ASSERT_EQ(runReviewWithoutWindow(line.reviewRequest(), out, stderr), 0);
     std::rewind(out);
     QFile stats;
     ASSERT_TRUE(stats.open(out, QIODevice::ReadOnly));

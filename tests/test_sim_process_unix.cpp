@@ -1,6 +1,7 @@
 // The built quorvid-board on a real pseudo-terminal: what a program on the near
 // end sees, how the board answers, and how it ends. Waits are bounded and
 // generous; the rates checked are wide enough for a loaded machine.
+#include "boardmodel.h"
 #include "framer.h"
 
 #include <QElapsedTimer>
@@ -260,4 +261,61 @@ TEST(BoardProcess, TheControlPipeSetsWhatTheLineCarries)
     EXPECT_TRUE(board.end());
     EXPECT_EQ(board.process().exitCode(), 0);
     EXPECT_FALSE(std::filesystem::exists(control)) << "the pipe outlived the board";
+}
+
+// Several boards on one bench: a line each, one control pipe feeding them all,
+// "K: " for one of them, each naming its number; one board is the lone board.
+TEST(BoardProcess, SeveralBoardsOnOneControlPipe)
+{
+    QTemporaryDir dir;
+    const QString control = dir.filePath(QStringLiteral("ctl")), link = dir.filePath(QStringLiteral("st"));
+    Board board({QStringLiteral("--boards"), QStringLiteral("3"), QStringLiteral("--link"), link, QStringLiteral("--control"), control,
+                 QStringLiteral("--set"), QStringLiteral("ch2 static 20"), QStringLiteral("--set"), QStringLiteral("2: ch2 static 40")});
+    ASSERT_EQ(board.paths.size(), 3) << board.log().toStdString();
+    std::vector<std::unique_ptr<NearEnd>> lines;
+    for (int k = 1; k <= 3; ++k) {
+        EXPECT_EQ(std::filesystem::read_symlink((link + QString::number(k)).toStdString()).string(), board.paths[k - 1].toStdString());
+        lines.push_back(std::make_unique<NearEnd>(board.paths[k - 1].toStdString()));
+        ASSERT_TRUE(lines.back()->isOpen());
+        lines.back()->send("I");
+    }
+    std::ofstream(control.toStdString()) << "ch1 static 100\n3: ch1 static 200\n9: ch1 static 1\n";
+    const Values wanted[3] = {{100, 100, 100, 20, 20, 20, 0}, {100, 100, 100, 40, 40, 40, 0}, {200, 200, 200, 20, 20, 20, 0}};
+    std::vector<Framer> framers(3);
+    QElapsedTimer clock;
+    clock.start();
+    auto done = [&] {
+        for (int k = 0; k < 3; ++k)
+            if (framers[k].FrameInfo.empty() || decodeValues(framers[k].FrameValues) != wanted[k]) return false;
+        return true;
+    };
+    while (!done() && clock.elapsed() < 8000)
+        for (int k = 0; k < 3; ++k) framers[k].feed(lines[k]->readFor(70));
+    for (int k = 0; k < 3; ++k) {
+        SCOPED_TRACE(k + 1);
+        const std::u16string id = decodeIdentification(framers[k].FrameInfo);
+        EXPECT_EQ(std::string(id.begin(), id.end()), sim::BoardModel::identificationText(k + 1, 3));
+        EXPECT_EQ(decodeValues(framers[k].FrameValues), wanted[k]);
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return board.log().contains(QStringLiteral("ignored \"9: ch1 static 1\": board 9 is not one of 1 to 3")); }, 5000))
+        << board.log().toStdString();
+    EXPECT_TRUE(board.end());
+
+    // --boards 1 is the lone board: one line, the identification it always gave.
+    Board one({QStringLiteral("--boards"), QStringLiteral("1")});
+    ASSERT_EQ(one.paths.size(), 1);
+    NearEnd line(one.path.toStdString());
+    line.send("I");
+    Framer framer;
+    for (int i = 0; i < 40 && framer.FrameInfo.empty(); ++i) framer.feed(line.readFor(100));
+    const std::u16string id = decodeIdentification(framer.FrameInfo);
+    EXPECT_EQ(std::string(id.begin(), id.end()), sim::BoardModel::identificationText());
+
+    for (const QStringList& args : {QStringList{"--boards", "9"}, QStringList{"--boards", "2", "--port", "/dev/null"},
+                                    QStringList{"--boards", "3", "--set", "4: ch1 static 1"}}) {
+        QProcess p;
+        p.start(quorvid::test::boardProgram(), args);
+        ASSERT_TRUE(p.waitForFinished(5000));
+        EXPECT_EQ(p.exitCode(), 2) << args.join(' ').toStdString();
+    }
 }

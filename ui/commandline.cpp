@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "csvtable.h"
+#include "reviewcommand.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -188,6 +189,11 @@ QString helpText()
 QString versionText()
 {
     return QStringLiteral("quorvid %1\n").arg(QStringLiteral(QUORVID_VERSION));
+}
+
+ReviewRequest CommandLine::reviewRequest() const
+{
+    return {review, range, exportCsv, exportPng, stats};
 }
 
 }  // namespace quorvid

@@ -8,6 +8,8 @@
 
 namespace quorvid {
 
+struct ReviewRequest;
+
 struct CommandLine {
     enum class Action { Run, Help, Version, Error };
     Action action = Action::Run;
@@ -22,6 +24,8 @@ struct CommandLine {
     bool stats = false;
     // A review that writes files or statistics and opens no window.
     bool reviewWithoutWindow() const { return !review.isEmpty() && (!exportCsv.isEmpty() || !exportPng.isEmpty() || stats); }
+    // The review's part, for the review window's room (review/reviewcommand.h).
+    ReviewRequest reviewRequest() const;
     QString error;   // for Error: the one line for standard error, without its end
     // The process's exit status when it ends without a window: 0 for Help and
     // Version, 2 for a usage error.

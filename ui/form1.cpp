@@ -1,6 +1,8 @@
 #include "form1.h"
 
 #include "evaluatedialog.h"
+#include "historyaction.h"
+#include "stationdialog.h"
 #include "session.h"
 
 #include "artwork.h"
@@ -272,6 +274,7 @@ Form1::~Form1()
 {
     // The files are closed before the framer that feeds them goes.
     if (m_evaluateDialog) delete m_evaluateDialog;
+    if (m_stationDialog) delete m_stationDialog;
     m_framer.setFrameObserver(nullptr);
     m_recorder.reset();
     // The framer outlives the chart by member order; make sure nothing plots
@@ -323,6 +326,14 @@ void Form1::buildMenus()
     QAction* menRunEvaluation = menEvaluate->addAction(QStringLiteral("Run &Evaluation..."));
     menRunEvaluation->setObjectName(QStringLiteral("menRunEvaluation"));
     connect(menRunEvaluation, &QAction::triggered, this, &Form1::menEvaluate_Click);
+    QAction* menRunStation = menEvaluate->addAction(QStringLiteral("Run &Station..."));
+    menRunStation->setObjectName(QStringLiteral("menRunStation"));
+    connect(menRunStation, &QAction::triggered, this, &Form1::menStation_Click);
+    // Runs first, then what reads the runs' reports.
+    menEvaluate->addSeparator();
+    QAction* menHistory = menEvaluate->addAction(QStringLiteral("&History..."));
+    menHistory->setObjectName(QStringLiteral("menHistory"));
+    connect(menHistory, &QAction::triggered, this, &Form1::menHistory_Click);
 
     QAction* menAbout = bar->addAction(QStringLiteral("&About"));
     menAbout->setObjectName(QStringLiteral("menAbout"));
@@ -438,12 +449,13 @@ void Form1::Form_Load()
     }
 
     m_chart->drawStartupGrid();
-    m_speed->setText(QString::number(100));
+    m_board = kStartUpState;
+    showBoardState();
 
     // Put the board into the state the window shows: speed 100, normal
     // operation, 50 Hz filter.
     if (m_comm.portOpen()) {
-        for (std::string_view command : kStartUpCommands) send(command);
+        for (std::string_view command : m_board.commands()) send(command);
     }
 }
 
@@ -502,11 +514,11 @@ void Form1::portChosen(std::uint8_t port)
 {
     const CommResult opened = OpenPort(m_comm, *this, port);
     if (!opened) {
-        noteInRecording(QStringLiteral("port %1 not opened: %2").arg(portWithDevice(m_comm, port), opened.reason));
+        noteInRecording(record::portNotOpenedNote(portWithDevice(m_comm, port), opened.reason));
         tell(comName(port), QStringLiteral("%1\n\n%2").arg(openRefusedText(port), opened.reason));
         return;
     }
-    noteInRecording(QStringLiteral("port %1").arg(portWithDevice(m_comm, port)));
+    noteInRecording(record::portNote(portWithDevice(m_comm, port)));
 }
 
 void Form1::setCOM1_Click() { portChosen(1); }
@@ -523,7 +535,7 @@ void Form1::portLost(const CommResult& reason)
     // The control has closed the port already; the menu follows it, and the
     // program stays idle until the user picks a port again.
     UncheckPorts(*this);
-    noteInRecording(QStringLiteral("port lost: %1").arg(reason.reason));
+    noteInRecording(record::portLostNote(reason.reason));
     const int port = m_comm.commPort();
     tell(comName(port), QStringLiteral("%1\n\n%2\n\nChoose a port in the Port menu once the device is back.")
                             .arg(portLostText(port), reason.reason));
@@ -569,6 +581,7 @@ void Form1::shutDown()
     // need the port, and the report would otherwise wait for an event loop
     // that has gone.
     if (m_evaluateDialog) m_evaluateDialog->endForExit();
+    if (m_stationDialog) m_stationDialog->endForExit();
     stopRecording();
     if (m_recordDialog) m_recordDialog->close();
     // A close the system refuses at this point has nobody left to tell: the
@@ -645,7 +658,11 @@ void Form1::send(std::string_view command)
 
 void Form1::sendCommandOf(std::string_view control)
 {
-    send(commandFor(control));
+    // The state follows the option buttons, which the click has set, even
+    // when the command cannot go out; the notice says so.
+    const std::string_view command = commandFor(control);
+    m_board = m_board.after(command);
+    send(command);
 }
 
 void Form1::GetInfo_Click() { sendCommandOf("GetInfo"); }
@@ -659,11 +676,11 @@ void Form1::Zeroall_Click() { sendCommandOf("Zeroall"); }
 
 void Form1::SelectSpeed_Click()
 {
-    const SpeedStep step = nextSpeed(m_speed->text());
-    // The caption is the only record of the speed, so it changes even when the
-    // command cannot go out; the notice says so.
-    m_speed->setText(step.caption);
-    send(step.command);
+    // The speed changes even when the command cannot go out; the notice says
+    // so.
+    m_board.speed = nextSpeed(m_board.speed);
+    showBoardState();
+    send(commandOf(m_board.speed));
 }
 
 void Form1::menAbout_Click()
@@ -818,13 +835,52 @@ void Form1::observeFrames(FrameObserver* recording)
 
 void Form1::menEvaluate_Click()
 {
-    if (!m_evaluateDialog) m_evaluateDialog = new EvaluateDialog(*this);
+    if (!m_evaluateDialog) {
+        m_evaluateDialog = new EvaluateDialog(m_comm, m_board, this);
+        connect(m_evaluateDialog, &EvaluateDialog::runStarted, this, &Form1::setEvaluation);
+        connect(m_evaluateDialog, &EvaluateDialog::boardStateChanged, this, &Form1::followBoard);
+        connect(m_evaluateDialog, &EvaluateDialog::runEnded, this, [this] { setEvaluation(nullptr); });
+        m_evaluateDialog->setPortCheck([this] { return windowPortInUse(); });
+    }
     m_evaluateDialog->show();
     m_evaluateDialog->raise();
     m_evaluateDialog->activateWindow();
 }
 
 EvaluateDialog* Form1::evaluateDialog() const { return m_evaluateDialog; }
+
+HistoryAction* Form1::historyAction()
+{
+    if (!m_history) m_history = new HistoryAction(this);
+    return m_history;
+}
+
+void Form1::menHistory_Click()
+{
+    historyAction()->run(m_evaluateDialog ? m_evaluateDialog->workFolder() : EvaluateDialog::defaultWorkFolder());
+}
+
+QString Form1::windowPortInUse() const
+{
+    // One run at a time on the window's port: the other dialog's holds it.
+    return m_evaluation ? QStringLiteral("The window's board is being evaluated already: wait for that run to end.") : QString();
+}
+
+void Form1::menStation_Click()
+{
+    if (!m_stationDialog) {
+        m_stationDialog = new StationDialog(m_comm, m_board, this);
+        connect(m_stationDialog, &StationDialog::runStarted, this, &Form1::setEvaluation);
+        connect(m_stationDialog, &StationDialog::boardStateChanged, this, &Form1::followBoard);
+        connect(m_stationDialog, &StationDialog::runEnded, this, [this] { setEvaluation(nullptr); });
+        m_stationDialog->setWindowPortCheck([this] { return windowPortInUse(); });
+    }
+    m_stationDialog->show();
+    m_stationDialog->raise();
+    m_stationDialog->activateWindow();
+}
+
+StationDialog* Form1::stationDialog() const { return m_stationDialog; }
 
 void Form1::setEvaluation(evaluate::Session* session)
 {
@@ -843,21 +899,24 @@ void Form1::setEvaluation(evaluate::Session* session)
     m_menRecord->setEnabled(!session);
 }
 
-int Form1::speedShown() const { return m_speed->text().toInt(); }
-
-bool Form1::simulatedOutputShown() const
+void Form1::followBoard(const BoardState& state)
 {
-    const auto* simulate = m_client->findChild<QRadioButton*>(QStringLiteral("Option2"));
-    return simulate && simulate->isChecked();
+    m_board = state;
+    showBoardState();
 }
 
-void Form1::followCommand(const QString& command)
+void Form1::showBoardState()
 {
-    if (command.startsWith(u'S'))
-        m_speed->setText(command == u"S0" ? QStringLiteral("50") : command == u"S2" ? QStringLiteral("150") : QStringLiteral("100"));
-    const char* option = command == u"O" ? "Option1" : command == u"M" ? "Option2" : command == u"5" ? "Option3" : command == u"6" ? "Option4" : nullptr;
-    if (option)
-        if (auto* button = m_client->findChild<QRadioButton*>(QString::fromLatin1(option))) button->setChecked(true);
+    m_speed->setText(QString::number(framesPerSecond(m_board.speed)));
+    const std::array<std::pair<const char*, bool>, 4> selected = {{
+        {"Option1", m_board.mode == Mode::Normal},
+        {"Option2", m_board.mode == Mode::Simulated},
+        {"Option3", m_board.filter == Filter::Hz50},
+        {"Option4", m_board.filter == Filter::Hz60},
+    }};
+    for (const auto& [name, on] : selected)
+        if (on)
+            if (auto* button = m_client->findChild<QRadioButton*>(QString::fromLatin1(name))) button->setChecked(true);
 }
 
 void Form1::noteInRecording(const QString& text)

@@ -6,6 +6,7 @@
 // ever moves. Controls carry their design names as object names.
 #pragma once
 
+#include "boardstate.h"
 #include "framer.h"
 #include "frames.h"
 #include "portmenu.h"
@@ -30,6 +31,8 @@ class QMessageBox;
 class QTimer;
 class frmAbout;
 class EvaluateDialog;
+class HistoryAction;
+class StationDialog;
 
 namespace quorvid {
 namespace evaluate {
@@ -104,17 +107,26 @@ public:
     // Evaluate > Run Evaluation...: the evaluation's dialog, non-modal.
     void menEvaluate_Click();
     EvaluateDialog* evaluateDialog() const;
+    // Evaluate > History...: the evaluations folder summarised beside it and
+    // the page opened.
+    void menHistory_Click();
+    HistoryAction* historyAction();
+    // Evaluate > Run Station...: several boards at once, non-modal; the
+    // window's own board among them when its port is one of the station's.
+    void menStation_Click();
+    StationDialog* stationDialog() const;
     // The evaluation under way, or null when none: it takes the frames before
     // any recording does; the board's command controls, the Port menu and
     // File > Record are disabled while it runs.
     void setEvaluation(quorvid::evaluate::Session* session);
     quorvid::SerialControl& serialControl() { return m_comm; }
-    // The speed and mode the controls show, which the board is in.
-    int speedShown() const;
-    bool simulatedOutputShown() const;
-    // A command sent by the evaluation: the Speed label and the option
-    // buttons follow it, so the window never contradicts the board.
-    void followCommand(const QString& command);
+    // What the board was last told: the speed the Speed label shows, the
+    // mode and filter the option buttons show.
+    const quorvid::BoardState& boardState() const { return m_board; }
+    // The board was told something by someone else (the evaluation): the
+    // Speed label and the option buttons follow, so the window never
+    // contradicts the board.
+    void followBoard(const quorvid::BoardState& state);
 
     // Channel status texts by code; filled by Form_Load, never written after.
     std::array<QString, quorvid::kStatusTextCount> StatusText;
@@ -175,7 +187,11 @@ private:
     void buildTabOrder();
     // Sends through the serial control; a refusal is named in the status bar.
     void send(std::string_view command);
+    // Sends the command of a button or option button; the board state
+    // follows it.
     void sendCommandOf(std::string_view control);
+    // The Speed label and the option buttons as m_board has them.
+    void showBoardState();
     QString statusCaption(quorvid::Byte code) const;
     void portChosen(std::uint8_t port);
     void portLost(const quorvid::CommResult& reason);
@@ -195,13 +211,18 @@ private:
     // A comment in the .bytes file, when recording.
     void noteInRecording(const QString& text);
 
+    // Why a dialog cannot start a run on the window's port now, or empty.
+    QString windowPortInUse() const;
     // The recording's observer, behind the evaluation when one runs.
     void observeFrames(quorvid::FrameObserver* recording);
 
     quorvid::SerialControl& m_comm;
+    quorvid::BoardState m_board;
     quorvid::Framer m_framer;
     quorvid::evaluate::Session* m_evaluation = nullptr;
     QPointer<EvaluateDialog> m_evaluateDialog;
+    HistoryAction* m_history = nullptr;
+    QPointer<StationDialog> m_stationDialog;
     QWidget* m_client = nullptr;
     quorvid::Graph* m_graph = nullptr;
     std::unique_ptr<quorvid::SweepChart> m_chart;

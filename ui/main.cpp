@@ -50,7 +50,7 @@ int main(int argc, char* argv[])
         // Files and figures for a script: drawn offscreen, so no display is needed.
         qputenv("QT_QPA_PLATFORM", "offscreen");
         const QGuiApplication app(argc, argv);
-        return quorvid::runReviewWithoutWindow(line, stdout, stderr);
+        return quorvid::runReviewWithoutWindow(line.reviewRequest(), stdout, stderr);
     }
 
     // Before anything looks a port up: the probe and every open read the map.
@@ -68,7 +68,7 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "quorvid: Ctrl-C and SIGTERM will end the program abruptly: %s\n",
                      qPrintable(signalError));
 
-    if (!line.review.isEmpty()) return quorvid::runReviewWindow(line);
+    if (!line.review.isEmpty()) return quorvid::runReviewWindow(line.reviewRequest());
 
     quorvid::QtSerialControl comm;
 

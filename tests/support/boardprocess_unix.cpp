@@ -47,6 +47,16 @@ BoardProcess::BoardProcess(QStringList args)
     while (!m_process.canReadLine() && m_process.waitForReadyRead(kStartMs)) {
     }
     path = QString::fromLocal8Bit(m_process.readLine().trimmed());
+    paths << path;
+    // One line a board.
+    const qsizetype boards = args.indexOf(QStringLiteral("--boards"));
+    const int count = boards >= 0 ? args.value(boards + 1).toInt() : 1;
+    while (paths.size() < count) {
+        while (!m_process.canReadLine() && m_process.waitForReadyRead(kStartMs)) {
+        }
+        if (!m_process.canReadLine()) break;
+        paths << QString::fromLocal8Bit(m_process.readLine().trimmed());
+    }
 }
 
 BoardProcess::~BoardProcess() { end(); }

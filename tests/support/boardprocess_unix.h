@@ -38,6 +38,8 @@ public:
     QProcess& process() { return m_process; }
 
     QString path;
+    // With --boards N, every board's path in order (path is the first).
+    QStringList paths;
 
 private:
     QProcess m_process;

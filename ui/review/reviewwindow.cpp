@@ -1,5 +1,6 @@
 #include "reviewwindow.h"
 
+#include "csvrows.h"
 #include "rangeexport.h"
 #include "statistics.h"
 
@@ -32,7 +33,7 @@ constexpr int kCursorGrip = 4;
 
 QString seconds(std::int64_t microseconds)
 {
-    return QStringLiteral("%1 s").arg(microseconds / 1e6, 0, 'f', 3);
+    return record::secondsText(microseconds, 3, record::SecondsRounding::Nearest) + QLatin1String(" s");
 }
 
 QString number(double v) { return QString::number(v, 'f', 1); }

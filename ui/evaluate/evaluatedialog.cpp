@@ -1,13 +1,12 @@
 #include "evaluatedialog.h"
 
-#include "form1.h"
 #include "portnames.h"
+#include "serialcontrol.h"
 #include "session.h"
 
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QFormLayout>
@@ -26,16 +25,17 @@
 using namespace quorvid;
 using namespace quorvid::evaluate;
 
-EvaluateDialog::EvaluateDialog(Form1& window)
-    : QDialog(&window)
-    , m_window(window)
+EvaluateDialog::EvaluateDialog(SerialControl& comm, const BoardState& board, QWidget* parent)
+    : QDialog(parent)
+    , m_comm(comm)
+    , m_board(board)
     , m_plan(defaultPlan())
     , m_planSource(QStringLiteral("the default plan"))
 {
     setObjectName(QStringLiteral("evaluateDialog"));
     setWindowTitle(QStringLiteral("Run Evaluation"));
     setModal(false);
-    m_workFolder = QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)).filePath(QStringLiteral("evaluations"));
+    m_workFolder = defaultWorkFolder();
 
     auto* layout = new QVBoxLayout(this);
     auto* form = new QFormLayout;
@@ -52,10 +52,18 @@ EvaluateDialog::EvaluateDialog(Form1& window)
     m_operator = new QLineEdit(this);
     m_operator->setObjectName(QStringLiteral("operatorName"));
     form->addRow(QStringLiteral("&Operator:"), m_operator);
+    m_boardId = new QLineEdit(this);
+    m_boardId->setObjectName(QStringLiteral("boardId"));
+    m_boardId->setPlaceholderText(QStringLiteral("serial number or asset tag, typed or scanned; empty: the port's name"));
+    form->addRow(QStringLiteral("Board &ID:"), m_boardId);
     m_command = new QLineEdit(this);
     m_command->setObjectName(QStringLiteral("referenceCommand"));
     m_command->setPlaceholderText(QStringLiteral("empty: ask for each reference; e.g. printf \"ch1 {ch1}\\nch2 {ch2}\\nrate {rate}\\n\" > /tmp/ctl"));
     form->addRow(QStringLiteral("&Reference command:"), m_command);
+    m_equipment = new QLineEdit(this);
+    m_equipment->setObjectName(QStringLiteral("referenceEquipment"));
+    m_equipment->setPlaceholderText(QStringLiteral("e.g. the calibrator's serial number and calibration due date"));
+    form->addRow(QStringLiteral("Reference e&quipment:"), m_equipment);
     layout->addLayout(form);
 
     auto* buttons = new QHBoxLayout;
@@ -129,12 +137,22 @@ EvaluateDialog::EvaluateDialog(Form1& window)
     setPlan(m_plan, m_planSource);
 }
 
+QString EvaluateDialog::defaultWorkFolder()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)).filePath(QStringLiteral("evaluations"));
+}
+
 EvaluateDialog::~EvaluateDialog()
 {
-    if (m_session) {
-        m_window.setEvaluation(nullptr);
-        m_session.reset();
-    }
+    endRouting();
+    m_session.reset();
+}
+
+void EvaluateDialog::endRouting()
+{
+    if (!m_routed) return;
+    m_routed = false;
+    emit runEnded();
 }
 
 bool EvaluateDialog::running() const { return m_session && m_session->evaluation().running(); }
@@ -188,23 +206,23 @@ void EvaluateDialog::closeEvent(QCloseEvent* event)
 bool EvaluateDialog::start()
 {
     if (running()) return false;
-    SerialControl& comm = m_window.serialControl();
-    if (!comm.portOpen()) {
+    if (!m_comm.portOpen()) {
         m_instruction->setText(QStringLiteral("No port is open: choose one in the Port menu."));
         return false;
     }
+    if (m_portCheck) {
+        if (const QString why = m_portCheck(); !why.isEmpty()) {
+            m_instruction->setText(why);
+            return false;
+        }
+    }
     if (m_session) {
-        m_window.setEvaluation(nullptr);
+        endRouting();
         m_session.reset();
     }
-    m_reference.reset();
-    m_person = nullptr;
-    if (const QString command = m_command->text().trimmed(); !command.isEmpty()) {
-        m_reference = std::make_unique<CommandReferenceSetter>(command);
-    } else {
-        auto person = std::make_unique<OperatorReferenceSetter>();
-        m_person = person.get();
-        connect(m_person, &OperatorReferenceSetter::instructionShown, this, [this](const QString& text) {
+    m_reference = chooseReference(m_command->text());
+    if (OperatorReferenceSetter* person = m_reference.person) {
+        connect(person, &OperatorReferenceSetter::instructionShown, this, [this](const QString& text) {
             m_instruction->setText(text);
             for (QPushButton* b : {m_measure, m_skip, m_abortStep}) b->setEnabled(true);
             m_measure->setFocus();
@@ -212,35 +230,29 @@ bool EvaluateDialog::start()
         auto answered = [this] {
             for (QPushButton* b : {m_measure, m_skip, m_abortStep}) b->setEnabled(false);
         };
-        connect(m_measure, &QPushButton::clicked, m_person, [this, answered] { answered(); m_person->measure(); });
-        connect(m_skip, &QPushButton::clicked, m_person, [this, answered] { answered(); m_person->skip(); });
-        connect(m_abortStep, &QPushButton::clicked, m_person, [this, answered] { answered(); m_person->abort(); });
-        m_reference = std::move(person);
+        connect(m_measure, &QPushButton::clicked, person, [person, answered] { answered(); person->measure(); });
+        connect(m_skip, &QPushButton::clicked, person, [person, answered] { answered(); person->skip(); });
+        connect(m_abortStep, &QPushButton::clicked, person, [person, answered] { answered(); person->abort(); });
     }
 
     if (!QDir().mkpath(m_workFolder)) {
         m_instruction->setText(QStringLiteral("Cannot create the folder %1.").arg(QDir::toNativeSeparators(m_workFolder)));
         return false;
     }
-    SessionSetup setup;
-    setup.name = QDir(m_workFolder).filePath(QDateTime::currentDateTime().toString(QStringLiteral("'evaluation-'yyyyMMdd-HHmmss")));
-    setup.operatorName = m_operator->text();
-    setup.port = comName(comm.commPort());
-    setup.device = comm.deviceName(comm.commPort());
-    setup.version = QStringLiteral(QUORVID_VERSION);
-    setup.program = QStringLiteral("quorvid %1").arg(setup.version);
-    setup.framesPerSecond = m_window.speedShown();
-    setup.simulatedOutput = m_window.simulatedOutputShown();
+    const RunRequest run{
+        QDir(m_workFolder).filePath(QDateTime::currentDateTime().toString(QStringLiteral("'evaluation-'yyyyMMdd-HHmmss"))),
+        m_operator->text(), QStringLiteral("quorvid"), m_equipment->text().trimmed()};
+    SessionSetup setup = sessionSetup(run, {&m_comm, comName(m_comm.commPort()), m_board, m_boardId->text().trimmed()});
     QString why;
     if (m_clock.monotonicMicroseconds) setup.clock = m_clock;
-    m_session = Session::create(comm, *m_reference, m_plan, setup, &why);
+    m_session = Session::create(m_comm, *m_reference.setter, m_plan, setup, &why);
     if (!m_session) {
         m_instruction->setText(why);
         return false;
     }
 
     Evaluation& e = m_session->evaluation();
-    connect(&e, &Evaluation::commandSent, &m_window, &Form1::followCommand);
+    connect(&e, &Evaluation::commandSent, this, [this, &e] { emit boardStateChanged(e.boardState()); });
     connect(&e, &Evaluation::checkStarted, this, [this](int i, const QString&) {
         if (QTreeWidgetItem* item = m_steps->topLevelItem(i)) item->setText(1, QStringLiteral("running"));
     });
@@ -248,12 +260,12 @@ bool EvaluateDialog::start()
         if (QTreeWidgetItem* item = m_steps->topLevelItem(i)) item->setText(1, verdictName(v).toUpper());
     });
     connect(&e, &Evaluation::resultAdded, this, [this](int i, const Result& r) {
-        m_results->appendPlainText(QStringLiteral("%1  %2  %3").arg(verdictName(r.verdict).toUpper(), -7).arg(m_plan.checks.at(std::size_t(i)).name, -8).arg(describe(r)));
+        m_results->appendPlainText(resultLine(r, m_plan.checks.at(std::size_t(i)).name));
         // The newest result stays in sight, failures included.
         m_results->verticalScrollBar()->setValue(m_results->verticalScrollBar()->maximum());
     });
     connect(&e, &Evaluation::activity, this, [this](const QString& text) {
-        if (!m_person || !m_person->waiting()) m_instruction->setText(text);
+        if (!m_reference.person || !m_reference.person->waiting()) m_instruction->setText(text);
     });
     connect(&e, &Evaluation::progress, this, [this](int secondsLeft, int percent) {
         m_progress->setValue(percent);
@@ -267,7 +279,8 @@ bool EvaluateDialog::start()
     m_save->setEnabled(false);
     m_start->setEnabled(false);
     m_abort->setEnabled(true);
-    m_window.setEvaluation(m_session.get());
+    m_routed = true;
+    emit runStarted(m_session.get());
     m_session->start();
     return true;
 }
@@ -284,46 +297,33 @@ void EvaluateDialog::endForExit()
 
 void EvaluateDialog::finished(const QString& reportError)
 {
-    m_window.setEvaluation(nullptr);
+    endRouting();
     for (QPushButton* b : {m_measure, m_skip, m_abortStep}) b->setEnabled(false);
     m_start->setEnabled(true);
     m_abort->setEnabled(false);
     m_progress->setValue(100);
     m_progress->setFormat(QString());
     const Evaluation& e = m_session->evaluation();
-    const bool pass = e.verdict() == Verdict::Pass;
-    const QString failed = e.failures() == 1 ? QStringLiteral("1 result failed")
-                                             : QStringLiteral("%1 results failed").arg(e.failures());
-    m_verdict->setText(pass ? QStringLiteral("PASS")
-                       : e.abortReason().isEmpty() ? QStringLiteral("FAIL: %1").arg(failed)
-                                                   : QStringLiteral("FAIL: ended early, %1").arg(failed));
+    const bool pass = m_session->report().verdict == Verdict::Pass;
+    m_verdict->setText(verdictSentence(m_session->report()));
     m_verdict->setStyleSheet(pass ? QStringLiteral("color: #1e7b34") : QStringLiteral("color: #b3261e"));
     m_instruction->setText(!reportError.isEmpty() ? reportError
                            : !e.abortReason().isEmpty() ? QStringLiteral("Ended early: %1").arg(e.abortReason())
                                                         : QStringLiteral("Done."));
-    m_save->setEnabled(reportError.isEmpty());
+    // Also when the report could not be written to the work folder: then
+    // most of all, Save Report... writes it elsewhere from memory.
+    m_save->setEnabled(true);
+    if (!reportError.isEmpty()) m_instruction->setText(QStringLiteral("%1 Save Report... writes it elsewhere.").arg(reportError));
 }
 
 bool EvaluateDialog::saveReport(const QString& chosen, QString* error)
 {
     if (!m_session || !m_session->reportDone()) return false;
-    QString name = chosen;
-    for (const char* ext : {".json", ".html", ".xml", ".csv", ".bytes"})
-        if (name.endsWith(QLatin1String(ext), Qt::CaseInsensitive)) name.chop(qsizetype(qstrlen(ext)));
-    ReportInfo info = m_session->report();
-    const QString from = m_session->setup().name;
-    if (QFileInfo(name).absoluteFilePath() == QFileInfo(from).absoluteFilePath()) return true;
-    for (const char* ext : {".csv", ".bytes"}) {
-        const QString target = name + QLatin1String(ext);
-        QFile::remove(target);
-        if (!QFile::copy(from + QLatin1String(ext), target)) {
-            if (error) *error = QStringLiteral("Cannot write %1").arg(QDir::toNativeSeparators(target));
-            return false;
-        }
-    }
-    info.csvPath = QFileInfo(name + QLatin1String(".csv")).fileName();
-    info.bytesPath = QFileInfo(name + QLatin1String(".bytes")).fileName();
-    return writeReport(info, name, error);
+    QString notSaved;
+    const bool saved = saveRunAs(*m_session, chosen, error, &notSaved);
+    // The report is out; what of its recording could not be is told.
+    if (saved && !notSaved.isEmpty() && error) *error = notSaved;
+    return saved;
 }
 
 void EvaluateDialog::askSave()
@@ -337,7 +337,10 @@ void EvaluateDialog::askSave()
     dialog->selectFile(QFileInfo(m_session->setup().name).fileName());
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
         QString why;
-        m_instruction->setText(saveReport(path, &why) ? QStringLiteral("Saved %1.html, .json, .xml, .csv and .bytes").arg(QDir::toNativeSeparators(path)) : why);
+        const bool saved = saveReport(path, &why);
+        m_instruction->setText(!saved ? why
+                               : why.isEmpty() ? QStringLiteral("Saved %1.html, .json, .xml, .csv and .bytes").arg(QDir::toNativeSeparators(path))
+                                               : QStringLiteral("Saved %1.html, .json and .xml; the recording %2").arg(QDir::toNativeSeparators(path), why));
     });
     dialog->open();
 }

@@ -19,7 +19,7 @@ constexpr QSize kPictureSize(1200, 560);
 
 }  // namespace
 
-int runReviewWithoutWindow(const CommandLine& line, std::FILE* out, std::FILE* err)
+int runReviewWithoutWindow(const ReviewRequest& line, std::FILE* out, std::FILE* err)
 {
     auto fail = [err](const QString& message) {
         std::fprintf(err, "quorvid: %s\n", qPrintable(message));
@@ -53,7 +53,7 @@ int runReviewWithoutWindow(const CommandLine& line, std::FILE* out, std::FILE* e
     return 0;
 }
 
-int runReviewWindow(const CommandLine& line)
+int runReviewWindow(const ReviewRequest& line)
 {
     ReviewWindow* window = ReviewWindow::openFile(line.review);
     bool failed = false;

@@ -1,0 +1,91 @@
+// The history of evaluations across boards and time: every report under a
+// folder read back (a single board's run, or each board of a station), and
+// per result (check, kind, channel, quantity, reference) the statistics of
+// its error across runs, which board is worst, how often it passed, its Cpk
+// against its limit. Written as NAME.json for programs, NAME.csv for a
+// spreadsheet and NAME.html (self-contained, plots as inline SVG, links to
+// each run's report) for people. A file that is not a readable report never
+// stops the summary: it is named, with why, among the skipped.
+#pragma once
+
+#include "storedreport.h"
+
+#include <QByteArray>
+#include <QDate>
+#include <QJsonObject>
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace quorvid::evaluate {
+
+struct HistoryRequest {
+    QString dir;
+    QString boardId;             // only this board's runs; empty for every board
+    std::optional<QDate> since;  // only runs started on this day (UTC) or after
+};
+
+struct HistoryRun {
+    QString boardId;  // board_id, or the port in a report that has none
+    QString startedUtc, identification, operatorName, plan, verdict;
+    int failed = 0, marginal = 0;
+    QString report;   // relative to the folder, '/' between names
+    QString path;     // as found
+    std::vector<CheckOutcome> checks;
+};
+
+// What the statistics of one result across runs are kept by.
+struct ResultKey {
+    QString check, kind;
+    int channel = 0;  // 0 for none
+    QString quantity, unit;
+    std::optional<double> reference;
+    friend bool operator==(const ResultKey&, const ResultKey&) = default;
+};
+
+struct ResultStats {
+    ResultKey key;
+    int n = 0;          // runs that judged it (passed or failed)
+    int passed = 0, marginal = 0;
+    // Over the n that have a figure (a row that failed for want of frames has none).
+    int figures = 0;
+    std::optional<double> meanError, sdError, minError, maxError;
+    QString worstBoard;             // of the largest |error|
+    std::optional<double> limit;    // the latest run's
+    std::optional<double> cpk;      // (limit - |mean|) / (3 SD); none below 2 figures or with SD 0
+    double passRate() const { return n > 0 ? double(passed) / n : 0; }
+};
+
+struct HistorySkip {
+    QString path;    // relative to the folder
+    QString reason;
+};
+
+struct History {
+    HistoryRequest request;
+    std::vector<HistoryRun> runs;        // oldest first
+    std::vector<ResultStats> results;    // in the order the runs first give them
+    std::vector<HistorySkip> skipped;    // in order of path
+};
+
+// Reads every report under request.dir, its folders too; nullopt with *error
+// when the folder itself cannot be read. progress, when given, hears of each
+// file read (done, of total).
+std::optional<History> readHistory(const HistoryRequest& request, QString* error,
+                                   const std::function<void(int, int)>& progress = {});
+
+// The statistics of the runs' results, as readHistory fills them in.
+std::vector<ResultStats> resultStatistics(const std::vector<HistoryRun>& runs);
+
+QJsonObject historyJson(const History& history);
+QByteArray historyCsv(const History& history);
+// Links to each run's report go relative to the folder the page is written to.
+QString historyHtml(const History& history, const QString& pageFolder);
+
+// NAME.json, NAME.csv and NAME.html, all three or none; false with *error
+// naming the file and the system's reason.
+bool writeHistory(const History& history, const QString& name, QString* error);
+
+}  // namespace quorvid::evaluate

@@ -1,0 +1,268 @@
+#include "measure.h"
+
+#include "csvrows.h"
+#include "meansd.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quorvid::evaluate {
+
+namespace {
+
+QString seconds(double s) { return record::secondsText(std::llround(s * 1e6), 1, record::SecondsRounding::Nearest); }
+
+struct Stats {
+    double mean = 0, sd = 0;
+    int n = 0;
+};
+Stats stats(const std::vector<double>& v)
+{
+    const record::MeanSd s = record::meanSd(v);
+    return {s.mean, s.sd, static_cast<int>(s.count)};
+}
+
+}  // namespace
+
+void WindowFrames::clear()
+{
+    ch[0].clear(), ch[1].clear(), times.clear();
+}
+
+void WindowFrames::take(const DecodedFrame& f, qint64 t)
+{
+    if (!f.shown || f.kind != FrameKind::Waveform) return;
+    ch[0].push_back(mmHgOf(f.samples.s1));
+    ch[1].push_back(mmHgOf(f.samples.s2));
+    times.push_back(t);
+}
+
+void BeatCollector::clear()
+{
+    m_beats.clear();
+    m_samples[0].clear(), m_samples[1].clear();
+    m_started = false;
+}
+
+BeatCollector::Took BeatCollector::take(const DecodedFrame& f, qint64 t)
+{
+    if (!f.shown) return Took::Nothing;
+    if (f.kind == FrameKind::Waveform) {
+        m_samples[0].push_back(mmHgOf(f.samples.s1));
+        m_samples[1].push_back(mmHgOf(f.samples.s2));
+        return Took::Nothing;
+    }
+    if (f.kind != FrameKind::Values) return Took::Nothing;
+    if (!m_started) {
+        // The beat in progress began before: the measurement starts with the next one.
+        m_started = true;
+        m_samples[0].clear(), m_samples[1].clear();
+        return Took::Boundary;
+    }
+    // The beat's maximum over all its samples; its diastolic is the trough it
+    // starts from, so its minimum over the first half: the end of a beat
+    // already glides towards the next beat's level.
+    const std::size_t n = m_samples[0].size();
+    Took took = Took::Nothing;
+    if (n > 0) {
+        Beat b;
+        b.tMs = t;
+        b.values = f.values;
+        for (int ch = 0; ch < 2; ++ch) {
+            const std::vector<double>& v = m_samples[ch];
+            b.max[ch] = *std::max_element(v.begin(), v.end());
+            b.min[ch] = *std::min_element(v.begin(), v.begin() + std::ptrdiff_t((n + 1) / 2));
+        }
+        m_beats.push_back(b);
+        took = Took::Beat;
+    }
+    m_samples[0].clear(), m_samples[1].clear();
+    return took;
+}
+
+std::array<Result, 2> pressureRows(const WindowFrames& frames, const QString& quantity, double reference,
+                                   double limit, Interval in)
+{
+    std::array<Result, 2> rows;
+    for (int ch = 0; ch < 2; ++ch) {
+        const Stats st = stats(frames.ch[ch]);
+        Result& r = rows[std::size_t(ch)];
+        r.channel = ch + 1;
+        r.quantity = quantity;
+        r.unit = QStringLiteral("mmHg");
+        r.reference = reference;
+        r.limit = limit;
+        r.n = st.n;
+        r.fromMs = in.fromMs;
+        r.toMs = in.toMs;
+        if (st.n == 0) {
+            r.verdict = Verdict::Fail;
+            r.message = QStringLiteral("no waveform frames in %1 s").arg(seconds((in.toMs - in.fromMs) / 1000.0));
+        } else {
+            r.mean = st.mean;
+            r.sd = st.sd;
+            r.error = st.mean - reference;
+            r.verdict = std::abs(*r.error) <= limit ? Verdict::Pass : Verdict::Fail;
+        }
+    }
+    return rows;
+}
+
+Result frameRateRow(const WindowFrames& frames, int rate, double tolerancePercent, Interval in)
+{
+    Result r;
+    r.quantity = QStringLiteral("frame rate");
+    r.unit = QStringLiteral("/s");
+    r.reference = rate;
+    r.n = static_cast<int>(frames.times.size());
+    r.mean = r.n / ((in.toMs - in.fromMs) / 1000.0);
+    r.error = *r.mean - rate;
+    r.limit = rate * tolerancePercent / 100.0;
+    r.verdict = std::abs(*r.error) <= *r.limit ? Verdict::Pass : Verdict::Fail;
+    r.fromMs = in.fromMs;
+    r.toMs = in.toMs;
+    return r;
+}
+
+std::vector<Result> dynamicRows(const std::vector<Beat>& beats, const Check& c, int planRate, Interval in,
+                                std::vector<BeatPoint>* plot)
+{
+    std::vector<Result> rows;
+    const Waveform* refs[2] = {&c.ch1, &c.ch2};
+    const int n = static_cast<int>(beats.size());
+    const QString shortBy = n < c.beats ? QStringLiteral("%1 of %2 beats").arg(n).arg(c.beats) : QString();
+    auto row = [&](int ch, const QString& quantity, const QString& unit, double reference, double limit,
+                   const std::vector<double>& values) {
+        const Stats st = stats(values);
+        Result r;
+        r.channel = ch;
+        r.quantity = quantity;
+        r.unit = unit;
+        r.reference = reference;
+        r.limit = limit;
+        r.n = st.n;
+        r.fromMs = in.fromMs;
+        r.toMs = in.toMs;
+        if (st.n > 0) {
+            r.mean = st.mean;
+            r.sd = st.sd;
+            r.error = st.mean - reference;
+        }
+        r.verdict = st.n > 0 && std::abs(*r.error) <= limit && shortBy.isEmpty() ? Verdict::Pass : Verdict::Fail;
+        r.message = shortBy;
+        rows.push_back(r);
+    };
+    auto sysOf = [](const Beat& b, int ch) -> double { return ch == 0 ? b.values.sys1 : b.values.sys2; };
+    auto diaOf = [](const Beat& b, int ch) -> double { return ch == 0 ? b.values.dia1 : b.values.dia2; };
+    for (int ch = 0; ch < 2; ++ch) {
+        std::vector<double> sys, map, dia;
+        for (const Beat& b : beats) {
+            sys.push_back(sysOf(b, ch));
+            map.push_back(ch == 0 ? b.values.map1 : b.values.map2);
+            dia.push_back(diaOf(b, ch));
+            if (plot) plot->push_back({ch + 1, b.tMs, sys.back(), dia.back(), b.max[ch], b.min[ch]});
+        }
+        const Waveform& w = *refs[ch];
+        row(ch + 1, QStringLiteral("systolic"), QStringLiteral("mmHg"), w.sys, c.limitFor(w.sys), sys);
+        row(ch + 1, QStringLiteral("mean"), QStringLiteral("mmHg"), w.meanReference(), c.limitFor(w.meanReference()), map);
+        row(ch + 1, QStringLiteral("diastolic"), QStringLiteral("mmHg"), w.dia, c.limitFor(w.dia), dia);
+    }
+    std::vector<double> pulse;
+    for (const Beat& b : beats) pulse.push_back(b.values.pulse);
+    row(0, QStringLiteral("pulse rate"), QStringLiteral("/min"), planRate,
+        std::max(c.pulseLimitPerMin, planRate * c.pulseLimitPercent / 100.0), pulse);
+
+    // The board's own numbers against its own trace, beat by beat: the row's
+    // error is the worst difference, its mean and SD those of all beats.
+    for (int ch = 0; ch < 2; ++ch) {
+        const Waveform& w = *refs[ch];
+        for (int which = 0; which < 2; ++which) {
+            const double limit = c.limitFor(which == 0 ? w.sys : w.dia);
+            std::vector<double> diffs;
+            double worst = 0;
+            const Beat* worstBeat = nullptr;
+            for (const Beat& b : beats) {
+                const double d = which == 0 ? sysOf(b, ch) - b.max[ch] : diaOf(b, ch) - b.min[ch];
+                diffs.push_back(d);
+                if (!worstBeat || std::abs(d) > std::abs(worst)) worst = d, worstBeat = &b;
+            }
+            const Stats st = stats(diffs);
+            Result r;
+            r.channel = ch + 1;
+            r.quantity = which == 0 ? QStringLiteral("systolic vs waveform maximum") : QStringLiteral("diastolic vs waveform minimum");
+            r.unit = QStringLiteral("mmHg");
+            r.limit = limit;
+            r.n = n;
+            r.fromMs = in.fromMs;
+            r.toMs = in.toMs;
+            r.mean = st.mean;
+            r.sd = st.sd;
+            r.error = worst;
+            r.verdict = n > 0 && std::abs(worst) <= limit && shortBy.isEmpty() ? Verdict::Pass : Verdict::Fail;
+            r.message = worstBeat && std::abs(worst) > limit
+                            ? QStringLiteral("worst beat at %1 s").arg(record::secondsText(worstBeat->tMs * 1000, 3))
+                            : shortBy;
+            rows.push_back(r);
+        }
+    }
+    return rows;
+}
+
+std::array<Result, 2> driftRows(const WindowFrames& frames, const Check& c, Interval in)
+{
+    // The first tenth of the time against the last.
+    std::array<Result, 2> rows;
+    const qint64 span = in.toMs - in.fromMs, tenth = span / 10;
+    for (int ch = 0; ch < 2; ++ch) {
+        std::vector<double> first, last;
+        for (std::size_t i = 0; i < frames.times.size(); ++i) {
+            if (frames.times[i] < in.fromMs + tenth) first.push_back(frames.ch[ch][i]);
+            else if (frames.times[i] >= in.toMs - tenth) last.push_back(frames.ch[ch][i]);
+        }
+        Result& r = rows[std::size_t(ch)];
+        r.channel = ch + 1;
+        r.quantity = QStringLiteral("drift");
+        r.unit = QStringLiteral("mmHg/h");
+        r.reference = 0;
+        r.limit = c.limitMmHgPerHour;
+        r.n = static_cast<int>(frames.times.size());
+        r.fromMs = in.fromMs;
+        r.toMs = in.toMs;
+        if (first.empty() || last.empty()) {
+            r.verdict = Verdict::Fail;
+            r.message = QStringLiteral("too few waveform frames");
+        } else {
+            const double hours = (span - tenth) / 3'600'000.0;
+            r.mean = r.error = (stats(last).mean - stats(first).mean) / hours;
+            r.sd = stats(frames.ch[ch]).sd;
+            r.verdict = std::abs(*r.error) <= *r.limit ? Verdict::Pass : Verdict::Fail;
+        }
+    }
+    return rows;
+}
+
+void markMarginal(Result& r, std::optional<double> percent)
+{
+    r.marginal = percent && r.verdict == Verdict::Pass && r.error && r.limit
+                 && std::abs(*r.error) > *r.limit * *percent / 100.0;
+}
+
+Verdict checkVerdict(const std::vector<Result>& results)
+{
+    Verdict v = Verdict::Pass;
+    for (const Result& r : results) {
+        if (r.verdict == Verdict::Fail) v = Verdict::Fail;
+        else if (r.verdict == Verdict::Skipped && v == Verdict::Pass) v = Verdict::Skipped;
+    }
+    return v;
+}
+
+Verdict runVerdict(const std::vector<CheckOutcome>& outcomes, std::size_t planChecks, const QString& aborted)
+{
+    if (!aborted.isEmpty() || outcomes.size() < planChecks) return Verdict::Fail;
+    for (const CheckOutcome& o : outcomes)
+        if (o.verdict != Verdict::Pass) return Verdict::Fail;
+    return Verdict::Pass;
+}
+
+}  // namespace quorvid::evaluate
