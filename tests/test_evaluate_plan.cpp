@@ -3,6 +3,7 @@
 // a plan someone wrote from the printed one must read the same next year.
 #include "checkkinds.h"
 #include "plan.h"
+#include "platform.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -273,7 +274,7 @@ TEST(EvaluatePlan, EveryRefusalNamesTheLineInTheSameWords)
     }
     const PlanResult missing = readPlanFile(QStringLiteral("/nonexistent/p.toml"));
     EXPECT_FALSE(missing.plan);
-    EXPECT_EQ(missing.error.toStdString(), "Cannot read /nonexistent/p.toml: No such file or directory");
+    EXPECT_EQ(missing.error.toStdString(), "Cannot read /nonexistent/p.toml: " + quorvid::test::noSuchFolderText().toStdString());
 }
 
 TEST(EvaluatePlan, EveryKindReadsFromItsDefaultsAndWritesEachOfItsKeys)

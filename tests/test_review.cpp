@@ -240,8 +240,7 @@ TEST(ReviewRecording, BytesAndTheirCsvGiveTheSameReadings)
 // form of it; older rows, written before the text was escaped, as they stand.
 TEST(ReviewRecording, ACsvAloneGivesTheExactIdentification)
 {
-    const std::string sent = std::string("=cmd|' /C calc'!A0 \\\\share\\fw \"2.4\", v\\x41") + '\x01' + '\t' + '\x7f'
-                             + "\r\nserial 0042";
+    const std::string sent = "=cmd|' /C calc'!A0 \\\\share\\fw \"2.4\", v\\x41\x01\t\x7f\r\nserial 0042";
     ASSERT_GE(sent.size(), kMinIdentificationChars);
     QTemporaryDir dir;
     const QString csv = dir.filePath("id.csv");

@@ -451,7 +451,7 @@ TEST(Station, OneBoardsReportNamesItsBoard)
     ASSERT_TRUE(comm.setCommPort(2) && comm.setPortOpen(true));
     OperatorReferenceSetter person;
     for (const char* id : {"", "SN-7"}) {
-        SessionSetup setup = sessionSetup({dir.filePath(QStringLiteral("one%1").arg(QLatin1String(id))), {}, QStringLiteral("test")},
+        SessionSetup setup = sessionSetup({dir.filePath(QStringLiteral("one%1").arg(QLatin1String(id))), {}, QStringLiteral("test"), {}},
                                           {&comm, QStringLiteral("COM2"), kStartUpState, QLatin1String(id)});
         QString error;
         std::unique_ptr<Session> s = Session::create(comm, person, defaultPlan(), setup, &error);
