@@ -16,14 +16,6 @@ namespace {
 
 QString verdictWord(Verdict v) { return verdictName(v).toUpper(); }
 
-int failedResults(const std::vector<CheckOutcome>& checks)
-{
-    int n = 0;
-    for (const CheckOutcome& o : checks)
-        for (const Result& r : o.results) n += r.verdict == Verdict::Fail;
-    return n;
-}
-
 // Copies source over target by way of a file beside it: the target is either
 // left as it was or replaced whole.
 bool copyOver(QFile& source, const QString& target, QString* error)
@@ -113,7 +105,7 @@ QStringList reportSummaryLines(const ReportInfo& report)
     int rows = 0, marginal = 0;
     for (const CheckOutcome& o : report.checks) {
         rows += int(o.results.size());
-        const auto m = int(std::count_if(o.results.begin(), o.results.end(), [](const Result& r) { return r.marginal; }));
+        const int m = marginalResults(o);
         marginal += m;
         lines << QStringLiteral("%1 %2%3").arg(o.name + u':', -10).arg(verdictWord(o.verdict))
                      .arg(m ? QStringLiteral(" (%1 MARGINAL)").arg(m) : QString());

@@ -58,14 +58,6 @@ void collect(const QString& dir, const QDir& root, QStringList& files, std::vect
     }
 }
 
-int count(const std::vector<CheckOutcome>& checks, bool (*which)(const Result&))
-{
-    int n = 0;
-    for (const CheckOutcome& o : checks)
-        for (const Result& r : o.results) n += which(r);
-    return n;
-}
-
 QString csvField(const QString& s)
 {
     if (!s.contains(u',') && !s.contains(u'"') && !s.contains(u'\n') && !s.contains(u'\r')) return s;
@@ -214,8 +206,8 @@ std::optional<History> readHistory(const HistoryRequest& request, QString* error
         run.operatorName = r.info.operatorName;
         run.plan = r.info.plan.name;
         run.verdict = verdictName(r.info.verdict);
-        run.failed = count(r.info.checks, [](const Result& x) { return x.verdict == Verdict::Fail; });
-        run.marginal = count(r.info.checks, [](const Result& x) { return x.marginal; });
+        run.failed = failedResults(r.info.checks);
+        run.marginal = marginalResults(r.info.checks);
         run.report = found[i].relative;
         run.path = found[i].path;
         run.checks = r.info.checks;

@@ -283,10 +283,8 @@ QString reportHtml(const ReportInfo& info)
 
     h += QStringLiteral("<h2>Summary</h2>\n<table><tr><th class=\"t\">Check</th><th class=\"t\">Kind</th><th>Rows</th><th>Failed</th><th>Marginal</th><th class=\"t\">Verdict</th></tr>\n");
     for (const CheckOutcome& o : info.checks) {
-        const auto failed = std::count_if(o.results.begin(), o.results.end(), [](const Result& r) { return r.verdict == Verdict::Fail; });
-        const auto marginal = std::count_if(o.results.begin(), o.results.end(), [](const Result& r) { return r.marginal; });
         h += QStringLiteral("<tr><td class=\"t\">%1</td><td class=\"t\">%2</td><td>%3</td><td>%4</td><td>%5</td><td class=\"t %6\">%7</td></tr>\n")
-                 .arg(esc(o.name), kindName(o.kind)).arg(o.results.size()).arg(failed).arg(marginal)
+                 .arg(esc(o.name), kindName(o.kind)).arg(o.results.size()).arg(failedResults(o)).arg(marginalResults(o))
                  .arg(verdictName(o.verdict), verdictName(o.verdict).toUpper());
     }
     h += QStringLiteral("</table>\n");
@@ -319,58 +317,88 @@ QByteArray reportJUnit(const ReportInfo& info)
     QXmlStreamWriter x(&out);
     x.setAutoFormatting(true);
     x.writeStartDocument();
-    int tests = 0, failures = 0;
-    for (const CheckOutcome& o : info.checks)
-        for (const Result& r : o.results) ++tests, failures += r.verdict == Verdict::Fail;
     x.writeStartElement(QStringLiteral("testsuites"));
     x.writeAttribute(QStringLiteral("name"), printable(info.boardId.isEmpty() ? QStringLiteral("Evaluation of %1").arg(info.identification)
                                                                               : QStringLiteral("Evaluation of %1: %2").arg(info.boardId, info.identification)));
-    x.writeAttribute(QStringLiteral("tests"), QString::number(tests));
-    x.writeAttribute(QStringLiteral("failures"), QString::number(failures));
+    x.writeAttribute(QStringLiteral("tests"), QString::number(resultCount(info.checks)));
+    x.writeAttribute(QStringLiteral("failures"), QString::number(failedResults(info.checks)));
     for (const CheckOutcome& o : info.checks) {
-        int f = 0, skipped = 0;
-        for (const Result& r : o.results) f += r.verdict == Verdict::Fail, skipped += r.verdict == Verdict::Skipped;
         x.writeStartElement(QStringLiteral("testsuite"));
         // Suites of several boards' files side by side stay apart by the board.
         x.writeAttribute(QStringLiteral("name"), printable(info.boardId.isEmpty() ? o.name : info.boardId + QStringLiteral(": ") + o.name));
         x.writeAttribute(QStringLiteral("tests"), QString::number(o.results.size()));
-        x.writeAttribute(QStringLiteral("failures"), QString::number(f));
-        x.writeAttribute(QStringLiteral("skipped"), QString::number(skipped));
+        x.writeAttribute(QStringLiteral("failures"), QString::number(failedResults(o)));
+        x.writeAttribute(QStringLiteral("skipped"), QString::number(skippedResults(o)));
         x.writeAttribute(QStringLiteral("timestamp"), info.startedUtc);
-        x.writeStartElement(QStringLiteral("properties"));
-        for (const auto& [k, v] : {std::pair{"board_id", info.boardId}, std::pair{"identification", info.identification},
-                                   std::pair{"operator", info.operatorName},
-                                   std::pair{"port", info.port}, std::pair{"recording", info.csvPath}}) {
-            x.writeStartElement(QStringLiteral("property"));
-            x.writeAttribute(QStringLiteral("name"), QLatin1String(k));
-            x.writeAttribute(QStringLiteral("value"), printable(v));
-            x.writeEndElement();
-        }
-        x.writeEndElement();
-        for (const Result& r : o.results) {
-            x.writeStartElement(QStringLiteral("testcase"));
-            x.writeAttribute(QStringLiteral("classname"), printable(QStringLiteral("quorvid.%1").arg(o.name)));
-            Result named = r;
-            named.message.clear();
-            x.writeAttribute(QStringLiteral("name"), printable(describe(named).section(u':', 0, 0)));
-            x.writeAttribute(QStringLiteral("time"), seconds(r.toMs - r.fromMs));
-            if (r.verdict == Verdict::Fail) {
-                x.writeStartElement(QStringLiteral("failure"));
-                x.writeAttribute(QStringLiteral("message"), printable(describe(r)));
-                x.writeEndElement();
-            } else if (r.verdict == Verdict::Skipped) {
-                x.writeStartElement(QStringLiteral("skipped"));
-                x.writeAttribute(QStringLiteral("message"), printable(r.message));
-                x.writeEndElement();
-            }
-            x.writeEndElement();
-        }
+        writeJUnitProperties(x, {{"board_id", info.boardId},
+                                 {"identification", info.identification},
+                                 {"operator", info.operatorName},
+                                 {"port", info.port},
+                                 {"recording", info.csvPath}});
+        for (const Result& r : o.results) writeJUnitCase(x, QStringLiteral("quorvid.%1").arg(o.name), r);
         x.writeEndElement();
     }
     x.writeEndElement();
     x.writeEndDocument();
     return out;
 }
+
+void writeJUnitProperties(QXmlStreamWriter& x, std::initializer_list<std::pair<const char*, QString>> properties)
+{
+    x.writeStartElement(QStringLiteral("properties"));
+    for (const auto& [k, v] : properties) {
+        x.writeStartElement(QStringLiteral("property"));
+        x.writeAttribute(QStringLiteral("name"), QLatin1String(k));
+        x.writeAttribute(QStringLiteral("value"), printable(v));
+        x.writeEndElement();
+    }
+    x.writeEndElement();
+}
+
+void writeJUnitCase(QXmlStreamWriter& x, const QString& classname, const Result& r)
+{
+    x.writeStartElement(QStringLiteral("testcase"));
+    x.writeAttribute(QStringLiteral("classname"), printable(classname));
+    Result named = r;
+    named.message.clear();
+    x.writeAttribute(QStringLiteral("name"), printable(describe(named).section(u':', 0, 0)));
+    x.writeAttribute(QStringLiteral("time"), seconds(r.toMs - r.fromMs));
+    if (r.verdict != Verdict::Pass) {
+        const bool failed = r.verdict == Verdict::Fail;
+        x.writeStartElement(failed ? QStringLiteral("failure") : QStringLiteral("skipped"));
+        x.writeAttribute(QStringLiteral("message"), printable(failed ? describe(r) : r.message));
+        x.writeEndElement();
+    }
+    x.writeEndElement();
+}
+
+namespace {
+
+bool failed(const Result& r) { return r.verdict == Verdict::Fail; }
+bool skipped(const Result& r) { return r.verdict == Verdict::Skipped; }
+bool marginal(const Result& r) { return r.marginal; }
+
+int countIn(const CheckOutcome& o, bool (*pred)(const Result&)) { return int(std::count_if(o.results.begin(), o.results.end(), pred)); }
+
+int countIn(const std::vector<CheckOutcome>& checks, bool (*pred)(const Result&))
+{
+    int n = 0;
+    for (const CheckOutcome& o : checks) n += countIn(o, pred);
+    return n;
+}
+
+}  // namespace
+
+int resultCount(const std::vector<CheckOutcome>& checks)
+{
+    return countIn(checks, [](const Result&) { return true; });
+}
+
+int failedResults(const std::vector<CheckOutcome>& checks) { return countIn(checks, failed); }
+int failedResults(const CheckOutcome& outcome) { return countIn(outcome, failed); }
+int skippedResults(const CheckOutcome& outcome) { return countIn(outcome, skipped); }
+int marginalResults(const std::vector<CheckOutcome>& checks) { return countIn(checks, marginal); }
+int marginalResults(const CheckOutcome& outcome) { return countIn(outcome, marginal); }
 
 bool writeReport(const ReportInfo& info, const QString& name, QString* error)
 {

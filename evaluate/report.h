@@ -9,7 +9,10 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QString>
+#include <QXmlStreamWriter>
 
+#include <initializer_list>
+#include <utility>
 #include <vector>
 
 namespace quorvid::evaluate {
@@ -67,5 +70,20 @@ QString linePlot(const QString& xLabel, const QString& yLabel, const std::vector
 // The words of a result's verdict: "PASS", "FAIL", "SKIPPED", or "MARGINAL"
 // for a pass close to its limit.
 QString verdictWords(const Result& r);
+
+// Counts over a run's outcomes: its results, those failed, those skipped, and
+// those passed close to their limits.
+int resultCount(const std::vector<CheckOutcome>& checks);
+int failedResults(const std::vector<CheckOutcome>& checks);
+int failedResults(const CheckOutcome& outcome);
+int skippedResults(const CheckOutcome& outcome);
+int marginalResults(const std::vector<CheckOutcome>& checks);
+int marginalResults(const CheckOutcome& outcome);
+
+// JUnit's pieces for a run's files and a station's: a <properties> element of
+// NAME = VALUE pairs, and one result as a <testcase> of CLASSNAME, named by
+// what it measured, with its failure or the reason it was skipped.
+void writeJUnitProperties(QXmlStreamWriter& x, std::initializer_list<std::pair<const char*, QString>> properties);
+void writeJUnitCase(QXmlStreamWriter& x, const QString& classname, const Result& r);
 
 }  // namespace quorvid::evaluate

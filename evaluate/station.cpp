@@ -28,33 +28,6 @@ constexpr qsizetype kMaxIdLength = 64;
 
 QString verdictWord(Verdict v) { return verdictName(v).toUpper(); }
 
-int failedResults(const std::vector<CheckOutcome>& checks)
-{
-    int n = 0;
-    for (const CheckOutcome& o : checks)
-        for (const Result& r : o.results) n += r.verdict == Verdict::Fail;
-    return n;
-}
-
-int marginalResults(const CheckOutcome& outcome)
-{
-    return int(std::count_if(outcome.results.begin(), outcome.results.end(), [](const Result& r) { return r.marginal; }));
-}
-
-int marginalResults(const std::vector<CheckOutcome>& checks)
-{
-    int n = 0;
-    for (const CheckOutcome& o : checks) n += marginalResults(o);
-    return n;
-}
-
-int resultCount(const std::vector<CheckOutcome>& checks)
-{
-    int n = 0;
-    for (const CheckOutcome& o : checks) n += int(o.results.size());
-    return n;
-}
-
 int boardsFailed(const StationReport& report)
 {
     return int(std::count_if(report.boards.begin(), report.boards.end(),
@@ -456,24 +429,18 @@ QByteArray stationJUnit(const StationReport& report)
         // A board that never ran has one failed case: its reason.
         const bool none = resultCount(b.checks) == 0;
         int skipped = 0;
-        for (const CheckOutcome& o : b.checks)
-            for (const Result& r : o.results) skipped += r.verdict == Verdict::Skipped;
+        for (const CheckOutcome& o : b.checks) skipped += skippedResults(o);
         x.writeStartElement(QStringLiteral("testsuite"));
         x.writeAttribute(QStringLiteral("name"), text(b.boardId));
         x.writeAttribute(QStringLiteral("tests"), QString::number(none ? 1 : resultCount(b.checks)));
         x.writeAttribute(QStringLiteral("failures"), QString::number(none ? 1 : b.failed));
         x.writeAttribute(QStringLiteral("skipped"), QString::number(skipped));
         x.writeAttribute(QStringLiteral("timestamp"), report.startedUtc);
-        x.writeStartElement(QStringLiteral("properties"));
-        for (const auto& [k, v] : {std::pair{"board_id", b.boardId}, std::pair{"port", b.port},
-                                   std::pair{"identification", b.identification}, std::pair{"operator", report.operatorName},
-                                   std::pair{"report", b.report}}) {
-            x.writeStartElement(QStringLiteral("property"));
-            x.writeAttribute(QStringLiteral("name"), QLatin1String(k));
-            x.writeAttribute(QStringLiteral("value"), text(v));
-            x.writeEndElement();
-        }
-        x.writeEndElement();
+        writeJUnitProperties(x, {{"board_id", b.boardId},
+                                 {"port", b.port},
+                                 {"identification", b.identification},
+                                 {"operator", report.operatorName},
+                                 {"report", b.report}});
         if (none) {
             x.writeStartElement(QStringLiteral("testcase"));
             x.writeAttribute(QStringLiteral("classname"), text(QStringLiteral("quorvid.%1").arg(b.boardId)));
@@ -484,20 +451,7 @@ QByteArray stationJUnit(const StationReport& report)
             x.writeEndElement();
         }
         for (const CheckOutcome& o : b.checks)
-            for (const Result& r : o.results) {
-                x.writeStartElement(QStringLiteral("testcase"));
-                x.writeAttribute(QStringLiteral("classname"), text(QStringLiteral("quorvid.%1.%2").arg(b.boardId, o.name)));
-                Result named = r;
-                named.message.clear();
-                x.writeAttribute(QStringLiteral("name"), text(describe(named).section(u':', 0, 0)));
-                x.writeAttribute(QStringLiteral("time"), QString::number((r.toMs - r.fromMs) / 1000.0, 'f', 3));
-                if (r.verdict != Verdict::Pass) {
-                    x.writeStartElement(r.verdict == Verdict::Fail ? QStringLiteral("failure") : QStringLiteral("skipped"));
-                    x.writeAttribute(QStringLiteral("message"), text(r.verdict == Verdict::Fail ? describe(r) : r.message));
-                    x.writeEndElement();
-                }
-                x.writeEndElement();
-            }
+            for (const Result& r : o.results) writeJUnitCase(x, QStringLiteral("quorvid.%1.%2").arg(b.boardId, o.name), r);
         x.writeEndElement();
     }
     x.writeEndElement();

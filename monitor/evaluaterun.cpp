@@ -16,8 +16,6 @@
 
 namespace quorvid::monitor {
 
-namespace {
-
 void printLine(std::FILE* to, const QString& line)
 {
     const QByteArray bytes = line.toLocal8Bit();
@@ -26,7 +24,20 @@ void printLine(std::FILE* to, const QString& line)
     std::fflush(to);
 }
 
-}  // namespace
+void answerOnTerminal(evaluate::OperatorReferenceSetter& person, StdinLines& typed, const QString& forWhom)
+{
+    using evaluate::OperatorReferenceSetter;
+    QObject::connect(&person, &OperatorReferenceSetter::instructionShown, &person, [forWhom](const QString& text) {
+        printLine(stderr, QStringLiteral("%1%2  [Enter: measure, s Enter: skip, a Enter: abort]").arg(text, forWhom));
+    });
+    QObject::connect(&typed, &StdinLines::lineRead, &person, [p = &person](const QString& line) {
+        const QString answer = line.trimmed().toLower();
+        if (answer == u"s") p->skip();
+        else if (answer == u"a") p->abort();
+        else p->measure();
+    });
+    typed.start();
+}
 
 QString evaluateOptions(bool evaluate, const QString& planFile, const QString& report, const QString& referenceCommand,
                         const QString& operatorName, Options* o)
@@ -103,18 +114,7 @@ int runEvaluation(const Options& options, const evaluate::Plan& plan, SerialCont
     });
 
     StdinLines typed;
-    if (person) {
-        QObject::connect(person, &OperatorReferenceSetter::instructionShown, person, [](const QString& text) {
-            printLine(stderr, QStringLiteral("%1  [Enter: measure, s Enter: skip, a Enter: abort]").arg(text));
-        });
-        QObject::connect(&typed, &StdinLines::lineRead, person, [person](const QString& line) {
-            const QString answer = line.trimmed().toLower();
-            if (answer == u"s") person->skip();
-            else if (answer == u"a") person->abort();
-            else person->measure();
-        });
-        typed.start();
-    }
+    if (person) answerOnTerminal(*person, typed);
 
     QObject::connect(session.get(), &Session::reportFinished, session.get(), [&](const QString& error) {
         if (!error.isEmpty()) {

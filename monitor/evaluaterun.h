@@ -13,8 +13,13 @@
 #include <functional>
 #include <optional>
 
+#include <cstdio>
+
 namespace quorvid {
 class SerialControl;
+}
+namespace quorvid::evaluate {
+class OperatorReferenceSetter;
 }
 
 namespace quorvid::monitor {
@@ -35,5 +40,15 @@ std::optional<evaluate::Plan> evaluationPlan(const Options& options, QString* er
 // written.
 int runEvaluation(const Options& options, const evaluate::Plan& plan, SerialControl& comm, int port,
                   const std::function<void(const QString&)>& printError);
+
+// One line of text to standard output or error, at once.
+void printLine(std::FILE* to, const QString& line);
+
+class StdinLines;
+
+// The operator's part of a run on the terminal: each instruction goes to
+// standard error, followed by FOR_WHOM (empty for one board), and a line typed
+// answers it: Enter measures, "s" skips, "a" aborts. Starts reading TYPED.
+void answerOnTerminal(evaluate::OperatorReferenceSetter& person, StdinLines& typed, const QString& forWhom = {});
 
 }  // namespace quorvid::monitor

@@ -1,6 +1,7 @@
 #include "stationrun.h"
 
 #include "commands.h"
+#include "evaluaterun.h"
 #include "exitstatus.h"
 #include "portlink.h"
 #include "portmenu.h"
@@ -20,14 +21,6 @@ namespace {
 
 // The monitor's own read interval (see main.cpp), for each board's port.
 constexpr int kReceiveIntervalMs = 40;
-
-void printLine(std::FILE* to, const QString& line)
-{
-    const QByteArray bytes = line.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), to);
-    std::fputc('\n', to);
-    std::fflush(to);
-}
 
 }  // namespace
 
@@ -110,20 +103,7 @@ int runStation(const Options& options, const evaluate::Plan& plan, const std::fu
     }
 
     StdinLines typed;
-    if (person) {
-        QObject::connect(person, &OperatorReferenceSetter::instructionShown, person, [&station](const QString& text) {
-            printLine(stderr, QStringLiteral("%1 (all %2 boards)  [Enter: measure, s Enter: skip, a Enter: abort]")
-                                  .arg(text)
-                                  .arg(station->boardCount()));
-        });
-        QObject::connect(&typed, &StdinLines::lineRead, person, [person](const QString& line) {
-            const QString answer = line.trimmed().toLower();
-            if (answer == u"s") person->skip();
-            else if (answer == u"a") person->abort();
-            else person->measure();
-        });
-        typed.start();
-    }
+    if (person) answerOnTerminal(*person, typed, QStringLiteral(" (all %1 boards)").arg(station->boardCount()));
 
     QObject::connect(station.get(), &Station::finished, station.get(), [&](const QString& error) {
         if (!error.isEmpty()) {

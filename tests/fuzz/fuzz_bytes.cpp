@@ -7,6 +7,7 @@
 #include "bytesreader.h"
 #include "csvrows.h"
 #include "notes.h"
+#include "fuzzcheck.h"
 
 #include <QByteArray>
 #include <QString>
@@ -21,17 +22,6 @@
 using namespace quorvid::record;
 
 namespace {
-
-[[noreturn]] void broken(const char* condition, int line)
-{
-    std::fprintf(stderr, "fuzz_bytes.cpp:%d: invariant broken: %s\n", line, condition);
-    std::abort();
-}
-
-#define FUZZ_CHECK(condition) \
-    do { \
-        if (!(condition)) broken(#condition, __LINE__); \
-    } while (false)
 
 // A field as a CSV reader hands it over: RFC 4180 quotes removed.
 std::string unquoted(const std::string& field)

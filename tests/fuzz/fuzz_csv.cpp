@@ -3,6 +3,7 @@
 // read without a crash, a refusal names the file and its line, and what is
 // accepted holds its times in order.
 #include "recording.h"
+#include "fuzzcheck.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -15,21 +16,6 @@
 #include <cstdlib>
 
 using namespace quorvid::review;
-
-namespace {
-
-[[noreturn]] void broken(const char* condition, int line)
-{
-    std::fprintf(stderr, "fuzz_csv.cpp:%d: invariant broken: %s\n", line, condition);
-    std::abort();
-}
-
-#define FUZZ_CHECK(condition) \
-    do { \
-        if (!(condition)) broken(#condition, __LINE__); \
-    } while (false)
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

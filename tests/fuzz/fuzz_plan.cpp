@@ -3,6 +3,7 @@
 // accepted plan survives being written as the report stores it and read back
 // through the same keys: the same plan to the last value.
 #include "plan.h"
+#include "fuzzcheck.h"
 
 #include <QJsonDocument>
 #include <QString>
@@ -14,21 +15,6 @@
 #include <string_view>
 
 using namespace quorvid::evaluate;
-
-namespace {
-
-[[noreturn]] void broken(const char* condition, int line)
-{
-    std::fprintf(stderr, "fuzz_plan.cpp:%d: invariant broken: %s\n", line, condition);
-    std::abort();
-}
-
-#define FUZZ_CHECK(condition) \
-    do { \
-        if (!(condition)) broken(#condition, __LINE__); \
-    } while (false)
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -25,6 +25,7 @@
 #include "frames.h"
 #include "receiver.h"
 #include "sweepchart.h"
+#include "fuzzcheck.h"
 
 #include <QGuiApplication>
 #include <QString>
@@ -38,17 +39,6 @@
 using namespace quorvid;
 
 namespace {
-
-[[noreturn]] void broken(const char* condition, int line)
-{
-    std::fprintf(stderr, "fuzz_receive.cpp:%d: invariant broken: %s\n", line, condition);
-    std::abort();
-}
-
-#define FUZZ_CHECK(condition) \
-    do { \
-        if (!(condition)) broken(#condition, __LINE__); \
-    } while (false)
 
 // The chart's picture box: 589 x 221 pixels carrying a user scale of 737 x 340.
 constexpr int kClientWidth = 589;

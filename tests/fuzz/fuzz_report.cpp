@@ -6,6 +6,7 @@
 #include "history.h"
 #include "report.h"
 #include "storedreport.h"
+#include "fuzzcheck.h"
 
 #include <QByteArray>
 #include <QJsonDocument>
@@ -17,21 +18,6 @@
 #include <cstdlib>
 
 using namespace quorvid::evaluate;
-
-namespace {
-
-[[noreturn]] void broken(const char* condition, int line)
-{
-    std::fprintf(stderr, "fuzz_report.cpp:%d: invariant broken: %s\n", line, condition);
-    std::abort();
-}
-
-#define FUZZ_CHECK(condition) \
-    do { \
-        if (!(condition)) broken(#condition, __LINE__); \
-    } while (false)
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
