@@ -1,5 +1,8 @@
 #include "rundialog.h"
 
+#include "runsetupform.h"
+#include "stepanswers.h"
+
 #include <QBoxLayout>
 #include <QDateTime>
 #include <QDir>
@@ -22,6 +25,43 @@ RunDialog::RunDialog(QWidget* parent)
 QString RunDialog::defaultWorkFolder()
 {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)).filePath(QStringLiteral("evaluations"));
+}
+
+void RunDialog::setPlan(const evaluate::Plan& plan, const QString& source) { m_form->setPlan(plan, source); }
+
+void RunDialog::addSetupForm(QBoxLayout* layout, const std::function<void(QFormLayout* form)>& afterOperator)
+{
+    m_form = new RunSetupForm(this, layout, afterOperator);
+}
+
+void RunDialog::addStepAnswers(QBoxLayout* layout)
+{
+    m_answers = new StepAnswers(this, layout);
+    if (m_form) connect(m_form, &RunSetupForm::said, m_answers, &StepAnswers::say);
+}
+
+void RunDialog::makeRunButtons(const QString& what)
+{
+    m_start = new QPushButton(QStringLiteral("&Start"), this);
+    m_start->setObjectName(QStringLiteral("start") + what);
+    m_abort = new QPushButton(QStringLiteral("A&bort Run"), this);
+    m_abort->setObjectName(QStringLiteral("abort") + what);
+    m_abort->setEnabled(false);
+    connect(m_start, &QPushButton::clicked, this, &RunDialog::start);
+    connect(m_abort, &QPushButton::clicked, this, &RunDialog::abortRun);
+}
+
+void RunDialog::showRunning(bool running)
+{
+    m_start->setEnabled(!running);
+    m_abort->setEnabled(running);
+}
+
+bool RunDialog::refused(const QString& why)
+{
+    if (why.isEmpty()) return false;
+    m_answers->say(why);
+    return true;
 }
 
 void RunDialog::startRouting(evaluate::Session* session)

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "boardstate.h"
+#include "plan.h"
 #include "recorder.h"
 
 #include <QDialog>
@@ -15,7 +16,7 @@
 #include <functional>
 
 class QBoxLayout;
-class QFileDialog;
+class QFormLayout;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -25,11 +26,28 @@ namespace quorvid {
 namespace evaluate {
 class Session;
 }
+class RunSetupForm;
+class StepAnswers;
 
 class RunDialog : public QDialog {
     Q_OBJECT
 
 public:
+    // Runs the plan with what the fields hold; false with the reason on the
+    // instruction line when it cannot start.
+    virtual bool start() = 0;
+    // Ends the run early; its reports say so.
+    virtual void abortRun() = 0;
+    // The program is closing: the run ends now, its boards put back and its
+    // reports written, while the ports are still open.
+    virtual void endForExit() = 0;
+    virtual bool running() const = 0;
+    // Writes the last run's report again under NAME, the files each dialog
+    // says; false with *error when it could not.
+    virtual bool saveReport(const QString& name, QString* error = nullptr) = 0;
+
+    // The plan the next run follows, and where it came from.
+    void setPlan(const evaluate::Plan& plan, const QString& source);
     // The folder runs are written to before Save Report...; tests set their own.
     void setWorkFolder(const QString& folder) { m_workFolder = folder; }
     QString workFolder() const { return m_workFolder; }
@@ -58,6 +76,18 @@ protected:
     void startRouting(evaluate::Session* session);
     void endRouting();
 
+    // The setup form at the end of LAYOUT, with the dialog's own rows after
+    // the operator's; then the instruction line and its answers, which say
+    // what Open Plan... has to say.
+    void addSetupForm(QBoxLayout* layout, const std::function<void(QFormLayout* form)>& afterOperator = {});
+    void addStepAnswers(QBoxLayout* layout);
+    // Start and Abort Run, named start<WHAT> and abort<WHAT>, for the dialog
+    // to lay out; Abort Run is enabled while a run goes on.
+    void makeRunButtons(const QString& what);
+    void showRunning(bool running);
+    // WHY on the instruction line and true; false when it is empty.
+    bool refused(const QString& why);
+
     // The work folder made if need be; why not, or empty.
     QString makeWorkFolder() const;
     // A new run's name in the work folder: PREFIX and the time of day,
@@ -78,6 +108,10 @@ protected:
 
     QString m_workFolder;
     record::Recorder::Clock m_clock;
+    RunSetupForm* m_form = nullptr;
+    StepAnswers* m_answers = nullptr;
+    QPushButton* m_start = nullptr;
+    QPushButton* m_abort = nullptr;
     QProgressBar* m_progress = nullptr;
     QLabel* m_verdict = nullptr;
     QPushButton* m_save = nullptr;

@@ -32,7 +32,7 @@ EvaluateDialog::EvaluateDialog(SerialControl& comm, const BoardState& board, QWi
     setWindowTitle(QStringLiteral("Run Evaluation"));
 
     auto* layout = new QVBoxLayout(this);
-    m_form = new RunSetupForm(this, layout, [this](QFormLayout* form) {
+    addSetupForm(layout, [this](QFormLayout* form) {
         m_boardId = new QLineEdit(this);
         m_boardId->setObjectName(QStringLiteral("boardId"));
         m_boardId->setPlaceholderText(QStringLiteral("serial number or asset tag, typed or scanned; empty: the port's name"));
@@ -40,13 +40,7 @@ EvaluateDialog::EvaluateDialog(SerialControl& comm, const BoardState& board, QWi
     });
 
     auto* buttons = new QHBoxLayout;
-    m_start = new QPushButton(QStringLiteral("&Start"), this);
-    m_start->setObjectName(QStringLiteral("startEvaluation"));
-    m_abort = new QPushButton(QStringLiteral("A&bort Run"), this);
-    m_abort->setObjectName(QStringLiteral("abortEvaluation"));
-    m_abort->setEnabled(false);
-    connect(m_start, &QPushButton::clicked, this, &EvaluateDialog::start);
-    connect(m_abort, &QPushButton::clicked, this, &EvaluateDialog::abortRun);
+    makeRunButtons(QStringLiteral("Evaluation"));
     buttons->addWidget(m_start);
     buttons->addWidget(m_abort);
     buttons->addStretch();
@@ -59,8 +53,7 @@ EvaluateDialog::EvaluateDialog(SerialControl& comm, const BoardState& board, QWi
     m_steps->setMaximumHeight(150);
     layout->addWidget(m_steps);
 
-    m_answers = new StepAnswers(this, layout);
-    connect(m_form, &RunSetupForm::said, m_answers, &StepAnswers::say);
+    addStepAnswers(layout);
     connect(m_form, &RunSetupForm::planChanged, this, [this] {
         if (!running()) showSteps();
     });
@@ -87,8 +80,6 @@ EvaluateDialog::~EvaluateDialog()
 }
 
 bool EvaluateDialog::running() const { return m_session && m_session->evaluation().running(); }
-
-void EvaluateDialog::setPlan(const Plan& plan, const QString& source) { m_form->setPlan(plan, source); }
 
 void EvaluateDialog::showSteps()
 {
@@ -119,12 +110,7 @@ bool EvaluateDialog::start()
         m_answers->say(QStringLiteral("No port is open: choose one in the Port menu."));
         return false;
     }
-    if (m_portCheck) {
-        if (const QString why = m_portCheck(); !why.isEmpty()) {
-            m_answers->say(why);
-            return false;
-        }
-    }
+    if (m_portCheck && refused(m_portCheck())) return false;
     if (m_session) {
         endRouting();
         m_session.reset();
@@ -132,10 +118,7 @@ bool EvaluateDialog::start()
     m_reference = m_form->chooseReference();
     if (OperatorReferenceSetter* person = m_reference.person) m_answers->follow(person);
 
-    if (const QString why = makeWorkFolder(); !why.isEmpty()) {
-        m_answers->say(why);
-        return false;
-    }
+    if (refused(makeWorkFolder())) return false;
     const RunRequest run = m_form->runRequest(newRunName(QStringLiteral("evaluation")));
     SessionSetup setup = sessionSetup(run, {&m_comm, comName(m_comm.commPort()), m_board, m_boardId->text().trimmed()});
     QString why;
@@ -170,8 +153,7 @@ bool EvaluateDialog::start()
     m_results->clear();
     m_verdict->clear();
     m_save->setEnabled(false);
-    m_start->setEnabled(false);
-    m_abort->setEnabled(true);
+    showRunning(true);
     startRouting(m_session.get());
     m_session->start();
     return true;
@@ -191,8 +173,7 @@ void EvaluateDialog::finished(const QString& reportError)
 {
     endRouting();
     m_answers->stopAsking();
-    m_start->setEnabled(true);
-    m_abort->setEnabled(false);
+    showRunning(false);
     showProgress(0, 100);
     const Evaluation& e = m_session->evaluation();
     showVerdict(verdictSentence(m_session->report()), m_session->report().verdict == Verdict::Pass);

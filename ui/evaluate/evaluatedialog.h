@@ -20,13 +20,10 @@
 
 class QLineEdit;
 class QPlainTextEdit;
-class QPushButton;
 class QTreeWidget;
 
 namespace quorvid {
-class RunSetupForm;
 class SerialControl;
-class StepAnswers;
 }
 
 class EvaluateDialog : public quorvid::RunDialog {
@@ -38,24 +35,20 @@ public:
     EvaluateDialog(quorvid::SerialControl& comm, const quorvid::BoardState& board, QWidget* parent = nullptr);
     ~EvaluateDialog() override;
 
-    // Runs the plan with what the fields hold; false with the reason shown
-    // in the dialog when it cannot start (no port, a file not made).
-    bool start();
-    // Ends a run early; its report says so.
-    void abortRun();
-    // The program is closing: a run ends now, the board as it was before and
-    // the report written to the work folder, while the port is still open.
-    void endForExit();
-    bool running() const;
+    // Refused with no port open, or when another run holds it.
+    bool start() override;
+    void abortRun() override;
+    // The board as it was before, the report written to the work folder.
+    void endForExit() override;
+    bool running() const override;
     // Writes the last run's report and recording under NAME (.json, .html,
     // .xml, .csv, .bytes); a file already there is replaced only by a whole
     // new one. A report that could not be written to the work folder is
     // written from memory, with what of the recording can still be read:
     // true then, *error naming any part of the recording not saved.
-    bool saveReport(const QString& name, QString* error = nullptr);
+    bool saveReport(const QString& name, QString* error = nullptr) override;
 
     quorvid::evaluate::Session* session() const { return m_session.get(); }
-    void setPlan(const quorvid::evaluate::Plan& plan, const QString& source);
     // Why the port cannot be evaluated now (another run holds it), or empty;
     // asked when a run starts.
     void setPortCheck(std::function<QString()> check) { m_portCheck = std::move(check); }
@@ -75,11 +68,7 @@ private:
     quorvid::evaluate::ReferenceChoice m_reference;
     std::unique_ptr<quorvid::evaluate::Session> m_session;
 
-    quorvid::RunSetupForm* m_form = nullptr;
     QLineEdit* m_boardId = nullptr;
-    QPushButton* m_start = nullptr;
-    QPushButton* m_abort = nullptr;
     QTreeWidget* m_steps = nullptr;
-    quorvid::StepAnswers* m_answers = nullptr;
     QPlainTextEdit* m_results = nullptr;
 };

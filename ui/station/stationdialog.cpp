@@ -79,7 +79,7 @@ StationDialog::StationDialog(SerialControl& windowComm, const BoardState& window
     setWindowTitle(QStringLiteral("Run Station"));
 
     auto* layout = new QVBoxLayout(this);
-    m_form = new RunSetupForm(this, layout);
+    addSetupForm(layout);
 
     m_table = new QTableWidget(0, ColumnCount, this);
     m_table->setObjectName(QStringLiteral("boards"));
@@ -108,20 +108,13 @@ StationDialog::StationDialog(SerialControl& windowComm, const BoardState& window
         if (row >= 0) m_table->removeRow(row);
         m_add->setEnabled(m_table->rowCount() < kMaxStationBoards);
     });
-    m_start = new QPushButton(QStringLiteral("&Start"), this);
-    m_start->setObjectName(QStringLiteral("startStation"));
-    m_abort = new QPushButton(QStringLiteral("A&bort Run"), this);
-    m_abort->setObjectName(QStringLiteral("abortStation"));
-    m_abort->setEnabled(false);
-    connect(m_start, &QPushButton::clicked, this, &StationDialog::start);
-    connect(m_abort, &QPushButton::clicked, this, &StationDialog::abortRun);
+    makeRunButtons(QStringLiteral("Station"));
     for (QPushButton* b : {m_add, m_remove}) buttons->addWidget(b);
     buttons->addStretch();
     for (QPushButton* b : {m_start, m_abort}) buttons->addWidget(b);
     layout->addLayout(buttons);
 
-    m_answers = new StepAnswers(this, layout);
-    connect(m_form, &RunSetupForm::said, m_answers, &StepAnswers::say);
+    addStepAnswers(layout);
     addProgress(layout);
     addVerdictLine(layout);
 
@@ -143,8 +136,6 @@ StationDialog::~StationDialog()
 }
 
 bool StationDialog::running() const { return m_station && m_station->running(); }
-
-void StationDialog::setPlan(const Plan& plan, const QString& source) { m_form->setPlan(plan, source); }
 
 void StationDialog::showEvent(QShowEvent* event)
 {
@@ -210,8 +201,7 @@ void StationDialog::setEditable(bool editable)
     }
     m_add->setEnabled(editable && m_table->rowCount() < kMaxStationBoards);
     m_remove->setEnabled(editable);
-    m_start->setEnabled(editable);
-    m_abort->setEnabled(!editable);
+    showRunning(!editable);
 }
 
 bool StationDialog::start()
@@ -247,16 +237,8 @@ bool StationDialog::start()
     int windowRow = -1;
     for (int row = 0; row < rows; ++row)
         if (isWindowPort(ports[row])) windowRow = row;
-    if (windowRow >= 0 && m_windowPortCheck) {
-        if (const QString why = m_windowPortCheck(); !why.isEmpty()) {
-            m_answers->say(why);
-            return false;
-        }
-    }
-    if (const QString why = makeWorkFolder(); !why.isEmpty()) {
-        m_answers->say(why);
-        return false;
-    }
+    if (windowRow >= 0 && m_windowPortCheck && refused(m_windowPortCheck())) return false;
+    if (refused(makeWorkFolder())) return false;
 
     // The last run's sessions go before the ports they used.
     if (m_station) {

@@ -28,9 +28,7 @@ class QTableWidget;
 class QTimer;
 
 namespace quorvid {
-class RunSetupForm;
 class SerialControl;
-class StepAnswers;
 }
 
 class StationDialog : public quorvid::RunDialog {
@@ -58,21 +56,15 @@ public:
     int addBoard(const QString& port = {}, const QString& id = {});
     int boardRows() const;
 
-    // Runs the plan on every row's board; false with the reason shown when it
-    // cannot start (no port opens, IDs that clash, a folder not made).
-    bool start();
-    // Ends every board's run early; each report says so.
-    void abortRun();
-    // The program is closing: every board is put back and every report
-    // written now, while the ports are still open.
-    void endForExit();
-    bool running() const;
-    // Writes the last run's files again under NAME: NAME.json, .html, .xml
-    // and each board's NAME-ID.*.
-    bool saveReport(const QString& name, QString* error = nullptr);
+    // On every row's board; refused when no port opens or IDs clash.
+    bool start() override;
+    void abortRun() override;
+    void endForExit() override;
+    bool running() const override;
+    // NAME.json, .html, .xml and each board's NAME-ID.*.
+    bool saveReport(const QString& name, QString* error = nullptr) override;
 
     quorvid::evaluate::Station* station() const { return m_station.get(); }
-    void setPlan(const quorvid::evaluate::Plan& plan, const QString& source);
     void setControlFactory(ControlFactory factory) { m_factory = std::move(factory); }
     // Why the window's port cannot be evaluated now (a run of the
     // single-board dialog holds it), or empty; asked when a run starts.
@@ -102,12 +94,8 @@ private:
     std::unique_ptr<quorvid::evaluate::Station> m_station;
     int m_windowBoardIndex = -1;  // the station's board on the window's port
 
-    quorvid::RunSetupForm* m_form = nullptr;
     QTableWidget* m_table = nullptr;
     QPushButton* m_add = nullptr;
     QPushButton* m_remove = nullptr;
-    QPushButton* m_start = nullptr;
-    QPushButton* m_abort = nullptr;
-    quorvid::StepAnswers* m_answers = nullptr;
     QTimer* m_readouts = nullptr;
 };
