@@ -23,6 +23,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -351,6 +352,33 @@ TEST_F(DialogAlone, SaveReportKeepsAFileItCannotReplace)
     ASSERT_TRUE(dialog.saveReport(target + QStringLiteral(".html"), &error)) << error.toStdString();
     for (const char* ext : {".csv", ".bytes"})
         EXPECT_EQ(contents(target + QLatin1String(ext)), contents(work + QLatin1String(ext))) << ext;
+}
+
+// A plan opened while a run goes on is the next run's: the run's results keep
+// its own checks' names, however few the new plan has, and its steps stay.
+TEST_F(DialogAlone, APlanOpenedMidRunIsTheNextRuns)
+{
+    dialog.setWorkFolder(dir.filePath(QStringLiteral("second")));
+    ASSERT_TRUE(dialog.start());
+    dialog.setPlan(testPlan("[[check]]\nkind = \"identify\"\nname = \"only\"\n"), QStringLiteral("short.toml"));
+    runToTheEnd(comm, model, now, heard, dialog);
+
+    const Session& session = *dialog.session();
+    QStringList lines;
+    for (const CheckOutcome& o : session.report().checks)
+        for (const Result& r : o.results) lines << resultLine(r, o.name);
+    ASSERT_EQ(session.report().checks.size(), 3u);
+    ASSERT_FALSE(session.report().checks.back().results.empty());
+    EXPECT_EQ(dialog.findChild<QPlainTextEdit*>(QStringLiteral("results"))->toPlainText().split(u'\n'), lines);
+    EXPECT_EQ(dialog.findChild<QTreeWidget*>(QStringLiteral("steps"))->topLevelItemCount(), 3);
+    EXPECT_EQ(dialog.findChild<QLabel*>(QStringLiteral("planLabel"))->text(), u"short.toml: only");
+
+    // The next run is the new plan's.
+    dialog.setWorkFolder(dir.filePath(QStringLiteral("third")));
+    ASSERT_TRUE(dialog.start());
+    EXPECT_EQ(dialog.session()->evaluation().plan().checks.size(), 1u);
+    EXPECT_EQ(dialog.findChild<QTreeWidget*>(QStringLiteral("steps"))->topLevelItemCount(), 1);
+    runToTheEnd(comm, model, now, heard, dialog);
 }
 
 TEST(EvaluateFrontEnd, TheWordsEveryFrontEndUses)

@@ -6,22 +6,18 @@
 #include "portmenu.h"
 #include "portnames.h"
 #include "qtserialcontrol.h"
+#include "runsetupform.h"
 #include "serialcontrol.h"
+#include "stepanswers.h"
 
 #include <QComboBox>
-#include <QDateTime>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -74,42 +70,16 @@ QString statusText(const std::optional<StatusCodes>& s, int ch)
 }  // namespace
 
 StationDialog::StationDialog(SerialControl& windowComm, const BoardState& windowBoard, QWidget* parent)
-    : QDialog(parent)
+    : RunDialog(parent)
     , m_windowComm(windowComm)
     , m_windowBoard(windowBoard)
-    , m_plan(defaultPlan())
     , m_factory(realControl)
 {
     setObjectName(QStringLiteral("stationDialog"));
     setWindowTitle(QStringLiteral("Run Station"));
-    setModal(false);
-    m_workFolder = QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)).filePath(QStringLiteral("evaluations"));
 
     auto* layout = new QVBoxLayout(this);
-    auto* form = new QFormLayout;
-    auto* planRow = new QHBoxLayout;
-    m_planLabel = new QLabel(this);
-    m_planLabel->setObjectName(QStringLiteral("planLabel"));
-    m_planLabel->setWordWrap(true);
-    m_planLabel->setTextFormat(Qt::PlainText);
-    auto* openPlan = new QPushButton(QStringLiteral("Open P&lan..."), this);
-    openPlan->setObjectName(QStringLiteral("openPlan"));
-    connect(openPlan, &QPushButton::clicked, this, &StationDialog::openPlan);
-    planRow->addWidget(m_planLabel, 1);
-    planRow->addWidget(openPlan);
-    form->addRow(QStringLiteral("Plan:"), planRow);
-    m_operator = new QLineEdit(this);
-    m_operator->setObjectName(QStringLiteral("operatorName"));
-    form->addRow(QStringLiteral("&Operator:"), m_operator);
-    m_command = new QLineEdit(this);
-    m_command->setObjectName(QStringLiteral("referenceCommand"));
-    m_command->setPlaceholderText(QStringLiteral("empty: ask for each reference; e.g. printf \"ch1 {ch1}\\nch2 {ch2}\\nrate {rate}\\n\" > /tmp/ctl"));
-    form->addRow(QStringLiteral("&Reference command:"), m_command);
-    m_equipment = new QLineEdit(this);
-    m_equipment->setObjectName(QStringLiteral("referenceEquipment"));
-    m_equipment->setPlaceholderText(QStringLiteral("e.g. the calibrator's serial number and calibration due date"));
-    form->addRow(QStringLiteral("Reference e&quipment:"), m_equipment);
-    layout->addLayout(form);
+    addSetupForm(layout);
 
     m_table = new QTableWidget(0, ColumnCount, this);
     m_table->setObjectName(QStringLiteral("boards"));
@@ -138,65 +108,21 @@ StationDialog::StationDialog(SerialControl& windowComm, const BoardState& window
         if (row >= 0) m_table->removeRow(row);
         m_add->setEnabled(m_table->rowCount() < kMaxStationBoards);
     });
-    m_start = new QPushButton(QStringLiteral("&Start"), this);
-    m_start->setObjectName(QStringLiteral("startStation"));
-    m_abort = new QPushButton(QStringLiteral("A&bort Run"), this);
-    m_abort->setObjectName(QStringLiteral("abortStation"));
-    m_abort->setEnabled(false);
-    connect(m_start, &QPushButton::clicked, this, &StationDialog::start);
-    connect(m_abort, &QPushButton::clicked, this, &StationDialog::abortRun);
+    makeRunButtons(QStringLiteral("Station"));
     for (QPushButton* b : {m_add, m_remove}) buttons->addWidget(b);
     buttons->addStretch();
     for (QPushButton* b : {m_start, m_abort}) buttons->addWidget(b);
     layout->addLayout(buttons);
 
-    m_instruction = new QLabel(this);
-    m_instruction->setObjectName(QStringLiteral("instruction"));
-    m_instruction->setWordWrap(true);
-    m_instruction->setTextFormat(Qt::PlainText);
-    layout->addWidget(m_instruction);
-    auto* answers = new QHBoxLayout;
-    m_measure = new QPushButton(QStringLiteral("&Measure"), this);
-    m_measure->setObjectName(QStringLiteral("measure"));
-    m_skip = new QPushButton(QStringLiteral("S&kip"), this);
-    m_skip->setObjectName(QStringLiteral("skip"));
-    m_abortStep = new QPushButton(QStringLiteral("Abor&t"), this);
-    m_abortStep->setObjectName(QStringLiteral("abortStep"));
-    for (QPushButton* b : {m_measure, m_skip, m_abortStep}) {
-        b->setEnabled(false);
-        answers->addWidget(b);
-    }
-    answers->addStretch();
-    layout->addLayout(answers);
-
-    m_progress = new QProgressBar(this);
-    m_progress->setObjectName(QStringLiteral("progress"));
-    m_progress->setRange(0, 100);
-    m_progress->setValue(0);
-    m_progress->setFormat(QString());
-    layout->addWidget(m_progress);
-
-    auto* end = new QHBoxLayout;
-    m_verdict = new QLabel(this);
-    m_verdict->setObjectName(QStringLiteral("verdict"));
-    QFont big = m_verdict->font();
-    big.setBold(true);
-    big.setPointSizeF(big.pointSizeF() * 1.4);
-    m_verdict->setFont(big);
-    m_save = new QPushButton(QStringLiteral("Save Re&port..."), this);
-    m_save->setObjectName(QStringLiteral("saveReport"));
-    m_save->setEnabled(false);
-    connect(m_save, &QPushButton::clicked, this, &StationDialog::askSave);
-    end->addWidget(m_verdict, 1);
-    end->addWidget(m_save);
-    layout->addLayout(end);
+    addStepAnswers(layout);
+    addProgress(layout);
+    addVerdictLine(layout);
 
     m_readouts = new QTimer(this);
     m_readouts->setInterval(kReadoutIntervalMs);
     connect(m_readouts, &QTimer::timeout, this, &StationDialog::showReadouts);
 
     resize(1120, 460);
-    setPlan(m_plan, QStringLiteral("the default plan"));
     // The window's board first, when it has one.
     if (m_windowComm.portOpen()) addBoard(comName(m_windowComm.commPort()));
 }
@@ -209,40 +135,12 @@ StationDialog::~StationDialog()
     m_comms.clear();
 }
 
-void StationDialog::endRouting()
-{
-    if (!m_routed) return;
-    m_routed = false;
-    emit runEnded();
-}
-
 bool StationDialog::running() const { return m_station && m_station->running(); }
-
-void StationDialog::setPlan(const Plan& plan, const QString& source)
-{
-    m_plan = plan;
-    QStringList names;
-    for (const Check& c : plan.checks) names << c.name;
-    m_planLabel->setText(QStringLiteral("%1: %2").arg(source, names.join(QStringLiteral(", "))));
-}
-
-void StationDialog::openPlan()
-{
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open Plan"), {}, QStringLiteral("Plans (*.toml);;All files (*)"));
-    if (path.isEmpty()) return;
-    const PlanResult r = readPlanFile(path);
-    if (!r.plan) {
-        m_instruction->setText(QStringLiteral("Plan refused: %1").arg(r.error));
-        return;
-    }
-    m_instruction->clear();
-    setPlan(*r.plan, QFileInfo(path).fileName());
-}
 
 void StationDialog::showEvent(QShowEvent* event)
 {
     // The command comes from the person who starts a run, each time.
-    if (!running()) m_command->clear();
+    if (!running()) m_form->clearCommand();
     QDialog::showEvent(event);
 }
 
@@ -303,8 +201,7 @@ void StationDialog::setEditable(bool editable)
     }
     m_add->setEnabled(editable && m_table->rowCount() < kMaxStationBoards);
     m_remove->setEnabled(editable);
-    m_start->setEnabled(editable);
-    m_abort->setEnabled(!editable);
+    showRunning(!editable);
 }
 
 bool StationDialog::start()
@@ -312,21 +209,21 @@ bool StationDialog::start()
     if (running()) return false;
     const int rows = m_table->rowCount();
     if (rows == 0) {
-        m_instruction->setText(QStringLiteral("Add a board for each port of the station."));
+        m_answers->say(QStringLiteral("Add a board for each port of the station."));
         return false;
     }
     QStringList ports, ids, devices;
     for (int row = 0; row < rows; ++row) {
         const QString port = portOf(row);
         if (port.isEmpty()) {
-            m_instruction->setText(QStringLiteral("Board %1 has no port: choose one or type its device.").arg(row + 1));
+            m_answers->say(QStringLiteral("Board %1 has no port: choose one or type its device.").arg(row + 1));
             return false;
         }
         // "COM1" and the device it stands for are one port.
         const int number = comNumber(port);
         const QString device = number ? m_windowComm.deviceName(number) : port;
         if (const qsizetype twice = devices.indexOf(device.isEmpty() ? port : device); twice >= 0) {
-            m_instruction->setText(QStringLiteral("Boards %1 and %2 are on the same port, %3.").arg(twice + 1).arg(row + 1).arg(port));
+            m_answers->say(QStringLiteral("Boards %1 and %2 are on the same port, %3.").arg(twice + 1).arg(row + 1).arg(port));
             return false;
         }
         devices << (device.isEmpty() ? port : device);
@@ -334,22 +231,14 @@ bool StationDialog::start()
         ids << (m_table->item(row, IdColumn) ? m_table->item(row, IdColumn)->text().trimmed() : QString());
     }
     if (const QString why = stationIdsProblem(ids, ports); !why.isEmpty()) {
-        m_instruction->setText(why.left(1).toUpper() + why.mid(1) + u'.');
+        m_answers->say(why.left(1).toUpper() + why.mid(1) + u'.');
         return false;
     }
     int windowRow = -1;
     for (int row = 0; row < rows; ++row)
         if (isWindowPort(ports[row])) windowRow = row;
-    if (windowRow >= 0 && m_windowPortCheck) {
-        if (const QString why = m_windowPortCheck(); !why.isEmpty()) {
-            m_instruction->setText(why);
-            return false;
-        }
-    }
-    if (!QDir().mkpath(m_workFolder)) {
-        m_instruction->setText(QStringLiteral("Cannot create the folder %1.").arg(QDir::toNativeSeparators(m_workFolder)));
-        return false;
-    }
+    if (windowRow >= 0 && m_windowPortCheck && refused(m_windowPortCheck())) return false;
+    if (refused(makeWorkFolder())) return false;
 
     // The last run's sessions go before the ports they used.
     if (m_station) {
@@ -388,34 +277,21 @@ bool StationDialog::start()
     }
     if (refused.size() == rows) {
         m_comms.clear();
-        m_instruction->setText(QStringLiteral("No port of the station could be opened: %1").arg(refused.join(QStringLiteral("; "))));
+        m_answers->say(QStringLiteral("No port of the station could be opened: %1").arg(refused.join(QStringLiteral("; "))));
         return false;
     }
 
-    m_reference = chooseReference(m_command->text());
-    if (OperatorReferenceSetter* person = m_reference.person) {
-        connect(person, &OperatorReferenceSetter::instructionShown, this, [this](const QString& text) {
-            m_instruction->setText(QStringLiteral("%1 (all boards)").arg(text));
-            for (QPushButton* b : {m_measure, m_skip, m_abortStep}) b->setEnabled(true);
-            m_measure->setFocus();
-        });
-        auto answered = [this] {
-            for (QPushButton* b : {m_measure, m_skip, m_abortStep}) b->setEnabled(false);
-        };
-        connect(m_measure, &QPushButton::clicked, person, [person, answered] { answered(); person->measure(); });
-        connect(m_skip, &QPushButton::clicked, person, [person, answered] { answered(); person->skip(); });
-        connect(m_abortStep, &QPushButton::clicked, person, [person, answered] { answered(); person->abort(); });
-    }
+    m_reference = m_form->chooseReference();
+    if (OperatorReferenceSetter* person = m_reference.person)
+        m_answers->follow(person, [](const QString& text) { return QStringLiteral("%1 (all boards)").arg(text); });
 
-    const RunRequest run{
-        QDir(m_workFolder).filePath(QDateTime::currentDateTime().toString(QStringLiteral("'station-'yyyyMMdd-HHmmss"))),
-        m_operator->text(), QStringLiteral("quorvid"), m_equipment->text().trimmed()};
+    const RunRequest run = m_form->runRequest(newRunName(QStringLiteral("station")));
     QString why;
-    m_station = Station::create(std::move(boards), *m_reference.setter, m_plan, run, &why,
+    m_station = Station::create(std::move(boards), *m_reference.setter, m_form->plan(), run, &why,
                                 m_clock.monotonicMicroseconds ? m_clock : record::Recorder::systemClock());
     if (!m_station) {
         m_comms.clear();
-        m_instruction->setText(why);
+        m_answers->say(why);
         return false;
     }
 
@@ -440,8 +316,7 @@ bool StationDialog::start()
             // The first board still running speaks for all: they go in step.
             for (int j = 0; j < i; ++j)
                 if (m_station->session(j).evaluation().running()) return;
-            m_progress->setValue(percent);
-            m_progress->setFormat(secondsLeft > 0 ? QStringLiteral("%1 s left").arg(secondsLeft) : QString());
+            showProgress(secondsLeft, percent);
         });
     }
     connect(m_station.get(), &Station::boardFinished, this, [this](int board, const QString&) { boardFinished(board); });
@@ -452,11 +327,8 @@ bool StationDialog::start()
     m_verdict->clear();
     m_save->setEnabled(false);
     setEditable(false);
-    m_instruction->setText(refused.isEmpty() ? QString() : QStringLiteral("Not opened: %1").arg(refused.join(QStringLiteral("; "))));
-    if (m_windowBoardIndex >= 0) {
-        m_routed = true;
-        emit runStarted(&m_station->session(m_windowBoardIndex));
-    }
+    m_answers->say(refused.isEmpty() ? QString() : QStringLiteral("Not opened: %1").arg(refused.join(QStringLiteral("; "))));
+    if (m_windowBoardIndex >= 0) startRouting(&m_station->session(m_windowBoardIndex));
     m_readouts->start();
     m_station->start();
     return true;
@@ -504,15 +376,13 @@ void StationDialog::finished(const QString& error)
     // The station's own ports go back to the system; the window keeps its own.
     for (const std::unique_ptr<SerialControl>& comm : m_comms)
         if (comm->portOpen()) (void)comm->setPortOpen(false);
-    for (QPushButton* b : {m_measure, m_skip, m_abortStep}) b->setEnabled(false);
+    m_answers->stopAsking();
     setEditable(true);
-    m_progress->setValue(100);
-    m_progress->setFormat(QString());
+    showProgress(0, 100);
     const StationReport& report = m_station->report();
-    m_verdict->setText(stationVerdictSentence(report));
-    m_verdict->setStyleSheet(report.verdict == Verdict::Pass ? QStringLiteral("color: #1e7b34") : QStringLiteral("color: #b3261e"));
-    m_instruction->setText(error.isEmpty() ? QStringLiteral("Done: %1.html").arg(QDir::toNativeSeparators(m_station->name()))
-                                           : QStringLiteral("%1 Save Report... writes it elsewhere.").arg(error));
+    showVerdict(stationVerdictSentence(report), report.verdict == Verdict::Pass);
+    m_answers->say(error.isEmpty() ? QStringLiteral("Done: %1.html").arg(QDir::toNativeSeparators(m_station->name()))
+                                   : QStringLiteral("%1 Save Report... writes it elsewhere.").arg(error));
     // Also when the summary could not be written where it ran: it is in memory.
     m_save->setEnabled(true);
 }
@@ -525,16 +395,8 @@ bool StationDialog::saveReport(const QString& chosen, QString* error)
 
 void StationDialog::askSave()
 {
-    auto* dialog = new QFileDialog(this, QStringLiteral("Save Report"), QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
-                                   QStringLiteral("Reports (*.html *.json *.xml);;All files (*)"));
-    dialog->setObjectName(QStringLiteral("saveReportDialog"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->selectFile(QFileInfo(m_station->name()).fileName());
-    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
+    askReportName(QFileInfo(m_station->name()).fileName(), [this](const QString& path) {
         QString why;
-        m_instruction->setText(saveReport(path, &why) ? QStringLiteral("Saved %1.html, .json, .xml and each board's files").arg(QDir::toNativeSeparators(path)) : why);
+        m_answers->say(saveReport(path, &why) ? QStringLiteral("Saved %1.html, .json, .xml and each board's files").arg(QDir::toNativeSeparators(path)) : why);
     });
-    dialog->open();
 }

@@ -10,24 +10,19 @@
 // The dialog knows the window only by its serial control and what its board
 // was last told. When the window's own port is one of the station's, the
 // station runs that board on the window's control (the port is opened once,
-// not twice) and the window hears of it through the signals below, as it
+// not twice) and the window hears of it through RunDialog's signals, as it
 // does from the single-board dialog, and goes on showing that board.
 #pragma once
 
 #include "boardstate.h"
 #include "plan.h"
-#include "recorder.h"
+#include "rundialog.h"
 #include "station.h"
-
-#include <QDialog>
 
 #include <functional>
 #include <memory>
 #include <vector>
 
-class QLabel;
-class QLineEdit;
-class QProgressBar;
 class QPushButton;
 class QTableWidget;
 class QTimer;
@@ -36,7 +31,7 @@ namespace quorvid {
 class SerialControl;
 }
 
-class StationDialog : public QDialog {
+class StationDialog : public quorvid::RunDialog {
     Q_OBJECT
 
 public:
@@ -61,23 +56,15 @@ public:
     int addBoard(const QString& port = {}, const QString& id = {});
     int boardRows() const;
 
-    // Runs the plan on every row's board; false with the reason shown when it
-    // cannot start (no port opens, IDs that clash, a folder not made).
-    bool start();
-    // Ends every board's run early; each report says so.
-    void abortRun();
-    // The program is closing: every board is put back and every report
-    // written now, while the ports are still open.
-    void endForExit();
-    bool running() const;
-    // Writes the last run's files again under NAME: NAME.json, .html, .xml
-    // and each board's NAME-ID.*.
-    bool saveReport(const QString& name, QString* error = nullptr);
+    // On every row's board; refused when no port opens or IDs clash.
+    bool start() override;
+    void abortRun() override;
+    void endForExit() override;
+    bool running() const override;
+    // NAME.json, .html, .xml and each board's NAME-ID.*.
+    bool saveReport(const QString& name, QString* error = nullptr) override;
 
     quorvid::evaluate::Station* station() const { return m_station.get(); }
-    void setPlan(const quorvid::evaluate::Plan& plan, const QString& source);
-    void setWorkFolder(const QString& folder) { m_workFolder = folder; }
-    void setClock(quorvid::record::Recorder::Clock clock) { m_clock = std::move(clock); }
     void setControlFactory(ControlFactory factory) { m_factory = std::move(factory); }
     // Why the window's port cannot be evaluated now (a run of the
     // single-board dialog holds it), or empty; asked when a run starts.
@@ -85,23 +72,13 @@ public:
     // Updates the rows' readouts now (a timer does it four times a second).
     void showReadouts();
 
-signals:
-    // The window's own board is one of the station's: until runEnded its
-    // session takes the window's frames, and the board is the run's alone.
-    void runStarted(quorvid::evaluate::Session* session);
-    // The run told the window's board something.
-    void boardStateChanged(const quorvid::BoardState& state);
-    void runEnded();
-
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void openPlan();
     void finished(const QString& error);
     void boardFinished(int board);
-    void askSave();
-    void endRouting();
+    void askSave() override;
     void setEditable(bool editable);
     // The row's port as typed or chosen.
     QString portOf(int row) const;
@@ -110,32 +87,15 @@ private:
 
     quorvid::SerialControl& m_windowComm;
     const quorvid::BoardState& m_windowBoard;
-    quorvid::evaluate::Plan m_plan;
-    QString m_workFolder;
-    quorvid::record::Recorder::Clock m_clock;
     ControlFactory m_factory;
     std::function<QString()> m_windowPortCheck;
     quorvid::evaluate::ReferenceChoice m_reference;
     std::vector<std::unique_ptr<quorvid::SerialControl>> m_comms;  // the station's own ports
     std::unique_ptr<quorvid::evaluate::Station> m_station;
     int m_windowBoardIndex = -1;  // the station's board on the window's port
-    bool m_routed = false;
 
-    QLabel* m_planLabel = nullptr;
-    QLineEdit* m_operator = nullptr;
-    QLineEdit* m_command = nullptr;
-    QLineEdit* m_equipment = nullptr;
     QTableWidget* m_table = nullptr;
     QPushButton* m_add = nullptr;
     QPushButton* m_remove = nullptr;
-    QPushButton* m_start = nullptr;
-    QPushButton* m_abort = nullptr;
-    QLabel* m_instruction = nullptr;
-    QPushButton* m_measure = nullptr;
-    QPushButton* m_skip = nullptr;
-    QPushButton* m_abortStep = nullptr;
-    QProgressBar* m_progress = nullptr;
-    QLabel* m_verdict = nullptr;
-    QPushButton* m_save = nullptr;
     QTimer* m_readouts = nullptr;
 };
