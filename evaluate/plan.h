@@ -55,7 +55,7 @@ struct Check {
     // marginal; the plan's when the check gives none, no band when neither does.
     std::optional<double> marginalPercent;
     // Where the check's limits come from: a standard's clause, a customer's
-    // specification, a house rule. Shown beside them in the report.
+    // requirements, a house rule. Shown beside them in the report.
     std::optional<QString> source;
 
     double limitFor(double reference) const;
