@@ -347,7 +347,19 @@ installed_run quorvid.exe < /dev/null > "$work/window-installed.out" 2>&1 &
 window_pid=$!
 window_shown() { xdotool search --name '^Quorvid$' > "$work/window-id" 2> /dev/null; }
 check "installed quorvid.exe opens its window on the windows platform (Xvfb)" wait_for 30 window_shown
-geometry=$(xdotool getwindowgeometry "$(head -1 "$work/window-id")" 2> /dev/null | sed -n 's/^ *Geometry: //p')
+# Wine maps the window at its default 640x480 first and gives it the size
+# the program asked for a moment later: wait for that, not the first map.
+geometry=
+window_laid_out() {
+  local id
+  xdotool search --name '^Quorvid$' > "$work/window-id" 2> /dev/null || return 1
+  for id in $(cat "$work/window-id"); do
+    geometry=$(xdotool getwindowgeometry "$id" 2> /dev/null | sed -n 's/^ *Geometry: //p')
+    test "${geometry%x*}" = "${linux_png% *}" && return 0
+  done
+  return 1
+}
+wait_for 30 window_laid_out || true
 check "... $geometry px, as wide as its offscreen picture" test "${geometry%x*}" = "${linux_png% *}"
 kill "$window_pid" 2>/dev/null; wait "$window_pid" 2>/dev/null || true
 wineserver -k > /dev/null 2>&1 || true

@@ -165,7 +165,7 @@ TEST_F(About, LayoutFollowsTheDesign)
 
 TEST_F(About, DialogWindowCentredOverTheMainWindowWithTheFocusOnOk)
 {
-    QApplication::setActiveWindow(&form);
+    form.activateWindow();
     frmAbout* about = open();
     ASSERT_NE(about, nullptr);
     EXPECT_EQ(about->windowType(), Qt::Dialog);  // owned: no taskbar button

@@ -393,7 +393,7 @@ TEST_F(Form1Layout, FormLoadFillsTheStatusTableAndSetsTheSpeed)
 TEST_F(Form1Layout, FocusStartsOnIdentifyAndTabFollowsTheDesign)
 {
     form.show();
-    QApplication::setActiveWindow(&form);
+    form.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
     ASSERT_NE(QApplication::focusWidget(), nullptr);
     EXPECT_EQ(QApplication::focusWidget()->objectName(), "GetInfo");
