@@ -88,6 +88,7 @@ void BoardModel::applySetting(const Setting& s, SimTime now)
             t.driftPerHour = s.value;
             break;
         case TransducerSetting::Noise: t.noise = s.value; break;
+        case TransducerSetting::Bandwidth: t.stage.setCorner(s.value); break;
         }
         restartAverage(ch);
         break;
@@ -379,6 +380,15 @@ void BoardModel::sendWaveform(SimTime t)
             p = m_wave.pressure(ch, t);  // made on the board, no transducer in the way
         } else if (channelHasSignal(ch)) {
             p = transduce(ch, applied(ch, t), t);
+            InputStage& stage = m_transducer[ch].stage;
+            if (stage.on()) {
+                p = stage.step(p, m_rate);
+                Shown& s = m_shown[ch];
+                s.max = s.n ? std::max(s.max, p) : p;
+                s.min = s.n ? std::min(s.min, p) : p;
+                s.sum += p;
+                ++s.n;
+            }
             if (m_transducer[ch].noise > 0) p += m_transducer[ch].noise * gaussian();
             m_readingSum[ch] += p;
             ++m_readings[ch];
@@ -399,13 +409,17 @@ void BoardModel::sendValues()
             p[ch][1] = mmHg(m_wave.mean(ch));
             p[ch][2] = mmHg(beat.channel[ch].dia);
         } else if (in.pulsatile()) {
-            p[ch][0] = mmHg(transduce(ch, beat.channel[ch].sys, beat.end()));
-            p[ch][1] = mmHg(transduce(ch, m_wave.mean(ch), beat.end()));
-            p[ch][2] = mmHg(transduce(ch, beat.channel[ch].dia, beat.end()));
+            // Behind a bandwidth the board measures the trace it rounded off.
+            if (!shownValues(ch, p[ch])) {
+                p[ch][0] = mmHg(transduce(ch, beat.channel[ch].sys, beat.end()));
+                p[ch][1] = mmHg(transduce(ch, m_wave.mean(ch), beat.end()));
+                p[ch][2] = mmHg(transduce(ch, beat.channel[ch].dia, beat.end()));
+            }
         } else {
             channelValues(ch, beat.end(), p[ch]);
         }
     }
+    m_shown[0] = m_shown[1] = {};
     Values v;
     v.sys1 = p[0][0], v.map1 = p[0][1], v.dia1 = p[0][2];
     v.sys2 = p[1][0], v.map2 = p[1][1], v.dia2 = p[1][2];
@@ -419,15 +433,28 @@ void BoardModel::channelValues(int ch, SimTime t, std::int16_t (&p)[3])
     if (in.kind == ChannelInput::Kind::Off) {
         p[0] = p[1] = p[2] = 0;
     } else if (in.kind == ChannelInput::Kind::Sine) {
-        p[0] = mmHg(transduce(ch, in.a + in.b, t));
-        p[1] = mmHg(transduce(ch, in.a, t));
-        p[2] = mmHg(transduce(ch, in.a - in.b, t));
+        if (!shownValues(ch, p)) {
+            p[0] = mmHg(transduce(ch, in.a + in.b, t));
+            p[1] = mmHg(transduce(ch, in.a, t));
+            p[2] = mmHg(transduce(ch, in.a - in.b, t));
+        }
     } else {
         // No beats on a static input: the three are the reading, averaged
         // over the samples since the last values frame.
         p[0] = p[1] = p[2] = mmHg(averageReading(ch, t));
     }
     restartAverage(ch);
+    m_shown[ch] = {};
+}
+
+bool BoardModel::shownValues(int ch, std::int16_t (&p)[3]) const
+{
+    const Shown& s = m_shown[ch];
+    if (!m_transducer[ch].stage.on() || s.n == 0) return false;
+    p[0] = mmHg(s.max);
+    p[1] = mmHg(s.sum / s.n);
+    p[2] = mmHg(s.min);
+    return true;
 }
 
 void BoardModel::sendTickValues()

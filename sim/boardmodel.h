@@ -24,6 +24,7 @@
 #pragma once
 
 #include "boardsettings.h"
+#include "inputstage.h"
 #include "pressurewave.h"
 
 #include "frames.h"
@@ -57,6 +58,7 @@ struct Transducer {
     double drifted = 0;      // what the drift added before driftSince
     double noise = 0;        // standard deviation, mmHg
     double zero = 0;         // the reading captured by the last good zeroing
+    InputStage stage;        // the board's input stage; off unless a bandwidth is set
 
     double offsetAt(SimTime t) const
     {
@@ -143,6 +145,8 @@ private:
     SimTime nextValuesTick() const;
     void sendTickValues();
     void channelValues(int channel, SimTime t, std::int16_t (&p)[3]);
+    // A channel with a bandwidth: its three values from its trace since the last values frame.
+    bool shownValues(int channel, std::int16_t (&p)[3]) const;
     double applied(int channel, SimTime t) const;
     double transduce(int channel, double pressure, SimTime t) const;
     double gaussian();
@@ -163,6 +167,13 @@ private:
     SimTime m_valuesTick{0};  // the next once-a-second values frame while there are no beats
     double m_readingSum[2] = {0, 0};
     int m_readings[2] = {0, 0};
+    // What a channel with a bandwidth sent since its last values frame: its
+    // values are what its rounded trace showed, not what was applied.
+    struct Shown {
+        double max = 0, min = 0, sum = 0;
+        int n = 0;
+    };
+    Shown m_shown[2];
 
     WaveMode m_mode = WaveMode::Patient;
     int m_filterHz = 50;

@@ -55,7 +55,7 @@ Result channelSetting(int channel, const std::vector<std::string_view>& w)
 {
     Setting s;
     s.channel = channel;
-    if (w.size() < 2) return std::string("a channel wants what to set: static, arterial, pa, sine, off, gain, offset, drift or noise");
+    if (w.size() < 2) return std::string("a channel wants what to set: static, arterial, pa, sine, off, gain, offset, drift, noise or bandwidth");
     const std::string_view what = w[1];
     auto wantArgs = [&](std::size_t n, const char* form) -> std::optional<std::string> {
         if (w.size() == 2 + n) return std::nullopt;
@@ -96,12 +96,22 @@ Result channelSetting(int channel, const std::vector<std::string_view>& w)
         if (auto* why = std::get_if<std::string>(&m)) return *why;
         auto a = ranged(w[3], "the amplitude", 0, kMaxPressure - kMinPressure);
         if (auto* why = std::get_if<std::string>(&a)) return *why;
-        auto f = ranged(w[4], "the frequency", 0.5, 20);
+        auto f = ranged(w[4], "the frequency", 0.5, 40);
         if (auto* why = std::get_if<std::string>(&f)) return *why;
         const double mean = std::get<double>(m), amp = std::get<double>(a);
         if (mean - amp < kMinPressure || mean + amp > kMaxPressure)
             return std::string("the sine leaves -50 to 300 mmHg");
         s.input = {ChannelInput::Kind::Sine, mean, amp, std::get<double>(f)};
+        return s;
+    }
+    if (what == "bandwidth") {
+        if (auto e = wantArgs(1, "a corner in Hz, or off")) return *e;
+        s.what = Setting::What::Transducer;
+        s.transducer = TransducerSetting::Bandwidth;
+        if (w[2] == "off") return s;
+        auto v = ranged(w[2], "the bandwidth", 0.5, 100);
+        if (auto* why = std::get_if<std::string>(&v)) return *why;
+        s.value = std::get<double>(v);
         return s;
     }
     struct Error { const char* word; TransducerSetting kind; const char* name; double lo, hi; };
@@ -121,7 +131,7 @@ Result channelSetting(int channel, const std::vector<std::string_view>& w)
         s.value = std::get<double>(v);
         return s;
     }
-    return quoted(what) + " is not a setting of a channel (static, arterial, pa, sine, off, gain, offset, drift, noise)";
+    return quoted(what) + " is not a setting of a channel (static, arterial, pa, sine, off, gain, offset, drift, noise, bandwidth)";
 }
 
 }  // namespace
@@ -171,12 +181,13 @@ const char* settingGrammar()
     return "  ch1|ch2 static P             constant pressure, -50..300 mmHg    ch1 static 100\n"
            "  ch1|ch2 arterial S/D         arterial shape                      ch1 arterial 120/80\n"
            "  ch1|ch2 pa S/D               pulmonary-artery shape              ch2 pa 25/10\n"
-           "  ch1|ch2 sine M A F           mean, amplitude, 0.5..20 Hz         ch1 sine 100 20 2\n"
+           "  ch1|ch2 sine M A F           mean, amplitude, 0.5..40 Hz         ch1 sine 100 20 2\n"
            "  ch1|ch2 off                  no transducer                       ch2 off\n"
            "  ch1|ch2 gain G               transducer gain, 0.1..10            ch1 gain 1.06\n"
            "  ch1|ch2 offset MMHG          offset before zeroing               ch1 offset 7\n"
            "  ch1|ch2 drift MMHG_PER_HOUR  the offset's growth                 ch2 drift 3\n"
            "  ch1|ch2 noise SD             Gaussian noise, mmHg, 0..50         ch1 noise 0.5\n"
+           "  ch1|ch2 bandwidth HZ|off     input stage's corner, 0.5..100 Hz   ch1 bandwidth 6\n"
            "  rate BPM                     30..250 beats a minute              rate 60\n"
            "  variation on|off             beat-to-beat variation              variation off\n";
 }

@@ -6,12 +6,13 @@
 //   ch1|ch2 static P            a constant P mmHg (-50 to 300)
 //   ch1|ch2 arterial S/D        the arterial shape between D and S mmHg
 //   ch1|ch2 pa S/D              the pulmonary-artery shape between D and S mmHg
-//   ch1|ch2 sine M A F          mean M, amplitude A mmHg, F Hz (0.5 to 20)
+//   ch1|ch2 sine M A F          mean M, amplitude A mmHg, F Hz (0.5 to 40)
 //   ch1|ch2 off                 no transducer
 //   ch1|ch2 gain G              the transducer's gain (default 1)
 //   ch1|ch2 offset MMHG         its offset before zeroing (default 0)
 //   ch1|ch2 drift MMHG_PER_HOUR its offset's growth (default 0)
 //   ch1|ch2 noise SD            Gaussian noise in mmHg (default 0)
+//   ch1|ch2 bandwidth HZ|off    the input stage's corner (default off)
 //   rate BPM                    heart rate of the pulsatile shapes (30 to 250)
 //   variation on|off            beat-to-beat variation (default on)
 //
@@ -40,7 +41,7 @@ struct ChannelInput {
 };
 
 // The transducer's errors, as the words set them.
-enum class TransducerSetting { Gain, Offset, Drift, Noise };
+enum class TransducerSetting { Gain, Offset, Drift, Noise, Bandwidth };
 
 struct Setting {
     // 0 for the whole board, else 1 or 2.
@@ -48,7 +49,7 @@ struct Setting {
     enum class What { Input, Transducer, Rate, Variation } what = What::Input;
     ChannelInput input;                                     // What::Input
     TransducerSetting transducer = TransducerSetting::Gain;  // What::Transducer
-    double value = 0;                                       // Transducer, Rate; Variation: 1 on, 0 off
+    double value = 0;  // Transducer (Bandwidth: 0 off), Rate; Variation: 1 on, 0 off
 };
 
 // A setting, or what is wrong with the line (a sentence without the line).
