@@ -35,10 +35,21 @@ constexpr Key<Check> kPulseLimitPercent{"pulse_limit_percent", &Check::pulseLimi
 constexpr Key<Check> kPoint{"point", &Check::pointMmHg, -50, 300, Rejudge::AsRun};
 constexpr Key<Check> kDriftLimit{"limit_mmHg_per_h", &Check::limitMmHgPerHour, 0, 1000};
 
+constexpr Key<Check> kFrequencies{"frequencies_hz", &Check::frequenciesHz, 0.01, 1000, Rejudge::Subset};
+constexpr Key<Check> kSineMean{"mean_mmHg", &Check::meanMmHg, -50, 300, Rejudge::AsRun};
+constexpr Key<Check> kSineAmplitude{"amplitude_mmHg", &Check::amplitudeMmHg, 1, 175, Rejudge::AsRun};
+constexpr Key<Check> kSeconds{"seconds", &Check::measureS, 0.5, 3600, Rejudge::AsRun};
+constexpr Key<Check> kLimitDb{"limit_db", &Check::limitDb, 0, 60};
+constexpr Key<Check> kSpeed{"speed", &Check::speed, 50, 150, Rejudge::AsRun};
+
 // Where the default limits of the pressure checks come from.
 constexpr std::string_view kPressureSource =
     "\"±4 mmHg or ±4 % is the commonly quoted figure, to be confirmed against the edition of IEC 60601-2-34 in "
     "force\"";
+
+constexpr std::string_view kResponseSource =
+    "\"flat to within 3 dB up to 10 Hz is the commonly quoted figure, to be confirmed against the edition of "
+    "IEC 60601-2-34 in force\"";
 
 const Setting<Plan> kPlanKeys[] = {
     {&kPlanName, "\"default\""},
@@ -47,6 +58,24 @@ const Setting<Plan> kPlanKeys[] = {
 };
 
 const Setting<Check> kCheckKeys[] = {{&kName}, {&kMarginal}, {&kSource}};
+
+// A sine at or past half the frame rate is not a sine in the frames, and the
+// fit wants two whole periods of the slowest at least.
+std::optional<std::pair<std::string_view, QString>> frequencyRefusal(const Check& c)
+{
+    if (c.speed != 50 && c.speed != 100 && c.speed != 150) return {{kSpeed.name, QStringLiteral("speed is 50, 100 or 150")}};
+    for (double hz : c.frequenciesHz)
+        if (hz >= c.speed / 2.0)
+            return {{kFrequencies.name, QStringLiteral("frequencies_hz has %1 Hz, not below half the frame rate (%2 Hz at speed %3)")
+                                            .arg(hz).arg(c.speed / 2.0).arg(c.speed)}};
+    const double lowest = *std::min_element(c.frequenciesHz.begin(), c.frequenciesHz.end());
+    if (c.measureS < 2 / lowest)
+        return {{kSeconds.name, QStringLiteral("seconds = %1 is shorter than two periods of %2 Hz (%3 s)")
+                                    .arg(c.measureS).arg(lowest).arg(2 / lowest)}};
+    if (c.meanMmHg - c.amplitudeMmHg < -50 || c.meanMmHg + c.amplitudeMmHg > 300)
+        return {{kSineAmplitude.name, QStringLiteral("the sine of %1 ± %2 mmHg leaves -50 to 300 mmHg").arg(c.meanMmHg).arg(c.amplitudeMmHg)}};
+    return std::nullopt;
+}
 
 }  // namespace
 
@@ -96,6 +125,17 @@ std::span<const KindDescription> checkKinds()
           {&kBeats, "30"}, {&kLimit, "4"}, {&kLimitPercent, "4"}, {&kPulseLimit, "1"}, {&kPulseLimitPercent, "1"},
           {&kSource, kPressureSource}},
          &Evaluation::planDynamic, &dynamicPlot, &rejudgeDynamic},
+        {CheckKind::Frequency, "frequency",
+         "The frequency response: a sine of mean_mmHg ± amplitude_mmHg at each of\n"
+         "frequencies_hz on both channels, at speed (the speed before is set again\n"
+         "after); after settle_s, a sine of that frequency fitted over the whole periods\n"
+         "of seconds. Each gain (20 log10 of read over set) against the lowest\n"
+         "frequency's within limit_db either way.",
+         true,
+         {{&kFrequencies, "[1, 2, 5, 10]"}, {&kSineMean, "100"}, {&kSineAmplitude, "50"}, {&kSettle, "1"},
+          {&kSeconds, "4"}, {&kLimitDb, "3"}, {&kSpeed, "150", "frames a second while it measures"},
+          {&kSource, kResponseSource}},
+         &Evaluation::planFrequency, &frequencyPlot, &rejudgeFrequency, &frequencyRefusal},
         {CheckKind::Drift, "drift",
          "A reference held for measure_s; the drift of the mean in mmHg an hour\n"
          "(first tenth of the time against the last) within limit_mmHg_per_h.",

@@ -14,6 +14,7 @@
 
 #include <span>
 #include <string_view>
+#include <utility>
 #include <optional>
 #include <variant>
 #include <vector>
@@ -79,6 +80,9 @@ struct KindDescription {
     // (rescore.h); none for a kind whose results have no figure, which are
     // taken over as they were judged.
     void (*rejudge)(Rejudging&) = nullptr;
+    // What the keys' ranges cannot say alone, checked once they are all read:
+    // the key to blame and why; none for a kind whose keys stand alone.
+    std::optional<std::pair<std::string_view, QString>> (*refusal)(const Check&) = nullptr;
 };
 
 // In the printed plan's order.

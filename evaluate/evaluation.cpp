@@ -48,7 +48,11 @@ QString describe(const Result& r)
     if (r.quantity != u"pressure") s += r.quantity + u' ';
     if (r.reference) s += refText(*r.reference) + u' ' + r.unit + u' ';
     s = s.trimmed();
-    if (r.mean && r.error && r.limit) {
+    if (r.frequencyHz && r.amplitudeMmHg && r.gainDb && r.error && r.limit) {
+        const QString against = std::abs(*r.error) <= *r.limit ? QStringLiteral("<=") : QStringLiteral(">");
+        s += QStringLiteral(": amplitude %1 mmHg, gain %2 dB, error %3 dB %4 limit %5 dB")
+                 .arg(num(*r.amplitudeMmHg), signedNum(*r.gainDb), signedNum(*r.error), against, num(*r.limit));
+    } else if (r.mean && r.error && r.limit) {
         const QString against = std::abs(*r.error) <= *r.limit ? QStringLiteral("<=") : QStringLiteral(">");
         // A row without a reference compares the board with itself, beat by
         // beat: its mean is the mean difference, its error the worst beat's.
@@ -624,6 +628,32 @@ void Evaluation::planDrift(const Check& c)
                   QStringLiteral("Set both channels to %1 mmHg and leave them.").arg(refText(c.pointMmHg)));
     windowStep(c.settleS, c.measureS, QStringLiteral("Holding %1 mmHg").arg(refText(c.pointMmHg)),
                [this, c] { driftRows(c); });
+}
+
+void Evaluation::planFrequency(const Check& c)
+{
+    // Lowest first: every other frequency's gain is against the lowest's.
+    std::vector<double> sweep = c.frequenciesHz;
+    std::sort(sweep.begin(), sweep.end());
+    const Speed before = m_told.speed;
+    const std::optional<Speed> speed = speedOfRate(c.speed);
+    if (speed && *speed != before) sendStep(text(commandOf(*speed)));
+    Step reset;
+    reset.type = Step::Call;
+    reset.done = [this] { m_lowestGainDb[0] = m_lowestGainDb[1] = std::nullopt; };
+    m_steps.push_back(reset);
+    for (double hz : sweep) {
+        const QString words = QStringLiteral("sine %1 %2 %3").arg(refText(c.meanMmHg), refText(c.amplitudeMmHg), QString::number(hz, 'g', 6));
+        referenceStep(words, words,
+                      QStringLiteral("Set a sine of %1 ± %2 mmHg at %3 Hz on both channels.")
+                          .arg(refText(c.meanMmHg), refText(c.amplitudeMmHg), QString::number(hz, 'g', 6)));
+        windowStep(c.settleS, c.measureS, QStringLiteral("Measuring the response at %1 Hz").arg(QString::number(hz, 'g', 6)),
+                   [this, hz, c] {
+                       for (int ch = 1; ch <= 2; ++ch)
+                           add(frequencyRow(*m_window, ch, hz, c, &m_lowestGainDb[ch - 1], {m_windowFrom, m_windowTo}));
+                   });
+    }
+    if (speed && *speed != before) sendStep(text(commandOf(before)));
 }
 
 void Evaluation::driftRows(const Check& c)

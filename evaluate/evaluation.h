@@ -46,6 +46,10 @@ struct Result {
     qint64 fromMs = 0, toMs = 0;  // [from, to) in the recording's t_s
     QString message;     // what went wrong, or what was seen
     bool marginal = false;  // passed, with |error| above the plan's band of its limit
+    // A frequency response's row: the sine's frequency, the amplitude read
+    // and 20 log10 of read over set; its error is the gain against the lowest
+    // frequency's.
+    std::optional<double> frequencyHz, amplitudeMmHg, gainDb;
 };
 
 // "ch1 300 mmHg: read 318.1, error +18.1 > limit 12.0"
@@ -140,6 +144,7 @@ private:
     void planStatic(const Check& c);
     void planDynamic(const Check& c);
     void planDrift(const Check& c);
+    void planFrequency(const Check& c);
     void sendStep(const QString& command);
     void referenceStep(const QString& ch1, const QString& ch2, const QString& instruction);
     void windowStep(double settleS, double measureS, const QString& activity, std::function<void()> done);
@@ -188,6 +193,7 @@ private:
     qint64 m_lastFrameMs = -1;  // the time of the last frame seen
     std::unique_ptr<WindowFrames> m_window;    // the waveform frames in the window
     std::unique_ptr<BeatCollector> m_beats;    // the beats of a dynamic check
+    std::optional<double> m_lowestGainDb[2];   // a frequency check's first gain on each channel
 };
 
 }  // namespace quorvid::evaluate

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace quorvid::evaluate {
 
@@ -239,6 +240,93 @@ std::array<Result, 2> driftRows(const WindowFrames& frames, const Check& c, Inte
         }
     }
     return rows;
+}
+
+std::optional<SineFit> fitSine(const std::vector<double>& v, const std::vector<qint64>& times, double hz)
+{
+    const std::size_t count = std::min(v.size(), times.size());
+    if (count < 4 || !(hz > 0)) return std::nullopt;
+    // The sample period: the slope of the blocks' times against the samples' order.
+    double si = 0, st = 0, sii = 0, sit = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double x = double(i), t = double(times[i] - times[0]);
+        si += x, st += t, sii += x * x, sit += x * t;
+    }
+    const double c = double(count);
+    const double periodMs = (c * sit - si * st) / (c * sii - si * si);
+    if (!(periodMs > 0)) return std::nullopt;
+    const double perPeriod = 1000 / (hz * periodMs);  // samples a period of the sine
+    const int periods = static_cast<int>(std::floor(c / perPeriod + 1e-9));
+    if (periods < 1) return std::nullopt;
+    const std::size_t n = std::min(count, static_cast<std::size_t>(std::llround(periods * perPeriod)));
+
+    // y = a + b sin(wi) + c cos(wi): the normal equations, solved by elimination.
+    const double w = 2 * std::numbers::pi / perPeriod;
+    double m[3][4] = {};
+    for (std::size_t i = 0; i < n; ++i) {
+        const double basis[3] = {1, std::sin(w * double(i)), std::cos(w * double(i))};
+        for (int r = 0; r < 3; ++r) {
+            for (int k = 0; k < 3; ++k) m[r][k] += basis[r] * basis[k];
+            m[r][3] += basis[r] * v[i];
+        }
+    }
+    for (int col = 0; col < 3; ++col) {
+        int pivot = col;
+        for (int r = col + 1; r < 3; ++r)
+            if (std::abs(m[r][col]) > std::abs(m[pivot][col])) pivot = r;
+        if (std::abs(m[pivot][col]) < 1e-12) return std::nullopt;
+        std::swap(m[col], m[pivot]);
+        for (int r = 0; r < 3; ++r) {
+            if (r == col) continue;
+            const double f = m[r][col] / m[col][col];
+            for (int k = col; k < 4; ++k) m[r][k] -= f * m[col][k];
+        }
+    }
+    const double a = m[0][3] / m[0][0], b = m[1][3] / m[1][1], cc = m[2][3] / m[2][2];
+    double squares = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double r = v[i] - (a + b * std::sin(w * double(i)) + cc * std::cos(w * double(i)));
+        squares += r * r;
+    }
+    SineFit fit;
+    fit.amplitude = std::hypot(b, cc);
+    fit.offset = a;
+    fit.residualSd = n > 3 ? std::sqrt(squares / double(n - 3)) : 0;
+    fit.n = static_cast<int>(n);
+    fit.periods = periods;
+    return fit;
+}
+
+QString gainQuantity(double hz) { return QStringLiteral("gain at %1 Hz").arg(QString::number(hz, 'g', 6)); }
+
+Result frequencyRow(const WindowFrames& frames, int channel, double hz, const Check& c, std::optional<double>* lowestDb,
+                    Interval in)
+{
+    Result r;
+    r.channel = channel;
+    r.quantity = gainQuantity(hz);
+    r.unit = QStringLiteral("dB");
+    r.limit = c.limitDb;
+    r.frequencyHz = hz;
+    r.fromMs = in.fromMs;
+    r.toMs = in.toMs;
+    const std::optional<SineFit> fit = fitSine(frames.ch[channel - 1], frames.times, hz);
+    r.n = fit ? fit->n : static_cast<int>(frames.times.size());
+    if (!fit || !(fit->amplitude > 0)) {
+        r.verdict = Verdict::Fail;
+        r.message = fit ? QStringLiteral("no sine in the waveform")
+                        : QStringLiteral("the waveform frames in %1 s span no whole period").arg(seconds((in.toMs - in.fromMs) / 1000.0));
+        return r;
+    }
+    r.amplitudeMmHg = fit->amplitude;
+    r.gainDb = r.mean = 20 * std::log10(fit->amplitude / c.amplitudeMmHg);
+    if (!*lowestDb) {
+        *lowestDb = *r.gainDb;
+        r.message = QStringLiteral("the other frequencies' reference");
+    }
+    r.error = *r.gainDb - **lowestDb;
+    r.verdict = std::abs(*r.error) <= c.limitDb ? Verdict::Pass : Verdict::Fail;
+    return r;
 }
 
 void markMarginal(Result& r, std::optional<double> percent)

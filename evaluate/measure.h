@@ -71,6 +71,29 @@ std::vector<Result> dynamicRows(const std::vector<Beat>& beats, const Check& che
 // the first, in mmHg an hour.
 std::array<Result, 2> driftRows(const WindowFrames& frames, const Check& check, Interval interval);
 
+// A sine of a known frequency fitted by least squares, with its offset, to
+// the samples of a channel over the whole periods at the start of the
+// interval. The board sends at a steady rate but the frames arrive in blocks:
+// each sample's time comes from the line that best fits the blocks' times
+// against the samples' order, which takes the board's own rate and leaves the
+// link's jitter out.
+struct SineFit {
+    double amplitude = 0, offset = 0;
+    double residualSd = 0;  // of the samples about the fitted sine, mmHg
+    int n = 0, periods = 0;  // the samples fitted and the whole periods they span
+};
+// Nothing when the samples do not span a whole period.
+std::optional<SineFit> fitSine(const std::vector<double>& samples, const std::vector<qint64>& times, double frequencyHz);
+
+// "gain at 10 Hz"
+QString gainQuantity(double frequencyHz);
+// A channel's response to the check's sine at one frequency: the amplitude
+// read and its gain in dB; the first row of a channel is the others'
+// reference (*lowestDb is set to its gain, and its error is 0), the error of
+// the rest their gain against it, within the check's limit_db either way.
+Result frequencyRow(const WindowFrames& frames, int channel, double frequencyHz, const Check& check,
+                    std::optional<double>* lowestDb, Interval interval);
+
 // Marks a passing result whose |error| is above percent of its limit as
 // marginal; nothing without a band, a figure or a limit.
 void markMarginal(Result& result, std::optional<double> percent);

@@ -282,6 +282,11 @@ Check check(const toml::table& t)
         if (!s) refuseKey(node, name, QStringLiteral("a %1 check has no key \"%2\"").arg(kind, q(name)));
         read(*s->key, node, c);
     }
+    if (d->refusal)
+        if (const auto why = d->refusal(c)) {
+            const toml::node* given = t.get(why->first);
+            refuse(given ? *given : static_cast<const toml::node&>(t), why->second);
+        }
     return c;
 }
 

@@ -12,7 +12,7 @@
 
 namespace quorvid::evaluate {
 
-enum class CheckKind { Identify, Speed, Mode, Zero, Static, Dynamic, Drift };
+enum class CheckKind { Identify, Speed, Mode, Zero, Static, Dynamic, Drift, Frequency };
 
 QString kindName(CheckKind kind);
 
@@ -34,7 +34,7 @@ struct Check {
 
     double timeoutS = 0;    // identify, mode, zero: the wait for the board's answer
     double settleS = 0;     // after a reference or a speed change, before measuring
-    double measureS = 0;    // speed, zero, static, drift: the measurement
+    double measureS = 0;    // speed, zero, static, drift, frequency (each): the measurement
 
     std::vector<int> rates;  // speed: frames a second, each 50, 100 or 150
     double tolerancePercent = 0;
@@ -50,6 +50,11 @@ struct Check {
 
     double pointMmHg = 0;        // drift
     double limitMmHgPerHour = 0;
+
+    std::vector<double> frequenciesHz;  // frequency: a sine at each, on both channels
+    double meanMmHg = 0, amplitudeMmHg = 0;
+    double limitDb = 0;  // each gain against the lowest frequency's, either way
+    int speed = 0;       // the frame rate it measures at; the one before is set again after
 
     // A passing result whose |error| is above this share of its limit is
     // marginal; the plan's when the check gives none, no band when neither does.

@@ -48,21 +48,69 @@ struct Series {
     bool line = false;
 };
 
+// Round ticks (1, 2 or 5 x 10^n) over [lo, hi], about five of them: a reader
+// reads 0.4 and 1.2 off an axis, not 0.3984 and 1.195.
+double roundStep(double lo, double hi)
+{
+    const double raw = (hi - lo) / 5;
+    const double decade = std::pow(10, std::floor(std::log10(raw)));
+    const double m = raw / decade;
+    return (m < 1.5 ? 1 : m < 3.5 ? 2 : m < 7.5 ? 5 : 10) * decade;
+}
+
+std::vector<double> roundTicks(double lo, double hi, double step)
+{
+    std::vector<double> ticks;
+    for (double k = std::ceil(lo / step - 1e-9); k * step <= hi + step * 1e-9; ++k) ticks.push_back(k * step);
+    return ticks;
+}
+
+// On a logarithmic axis: 1, 2 and 5 of each decade within [lo, hi].
+std::vector<double> decadeTicks(double lo, double hi)
+{
+    std::vector<double> ticks;
+    for (int d = int(std::floor(std::log10(lo))); d <= int(std::ceil(std::log10(hi))); ++d)
+        for (double m : {1.0, 2.0, 5.0})
+            if (const double v = m * std::pow(10, d); v >= lo * (1 - 1e-9) && v <= hi * (1 + 1e-9)) ticks.push_back(v);
+    return ticks;
+}
+
+QString tickText(double v) { return QString::number(v, 'g', 6); }
+
+enum class Axis { Linear, Log };
+
 QString svgPlot(const QString& xLabel, const QString& yLabel, const std::vector<Series>& series,
-                const std::vector<std::pair<double, std::pair<double, double>>>& band = {})
+                const std::vector<std::pair<double, std::pair<double, double>>>& band = {}, Axis xAxis = Axis::Linear)
 {
     constexpr double W = 640, H = 240, L = 56, R = 130, T = 12, B = 36;
+    const bool logX = xAxis == Axis::Log;
     double x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
-    auto grow = [&](double x, double y) { x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y); };
+    auto grow = [&](double x, double y) {
+        if (logX && !(x > 0)) return;  // no place on a logarithmic axis
+        x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+    };
     for (const Series& s : series)
         for (auto [x, y] : s.points) grow(x, y);
     for (const auto& [x, lh] : band) grow(x, lh.first), grow(x, lh.second);
     if (!std::isfinite(x0)) return {};
-    if (x1 - x0 < 1e-9) x0 -= 1, x1 += 1;
+    if (logX) {
+        x0 /= 1.3, x1 *= 1.3;
+    } else if (x1 - x0 < 1e-9) {
+        x0 -= 1, x1 += 1;
+    }
     if (y1 - y0 < 1e-9) y0 -= 1, y1 += 1;
     const double padY = (y1 - y0) * 0.08;
     y0 -= padY, y1 += padY;
-    auto px = [&](double x) { return L + (x - x0) / (x1 - x0) * (W - L - R); };
+    // Each linear axis ends on a tick.
+    const double yStep = roundStep(y0, y1);
+    y0 = std::floor(y0 / yStep + 1e-9) * yStep, y1 = std::ceil(y1 / yStep - 1e-9) * yStep;
+    double xStep = 0;
+    if (!logX) {
+        xStep = roundStep(x0, x1);
+        x0 = std::floor(x0 / xStep + 1e-9) * xStep, x1 = std::ceil(x1 / xStep - 1e-9) * xStep;
+    }
+    auto fx = [&](double x) { return logX ? std::log10(x) : x; };
+    auto px = [&](double x) { return L + (fx(x) - fx(x0)) / (fx(x1) - fx(x0)) * (W - L - R); };
     auto py = [&](double y) { return H - B - (y - y0) / (y1 - y0) * (H - T - B); };
     auto n = [](double v) { return QString::number(v, 'f', 1); };
     QString s = QStringLiteral("<svg class=\"plot\" viewBox=\"0 0 %1 %2\" width=\"%1\" height=\"%2\" role=\"img\">").arg(W).arg(H);
@@ -76,10 +124,13 @@ QString svgPlot(const QString& xLabel, const QString& yLabel, const std::vector<
     }
     if (y0 < 0 && y1 > 0)
         s += QStringLiteral("<line x1=\"%1\" x2=\"%2\" y1=\"%3\" y2=\"%3\" stroke=\"#bbb\"/>").arg(n(L), n(W - R), n(py(0)));
-    for (int i = 0; i <= 4; ++i) {
-        const double xv = x0 + (x1 - x0) * i / 4, yv = y0 + (y1 - y0) * i / 4;
-        s += QStringLiteral("<text x=\"%1\" y=\"%2\" text-anchor=\"middle\">%3</text>").arg(n(px(xv)), n(H - B + 14), QString::number(xv, 'g', 4));
-        s += QStringLiteral("<text x=\"%1\" y=\"%2\" text-anchor=\"end\">%3</text>").arg(n(L - 4), n(py(yv) + 4), QString::number(yv, 'g', 4));
+    for (double xv : logX ? decadeTicks(x0, x1) : roundTicks(x0, x1, xStep)) {
+        s += QStringLiteral("<line x1=\"%1\" x2=\"%1\" y1=\"%2\" y2=\"%3\" stroke=\"#888\"/>").arg(n(px(xv)), n(H - B), n(H - B + 4));
+        s += QStringLiteral("<text x=\"%1\" y=\"%2\" text-anchor=\"middle\">%3</text>").arg(n(px(xv)), n(H - B + 14), tickText(xv));
+    }
+    for (double yv : roundTicks(y0, y1, yStep)) {
+        s += QStringLiteral("<line x1=\"%1\" x2=\"%2\" y1=\"%3\" y2=\"%3\" stroke=\"#888\"/>").arg(n(L - 4), n(L), n(py(yv)));
+        s += QStringLiteral("<text x=\"%1\" y=\"%2\" text-anchor=\"end\">%3</text>").arg(n(L - 6), n(py(yv) + 4), tickText(yv));
     }
     s += QStringLiteral("<text x=\"%1\" y=\"%2\" text-anchor=\"middle\">%3</text>").arg(n((L + W - R) / 2), n(H - 4), esc(xLabel));
     s += QStringLiteral("<text x=\"12\" y=\"%1\" transform=\"rotate(-90 12 %1)\" text-anchor=\"middle\">%2</text>").arg(n((T + H - B) / 2), esc(yLabel));
@@ -193,7 +244,33 @@ QString dynamicPlot(const CheckOutcome& o)
             max.points.push_back({double(beat), b.waveMax}), min.points.push_back({double(beat), b.waveMin});
         }
         out += QStringLiteral("<p class=\"caption\">Channel %1: the board's beat values against its own waveform</p>").arg(ch);
-        out += svgPlot(QStringLiteral("beat"), QStringLiteral("mmHg"), {max, min, sys, dia});
+        out += svgPlot(QStringLiteral("beat (number)"), QStringLiteral("pressure (mmHg)"), {max, min, sys, dia});
+    }
+    return out;
+}
+
+QString frequencyPlot(const CheckOutcome& o)
+{
+    QString out;
+    for (int ch = 1; ch <= 2; ++ch) {
+        Series response{QStringLiteral("ch%1 gain").arg(ch), kColors[ch - 1], {}, true};
+        Series pass{QStringLiteral("pass"), QStringLiteral("#1e7b34"), {}, false};
+        Series marginal{QStringLiteral("marginal"), QStringLiteral("#d68910"), {}, false};
+        Series fail{QStringLiteral("fail"), QStringLiteral("#b3261e"), {}, false};
+        std::vector<std::pair<double, std::pair<double, double>>> band;
+        for (const Result& r : o.results) {
+            if (r.channel != ch || !r.frequencyHz || !r.error) continue;
+            const std::pair<double, double> at{*r.frequencyHz, *r.error};
+            response.points.push_back(at);
+            (r.marginal ? marginal : r.verdict == Verdict::Pass ? pass : fail).points.push_back(at);
+            if (r.limit) band.push_back({*r.frequencyHz, {-*r.limit, *r.limit}});
+        }
+        if (response.points.empty()) continue;
+        std::vector<Series> series{response};
+        for (const Series* s : {&pass, &marginal, &fail})
+            if (!s->points.empty()) series.push_back(*s);
+        out += QStringLiteral("<p class=\"caption\">Channel %1: the gain at each frequency against the lowest's</p>").arg(ch);
+        out += svgPlot(QStringLiteral("frequency (Hz)"), QStringLiteral("gain (dB)"), series, band, Axis::Log);
     }
     return out;
 }
@@ -220,6 +297,9 @@ QJsonObject reportJson(const ReportInfo& info)
                 {QStringLiteral("message"), r.message},
             };
             if (r.marginal) row.insert(QStringLiteral("marginal"), true);
+            if (r.frequencyHz) row.insert(QStringLiteral("frequency_hz"), *r.frequencyHz);
+            if (r.frequencyHz) row.insert(QStringLiteral("amplitude_mmHg"), orNull(r.amplitudeMmHg));
+            if (r.frequencyHz) row.insert(QStringLiteral("gain_db"), orNull(r.gainDb));
             results.append(row);
         }
         checks.append(QJsonObject{{QStringLiteral("name"), o.name},

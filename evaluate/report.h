@@ -58,6 +58,7 @@ QString xmlCarried(const QString& text);
 QString staticPlot(const CheckOutcome& outcome);
 QString speedPlot(const CheckOutcome& outcome);
 QString dynamicPlot(const CheckOutcome& outcome);
+QString frequencyPlot(const CheckOutcome& outcome);
 
 // A line plot as inline SVG, in the report's style: a series per label, each
 // its points in order of x.

@@ -213,6 +213,25 @@ void rejudgeDrift(Rejudging& j)
     }
 }
 
+void rejudgeFrequency(Rejudging& j)
+{
+    // In the order the run measured them, lowest first: the first of a
+    // channel's the plan keeps is the others' reference.
+    std::optional<double> lowest[2];
+    for (const Result& r : j.run.results) {
+        const std::optional<double> hz = r.frequencyHz;
+        if (hz && r.channel) {
+            if (std::find(j.check.frequenciesHz.begin(), j.check.frequenciesHz.end(), *hz) == j.check.frequenciesHz.end()) continue;
+            j.add(frequencyRow(j.frames.window(intervalOf(r)), r.channel, *hz, j.check, &lowest[r.channel - 1], intervalOf(r)));
+        } else if (r.verdict == Verdict::Skipped && r.quantity.startsWith(QLatin1String("sine "))
+                   && !among(j.check.frequenciesHz, r.quantity.section(u' ', 3, 3).toDouble())) {
+            continue;  // a frequency the plan leaves out
+        } else {
+            j.keep(r);
+        }
+    }
+}
+
 std::optional<std::vector<std::size_t>> matchPlan(const Plan& run, const Plan& plan, const QString& planSource, QString* why)
 {
     auto refuse = [&](const QString& what) {

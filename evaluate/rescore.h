@@ -68,6 +68,7 @@ void rejudgeZero(Rejudging& j);
 void rejudgeStatic(Rejudging& j);
 void rejudgeDynamic(Rejudging& j);
 void rejudgeDrift(Rejudging& j);
+void rejudgeFrequency(Rejudging& j);
 
 // For each check of plan, the index of the run's check it judges again; or
 // nullopt with *why naming what plan asks for that the run did not measure

@@ -104,6 +104,9 @@ Result result(const QJsonObject& o, const QString& where)
     const QJsonValue marginal = o[u"marginal"];
     if (!marginal.isUndefined() && !marginal.isBool()) refuse(where, QStringLiteral("marginal is not true or false"));
     r.marginal = marginal.toBool();
+    r.frequencyHz = numberOrNull(o, "frequency_hz", where);
+    r.amplitudeMmHg = numberOrNull(o, "amplitude_mmHg", where);
+    r.gainDb = numberOrNull(o, "gain_db", where);
     return r;
 }
 

@@ -180,7 +180,7 @@ TEST(Evaluate, CleanBoardPassesEveryCheckAndIsLeftAsBefore)
     const Evaluation& e = bench.session->evaluation();
     EXPECT_EQ(bench.failedRows(), std::set<std::string>{});
     EXPECT_EQ(e.verdict(), Verdict::Pass);
-    ASSERT_EQ(e.outcomes().size(), 6u);
+    ASSERT_EQ(e.outcomes().size(), 7u);
     EXPECT_EQ(e.identification().toStdString(), sim::BoardModel::identificationText());
     // Speed 100 and normal operation, as before the run.
     EXPECT_EQ(bench.model.framesPerSecond(), 100);
@@ -273,9 +273,10 @@ TEST(Evaluate, GainOnChannelOneFailsItsPressuresAndNothingElse)
                     .match(message).hasMatch()) << message.toStdString();
     EXPECT_LT(bench.session->reportMilliseconds(), 1000);
 
-    // The page stands alone: its plots inline (speed, static, a dynamic one per channel).
+    // The page stands alone: its plots inline (speed, static, a dynamic and a
+    // frequency response one per channel).
     const QString html = QString::fromUtf8(bench.file("html"));
-    EXPECT_EQ(html.count(u"<svg"), 4);
+    EXPECT_EQ(html.count(u"<svg"), 6);
     EXPECT_FALSE(html.contains(QRegularExpression(QStringLiteral("<script|<link|<img|\\b(src|href)=|url\\(|https?:"))));
 }
 
@@ -331,7 +332,7 @@ TEST(Evaluate, BadPlanIsRefusedNamingTheLine)
         {"[[check]]\nkind = \"dynamic\"\nch1 = \"arterial 120/80; reboot\"\n",
          "p.toml line 3: ch1 wants \"arterial S/D\" or \"pa S/D\" with 0 <= D < S <= 300, not \"arterial 120/80; reboot\""},
         {"[[check]]\nkind = \"zero\"\nrates = [50]\n", "p.toml line 3: a zero check has no key \"rates\""},
-        {"[[check]]\nkind = \"sing\"\n", "p.toml line 2: unknown kind \"sing\" (identify, speed, mode, zero, static, dynamic, drift)"},
+        {"[[check]]\nkind = \"sing\"\n", "p.toml line 2: unknown kind \"sing\" (identify, speed, mode, zero, static, dynamic, frequency, drift)"},
         {"[plan]\nrate = 60\n[[check]\n", "p.toml line 3: "},
         {"[plan]\nname = \"x\"\n", "p.toml line 1: the plan has no [[check]]"},
     };
@@ -344,7 +345,7 @@ TEST(Evaluate, BadPlanIsRefusedNamingTheLine)
     const PlanResult printed = parsePlan(defaultPlanToml().toStdString(), QStringLiteral("printed"));
     ASSERT_TRUE(printed.plan) << printed.error.toStdString();
     EXPECT_EQ(planJson(*printed.plan), planJson(defaultPlan()));
-    EXPECT_EQ(printed.plan->checks.size(), 6u);
+    EXPECT_EQ(printed.plan->checks.size(), 7u);
 }
 
 TEST(Evaluate, ReportEscapesOutsideTextAndReferencesNothingOutside)
@@ -620,6 +621,9 @@ TEST(Evaluate, RunJudgedAgainFromItsRecording)
             EXPECT_EQ(b.toMs, a.toMs);
             EXPECT_EQ(b.message, a.message);
             EXPECT_EQ(b.marginal, a.marginal);
+            EXPECT_EQ(b.frequencyHz, a.frequencyHz);
+            EXPECT_EQ(b.amplitudeMmHg, a.amplitudeMmHg);
+            EXPECT_EQ(b.gainDb, a.gainDb);
             ++compared;
             figures += a.error.has_value();
         }
@@ -630,8 +634,8 @@ TEST(Evaluate, RunJudgedAgainFromItsRecording)
             EXPECT_EQ(now.beats[i].waveMin, was.beats[i].waveMin);
         }
     }
-    EXPECT_EQ(compared, 35);
-    EXPECT_EQ(figures, 3 + 2 + 10 + 11 + 2);  // speed, zero, static, dynamic, drift
+    EXPECT_EQ(compared, 43);
+    EXPECT_EQ(figures, 3 + 2 + 10 + 11 + 8 + 2);  // speed, zero, static, dynamic, frequency, drift
     EXPECT_EQ(own.report->verdict, bench.session->evaluation().verdict());
     EXPECT_EQ(own.report->rescoredFrom, u"r.json");
     EXPECT_EQ(own.report->bytesPath, u"r.bytes");
@@ -660,7 +664,7 @@ TEST(Evaluate, RunJudgedAgainFromItsRecording)
     }()).object();
     EXPECT_EQ(json[u"rescored_from"].toString(), u"r.json");
     EXPECT_EQ(json[u"plan"][u"checks"][4][u"limit_mmHg"].toDouble(), 10);
-    EXPECT_EQ(json[u"plan"][u"checks"][6][u"source"].toString(), u"house rule 7");
+    EXPECT_EQ(json[u"plan"][u"checks"][7][u"source"].toString(), u"house rule 7");
 
     // Refusals, each naming what it refuses; nothing is written.
     QFile bytes(bench.name + QStringLiteral(".bytes"));
