@@ -120,7 +120,10 @@ int main(int argc, char* argv[])
     }
 
     if (options.printPlan) {
-        std::fputs(evaluate::defaultPlanToml().toLocal8Bit().constData(), stdout);
+        // A plan is for reading back: UTF-8 as every plan file is, never the
+        // console's code page, in which Windows would write its "±" as a byte
+        // the plan reader refuses.
+        std::fputs(evaluate::defaultPlanToml().toUtf8().constData(), stdout);
         return kEndedAsAsked;
     }
     // Past reports are read without a port.

@@ -194,6 +194,21 @@ status=0
 check "--port COM7 (no such port): status 3 (got $status), the message naming the port" \
   test "$status" -eq 3 -a -n "$(grep 'COM7 could not be opened. COM7 (COM7): ' "$work/com7.err")"
 
+# The printed plan is UTF-8 as on Linux, whatever the console's code page
+# (its "±" once came out in it), and the Windows monitor reads it back: its
+# evaluation starts and asks the board for its identification.
+"$linux/monitor/quorvid-monitor" --print-plan > "$work/plan-linux.toml"
+(cd "$work" && "$run" "$monitor" --print-plan) < /dev/null > "$work/plan-windows.toml" 2> /dev/null || true
+check "quorvid-monitor.exe --print-plan as on Linux, byte for byte (CR LF aside)" \
+  cmp -s "$work/plan-linux.toml" <(sed 's/\r$//' "$work/plan-windows.toml")
+heard_has() { [[ "$(heard)" == *"$1"* ]]; }
+listen
+(cd "$work" && exec "$run" "$monitor" --port COM5 --evaluate plan-windows.toml --report planned) \
+  < /dev/null > "$work/planned.out" 2> "$work/planned.err" &
+planned_pid=$!
+check "quorvid-monitor.exe --evaluate with the printed plan read back: the board hears I" wait_for 30 heard_has I
+kill -INT "$planned_pid" 2>/dev/null; wait "$planned_pid" 2>/dev/null || true
+
 # The window: offscreen, it probes the ports and sets the board up.
 listen
 WINEQT_QPA_PLATFORM=offscreen "$run" "$build/ui/quorvid.exe" < /dev/null > "$work/window.out" 2>&1 &
