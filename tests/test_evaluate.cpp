@@ -25,6 +25,7 @@
 
 #include "platform.h"
 
+#include <array>
 #include <cmath>
 #include <functional>
 #include <map>
@@ -43,6 +44,7 @@ public:
         : m_model(model), m_now(now) {}
     void request(const ReferenceRequest& r) override
     {
+        asked.push_back(r);
         for (const QString& line : {QStringLiteral("ch1 ") + r.ch1, QStringLiteral("ch2 ") + r.ch2, QStringLiteral("rate %1").arg(r.rate)})
             if (!line.startsWith(QStringLiteral("ch%1").arg(unplugged))) {
                 EXPECT_EQ(m_model.applySetting(line.toStdString(), m_now), "") << line.toStdString();
@@ -50,6 +52,7 @@ public:
         emit finished(ReferenceOutcome::Set, {});
     }
     int unplugged = 0;  // a channel without transducer
+    std::vector<ReferenceRequest> asked;
 
 private:
     sim::BoardModel& m_model;
@@ -278,6 +281,50 @@ TEST(Evaluate, GainOnChannelOneFailsItsPressuresAndNothingElse)
     const QString html = QString::fromUtf8(bench.file("html"));
     EXPECT_EQ(html.count(u"<svg"), 6);
     EXPECT_FALSE(html.contains(QRegularExpression(QStringLiteral("<script|<link|<img|\\b(src|href)=|url\\(|https?:"))));
+}
+
+TEST(Evaluate, FrequencyResponseFailsOnlyWhereTheInputStageRoundsOff)
+{
+    // Each channel's gains at 1, 2, 5 and 10 Hz against the lowest's, and
+    // the rows that fail. A gain error is flat: only the static check sees it.
+    struct Row {
+        const char* name;
+        std::vector<std::string> settings;
+        double ch1Db[4];  // the gain against 1 Hz
+        std::set<std::string> failed;
+        double ch1AtOneHz;  // its own gain at 1 Hz
+    };
+    const Row rows[] = {
+        {"clean", {}, {0, 0, 0, 0}, {}, 0},
+        // The design's: 1 / sqrt(1 + (f / 6)^4), f warped to tan(pi f / 150).
+        {"a 6 Hz input stage", {"ch1 bandwidth 6"}, {0, -0.05, -1.70, -9.55}, {"frequency ch1 gain at 10 Hz -1"}, -0.01},
+        {"a gain of 1.06", {"ch1 gain 1.06"}, {0, 0, 0, 0}, {}, 20 * std::log10(1.06)},
+        {"a 6 Hz input stage switched off", {"ch1 bandwidth 6", "ch1 bandwidth off"}, {0, 0, 0, 0}, {}, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bench bench(row.settings);
+        bench.run(only(CheckKind::Frequency));
+        EXPECT_EQ(bench.failedRows(), row.failed);
+        const std::vector<Result>& results = bench.session->evaluation().outcomes().at(0).results;
+        ASSERT_EQ(results.size(), 8u);
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            const Result& r = results[i];
+            SCOPED_TRACE(describe(r).toStdString());
+            EXPECT_EQ(r.channel, int(i % 2) + 1);
+            EXPECT_EQ(*r.frequencyHz, (std::array{1.0, 2.0, 5.0, 10.0})[i / 2]);
+            EXPECT_NEAR(*r.error, r.channel == 1 ? row.ch1Db[i / 2] : 0, 0.05);
+            EXPECT_NEAR(*r.gainDb, *r.error + (r.channel == 1 ? row.ch1AtOneHz : 0), 0.05);
+            EXPECT_NEAR(20 * std::log10(*r.amplitudeMmHg / 50), *r.gainDb, 1e-9);
+        }
+        // Set as every reference is, in the setter's words and a person's;
+        // measured at speed 150, and the board left at its speed before.
+        ASSERT_EQ(bench.reference.asked.size(), 4u);
+        EXPECT_EQ(bench.reference.asked.back().ch1, u"sine 100 50 10");
+        EXPECT_EQ(bench.reference.asked.back().instruction, u"Set a sine of 100 ± 50 mmHg at 10 Hz on both channels.");
+        EXPECT_TRUE(bench.comm.written().startsWith("S2")) << bench.comm.written().toStdString();
+        EXPECT_EQ(bench.model.framesPerSecond(), 100);
+    }
 }
 
 TEST(Evaluate, ChannelWithoutTransducerFailsZeroing)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -68,7 +69,11 @@ TEST(BoardSettings, BadLinesAreRefusedWithTheReasonAndChangeNothing)
         {"ch1 arterial 80/120", "above the systolic"},
         {"ch2 pa 25/x", "wants a number"},
         {"ch1 sine 100 20", "frequency"},
-        {"ch1 sine 100 20 0.4", "outside 0.5 to 20"},
+        {"ch1 sine 100 20 0.4", "outside 0.5 to 40"},
+        {"ch1 sine 100 20 40.5", "outside 0.5 to 40"},
+        {"ch1 bandwidth", "a corner in Hz, or off"},
+        {"ch2 bandwidth 0.4", "outside 0.5 to 100"},
+        {"ch1 bandwidth on", "wants a number"},
         {"ch1 sine 290 20 1", "leaves -50 to 300"},
         {"ch1 gain 0", "outside"},
         {"ch1 noise -1", "outside"},
@@ -95,7 +100,8 @@ TEST(BoardSettings, BadLinesAreRefusedWithTheReasonAndChangeNothing)
     // And the forms that are taken, spaces and signs as a hand types them.
     for (const char* good : {"ch1 static 100", " ch2  static -50 ", "ch1 arterial 120/80", "ch2 pa 25/10",
                              "ch1 sine 100 20 2", "ch2 off", "ch1 gain 1.06", "ch1 offset +7", "ch2 drift -3",
-                             "ch1 noise 0.5", "rate 60", "variation off", "variation on"})
+                             "ch1 noise 0.5", "rate 60", "variation off", "variation on", "ch1 sine 100 50 40",
+                             "ch2 bandwidth 6", "ch2 bandwidth off"})
         EXPECT_EQ(m.applySetting(good, 6s), "") << good;
 }
 
@@ -213,4 +219,27 @@ TEST(BoardSettings, PulsatileShapesCentreOnTheSetValuesFromTheNextBeat)
     EXPECT_EQ(values.front().sys1, 40);
     EXPECT_EQ(values.front().dia1, 15);
     EXPECT_EQ(values.front().pulse, 75);
+}
+
+TEST(BoardSettings, ABandwidthRoundsOffTheTraceAndItsValuesAndOffChangesNoByte)
+{
+    // Off, before or after a corner, the board sends what it always sent.
+    BoardModel plain;
+    BoardModel off = boardWith({"ch1 bandwidth off", "ch2 bandwidth 6", "ch2 bandwidth off"});
+    const auto expected = plain.takeDue(10s), got = off.takeDue(10s);
+    ASSERT_EQ(got.size(), expected.size());
+    for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].bytes, expected[i].bytes) << i;
+
+    // Behind a 2 Hz stage a pulse of 120/80 reads its systolic low, and the
+    // board's values are those of the trace it sends.
+    BoardModel slow = boardWith({"variation off", "ch1 bandwidth 2"});
+    const auto frames = slow.takeDue(10s);
+    const std::vector<Values> values = valuesIn(frames);
+    ASSERT_GT(values.size(), 8u);
+    const std::vector<int> trace = channel1Samples(frames);
+    const auto [low, high] = std::minmax_element(trace.begin() + trace.size() / 2, trace.end());
+    EXPECT_LT(values.back().sys1, 115);
+    EXPECT_GT(values.back().dia1, 80);
+    EXPECT_NEAR(values.back().sys1, *high, 1);
+    EXPECT_NEAR(values.back().dia1, *low, 1);
 }
