@@ -242,28 +242,19 @@ std::array<Result, 2> driftRows(const WindowFrames& frames, const Check& c, Inte
     return rows;
 }
 
-std::optional<SineFit> fitSine(const std::vector<double>& v, const std::vector<qint64>& times, double hz)
-{
-    const std::size_t count = std::min(v.size(), times.size());
-    if (count < 4 || !(hz > 0)) return std::nullopt;
-    // The sample period: the slope of the blocks' times against the samples' order.
-    double si = 0, st = 0, sii = 0, sit = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const double x = double(i), t = double(times[i] - times[0]);
-        si += x, st += t, sii += x * x, sit += x * t;
-    }
-    const double c = double(count);
-    const double periodMs = (c * sit - si * st) / (c * sii - si * si);
-    if (!(periodMs > 0)) return std::nullopt;
-    const double perPeriod = 1000 / (hz * periodMs);  // samples a period of the sine
-    const int periods = static_cast<int>(std::floor(c / perPeriod + 1e-9));
-    if (periods < 1) return std::nullopt;
-    const std::size_t n = std::min(count, static_cast<std::size_t>(std::llround(periods * perPeriod)));
+namespace {
 
-    // y = a + b sin(wi) + c cos(wi): the normal equations, solved by elimination.
-    const double w = 2 * std::numbers::pi / perPeriod;
+// y = a + b sin(wi) + c cos(wi) over samples [from, to) by least squares: the
+// normal equations, solved by elimination. Nothing when they are singular.
+struct SineTerms {
+    double a = 0, b = 0, c = 0;
+    double amplitude() const { return std::hypot(b, c); }
+    double phase() const { return std::atan2(c, b); }
+};
+std::optional<SineTerms> sineTerms(const std::vector<double>& v, std::size_t from, std::size_t to, double w)
+{
     double m[3][4] = {};
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = from; i < to; ++i) {
         const double basis[3] = {1, std::sin(w * double(i)), std::cos(w * double(i))};
         for (int r = 0; r < 3; ++r) {
             for (int k = 0; k < 3; ++k) m[r][k] += basis[r] * basis[k];
@@ -274,7 +265,7 @@ std::optional<SineFit> fitSine(const std::vector<double>& v, const std::vector<q
         int pivot = col;
         for (int r = col + 1; r < 3; ++r)
             if (std::abs(m[r][col]) > std::abs(m[pivot][col])) pivot = r;
-        if (std::abs(m[pivot][col]) < 1e-12) return std::nullopt;
+        if (std::abs(m[pivot][col]) < 1e-9) return std::nullopt;
         std::swap(m[col], m[pivot]);
         for (int r = 0; r < 3; ++r) {
             if (r == col) continue;
@@ -282,19 +273,44 @@ std::optional<SineFit> fitSine(const std::vector<double>& v, const std::vector<q
             for (int k = col; k < 4; ++k) m[r][k] -= f * m[col][k];
         }
     }
-    const double a = m[0][3] / m[0][0], b = m[1][3] / m[1][1], cc = m[2][3] / m[2][2];
+    return SineTerms{m[0][3] / m[0][0], m[1][3] / m[1][1], m[2][3] / m[2][2]};
+}
+
+}  // namespace
+
+std::optional<SineFit> fitSine(const std::vector<double>& v, double sampleHz, double hz)
+{
+    if (!(hz > 0) || !(sampleHz > 2 * hz)) return std::nullopt;
+    const double perPeriod = sampleHz / hz;
+    const int periods = static_cast<int>(std::floor(double(v.size()) / perPeriod + 1e-9));
+    if (periods < 1) return std::nullopt;
+    const std::size_t n = std::min(v.size(), static_cast<std::size_t>(std::llround(periods * perPeriod)));
+    double w = 2 * std::numbers::pi / perPeriod;
+    std::optional<SineTerms> fit = sineTerms(v, 0, n, w);
+    if (!fit) return std::nullopt;
+    // A board's own clock a little off its rate turns the sine against the
+    // samples over many periods: the phase of each half says by how much,
+    // and the fit at the rate that explains it is taken when it reads more.
+    const std::optional<SineTerms> first = sineTerms(v, 0, n / 2, w), second = sineTerms(v, n / 2, n, w);
+    if (first && second) {
+        const double turned = std::remainder(second->phase() - first->phase(), 2 * std::numbers::pi);
+        const double adjusted = w + turned / double(n / 2);
+        if (std::abs(adjusted / w - 1) <= 0.025)  // the speed check's 2 %, and some
+            if (const std::optional<SineTerms> better = sineTerms(v, 0, n, adjusted); better && better->amplitude() > fit->amplitude())
+                fit = better, w = adjusted;
+    }
     double squares = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const double r = v[i] - (a + b * std::sin(w * double(i)) + cc * std::cos(w * double(i)));
+        const double r = v[i] - (fit->a + fit->b * std::sin(w * double(i)) + fit->c * std::cos(w * double(i)));
         squares += r * r;
     }
-    SineFit fit;
-    fit.amplitude = std::hypot(b, cc);
-    fit.offset = a;
-    fit.residualSd = n > 3 ? std::sqrt(squares / double(n - 3)) : 0;
-    fit.n = static_cast<int>(n);
-    fit.periods = periods;
-    return fit;
+    SineFit out;
+    out.amplitude = fit->amplitude();
+    out.offset = fit->a;
+    out.residualSd = n > 3 ? std::sqrt(squares / double(n - 3)) : 0;
+    out.n = static_cast<int>(n);
+    out.periods = periods;
+    return out;
 }
 
 QString gainQuantity(double hz) { return QStringLiteral("gain at %1 Hz").arg(QString::number(hz, 'g', 6)); }
@@ -310,12 +326,12 @@ Result frequencyRow(const WindowFrames& frames, int channel, double hz, const Ch
     r.frequencyHz = hz;
     r.fromMs = in.fromMs;
     r.toMs = in.toMs;
-    const std::optional<SineFit> fit = fitSine(frames.ch[channel - 1], frames.times, hz);
+    const std::optional<SineFit> fit = fitSine(frames.ch[channel - 1], c.speed, hz);
     r.n = fit ? fit->n : static_cast<int>(frames.times.size());
     if (!fit || !(fit->amplitude > 0)) {
         r.verdict = Verdict::Fail;
         r.message = fit ? QStringLiteral("no sine in the waveform")
-                        : QStringLiteral("the waveform frames in %1 s span no whole period").arg(seconds((in.toMs - in.fromMs) / 1000.0));
+                        : QStringLiteral("%1 waveform frames in %2 s span no whole period").arg(frames.times.size()).arg(seconds((in.toMs - in.fromMs) / 1000.0));
         return r;
     }
     r.amplitudeMmHg = fit->amplitude;

@@ -71,19 +71,18 @@ std::vector<Result> dynamicRows(const std::vector<Beat>& beats, const Check& che
 // the first, in mmHg an hour.
 std::array<Result, 2> driftRows(const WindowFrames& frames, const Check& check, Interval interval);
 
-// A sine of a known frequency fitted by least squares, with its offset, to
-// the samples of a channel over the whole periods at the start of the
-// interval. The board sends at a steady rate but the frames arrive in blocks:
-// each sample's time comes from the line that best fits the blocks' times
-// against the samples' order, which takes the board's own rate and leaves the
-// link's jitter out.
+// A sine of a known frequency fitted by least squares, with its offset, to a
+// channel's samples over the whole periods at the start of the interval. The
+// samples are a frame each at sampleHz (the speed the check set), counted,
+// not timed: the frames come in blocks whose times say when the host read
+// them, and a host that stalls for a moment would turn a fit on them.
 struct SineFit {
     double amplitude = 0, offset = 0;
     double residualSd = 0;  // of the samples about the fitted sine, mmHg
     int n = 0, periods = 0;  // the samples fitted and the whole periods they span
 };
 // Nothing when the samples do not span a whole period.
-std::optional<SineFit> fitSine(const std::vector<double>& samples, const std::vector<qint64>& times, double frequencyHz);
+std::optional<SineFit> fitSine(const std::vector<double>& samples, double sampleHz, double frequencyHz);
 
 // "gain at 10 Hz"
 QString gainQuantity(double frequencyHz);

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -221,25 +220,12 @@ TEST(BoardSettings, PulsatileShapesCentreOnTheSetValuesFromTheNextBeat)
     EXPECT_EQ(values.front().pulse, 75);
 }
 
-TEST(BoardSettings, ABandwidthRoundsOffTheTraceAndItsValuesAndOffChangesNoByte)
+TEST(BoardSettings, ABandwidthSwitchedOffChangesNoByte)
 {
-    // Off, before or after a corner, the board sends what it always sent.
+    // Off, before a corner or after one, the board sends what it always sent.
     BoardModel plain;
     BoardModel off = boardWith({"ch1 bandwidth off", "ch2 bandwidth 6", "ch2 bandwidth off"});
     const auto expected = plain.takeDue(10s), got = off.takeDue(10s);
     ASSERT_EQ(got.size(), expected.size());
     for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].bytes, expected[i].bytes) << i;
-
-    // Behind a 2 Hz stage a pulse of 120/80 reads its systolic low, and the
-    // board's values are those of the trace it sends.
-    BoardModel slow = boardWith({"variation off", "ch1 bandwidth 2"});
-    const auto frames = slow.takeDue(10s);
-    const std::vector<Values> values = valuesIn(frames);
-    ASSERT_GT(values.size(), 8u);
-    const std::vector<int> trace = channel1Samples(frames);
-    const auto [low, high] = std::minmax_element(trace.begin() + trace.size() / 2, trace.end());
-    EXPECT_LT(values.back().sys1, 115);
-    EXPECT_GT(values.back().dia1, 80);
-    EXPECT_NEAR(values.back().sys1, *high, 1);
-    EXPECT_NEAR(values.back().dia1, *low, 1);
 }
