@@ -161,6 +161,8 @@ TEST_F(WindowEvaluation, DefaultPlanFollowedByTheWindowEndsAsItBeganWithTheMonit
                 words = {"ch1 static " + m.captured(1), "ch2 static " + m.captured(1)};
             } else if (const auto d = QRegularExpression("^Set channel 1 to (.+), channel 2 to (.+), rate (\\d+) /min\\.$").match(said); d.hasMatch()) {
                 words = {"ch1 " + d.captured(1), "ch2 " + d.captured(2), "rate " + d.captured(3)};
+            } else if (const auto f = QRegularExpression("^Set a sine of (\\d+) ± (\\d+) mmHg at (\\d+) Hz on both channels\\.$").match(said); f.hasMatch()) {
+                words = {"ch1 sine " + f.captured(1) + " " + f.captured(2) + " " + f.captured(3), "ch2 sine " + f.captured(1) + " " + f.captured(2) + " " + f.captured(3)};
             }
             ASSERT_FALSE(words.isEmpty()) << said.toStdString();
             for (const QString& w : words) EXPECT_EQ(model.applySetting(w.toStdString(), now), "") << w.toStdString();

@@ -122,6 +122,12 @@ public:
             QCoreApplication::processEvents();  // the reports are written from the event loop
         }
         ASSERT_TRUE(station->reportDone());
+        // What the runs wrote last (the speed set again) reaches the boards.
+        for (std::size_t i = 0; i < comms.size(); ++i) {
+            const QByteArray all = comms[i]->written();
+            if (!deaf[i] && all.size() > heard[i])
+                models[i]->feedCommandBytes(Bytes(reinterpret_cast<const Byte*>(all.constData()) + heard[i], std::size_t(all.size() - heard[i])), now);
+        }
     }
 
     // 40 ms of every board: what it heard, what it sent, and the sessions' polls.
@@ -199,13 +205,14 @@ TEST(Station, ThreeBoardsInStepOnlyTheHighOneFails)
                                                       "dynamic ch1 systolic 120", "dynamic ch1 mean 93.3333", "dynamic ch1 diastolic 80"}));
     EXPECT_EQ(bench.failed(2), std::set<std::string>{});
     EXPECT_EQ(bench.station->report().verdict, Verdict::Fail);
-    // Zero, five static points and the dynamic shapes: once each, not thrice.
-    EXPECT_EQ(bench.reference.requests, 7);
-    EXPECT_EQ(bench.station->referenceRequests(), 7);
+    // Zero, five static points, the dynamic shapes and four sines: once each, not thrice.
+    EXPECT_EQ(bench.reference.requests, 11);
+    EXPECT_EQ(bench.station->referenceRequests(), 11);
     EXPECT_LT(bench.now, SimTime{150'000'000}) << "the station took much longer than one board";
 
-    // The same intervals, result by result: every window of speed, zero and
-    // static; the dynamic check's beats begin within a beat of each other.
+    // The same intervals, result by result: every window of speed, zero,
+    // static and frequency; the dynamic check's beats begin within a beat of
+    // each other.
     const auto& first = bench.station->session(0).evaluation().outcomes();
     int compared = 0;
     for (int b = 1; b < 3; ++b) {
@@ -216,7 +223,7 @@ TEST(Station, ThreeBoardsInStepOnlyTheHighOneFails)
             for (std::size_t r = 0; r < first[c].results.size(); ++r) {
                 const Result &a = first[c].results[r], &o = other[c].results[r];
                 SCOPED_TRACE(QStringLiteral("board %1 %2 %3").arg(b + 1).arg(first[c].name, describe(a)).toStdString());
-                if (a.quantity == u"frame rate" || a.quantity == u"zero" || a.quantity == u"pressure") {
+                if (a.quantity == u"frame rate" || a.quantity == u"zero" || a.quantity == u"pressure" || a.frequencyHz) {
                     EXPECT_EQ(o.fromMs, a.fromMs);
                     EXPECT_EQ(o.toMs, a.toMs);
                     ++compared;
@@ -226,7 +233,7 @@ TEST(Station, ThreeBoardsInStepOnlyTheHighOneFails)
             }
         }
     }
-    EXPECT_EQ(compared, 2 * (3 + 2 + 10));
+    EXPECT_EQ(compared, 2 * (3 + 2 + 10 + 8));
 
     // The summary, and each board's own report beside it.
     const QJsonObject summary = bench.json(QStringLiteral("r.json"));
@@ -251,7 +258,7 @@ TEST(Station, ThreeBoardsInStepOnlyTheHighOneFails)
     }
     QStringList lines = stationSummaryLines(*bench.station);
     EXPECT_EQ(lines.last(), u"Station: FAIL (1 of 3 boards failed)");
-    EXPECT_TRUE(lines.at(lines.size() - 3).startsWith(QStringLiteral("SN2       FAIL (6 of 33 results failed)"))) << lines.join(u'\n').toStdString();
+    EXPECT_TRUE(lines.at(lines.size() - 3).startsWith(QStringLiteral("SN2       FAIL (6 of 41 results failed)"))) << lines.join(u'\n').toStdString();
     EXPECT_EQ(lines.filter(QRegularExpression(QStringLiteral("^  SN2 +FAIL "))).size(), 6);
     // Every board as it was before the run.
     for (const auto& model : bench.models) EXPECT_EQ(model->framesPerSecond(), 100);
