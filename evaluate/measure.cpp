@@ -282,7 +282,8 @@ std::optional<SineFit> fitSine(const std::vector<double>& v, double sampleHz, do
 {
     if (!(hz > 0) || !(sampleHz > 2 * hz)) return std::nullopt;
     const double perPeriod = sampleHz / hz;
-    const int periods = static_cast<int>(std::floor(double(v.size()) / perPeriod + 1e-9));
+    // A window a frame short of its last period (where its blocks fell) keeps it.
+    const int periods = static_cast<int>(std::floor((double(v.size()) + 1.5) / perPeriod));
     if (periods < 1) return std::nullopt;
     const std::size_t n = std::min(v.size(), static_cast<std::size_t>(std::llround(periods * perPeriod)));
     double w = 2 * std::numbers::pi / perPeriod;
