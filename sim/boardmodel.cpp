@@ -383,11 +383,7 @@ void BoardModel::sendWaveform(SimTime t)
             InputStage& stage = m_transducer[ch].stage;
             if (stage.on()) {
                 p = stage.step(p, m_rate);
-                Shown& s = m_shown[ch];
-                s.max = s.n ? std::max(s.max, p) : p;
-                s.min = s.n ? std::min(s.min, p) : p;
-                s.sum += p;
-                ++s.n;
+                m_shown[ch].push_back(p);
             }
             if (m_transducer[ch].noise > 0) p += m_transducer[ch].noise * gaussian();
             m_readingSum[ch] += p;
@@ -410,7 +406,7 @@ void BoardModel::sendValues()
             p[ch][2] = mmHg(beat.channel[ch].dia);
         } else if (in.pulsatile()) {
             // Behind a bandwidth the board measures the trace it rounded off.
-            if (!shownValues(ch, p[ch])) {
+            if (!shownValues(ch, p[ch], true)) {
                 p[ch][0] = mmHg(transduce(ch, beat.channel[ch].sys, beat.end()));
                 p[ch][1] = mmHg(transduce(ch, m_wave.mean(ch), beat.end()));
                 p[ch][2] = mmHg(transduce(ch, beat.channel[ch].dia, beat.end()));
@@ -419,7 +415,7 @@ void BoardModel::sendValues()
             channelValues(ch, beat.end(), p[ch]);
         }
     }
-    m_shown[0] = m_shown[1] = {};
+    m_shown[0].clear(), m_shown[1].clear();
     Values v;
     v.sys1 = p[0][0], v.map1 = p[0][1], v.dia1 = p[0][2];
     v.sys2 = p[1][0], v.map2 = p[1][1], v.dia2 = p[1][2];
@@ -433,7 +429,7 @@ void BoardModel::channelValues(int ch, SimTime t, std::int16_t (&p)[3])
     if (in.kind == ChannelInput::Kind::Off) {
         p[0] = p[1] = p[2] = 0;
     } else if (in.kind == ChannelInput::Kind::Sine) {
-        if (!shownValues(ch, p)) {
+        if (!shownValues(ch, p, false)) {
             p[0] = mmHg(transduce(ch, in.a + in.b, t));
             p[1] = mmHg(transduce(ch, in.a, t));
             p[2] = mmHg(transduce(ch, in.a - in.b, t));
@@ -444,16 +440,20 @@ void BoardModel::channelValues(int ch, SimTime t, std::int16_t (&p)[3])
         p[0] = p[1] = p[2] = mmHg(averageReading(ch, t));
     }
     restartAverage(ch);
-    m_shown[ch] = {};
+    m_shown[ch].clear();
 }
 
-bool BoardModel::shownValues(int ch, std::int16_t (&p)[3]) const
+bool BoardModel::shownValues(int ch, std::int16_t (&p)[3], bool beat) const
 {
-    const Shown& s = m_shown[ch];
-    if (!m_transducer[ch].stage.on() || s.n == 0) return false;
-    p[0] = mmHg(s.max);
-    p[1] = mmHg(s.sum / s.n);
-    p[2] = mmHg(s.min);
+    // The maximum, the mean and the minimum; of a beat, the trough it starts
+    // from, the minimum of its first half, as a board finds the diastolic.
+    const std::vector<double>& s = m_shown[ch];
+    if (!m_transducer[ch].stage.on() || s.empty()) return false;
+    double sum = 0;
+    for (double v : s) sum += v;
+    p[0] = mmHg(*std::max_element(s.begin(), s.end()));
+    p[1] = mmHg(sum / double(s.size()));
+    p[2] = mmHg(*std::min_element(s.begin(), beat ? s.begin() + std::ptrdiff_t((s.size() + 1) / 2) : s.end()));
     return true;
 }
 

@@ -145,8 +145,9 @@ private:
     SimTime nextValuesTick() const;
     void sendTickValues();
     void channelValues(int channel, SimTime t, std::int16_t (&p)[3]);
-    // A channel with a bandwidth: its three values from its trace since the last values frame.
-    bool shownValues(int channel, std::int16_t (&p)[3]) const;
+    // A channel with a bandwidth: its three values from its trace since the
+    // last values frame, a beat's or a second's.
+    bool shownValues(int channel, std::int16_t (&p)[3], bool beat) const;
     double applied(int channel, SimTime t) const;
     double transduce(int channel, double pressure, SimTime t) const;
     double gaussian();
@@ -169,11 +170,7 @@ private:
     int m_readings[2] = {0, 0};
     // What a channel with a bandwidth sent since its last values frame: its
     // values are what its rounded trace showed, not what was applied.
-    struct Shown {
-        double max = 0, min = 0, sum = 0;
-        int n = 0;
-    };
-    Shown m_shown[2];
+    std::vector<double> m_shown[2];
 
     WaveMode m_mode = WaveMode::Patient;
     int m_filterHz = 50;
