@@ -638,10 +638,7 @@ void Evaluation::planFrequency(const Check& c)
     const Speed before = m_told.speed;
     const std::optional<Speed> speed = speedOfRate(c.speed);
     if (speed && *speed != before) sendStep(text(commandOf(*speed)));
-    Step reset;
-    reset.type = Step::Call;
-    reset.done = [this] { m_lowestGainDb[0] = m_lowestGainDb[1] = std::nullopt; };
-    m_steps.push_back(reset);
+    m_lowestGainDb[0] = m_lowestGainDb[1] = std::nullopt;
     for (double hz : sweep) {
         const QString words = QStringLiteral("sine %1 %2 %3").arg(refText(c.meanMmHg), refText(c.amplitudeMmHg), QString::number(hz, 'g', 6));
         referenceStep(words, words,

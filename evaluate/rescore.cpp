@@ -221,11 +221,11 @@ void rejudgeFrequency(Rejudging& j)
     for (const Result& r : j.run.results) {
         const std::optional<double> hz = r.frequencyHz;
         if (hz && r.channel) {
-            if (std::find(j.check.frequenciesHz.begin(), j.check.frequenciesHz.end(), *hz) == j.check.frequenciesHz.end()) continue;
+            if (!among(j.check.frequenciesHz, *hz)) continue;  // a frequency the plan leaves out
             j.add(frequencyRow(j.frames.window(intervalOf(r)), r.channel, *hz, j.check, &lowest[r.channel - 1], intervalOf(r)));
         } else if (r.verdict == Verdict::Skipped && r.quantity.startsWith(QLatin1String("sine "))
                    && !among(j.check.frequenciesHz, r.quantity.section(u' ', 3, 3).toDouble())) {
-            continue;  // a frequency the plan leaves out
+            continue;
         } else {
             j.keep(r);
         }
