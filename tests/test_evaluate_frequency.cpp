@@ -33,7 +33,6 @@ double designDb(double hz, double corner, double rate)
 struct Made {
     double hz = 10, phase = 0, rate = 150, seconds = 4, corner = 0;
     std::set<int> lost = {};  // frames the framer never completed
-    double amplitude = 50;
     double clock = 1;  // the board's clock against the rate it was set to
 };
 
@@ -44,7 +43,7 @@ std::vector<double> samples(const Made& m)
     stage.setCorner(m.corner);
     for (int i = 0; i < static_cast<int>((m.seconds + 2) * m.rate); ++i) {
         const double t = i / (m.rate * m.clock) - 2;
-        const double p = stage.step(100 + m.amplitude * std::sin(2 * std::numbers::pi * m.hz * t + m.phase), int(m.rate));
+        const double p = stage.step(100 + 50 * std::sin(2 * std::numbers::pi * m.hz * t + m.phase), int(m.rate));
         if (t >= 0 && !m.lost.count(i)) out.push_back(m.corner > 0 ? p : std::round(p));
     }
     return out;
@@ -62,32 +61,23 @@ TEST(FrequencyFit, GainOfSinesMadeByHandAndOfTheInputStage)
     const Row rows[] = {
         {"whole mmHg at 10 Hz", {10}, 0, 0.01},
         {"a phase the fit does not know", {2, 2.2}, 0, 0.01},
-        {"a sine of 3 mmHg in whole mmHg", {5, 0.7, 150, 4, 0, {}, 3}, 0, 0.05},
-        {"a board's clock 1 % fast", {10, 0.4, 150, 4, 0, {}, 50, 1.01}, 0, 0.01},
-        {"a board's clock 2 % slow", {5, 2.0, 150, 4, 0, {}, 50, 0.98}, 0, 0.01},
+        {"a board's clock 1 % fast", {10, 0.4, 150, 4, 0, {}, 1.01}, 0, 0.01},
         // 70 of 150 a second: 15 phases only, whose rounding does not average out.
         {"near half the frame rate", {70, 0.9}, 0, 0.05},
         // A lost frame moves the samples after it one frame early.
-        {"three frames lost at 2 Hz", {2, 0.3, 150, 4, 0, {400, 600, 800}}, 0, 0.02},
         {"three frames lost at 10 Hz", {10, 0.3, 150, 4, 0, {400, 600, 800}}, 0, 0.1},
         {"a 6 Hz stage at its corner", {6, 0, 150, 4, 6}, -3.01, 0.02},
         {"a 6 Hz stage at twice its corner", {12, 0, 150, 4, 6}, designDb(12, 6, 150), 0.02},  // not 1 / sqrt(17)
-        {"a 6 Hz stage at 10 Hz", {10, 0, 150, 4, 6}, designDb(10, 6, 150), 0.02},
-        {"a 10 Hz stage at its corner at speed 50", {10, 0, 50, 4, 10}, -3.01, 0.02},
-        {"two periods of 1 Hz only", {1, 1.0, 150, 2.1}, 0, 0.01},
+        {"a 10 Hz stage at its corner at speed 50, two periods", {10, 0, 50, 0.2, 10}, -3.01, 0.02},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         const std::optional<SineFit> fit = fitSine(samples(r.made), r.made.rate, r.made.hz);
         ASSERT_TRUE(fit);
-        EXPECT_NEAR(db(fit->amplitude / r.made.amplitude), r.expectedDb, r.withinDb) << fit->amplitude;
+        EXPECT_NEAR(db(fit->amplitude / 50), r.expectedDb, r.withinDb) << fit->amplitude;
         EXPECT_NEAR(fit->offset, 100, 0.1) << "a stage passes a steady pressure as it is";
     }
-    // Less than a whole period is no figure; a stage switched off changes no sample.
-    EXPECT_FALSE(fitSine(samples({1, 0, 150, 0.9}), 150, 1));
-    quorvid::sim::InputStage off;
-    off.setCorner(0);
-    for (double x : {0.0, 123.4, -50.0}) EXPECT_EQ(off.step(x, 100), x);
+    EXPECT_FALSE(fitSine(samples({1, 0, 150, 0.9}), 150, 1)) << "less than a whole period is no figure";
 }
 
 TEST(FrequencyFit, PlotsTickAtRoundNumbers)
