@@ -1,0 +1,165 @@
+// --history STORE: the runs read from the store, and the statistics of each
+// result across them computed in SQL (grouped, never every result row
+// fetched), the same figures by the same formulas as evaluate/history.cpp
+// works out over a folder's reports.
+#include "resultsstore.h"
+
+#include "backend.h"
+#include "schema.h"
+
+#include <QSqlQuery>
+
+#include <cmath>
+#include <map>
+
+namespace quorvid::store {
+
+namespace {
+
+// A run's results are numbered within it; a result's place across runs is
+// its run's place in time times this, plus its own.
+constexpr qint64 kPlace = 1000000;
+
+// The runs counted, as a folder counts them: a recording stored under several
+// reports (a run judged again) counts once, by its own report before a
+// judgement of it again, then by the first path; then the request's board and
+// day. Ranked oldest first. Two values bound twice each: the board, the day.
+QString keptRuns(bool postgresql)
+{
+    // Paths and times compare as the folder compares them, character by
+    // character, not in the server's language.
+    const QString c = postgresql ? QStringLiteral(" COLLATE \"C\"") : QString();
+    return QStringLiteral(
+               "WITH ranked AS (SELECT id, ROW_NUMBER() OVER (PARTITION BY CASE WHEN bytes_sha256 = '' THEN run_id ELSE bytes_sha256 END "
+               "ORDER BY CASE WHEN rescored_from = '' THEN 0 ELSE 1 END, report_path%1) AS copy FROM runs), "
+               "kept AS (SELECT r.id, r.board_id, ROW_NUMBER() OVER (ORDER BY r.started_utc%1, r.report_path%1) AS place "
+               "FROM ranked k JOIN runs r ON r.id = k.id WHERE k.copy = 1 AND (? = '' OR r.board_id = ?) "
+               "AND (? = '' OR substr(r.started_utc, 1, 10) >= ?)) ")
+        .arg(c);
+}
+
+std::optional<double> number(const QVariant& v) { return v.isNull() ? std::nullopt : std::optional<double>(v.toDouble()); }
+
+}  // namespace
+
+std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, const evaluate::HistoryRequest& request, QString* error)
+{
+    auto failed = [&](const QString& why) -> std::optional<evaluate::History> {
+        if (error) *error = QStringLiteral("Results store %1 cannot be read: %2").arg(store.display(), why);
+        return std::nullopt;
+    };
+    if (store.kind == StoreAddress::Kind::None) return failed(QStringLiteral("the store is none"));
+    Backend db(store);
+    if (!db.open() || !checkSchema(db)) return failed(db.problem().why);
+
+    evaluate::History h;
+    h.request = request;
+    h.request.dir = store.display();
+    const QString board = storedText(request.boardId);
+    const QString since = request.since ? request.since->toString(Qt::ISODate) : QString();
+    const QVariantList filter{board, board, since, since};
+    const QString kept = keptRuns(db.isPostgresql());
+
+    std::optional<QSqlQuery> runs = db.exec(
+        kept + QStringLiteral("SELECT r.board_id, r.started_utc, r.identification, r.operator, r.plan_name, r.verdict, r.failed, "
+                              "r.marginal, r.report_path FROM kept k JOIN runs r ON r.id = k.id ORDER BY k.place"),
+        filter);
+    if (!runs) return failed(db.problem().why);
+    while (runs->next()) {
+        evaluate::HistoryRun run;
+        run.boardId = textRead(runs->value(0).toString());
+        run.startedUtc = textRead(runs->value(1).toString());
+        run.identification = textRead(runs->value(2).toString());
+        run.operatorName = textRead(runs->value(3).toString());
+        run.plan = textRead(runs->value(4).toString());
+        run.verdict = runs->value(5).toString();
+        run.failed = runs->value(6).toInt();
+        run.marginal = runs->value(7).toInt();
+        run.path = textRead(runs->value(8).toString());
+        run.report = run.path;  // a store's runs are named by their reports' own paths
+        h.runs.push_back(std::move(run));
+    }
+    runs.reset();
+
+    // Two passes, as the folder's: the mean first, then the squares about it.
+    // The key's reference may be none, which only IS (IS NOT DISTINCT FROM)
+    // matches.
+    const QString same = db.isPostgresql() ? QStringLiteral("IS NOT DISTINCT FROM") : QStringLiteral("IS");
+    std::optional<QSqlQuery> stats = db.exec(
+        kept + QStringLiteral(
+                   ", rows AS (SELECT x.check_name, x.kind, x.channel, x.quantity, x.unit, x.reference, x.error, x.limit_value, "
+                   "x.passed, x.marginal, k.place * %1 + x.position AS seq FROM results x JOIN kept k ON x.run = k.id "
+                   "WHERE x.verdict <> 'skipped' AND x.quantity <> 'aborted'), "
+                   "groups AS (SELECT check_name, kind, channel, quantity, unit, reference, COUNT(*) AS n, SUM(passed) AS passed, "
+                   "SUM(marginal) AS marginal, COUNT(error) AS figures, SUM(error) / NULLIF(COUNT(error), 0) AS mean, "
+                   "MIN(error) AS lo, MAX(error) AS hi, MAX(ABS(error)) AS worst, MIN(seq) AS first, "
+                   "MAX(CASE WHEN limit_value IS NOT NULL THEN seq END) AS lastlimit "
+                   "FROM rows GROUP BY check_name, kind, channel, quantity, unit, reference) "
+                   "SELECT g.check_name, g.kind, g.channel, g.quantity, g.unit, g.reference, g.n, g.passed, g.marginal, g.figures, "
+                   "g.mean, g.lo, g.hi, SUM((x.error - g.mean) * (x.error - g.mean)), "
+                   "MIN(CASE WHEN ABS(x.error) = g.worst THEN x.seq END), MAX(CASE WHEN x.seq = g.lastlimit THEN x.limit_value END) "
+                   "FROM groups g JOIN rows x ON x.check_name = g.check_name AND x.kind = g.kind AND x.channel = g.channel "
+                   "AND x.quantity = g.quantity AND x.unit = g.unit AND x.reference %2 g.reference "
+                   "GROUP BY g.check_name, g.kind, g.channel, g.quantity, g.unit, g.reference, g.n, g.passed, g.marginal, "
+                   "g.figures, g.mean, g.lo, g.hi, g.first ORDER BY g.first")
+                   .arg(kPlace)
+                   .arg(same),
+        filter);
+    if (!stats) return failed(db.problem().why);
+    while (stats->next()) {
+        evaluate::ResultStats s;
+        s.key = {textRead(stats->value(0).toString()), stats->value(1).toString(), stats->value(2).toInt(),
+                 textRead(stats->value(3).toString()), textRead(stats->value(4).toString()), number(stats->value(5))};
+        s.n = stats->value(6).toInt();
+        s.passed = stats->value(7).toInt();
+        s.marginal = stats->value(8).toInt();
+        s.figures = stats->value(9).toInt();
+        s.limit = number(stats->value(15));
+        if (const QVariant worst = stats->value(14); !worst.isNull()) {
+            const qint64 place = worst.toLongLong() / kPlace;
+            if (place >= 1 && place <= qint64(h.runs.size())) s.worstBoard = h.runs[std::size_t(place - 1)].boardId;
+        }
+        if (s.figures > 0) {
+            s.meanError = number(stats->value(10));
+            s.minError = number(stats->value(11));
+            s.maxError = number(stats->value(12));
+            if (s.figures > 1) {
+                const double sd = std::sqrt(stats->value(13).toDouble() / double(s.figures - 1));
+                s.sdError = sd;
+                if (sd > 0 && s.limit) s.cpk = (*s.limit - std::abs(*s.meanError)) / (3 * sd);
+            }
+        }
+        h.results.push_back(std::move(s));
+    }
+    stats.reset();
+
+    // The page plots a few boards' static errors: only their rows are read.
+    const QString staticKind = evaluate::kindName(evaluate::CheckKind::Static);
+    for (const QString& plotted : evaluate::plottedBoards(h)) {
+        QVariantList values = filter;
+        values << staticKind << storedText(plotted);
+        std::optional<QSqlQuery> rows = db.exec(
+            kept + QStringLiteral("SELECT k.place, x.check_name, x.channel, x.reference, x.error FROM results x "
+                                  "JOIN kept k ON x.run = k.id WHERE x.kind = ? AND x.quantity = 'pressure' AND k.board_id = ? "
+                                  "ORDER BY k.place, x.position"),
+            values);
+        if (!rows) return failed(db.problem().why);
+        while (rows->next()) {
+            const qint64 place = rows->value(0).toLongLong();
+            if (place < 1 || place > qint64(h.runs.size())) continue;
+            std::vector<evaluate::CheckOutcome>& checks = h.runs[std::size_t(place - 1)].checks;
+            const QString name = textRead(rows->value(1).toString());
+            if (checks.empty() || checks.back().name != name)
+                checks.push_back({name, evaluate::CheckKind::Static, evaluate::Verdict::Pass, {}, {}});
+            evaluate::Result r;
+            r.channel = rows->value(2).toInt();
+            r.quantity = QStringLiteral("pressure");
+            r.reference = number(rows->value(3));
+            r.error = number(rows->value(4));
+            checks.back().results.push_back(r);
+        }
+    }
+    return h;
+}
+
+}  // namespace quorvid::store
