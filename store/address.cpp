@@ -15,7 +15,7 @@ QString refusedText(const QString& text, const QString& why)
 {
     // The address may hold a password: what is refused is named without it.
     QString shown = text;
-    static const QRegularExpression password(QStringLiteral("^(postgres(?:ql)?://[^:@/]*):.*@"));
+    static const QRegularExpression password(QStringLiteral("^([A-Za-z0-9+.-]+://[^:@/]*):.*@"));
     shown.replace(password, QStringLiteral("\\1:***@"));
     return QStringLiteral("--results: \"%1\" %2").arg(shown, why);
 }

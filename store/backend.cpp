@@ -173,7 +173,12 @@ std::optional<QSqlQuery> Backend::prepare(const QString& sql)
 
 bool Backend::execute(QSqlQuery& query, const QVariantList& values)
 {
-    for (qsizetype i = 0; i < values.size(); ++i) query.bindValue(int(i), values[i]);
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        // An empty text is a text, not a missing value.
+        const QVariant& v = values[i];
+        const bool noText = v.metaType() == QMetaType::fromType<QString>() && v.toString().isNull();
+        query.bindValue(int(i), noText ? QVariant(QStringLiteral("")) : v);
+    }
     if (!query.exec()) {
         failed(query.lastError());
         return false;

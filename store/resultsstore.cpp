@@ -5,7 +5,7 @@
 #include "backend.h"
 #include "report.h"
 #include "schema.h"
-#include "storedreport.h"
+#include "storerun.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -23,11 +23,10 @@ using evaluate::StoredReport;
 
 QVariant number(const std::optional<double>& v) { return v ? QVariant(*v) : QVariant(QMetaType::fromType<double>()); }
 
-enum class Stored { Added, Present, Failed };
+}  // namespace
 
-// The run's rows: its row in runs, unless its run_id is there already, and
-// then its results, all in one transaction.
-Stored storeRun(Backend& db, const StoredReport& report, const QString& jsonPath, const QString& station)
+Stored storeRun(Backend& db, const StoredReport& report, const QString& jsonPath, const QString& station,
+                const std::function<void(int)>& afterResult)
 {
     const evaluate::ReportInfo& info = report.info;
     if (!checkSchema(db) || !db.begin()) return Stored::Failed;
@@ -75,6 +74,7 @@ Stored storeRun(Backend& db, const StoredReport& report, const QString& jsonPath
                                       evaluate::verdictName(r.verdict), r.verdict == evaluate::Verdict::Pass ? 1 : 0,
                                       r.marginal ? 1 : 0, r.fromMs, r.toMs, storedText(r.message), storedText(source)});
             if (!ok) break;
+            if (afterResult) afterResult(position);
         }
     }
     insert.reset();
@@ -84,6 +84,8 @@ Stored storeRun(Backend& db, const StoredReport& report, const QString& jsonPath
     }
     return Stored::Added;
 }
+
+namespace {
 
 // The outbox: a SQLite file of the runs waiting for their store, keyed by the
 // store's display (never its password) and the run.
@@ -283,17 +285,16 @@ SyncOutcome syncOutbox(const StoreAddress& store)
     if (!db.open()) {
         const std::optional<std::vector<Outbox::Waiting>> waiting = outbox.waiting(name);
         out.left = waiting ? int(waiting->size()) : 0;
+        // One arg() of them all: an address's %2F is no place marker.
         out.line = QStringLiteral("Results store %1 not reached (%2): %3 runs wait in the outbox %4")
-                       .arg(name, db.problem().why)
-                       .arg(out.left)
-                       .arg(QDir::toNativeSeparators(outboxPath()));
+                       .arg(name, db.problem().why, QString::number(out.left), QDir::toNativeSeparators(outboxPath()));
         return out;
     }
     const Sent sent = sendWaiting(db, outbox);
     out.sent = sent.sent;
     out.left = sent.left;
     out.reached = sent.reached;
-    out.line = QStringLiteral("Results store %1: %2 runs sent from the outbox").arg(name).arg(sent.sent);
+    out.line = QStringLiteral("Results store %1: %2 runs sent from the outbox").arg(name, QString::number(sent.sent));
     if (sent.left > 0) out.line += QStringLiteral(", %1 still wait (%2)").arg(sent.left).arg(sent.why);
     return out;
 }
@@ -333,20 +334,15 @@ ImportOutcome importReports(const StoreAddress& store, const QString& dir, const
         case Stored::Present: ++out.present; break;
         case Stored::Failed:
             out.line = QStringLiteral("Results store %1 stopped the import (%2): stored %3, already present %4, %5 not imported")
-                           .arg(name, db.problem().why)
-                           .arg(out.stored)
-                           .arg(out.present)
-                           .arg(total - i);
+                           .arg(name, db.problem().why, QString::number(out.stored), QString::number(out.present),
+                                QString::number(total - i));
             return out;
         }
     }
     if (progress) progress(total, total);
     out.ok = true;
     out.line = QStringLiteral("Results store %1: stored %2, already present %3, skipped %4")
-                   .arg(name)
-                   .arg(out.stored)
-                   .arg(out.present)
-                   .arg(out.skipped.size());
+                   .arg(name, QString::number(out.stored), QString::number(out.present), QString::number(out.skipped.size()));
     return out;
 }
 

@@ -81,29 +81,34 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
     }
     runs.reset();
 
-    // Two passes, as the folder's: the mean first, then the squares about it.
+    // Two passes, as the folder's: the mean first, then the squares about it,
+    // each summed in the folder's order (oldest run first, a run's results in
+    // order), so the figures are the folder's to the last bit. PostgreSQL sums
+    // in the order given it; SQLite in the order of the ordered rows it reads.
     // The key's reference may be none, which only IS (IS NOT DISTINCT FROM)
     // matches.
-    const QString same = db.isPostgresql() ? QStringLiteral("IS NOT DISTINCT FROM") : QStringLiteral("IS");
+    const bool pg = db.isPostgresql();
+    const QString inOrder = pg ? QStringLiteral(" ORDER BY seq") : QString();
+    const QString same = pg ? QStringLiteral("IS NOT DISTINCT FROM") : QStringLiteral("IS");
+    const QString key = QStringLiteral("check_name, kind, channel, quantity, unit, reference");
     std::optional<QSqlQuery> stats = db.exec(
         kept + QStringLiteral(
                    ", rows AS (SELECT x.check_name, x.kind, x.channel, x.quantity, x.unit, x.reference, x.error, x.limit_value, "
                    "x.passed, x.marginal, k.place * %1 + x.position AS seq FROM results x JOIN kept k ON x.run = k.id "
-                   "WHERE x.verdict <> 'skipped' AND x.quantity <> 'aborted'), "
-                   "groups AS (SELECT check_name, kind, channel, quantity, unit, reference, COUNT(*) AS n, SUM(passed) AS passed, "
-                   "SUM(marginal) AS marginal, COUNT(error) AS figures, SUM(error) / NULLIF(COUNT(error), 0) AS mean, "
+                   "WHERE x.verdict <> 'skipped' AND x.quantity <> 'aborted' ORDER BY %4, seq), "
+                   "groups AS (SELECT %4, COUNT(*) AS n, SUM(passed) AS passed, "
+                   "SUM(marginal) AS marginal, COUNT(error) AS figures, SUM(error%3) / NULLIF(COUNT(error), 0) AS mean, "
                    "MIN(error) AS lo, MAX(error) AS hi, MAX(ABS(error)) AS worst, MIN(seq) AS first, "
-                   "MAX(CASE WHEN limit_value IS NOT NULL THEN seq END) AS lastlimit "
-                   "FROM rows GROUP BY check_name, kind, channel, quantity, unit, reference) "
-                   "SELECT g.check_name, g.kind, g.channel, g.quantity, g.unit, g.reference, g.n, g.passed, g.marginal, g.figures, "
-                   "g.mean, g.lo, g.hi, SUM((x.error - g.mean) * (x.error - g.mean)), "
-                   "MIN(CASE WHEN ABS(x.error) = g.worst THEN x.seq END), MAX(CASE WHEN x.seq = g.lastlimit THEN x.limit_value END) "
+                   "MAX(CASE WHEN limit_value IS NOT NULL THEN seq END) AS lastlimit FROM rows GROUP BY %4), "
+                   "squares AS (SELECT g.check_name, g.kind, g.channel, g.quantity, g.unit, g.reference, g.n, g.passed, "
+                   "g.marginal, g.figures, g.mean, g.lo, g.hi, g.first, g.worst, g.lastlimit, x.error, x.seq, x.limit_value "
                    "FROM groups g JOIN rows x ON x.check_name = g.check_name AND x.kind = g.kind AND x.channel = g.channel "
-                   "AND x.quantity = g.quantity AND x.unit = g.unit AND x.reference %2 g.reference "
-                   "GROUP BY g.check_name, g.kind, g.channel, g.quantity, g.unit, g.reference, g.n, g.passed, g.marginal, "
-                   "g.figures, g.mean, g.lo, g.hi, g.first ORDER BY g.first")
+                   "AND x.quantity = g.quantity AND x.unit = g.unit AND x.reference %2 g.reference ORDER BY g.first, x.seq) "
+                   "SELECT %4, n, passed, marginal, figures, mean, lo, hi, SUM((error - mean) * (error - mean)%3), "
+                   "MIN(CASE WHEN ABS(error) = worst THEN seq END), MAX(CASE WHEN seq = lastlimit THEN limit_value END) "
+                   "FROM squares GROUP BY first, %4, n, passed, marginal, figures, mean, lo, hi ORDER BY first")
                    .arg(kPlace)
-                   .arg(same),
+                   .arg(same, inOrder, key),
         filter);
     if (!stats) return failed(db.problem().why);
     while (stats->next()) {
