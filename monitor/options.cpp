@@ -165,7 +165,7 @@ ParsedOptions parseOptions(const QStringList& args)
     };
     const Mode modes[] = {
         {&historyOpt, {QStringLiteral("summary"), QStringLiteral("board-id"), QStringLiteral("since")}},
-        {&rescoreOpt, {QStringLiteral("report"), QStringLiteral("results")}},
+        {&rescoreOpt, {QStringLiteral("report")}},
         {&importOpt, {QStringLiteral("results")}},
         {&syncOpt, {QStringLiteral("results")}},
         {&resultsInitOpt, {QStringLiteral("results")}},
@@ -181,6 +181,7 @@ ParsedOptions parseOptions(const QStringList& args)
         const QString modeName = mode->opt->names().first();
         for (const QString& name : parser.optionNames()) {
             if (name == modeName || mode->takes.contains(name)) continue;
+            if (name == u"results" && mode->opt == &rescoreOpt) continue;  // the new report's run is stored
             if (name == u"results" && mode->opt == &historyOpt)
                 return refuse(QStringLiteral("--results does not go with --history: name the store as its source, "
                                              "e.g. --history sqlite:results.sqlite"));
