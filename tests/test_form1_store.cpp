@@ -162,6 +162,7 @@ TEST(RunDialogStore, TheFieldIsRememberedWithoutItsPassword)
         QString why;
         EXPECT_EQ(form.chooseResultsStore(&why).has_value(), c.taken) << why.toStdString();
         EXPECT_EQ(c.taken, why.isEmpty()) << why.toStdString();
+        if (!c.taken) EXPECT_TRUE(why.startsWith(u"Results store: ")) << why.toStdString();
         QWidget next;
         RunSetupForm again(&next, new QVBoxLayout(&next));
         EXPECT_EQ(next.findChild<QLineEdit*>(QStringLiteral("resultsStore"))->text(), c.remembered);

@@ -126,13 +126,17 @@ TEST(MonitorStore, AServerAwayKeepsTheRunInTheOutboxUntilSyncSendsItOnce)
         {{QStringLiteral("--results"), store, QStringLiteral("--sync")}, ": 1 runs sent"},
         {{QStringLiteral("--results"), store, QStringLiteral("--sync")}, ": 0 runs sent"},
         {{QStringLiteral("--history"), store, QStringLiteral("--summary"), work + QStringLiteral("/line")}, "1 runs of 1 boards"},
+        // A run judged again is a run of its own, stored as it is written.
+        {{QStringLiteral("--rescore"), work + QStringLiteral("/r.json"), QStringLiteral("--report"), work + QStringLiteral("/again"),
+          QStringLiteral("--results"), store},
+         " stored\n"},
     };
     QString said = r.out + r.err;
     for (const Step& s : steps) {
         r = monitor(s.args, env);
         said += r.out + r.err;
         EXPECT_EQ(r.status, 0) << r.err.toStdString();
-        EXPECT_TRUE(r.out.contains(QLatin1String(s.says))) << r.out.toStdString();
+        EXPECT_TRUE((r.out + r.err).contains(QLatin1String(s.says))) << r.out.toStdString() << r.err.toStdString();
     }
     QFile summary(work + QStringLiteral("/line.json"));
     ASSERT_TRUE(summary.open(QIODevice::ReadOnly));
@@ -150,5 +154,5 @@ TEST(MonitorStore, AServerAwayKeepsTheRunInTheOutboxUntilSyncSendsItOnce)
         EXPECT_FALSE(f.readAll().contains(kPassword)) << f.fileName().toStdString();
         ++read;
     }
-    EXPECT_GE(read, 9);  // r.*: five; line.*: three; the outbox
+    EXPECT_GE(read, 12);  // r.*: five; line.*: three; again.*: three; the outbox
 }

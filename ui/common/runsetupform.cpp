@@ -106,6 +106,8 @@ QString RunSetupForm::resultsStore() const { return m_results->text().trimmed();
 std::optional<store::StoreAddress> RunSetupForm::chooseResultsStore(QString* why) const
 {
     std::optional<store::StoreAddress> to = store::chooseStore(resultsStore(), why);
+    // The store's reason names the monitor's option; here it is the field.
+    if (!to && why) why->replace(QRegularExpression(QStringLiteral("^--results: ")), QStringLiteral("Results store: "));
     // Remembered without its password, which has no place in a settings file:
     // the next time it comes from PGPASSWORD or the password file.
     static const QRegularExpression password(QStringLiteral("^(postgresql://[^:@/]*):[^@/]*@"));
