@@ -26,10 +26,13 @@ QVariant number(const std::optional<double>& v) { return v ? QVariant(*v) : QVar
 }  // namespace
 
 Stored storeRun(Backend& db, const StoredReport& report, const QString& jsonPath, const QString& station,
-                const std::function<void(int)>& afterResult)
+                const std::function<void(int)>& afterResult, bool callerTransaction)
 {
     const evaluate::ReportInfo& info = report.info;
-    if (!checkSchema(db) || !db.begin()) return Stored::Failed;
+    if (!checkSchema(db) || (!callerTransaction && !db.begin())) return Stored::Failed;
+    auto rollback = [&] {
+        if (!callerTransaction) db.rollback();
+    };
     std::optional<QSqlQuery> run = db.exec(
         QStringLiteral("INSERT INTO runs (run_id, board_id, port, device, identification, operator, station, plan_name, plan, "
                        "reference_equipment, started_utc, ended_utc, verdict, failed, marginal, aborted, quorvid_version, "
@@ -44,12 +47,12 @@ Stored storeRun(Backend& db, const StoredReport& report, const QString& jsonPath
          storedText(info.version), storedText(QDir::fromNativeSeparators(QFileInfo(jsonPath).absoluteFilePath())),
          storedText(info.bytesSha256), storedText(info.rescoredFrom)});
     if (!run) {
-        db.rollback();
+        rollback();
         return Stored::Failed;
     }
     if (!run->next()) {  // another writer stored it, now or before
         run.reset();
-        db.rollback();
+        rollback();
         return Stored::Present;
     }
     const qint64 id = run->value(0).toLongLong();
@@ -78,8 +81,8 @@ Stored storeRun(Backend& db, const StoredReport& report, const QString& jsonPath
         }
     }
     insert.reset();
-    if (!ok || !db.commit()) {
-        db.rollback();
+    if (!ok || (!callerTransaction && !db.commit())) {
+        rollback();
         return Stored::Failed;
     }
     return Stored::Added;

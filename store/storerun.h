@@ -14,8 +14,9 @@ enum class Stored { Added, Present, Failed };
 // The run's row in runs, unless its run_id is there already, then its
 // results, all in one transaction; Failed with backend.problem(). afterResult,
 // when given, hears of each result row written (how many so far) before the
-// run commits.
+// run commits. With callerTransaction the caller has begun a transaction and
+// commits it (a bulk load's many runs in one).
 Stored storeRun(Backend& backend, const evaluate::StoredReport& report, const QString& jsonPath, const QString& station,
-                const std::function<void(int)>& afterResult = {});
+                const std::function<void(int)>& afterResult = {}, bool callerTransaction = false);
 
 }  // namespace quorvid::store
