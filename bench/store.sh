@@ -7,7 +7,8 @@
 # (median of 20; target under 50 ms), and eight writer processes at once
 # storing 20 runs the same and 20 their own (every run stored once); and
 # FOLDER_RUNS (default 20,000) of the same runs as report files read as a
-# folder. Prints the machine and its load average first.
+# folder, then imported into a new store of each kind and the history from
+# the store compared with the folder's. Prints the machine and its load average first.
 #
 # Usage: bench/store.sh [RUNS [FOLDER_RUNS]]   (some minutes: the loads take most)
 # QV_BUILD=dir uses another build (default build-bench/, Release).
@@ -30,6 +31,9 @@ PG=$QV_TMP/pg
 trap 'bash "$QV_ROOT/scripts/postgres-test.sh" stop "$PG" >/dev/null 2>&1 || true; qv_cleanup' EXIT
 bash "$QV_ROOT/scripts/postgres-test.sh" start "$PG"
 PGURL="postgresql://quorvid@$(sed 's|/|%2F|g' <<<"$PG")/quorvid"
+PGBIN=$(ls -d /usr/lib/postgresql/*/bin | tail -1)
+AS_SERVER=()
+[ "$(id -u)" -eq 0 ] && AS_SERVER=(runuser -u postgres --)
 SQLITE="sqlite:$QV_TMP/line.sqlite"
 export XDG_DATA_HOME=$QV_TMP/data  # the outbox, out of the way
 
@@ -44,4 +48,7 @@ done
 "$B" folder "$QV_TMP/folder" "$FOLDER_RUNS"
 echo "folder     $FOLDER_RUNS reports, $(du -sh "$QV_TMP/folder" | cut -f1)"
 "$B" history "$QV_TMP/folder"
+"$B" compare "sqlite:$QV_TMP/folder.sqlite" "$QV_TMP/folder" || true
+"${AS_SERVER[@]}" "$PGBIN/createdb" -h "$PG" -U quorvid folder
+"$B" compare "${PGURL%/quorvid}/folder" "$QV_TMP/folder" || true
 echo "# load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

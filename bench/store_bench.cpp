@@ -8,6 +8,8 @@
 //   quorvid_store_bench writers STORE DIR          eight writer processes at once,
 //                                                  20 runs the same and 20 their own
 //   quorvid_store_bench folder DIR RUNS            RUNS reports written under DIR
+//   quorvid_store_bench compare STORE DIR          DIR imported into STORE (new),
+//                                                  the history from each compared
 //   quorvid_store_bench write STORE REPORT...      (a writer: deliverRun each)
 #include "backend.h"
 #include "history.h"
@@ -21,6 +23,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -211,6 +214,29 @@ int writers(const QString& store, const QString& dir)
     return failed || once != all.size();
 }
 
+int compare(const store::StoreAddress& a, const QString& dir)
+{
+    QString said, error;
+    if (!store::initSchema(a, &said, &error)) return std::fprintf(stderr, "%s\n", qPrintable(error)), 1;
+    QElapsedTimer t;
+    t.start();
+    const store::ImportOutcome imported = store::importReports(a, dir);
+    const double took = seconds(t);
+    if (!imported.ok) return std::fprintf(stderr, "%s\n", qPrintable(imported.line)), 1;
+    const std::optional<History> folder = readHistory({dir, {}, {}}, &error);
+    const std::optional<History> stored = store::readStoreHistory(a, {}, &error);
+    if (!folder || !stored) return std::fprintf(stderr, "%s\n", qPrintable(error)), 1;
+    int differ = 0;
+    const QJsonArray x = historyJson(*folder)[u"results"].toArray(), y = historyJson(*stored)[u"results"].toArray();
+    for (qsizetype i = 0; i < std::max(x.size(), y.size()); ++i) differ += x.at(i) != y.at(i);
+    std::printf("compare    %s: %d imported in %.1f s (%.0f runs/s); history from the store and from the folder: %s, "
+                "%zu and %zu runs, %lld of %lld results differ%s\n",
+                qPrintable(a.display().section(u':', 0, 0)), imported.stored, took, imported.stored / took,
+                historyCsv(*folder) == historyCsv(*stored) ? "the same CSV" : "CSV DIFFERS", folder->runs.size(),
+                stored->runs.size(), qint64(differ), qint64(std::max(x.size(), y.size())), differ ? " (JSON)" : ", JSON figures to the last bit");
+    return differ ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -222,6 +248,7 @@ int main(int argc, char** argv)
     if (what == u"history" && a.size() >= 2) return history(a[1], a.value(2));
     if (what == u"one" && a.size() == 3) return one(address(a[1]), a[2]);
     if (what == u"writers" && a.size() == 3) return writers(a[1], a[2]);
+    if (what == u"compare" && a.size() == 3) return compare(address(a[1]), a[2]);
     if (what == u"folder" && a.size() == 3) {
         for (qint64 i = 0; i < a[2].toLongLong(); ++i) writeReportFile(a[1], i, 500);
         return 0;

@@ -100,13 +100,17 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
                    "SUM(marginal) AS marginal, COUNT(error) AS figures, SUM(error%3) / NULLIF(COUNT(error), 0) AS mean, "
                    "MIN(error) AS lo, MAX(error) AS hi, MAX(ABS(error)) AS worst, MIN(seq) AS first, "
                    "MAX(CASE WHEN limit_value IS NOT NULL THEN seq END) AS lastlimit FROM rows GROUP BY %4), "
-                   "squares AS (SELECT g.check_name, g.kind, g.channel, g.quantity, g.unit, g.reference, g.n, g.passed, "
-                   "g.marginal, g.figures, g.mean, g.lo, g.hi, g.first, g.worst, g.lastlimit, x.error, x.seq, x.limit_value "
+                   // The second pass keyed by the group's first place alone, so
+                   // its rows are narrow to sort.
+                   "squares AS (SELECT g.first, x.seq, x.error, g.mean, g.worst, g.lastlimit, x.limit_value "
                    "FROM groups g JOIN rows x ON x.check_name = g.check_name AND x.kind = g.kind AND x.channel = g.channel "
-                   "AND x.quantity = g.quantity AND x.unit = g.unit AND x.reference %2 g.reference ORDER BY g.first, x.seq) "
-                   "SELECT %4, n, passed, marginal, figures, mean, lo, hi, SUM((error - mean) * (error - mean)%3), "
-                   "MIN(CASE WHEN ABS(error) = worst THEN seq END), MAX(CASE WHEN seq = lastlimit THEN limit_value END) "
-                   "FROM squares GROUP BY first, %4, n, passed, marginal, figures, mean, lo, hi ORDER BY first")
+                   "AND x.quantity = g.quantity AND x.unit = g.unit AND x.reference %2 g.reference ORDER BY g.first, x.seq), "
+                   "second AS (SELECT first, SUM((error - mean) * (error - mean)%3) AS squares, "
+                   "MIN(CASE WHEN ABS(error) = worst THEN seq END) AS worstseq, "
+                   "MAX(CASE WHEN seq = lastlimit THEN limit_value END) AS lim FROM squares GROUP BY first) "
+                   "SELECT g.check_name, g.kind, g.channel, g.quantity, g.unit, g.reference, g.n, g.passed, g.marginal, "
+                   "g.figures, g.mean, g.lo, g.hi, s.squares, s.worstseq, s.lim FROM groups g JOIN second s ON s.first = g.first "
+                   "ORDER BY g.first")
                    .arg(kPlace)
                    .arg(same, inOrder, key),
         filter);
