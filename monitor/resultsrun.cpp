@@ -34,7 +34,7 @@ int runResultsInit(const Options& options, const Printer& print, const Printer& 
         printError(why);
         return kCannotRead;
     }
-    print(QStringLiteral("Results store %1: %2").arg(to->display(), said));
+    print(said);
     return kEndedAsAsked;
 }
 

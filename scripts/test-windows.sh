@@ -336,6 +336,11 @@ check "installed quorvid-monitor.exe --results-init makes a SQLite store (its sq
   test -s "$work/results.sqlite"
 second_init=$(store_init)
 check "... and finds it made the second time: $second_init" test "$second_init" != "$first_init"
+# No PostgreSQL driver on Windows (docs/install.md): a postgresql:// store is
+# not reached, and says why.
+pg_sync=$(installed_run quorvid-monitor.exe --results postgresql://bench@127.0.0.1/quorvid --sync 2>&1 | tr -d '\r' || true)
+check "... and a postgresql:// store is not reached there, for want of the driver: $pg_sync" \
+  grep -q "no QPSQL driver" <<< "$pg_sync"
 check "installed quorvid-board.exe --version" \
   test "$(installed_run quorvid-board.exe --version 2>/dev/null | tr -d '\r')" = "quorvid-board $version"
 (cd "$work" && "$linux/ui/quorvid" --review rec.bytes --stats) > "$work/stats-linux" 2> /dev/null
