@@ -230,7 +230,7 @@ QStringList plottedBoards(const History& h)
     for (const HistoryRun& r : h.runs) {
         Board& b = boards[r.boardId];
         ++b.runs;
-        b.failed += r.verdict != u"pass";
+        b.failed += r.failed;
         b.marginal += r.marginal;
     }
     std::vector<std::pair<QString, Board>> plotted;

@@ -85,8 +85,8 @@ std::vector<ResultStats> resultStatistics(const std::vector<HistoryRun>& runs);
 inline constexpr std::size_t kPageRuns = 200;
 inline constexpr std::size_t kPlottedBoards = 5;
 // The boards the page plots, of those with two runs or more: the one asked
-// for, else the few worst (the most failed runs, then the most marginal
-// results, then by name).
+// for, else the few worst (the most failed results, then the most marginal
+// ones, then by name).
 QStringList plottedBoards(const History& history);
 
 QJsonObject historyJson(const History& history);
