@@ -66,7 +66,7 @@ RunSetupForm::RunSetupForm(QWidget* owner, QBoxLayout* layout, const std::functi
     m_results->setToolTip(QStringLiteral("Where each run is stored once its report is written: sqlite:PATH, "
                                          "postgresql://[USER@]HOST[:PORT]/DBNAME or none. A password is best left "
                                          "to PGPASSWORD or the password file."));
-    form->addRow(QStringLiteral("Results s&tore:"), m_results);
+    form->addRow(QStringLiteral("Res&ults store:"), m_results);
     layout->addLayout(form);
 
     setPlan(defaultPlan(), QStringLiteral("the default plan"));
