@@ -11,7 +11,8 @@
 # the store compared with the folder's. Prints the machine and its load average first.
 #
 # Usage: bench/store.sh [RUNS [FOLDER_RUNS]]   (some minutes: the loads take most)
-# QV_BUILD=dir uses another build (default build-bench/, Release).
+# QV_BUILD=dir uses another build (default build-bench/, Release);
+# QV_STORES="sqlite" or "postgresql" measures one kind of store alone.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -38,7 +39,10 @@ SQLITE="sqlite:$QV_TMP/line.sqlite"
 export XDG_DATA_HOME=$QV_TMP/data  # the outbox, out of the way
 
 echo "# $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) CPUs ($(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //; s/ [0-9]*-Core.*//')), $(free -g | awk '/Mem/{print $2}') GiB RAM, Linux $(uname -r); load average $(cut -d' ' -f1-3 /proc/loadavg)"
-for store in "$SQLITE" "$PGURL"; do
+STORES=()
+[[ " ${QV_STORES:-sqlite postgresql} " == *" sqlite "* ]] && STORES+=("$SQLITE")
+[[ " ${QV_STORES:-sqlite postgresql} " == *" postgresql "* ]] && STORES+=("$PGURL")
+for store in "${STORES[@]}"; do
   "$B" load "$store" "$RUNS" 500
   "$B" history "$store"
   "$B" history "$store" SN-0042

@@ -85,11 +85,13 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
     // each summed in the folder's order (oldest run first, a run's results in
     // order), so the figures are the folder's to the last bit. PostgreSQL sums
     // in the order given it; SQLite in the order of the ordered rows it reads.
-    // The key's reference may be none, which only IS (IS NOT DISTINCT FROM)
-    // matches.
+    // The key's reference may be none: SQLite matches it with IS, PostgreSQL
+    // as NaN, which equals itself there and, unlike IS NOT DISTINCT FROM,
+    // lets the server hash the join rather than loop over it.
     const bool pg = db.isPostgresql();
     const QString inOrder = pg ? QStringLiteral(" ORDER BY seq") : QString();
-    const QString same = pg ? QStringLiteral("IS NOT DISTINCT FROM") : QStringLiteral("IS");
+    const QString same = pg ? QStringLiteral("COALESCE(x.reference, 'NaN') = COALESCE(g.reference, 'NaN')")
+                            : QStringLiteral("x.reference IS g.reference");
     const QString key = QStringLiteral("check_name, kind, channel, quantity, unit, reference");
     std::optional<QSqlQuery> stats = db.exec(
         kept + QStringLiteral(
@@ -104,7 +106,7 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
                    // its rows are narrow to sort.
                    "squares AS (SELECT g.first, x.seq, x.error, g.mean, g.worst, g.lastlimit, x.limit_value "
                    "FROM groups g JOIN rows x ON x.check_name = g.check_name AND x.kind = g.kind AND x.channel = g.channel "
-                   "AND x.quantity = g.quantity AND x.unit = g.unit AND x.reference %2 g.reference ORDER BY g.first, x.seq), "
+                   "AND x.quantity = g.quantity AND x.unit = g.unit AND %2 ORDER BY g.first, x.seq), "
                    "second AS (SELECT first, SUM((error - mean) * (error - mean)%3) AS squares, "
                    "MIN(CASE WHEN ABS(error) = worst THEN seq END) AS worstseq, "
                    "MAX(CASE WHEN seq = lastlimit THEN limit_value END) AS lim FROM squares GROUP BY first) "
