@@ -88,14 +88,18 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
     // The key's reference may be none: SQLite matches it with IS, PostgreSQL
     // as NaN, which equals itself there and, unlike IS NOT DISTINCT FROM,
     // lets the server hash the join rather than loop over it.
+    // The rows sorted by their key compare it byte by byte (COLLATE "C"),
+    // several times quicker than in the server's language, and in memory.
     const bool pg = db.isPostgresql();
+    if (pg && !db.exec(QStringLiteral("SET work_mem = '512MB'"))) return failed(db.problem().why);
     const QString inOrder = pg ? QStringLiteral(" ORDER BY seq") : QString();
     const QString same = pg ? QStringLiteral("COALESCE(x.reference, 'NaN') = COALESCE(g.reference, 'NaN')")
                             : QStringLiteral("x.reference IS g.reference");
     const QString key = QStringLiteral("check_name, kind, channel, quantity, unit, reference");
     std::optional<QSqlQuery> stats = db.exec(
         kept + QStringLiteral(
-                   ", rows AS (SELECT x.check_name, x.kind, x.channel, x.quantity, x.unit, x.reference, x.error, x.limit_value, "
+                   ", rows AS (SELECT x.check_name%5 AS check_name, x.kind%5 AS kind, x.channel, x.quantity%5 AS quantity, "
+                   "x.unit%5 AS unit, x.reference, x.error, x.limit_value, "
                    "x.passed, x.marginal, k.place * %1 + x.position AS seq FROM results x JOIN kept k ON x.run = k.id "
                    "WHERE x.verdict <> 'skipped' AND x.quantity <> 'aborted' ORDER BY %4, seq), "
                    "groups AS (SELECT %4, COUNT(*) AS n, SUM(passed) AS passed, "
@@ -114,7 +118,7 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
                    "g.figures, g.mean, g.lo, g.hi, s.squares, s.worstseq, s.lim FROM groups g JOIN second s ON s.first = g.first "
                    "ORDER BY g.first")
                    .arg(kPlace)
-                   .arg(same, inOrder, key),
+                   .arg(same, inOrder, key, pg ? QStringLiteral(" COLLATE \"C\"") : QString()),
         filter);
     if (!stats) return failed(db.problem().why);
     while (stats->next()) {
