@@ -13,7 +13,8 @@
 #   postgres-test.sh stop DIR    stops it and removes DIR
 #
 # Run as root, the server runs as the user postgres (which the package makes;
-# initdb refuses root), else as whoever runs this.
+# initdb refuses root), else as whoever runs this. When that user cannot reach
+# DIR (a build tree under /root), DIR is a link to a folder of its own in /tmp.
 set -euo pipefail
 
 action=${1:?start, pause, resume or stop}
@@ -32,33 +33,47 @@ if [ "$(id -u)" -eq 0 ]; then
   as_server=(runuser -u postgres --)
 fi
 
-data=$dir/data
+# The cluster's real folder, which the server's user reaches.
+real=$dir
+[ -L "$dir" ] && real=$(readlink -f "$dir")
+data=$real/data
 ctl() { "${as_server[@]}" "$bin/pg_ctl" -D "$data" "$@"; }
 stop_server() {
   if [ -f "$data/postmaster.pid" ]; then ctl stop -m fast -w -t 60 >/dev/null 2>&1 || ctl stop -m immediate -w -t 60 >/dev/null 2>&1 || true; fi
 }
 start_server() {
-  ctl start -w -t 60 -l "$dir/server.log" \
-    -o "-c listen_addresses='' -c unix_socket_directories='$dir' -c port=5432 -c fsync=off -c max_connections=100" >/dev/null \
-    || { cat "$dir/server.log" >&2; exit 1; }
+  ctl start -w -t 60 -l "$real/server.log" \
+    -o "-c listen_addresses='' -c unix_socket_directories='$real' -c port=5432 -c fsync=off -c max_connections=100" >/dev/null \
+    || { cat "$real/server.log" >&2; exit 1; }
 }
-psql_admin() { "${as_server[@]}" "$bin/psql" -X -q -v ON_ERROR_STOP=1 -h "$dir" -U quorvid "$@"; }
+psql_admin() { "${as_server[@]}" "$bin/psql" -X -q -v ON_ERROR_STOP=1 -h "$real" -U quorvid "$@"; }
+remove() {
+  [ "$real" != "$dir" ] && rm -rf "$real"
+  rm -rf "$dir"
+}
 
 case $action in
 start)
   stop_server
-  rm -rf "$dir"
-  mkdir -p "$dir"
-  [ ${#as_server[@]} -gt 0 ] && chown postgres: "$dir"
-  chmod 700 "$dir"
-  # The folders above must let the server's user reach its own.
-  "${as_server[@]}" test -w "$dir" || { echo "postgres-test.sh: the server's user cannot reach $dir" >&2; exit 1; }
+  remove
+  mkdir -p "$(dirname "$dir")"
+  real=$dir
+  if [ ${#as_server[@]} -gt 0 ] && ! "${as_server[@]}" test -x "$(dirname "$dir")"; then
+    real=$(mktemp -d /tmp/quorvid-postgres.XXXXXX)
+    ln -s "$real" "$dir"
+  else
+    mkdir -p "$dir"
+  fi
+  data=$real/data
+  [ ${#as_server[@]} -gt 0 ] && chown postgres: "$real"
+  chmod 700 "$real"
+  "${as_server[@]}" test -w "$real" || { echo "postgres-test.sh: the server's user cannot reach $real" >&2; exit 1; }
   "${as_server[@]}" "$bin/initdb" -D "$data" -U quorvid --auth-local=trust --auth-host=reject -E UTF8 --locale=C.UTF-8 >/dev/null
   # The owner is trusted on the socket; the bench gives its password.
   printf '%s\n' "local all quorvid trust" "local all bench scram-sha-256" | "${as_server[@]}" tee "$data/pg_hba.conf" >/dev/null
   start_server
   # The socket folder is the server user's; the tests, root or not, reach it.
-  chmod 755 "$dir"
+  chmod 755 "$real"
   psql_admin -d postgres -c "CREATE DATABASE quorvid"
   psql_admin -d postgres -c "CREATE ROLE bench LOGIN PASSWORD '$bench_password'"
   psql_admin -d quorvid -c "REVOKE CREATE ON SCHEMA public FROM PUBLIC" \
@@ -69,7 +84,7 @@ pause) stop_server ;;
 resume) start_server ;;
 stop)
   stop_server
-  rm -rf "$dir"
+  remove
   ;;
 *) echo "postgres-test.sh: start, pause, resume or stop, not $action" >&2; exit 2 ;;
 esac
