@@ -1,6 +1,7 @@
 #include "historyaction.h"
 
 #include "history.h"
+#include "rundialog.h"
 #include "runsetupform.h"
 
 #include <QDesktopServices>
@@ -50,6 +51,7 @@ bool HistoryAction::run(const QString& folder, const std::optional<quorvid::stor
 {
     if (m_running) return false;
     m_running = true;
+    if (from) quorvid::loadStoreDrivers();
     m_progress = new QProgressDialog(from ? QStringLiteral("Reading the runs in %1...").arg(from->display())
                                           : QStringLiteral("Reading the evaluations in %1...").arg(QDir::toNativeSeparators(folder)),
                                      QString(), 0, 0, m_parent);
