@@ -5,13 +5,17 @@
 # makes the installer.
 
 # The plugins, each in the folder beside the programs where Qt looks for it:
-# the windows platform and the Windows style for the window, and the
-# offscreen platform, on which `quorvid --review FILE --stats` (or
-# --export-csv, --export-png) draws without a window.
+# the windows platform and the Windows style for the window, the offscreen
+# platform, on which `quorvid --review FILE --stats` (or --export-csv,
+# --export-png) draws without a window, and the results store's drivers:
+# SQLite (the bench's own store) and ODBC (a PostgreSQL server through the
+# PostgreSQL ODBC driver, docs/install.md).
 set(QUORVID_QT_PLUGINS
   platforms=Qt6::QWindowsIntegrationPlugin
   platforms=Qt6::QOffscreenIntegrationPlugin
   styles=Qt6::QWindowsVistaStylePlugin
+  sqldrivers=Qt6::QSQLiteDriverPlugin
+  sqldrivers=Qt6::QODBCDriverPlugin
 )
 set(plugin_files)
 foreach(entry IN LISTS QUORVID_QT_PLUGINS)

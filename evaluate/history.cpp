@@ -221,6 +221,30 @@ std::optional<History> readHistory(const HistoryRequest& request, QString* error
     return h;
 }
 
+QStringList plottedBoards(const History& h)
+{
+    struct Board {
+        int runs = 0, failed = 0, marginal = 0;
+    };
+    std::map<QString, Board> boards;
+    for (const HistoryRun& r : h.runs) {
+        Board& b = boards[r.boardId];
+        ++b.runs;
+        b.failed += r.failed;
+        b.marginal += r.marginal;
+    }
+    std::vector<std::pair<QString, Board>> plotted;
+    for (const auto& [id, b] : boards)
+        if (b.runs >= 2 && (h.request.boardId.isEmpty() || id == h.request.boardId)) plotted.push_back({id, b});
+    std::stable_sort(plotted.begin(), plotted.end(), [](const auto& a, const auto& b) {
+        return a.second.failed != b.second.failed ? a.second.failed > b.second.failed : a.second.marginal > b.second.marginal;
+    });
+    if (plotted.size() > kPlottedBoards) plotted.resize(kPlottedBoards);
+    QStringList out;
+    for (const auto& p : plotted) out << p.first;
+    return out;
+}
+
 QJsonObject historyJson(const History& h)
 {
     QJsonArray runs, results, skipped;
@@ -314,7 +338,9 @@ QString historyHtml(const History& h, const QString& pageFolder)
 
     out += QStringLiteral("<h2>Runs</h2>\n<table><tr><th class=\"t\">Started (UTC)</th><th class=\"t\">Board</th><th class=\"t\">Identification</th>"
                           "<th class=\"t\">Operator</th><th class=\"t\">Plan</th><th class=\"t\">Verdict</th><th>Failed</th><th>Marginal</th><th class=\"t\">Report</th></tr>\n");
-    for (const HistoryRun& r : h.runs) {
+    const std::size_t earlier = h.runs.size() > kPageRuns ? h.runs.size() - kPageRuns : 0;
+    for (auto it = h.runs.begin() + qsizetype(earlier); it != h.runs.end(); ++it) {
+        const HistoryRun& r = *it;
         // The page of the run beside its JSON, else the JSON.
         QString target = r.path;
         if (const QString html = r.path.left(r.path.size() - 5) + QStringLiteral(".html"); QFileInfo::exists(html)) target = html;
@@ -328,6 +354,8 @@ QString historyHtml(const History& h, const QString& pageFolder)
                    .arg(htmlEscaped(link), htmlEscaped(r.report));
     }
     out += QStringLiteral("</table>\n");
+    if (earlier > 0)
+        out += QStringLiteral("<p>The latest %1 runs; %2 earlier runs are listed in the summary's JSON.</p>\n").arg(kPageRuns).arg(earlier);
 
     out += QStringLiteral("<h2>Results across runs</h2>\n<table><tr><th class=\"t\">Result</th><th>n</th><th>Mean error</th><th>SD</th>"
                           "<th>Min</th><th>Max</th><th class=\"t\">Worst board</th><th>Passed</th><th>MARGINAL</th><th>Limit</th><th>Cpk</th></tr>\n");
@@ -347,7 +375,7 @@ QString historyHtml(const History& h, const QString& pageFolder)
 
     // Each board's error at each static point over its runs, a plot per channel.
     QString plots;
-    for (const QString& board : boards) {
+    for (const QString& board : plottedBoards(h)) {
         std::vector<const HistoryRun*> of;
         for (const HistoryRun& r : h.runs)
             if (r.boardId == board) of.push_back(&r);

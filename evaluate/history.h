@@ -79,6 +79,16 @@ std::optional<History> readHistory(const HistoryRequest& request, QString* error
 // The statistics of the runs' results, as readHistory fills them in.
 std::vector<ResultStats> resultStatistics(const std::vector<HistoryRun>& runs);
 
+// The page stays light at any size: it lists the latest kPageRuns runs with a
+// count of the earlier ones, and plots the boards plottedBoards names; the
+// JSON and the CSV hold everything.
+inline constexpr std::size_t kPageRuns = 200;
+inline constexpr std::size_t kPlottedBoards = 5;
+// The boards the page plots, of those with two runs or more: the one asked
+// for, else the few worst (the most failed results, then the most marginal
+// ones, then by name).
+QStringList plottedBoards(const History& history);
+
 QJsonObject historyJson(const History& history);
 QByteArray historyCsv(const History& history);
 // Links to each run's report go relative to the folder the page is written to.

@@ -323,6 +323,8 @@ QJsonObject reportJson(const ReportInfo& info)
         {QStringLiteral("checks"), checks},
     };
     if (!info.aborted.isEmpty()) o.insert(QStringLiteral("aborted"), info.aborted);
+    if (!info.runId.isEmpty()) o.insert(QStringLiteral("run_id"), info.runId);
+    if (!info.endedUtc.isEmpty()) o.insert(QStringLiteral("ended_utc"), info.endedUtc);
     o.insert(QStringLiteral("reference_equipment"), info.referenceEquipment);
     if (!info.rescoredFrom.isEmpty()) o.insert(QStringLiteral("rescored_from"), info.rescoredFrom);
     for (auto it = info.carried.begin(); it != info.carried.end(); ++it)
@@ -350,7 +352,7 @@ QString reportHtml(const ReportInfo& info)
     h += info.boardId.isEmpty() ? QStringLiteral("<h1>Board evaluation</h1>\n<dl>")
                                 : QStringLiteral("<h1>Board evaluation: %1</h1>\n<dl>").arg(esc(info.boardId));
     const std::pair<const char*, QString> head[] = {
-        {"Board ID", info.boardId}, {"Board", info.identification}, {"Date (UTC)", info.startedUtc}, {"Operator", info.operatorName},
+        {"Board ID", info.boardId}, {"Board", info.identification}, {"Date (UTC)", info.startedUtc}, {"Run", info.runId}, {"Operator", info.operatorName},
         {"Reference equipment", info.referenceEquipment.isEmpty() ? QStringLiteral("not given") : info.referenceEquipment},
         {"Port", info.device.isEmpty() || info.device == info.port ? info.port : QStringLiteral("%1 (%2)").arg(info.port, info.device)},
         {"Quorvid", info.version}, {"Plan", info.plan.name},
@@ -411,6 +413,7 @@ QByteArray reportJUnit(const ReportInfo& info)
         x.writeAttribute(QStringLiteral("skipped"), QString::number(skippedResults(o)));
         x.writeAttribute(QStringLiteral("timestamp"), info.startedUtc);
         writeJUnitProperties(x, {{"board_id", info.boardId},
+                                 {"run_id", info.runId},
                                  {"identification", info.identification},
                                  {"operator", info.operatorName},
                                  {"port", info.port},

@@ -18,7 +18,12 @@
 namespace quorvid::evaluate {
 
 struct ReportInfo {
+    // The run's own ID, made when it starts (a UUID without braces); a run
+    // judged again gets one of its own. A report written before runs had IDs
+    // is given one derived from its content when read (storedreport.h).
+    QString runId;
     QString startedUtc;  // "2026-12-07T14:02:03.123Z"
+    QString endedUtc;    // when the report was written; empty in reports older than it
     QString version;     // Quorvid's
     QString operatorName;
     QString boardId;  // as given, or the port standing in for it

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QUuid>
 
 #include <algorithm>
 #include <limits>
@@ -314,7 +315,9 @@ Rescored rescoreReport(const QString& reportPath, const std::optional<Plan>& giv
     if (!frames) return out;
 
     ReportInfo info;
+    info.runId = QUuid::createUuid().toString(QUuid::WithoutBraces);  // its own run_id, never the one it judges again
     info.startedUtc = was.startedUtc;
+    info.endedUtc = was.endedUtc;
     info.version = programVersion();
     info.operatorName = was.operatorName;
     info.boardId = was.boardId;

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QUuid>
 
 namespace quorvid::evaluate {
 
@@ -47,6 +48,7 @@ std::unique_ptr<Session> Session::create(SerialControl& comm, ReferenceSetter& r
         self->m_evaluation->abort(message);
     });
 
+    s->m_report.runId = QUuid::createUuid().toString(QUuid::WithoutBraces);
     s->m_report.startedUtc = QString::fromStdString(record::isoUtc(startedUtc));
     s->m_report.boardId = s->m_setup.boardId.isEmpty() ? s->m_setup.port : s->m_setup.boardId;
     s->m_report.version = s->m_setup.version;
@@ -135,6 +137,7 @@ void Session::writeReport()
     m_report.verdict = e.verdict();
     m_report.aborted = e.abortReason();
     m_report.checks = e.outcomes();
+    if (m_setup.clock.utcMilliseconds) m_report.endedUtc = QString::fromStdString(record::isoUtc(m_setup.clock.utcMilliseconds()));
     QString error;
     if (!evaluate::writeReport(m_report, m_setup.name, &error)) m_reportError = error;
     m_reportMs = timer.elapsed();

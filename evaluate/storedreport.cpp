@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QUuid>
 
 #include <cmath>
 
@@ -112,6 +113,13 @@ Result result(const QJsonObject& o, const QString& where)
 
 }  // namespace
 
+QString derivedRunId(const QJsonObject& json)
+{
+    // Ours, fixed for ever: the same report gives the same ID on every bench.
+    static const QUuid kNamespace(QStringLiteral("5d0c6a2e-8f0b-4e61-9a57-2b7c41f3d9e8"));
+    return QUuid::createUuidV5(kNamespace, QJsonDocument(json).toJson(QJsonDocument::Compact)).toString(QUuid::WithoutBraces);
+}
+
 StoredKind storedKind(const QJsonObject& json)
 {
     if (json[u"station"].toBool()) return StoredKind::StationSummary;
@@ -139,6 +147,9 @@ std::optional<StoredReport> readReportJson(const QJsonObject& json, const QStrin
         info.aborted = text(json, "aborted", top, false);
         info.referenceEquipment = text(json, "reference_equipment", top, false);
         info.rescoredFrom = text(json, "rescored_from", top, false);
+        info.runId = text(json, "run_id", top, false);
+        if (info.runId.isEmpty()) info.runId = derivedRunId(json);
+        info.endedUtc = text(json, "ended_utc", top, false);
         info.boardId = text(json, "board_id", top, false);
         if (info.boardId.isEmpty()) info.boardId = info.port;
 

@@ -36,6 +36,11 @@ StoredKind storedKind(const QJsonObject& json);
 // wrong kind. source names the file in the plan's messages.
 std::optional<StoredReport> readReportJson(const QJsonObject& json, const QString& source, QString* why);
 
+// The run_id of a report written before runs had one: a name-based UUID (v5)
+// over the report's compact JSON (its keys in order), the same every time and
+// on every bench it is read.
+QString derivedRunId(const QJsonObject& json);
+
 // The largest report read: far beyond any run's (a day-long drift check's is
 // some kilobytes), small enough to read whole.
 inline constexpr qint64 kMaxReportBytes = 64LL * 1024 * 1024;

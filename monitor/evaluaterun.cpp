@@ -8,6 +8,7 @@
 #include "serialcontrol.h"
 #include "session.h"
 #include "stdinlines.h"
+#include "resultsrun.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -116,11 +117,13 @@ int runEvaluation(const Options& options, const evaluate::Plan& plan, SerialCont
     StdinLines typed;
     if (person) answerOnTerminal(*person, typed);
 
+    bool reportWritten = false;
     QObject::connect(session.get(), &Session::reportFinished, session.get(), [&](const QString& error) {
         if (!error.isEmpty()) {
             printError(error);
             if (status < 0) status = kUsage;
         }
+        reportWritten = error.isEmpty();
         QCoreApplication::exit(kEndedAsAsked);
     });
 
@@ -138,6 +141,10 @@ int runEvaluation(const Options& options, const evaluate::Plan& plan, SerialCont
     printLine(stdout, QString());
     for (const QString& line : summaryLines(*session)) printLine(stdout, line);
     if (comm.portOpen()) (void)comm.setPortOpen(false);
+    // The report files first, the record of truth; then the store, with the
+    // port closed.
+    if (reportWritten)
+        if (const auto to = runStore(options, printError)) deliver(*to, setup.name + QStringLiteral(".json"), {}, printError);
     if (status >= 0) return status;
     return session->report().verdict == Verdict::Pass ? kEndedAsAsked : kEvaluationFailed;
 }

@@ -3,6 +3,7 @@
 #include "frontend.h"
 #include "history.h"
 #include "rescore.h"
+#include "resultsrun.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -11,9 +12,6 @@
 namespace quorvid::monitor {
 
 namespace {
-
-// Nothing was read or written: the folder or the run cannot answer.
-constexpr int kCannotRead = 1;
 
 QString withoutEnding(QString name, std::initializer_list<const char*> endings)
 {
@@ -30,7 +28,17 @@ int runHistory(const Options& options, const Printer& print, const Printer& prin
     QElapsedTimer timer;
     timer.start();
     QString why;
-    const std::optional<History> h = readHistory({options.history, options.historyBoardId, options.since}, &why);
+    const HistoryRequest request{options.history, options.historyBoardId, options.since};
+    std::optional<History> h;
+    QString source = QStringLiteral("under ") + QDir::toNativeSeparators(options.history);
+    if (namesStore(options.history)) {
+        // Checked when the options were read.
+        const std::optional<store::StoreAddress> from = store::parseStoreAddress(options.history, &why);
+        if (from) h = store::readStoreHistory(*from, request, &why);
+        if (from) source = QStringLiteral("in ") + from->display();
+    } else {
+        h = readHistory(request, &why);
+    }
     if (!h) {
         printError(why);
         return kCannotRead;
@@ -47,10 +55,10 @@ int runHistory(const Options& options, const Printer& print, const Printer& prin
         failed += r.verdict != u"pass";
         marginal += r.marginal;
     }
-    print(QStringLiteral("History: %1 runs of %2 boards under %3, %4 failed, %5 MARGINAL results; %6 files skipped")
+    print(QStringLiteral("History: %1 runs of %2 boards %3, %4 failed, %5 MARGINAL results; %6 files skipped")
               .arg(h->runs.size())
               .arg(boards.size())
-              .arg(QDir::toNativeSeparators(options.history))
+              .arg(source)
               .arg(failed)
               .arg(marginal)
               .arg(h->skipped.size()));
@@ -73,6 +81,9 @@ int runRescore(const Options& options, const Printer& print, const Printer& prin
         plan = r.plan;
         planSource = options.rescorePlan;
     }
+    // A store given wrongly is said before anything is judged or written.
+    const std::optional<store::StoreAddress> to = runStore(options, printError);
+    if (!to) return kUsage;
     const QString name = withoutEnding(options.report, {".json", ".html", ".xml"});
     // The run's own report is never replaced by its judgement again.
     if (QFileInfo(name + QStringLiteral(".json")).absoluteFilePath() == QFileInfo(options.rescore).absoluteFilePath()) {
@@ -93,6 +104,7 @@ int runRescore(const Options& options, const Printer& print, const Printer& prin
     print(QStringLiteral("Report:  %1.json, %1.html, %1.xml, judged again from %2 under %3")
               .arg(name, QDir::toNativeSeparators(options.rescore),
                    plan ? QDir::toNativeSeparators(options.rescorePlan) : QStringLiteral("its own plan")));
+    deliver(*to, name + QStringLiteral(".json"), {}, printError);
     return r.report->verdict == Verdict::Pass ? kEndedAsAsked : kEvaluationFailed;
 }
 

@@ -13,6 +13,7 @@
 #include "recorder.h"
 #include "shutdown.h"
 #include "stationrun.h"
+#include "resultsrun.h"
 #include "stdinlines.h"
 
 #include <QCoreApplication>
@@ -130,6 +131,9 @@ int main(int argc, char* argv[])
     const auto printOut = [](const QString& line) { writeLine(stdout, line.toLocal8Bit().toStdString()); };
     if (!options.history.isEmpty()) return runHistory(options, printOut, printError);
     if (!options.rescore.isEmpty()) return runRescore(options, printOut, printError);
+    if (options.resultsInit) return runResultsInit(options, printOut, printError);
+    if (options.sync) return runSync(options, printOut, printError);
+    if (!options.importDir.isEmpty()) return runImport(options, printOut, printError);
 
     // A bad plan is refused before the port is even opened.
     std::optional<evaluate::Plan> plan;
@@ -140,6 +144,8 @@ int main(int argc, char* argv[])
             printError(why);
             return kUsage;
         }
+        // So is a store given wrongly (QUORVID_RESULTS too).
+        if (!runStore(options, printError)) return kUsage;
     }
 
     // Without it Ctrl-C would end the program before the port is closed and

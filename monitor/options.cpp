@@ -3,7 +3,10 @@
 #include "commands.h"
 #include "evaluaterun.h"
 
+#include "resultsstore.h"
+
 #include <QCommandLineParser>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
@@ -27,6 +30,13 @@ QString commandList()
         if (!names.contains(name)) names << name;
     }
     return names.join(QStringLiteral(", "));
+}
+
+bool namesStore(const QString& source)
+{
+    // A scheme of two letters or more: "C:\\runs" stays a folder.
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
+    return scheme.match(source).hasMatch();
 }
 
 namespace {
@@ -92,11 +102,16 @@ ParsedOptions parseOptions(const QStringList& args)
     const QCommandLineOption summaryOpt(QStringLiteral("summary"), {}, QStringLiteral("NAME"));
     const QCommandLineOption sinceOpt(QStringLiteral("since"), {}, QStringLiteral("YYYY-MM-DD"));
     const QCommandLineOption rescoreOpt(QStringLiteral("rescore"), {}, QStringLiteral("REPORT"));
+    const QCommandLineOption resultsOpt(QStringLiteral("results"), {}, QStringLiteral("STORE"));
+    const QCommandLineOption resultsInitOpt(QStringLiteral("results-init"));
+    const QCommandLineOption syncOpt(QStringLiteral("sync"));
+    const QCommandLineOption importOpt(QStringLiteral("import"), {}, QStringLiteral("DIR"));
     const QCommandLineOption helpOpt(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOpt(QStringList{QStringLiteral("v"), QStringLiteral("version")});
     parser.addOptions({portOpt, comOpt, noSetupOpt, sendOpt, formatOpt, waveformOpt, recordOpt, secondsOpt,
                        helpOpt, versionOpt, evaluateOpt, reportOpt, referenceOpt, operatorOpt, printPlanOpt});
     parser.addOptions({boardIdOpt, equipmentOpt, historyOpt, summaryOpt, sinceOpt, rescoreOpt});
+    parser.addOptions({resultsOpt, resultsInitOpt, syncOpt, importOpt});
 
     // --evaluate takes the plan's file when one follows it.
     QStringList given = args;
@@ -130,20 +145,62 @@ ParsedOptions parseOptions(const QStringList& args)
     for (const auto* opt : {&comOpt, &formatOpt, &recordOpt, &secondsOpt, &reportOpt, &referenceOpt, &operatorOpt})
         if (parser.values(*opt).size() > 1)
             return refuse(QStringLiteral("--%1 given more than once").arg(opt->names().first()));
-    for (const auto* opt : {&equipmentOpt, &historyOpt, &summaryOpt, &sinceOpt, &rescoreOpt})
+    for (const auto* opt : {&equipmentOpt, &historyOpt, &summaryOpt, &sinceOpt, &rescoreOpt, &resultsOpt, &importOpt})
         if (parser.values(*opt).size() > 1)
             return refuse(QStringLiteral("--%1 given more than once").arg(opt->names().first()));
 
-    // Reading reports opens no port: nothing of a run goes with it.
-    if (parser.isSet(historyOpt) || parser.isSet(rescoreOpt)) {
-        const bool history = parser.isSet(historyOpt);
-        if (history && parser.isSet(rescoreOpt)) return refuse(QStringLiteral("--history and --rescore exclude each other"));
-        const QStringList allowed = history ? QStringList{QStringLiteral("history"), QStringLiteral("summary"), QStringLiteral("board-id"), QStringLiteral("since")}
-                                            : QStringList{QStringLiteral("rescore"), QStringLiteral("report")};
-        for (const QString& name : parser.optionNames())
-            if (!allowed.contains(name))
-                return refuse(QStringLiteral("--%1 does not go with --%2 (which takes %3)")
-                                  .arg(name, allowed.first(), QStringLiteral("--") + allowed.mid(1).join(QStringLiteral(", --"))));
+    if (parser.isSet(resultsOpt)) {
+        o.results = parser.value(resultsOpt).trimmed();
+        QString why;
+        if (o.results.isEmpty()) return refuse(QStringLiteral("--results wants a store: sqlite:PATH, postgresql://HOST/DBNAME or none"));
+        if (!store::parseStoreAddress(o.results, &why)) return refuse(why);
+    }
+
+    // Reading reports and working on the store open no port: nothing of a
+    // run goes with them. Each of these is a program of its own, with the
+    // options it takes.
+    struct Mode {
+        const QCommandLineOption* opt;
+        QStringList takes;
+    };
+    const Mode modes[] = {
+        {&historyOpt, {QStringLiteral("summary"), QStringLiteral("board-id"), QStringLiteral("since")}},
+        {&rescoreOpt, {QStringLiteral("report")}},
+        {&importOpt, {QStringLiteral("results")}},
+        {&syncOpt, {QStringLiteral("results")}},
+        {&resultsInitOpt, {QStringLiteral("results")}},
+    };
+    const Mode* mode = nullptr;
+    for (const Mode& m : modes) {
+        if (!parser.isSet(*m.opt)) continue;
+        if (mode)
+            return refuse(QStringLiteral("--%1 and --%2 exclude each other").arg(mode->opt->names().first(), m.opt->names().first()));
+        mode = &m;
+    }
+    if (mode) {
+        const QString modeName = mode->opt->names().first();
+        for (const QString& name : parser.optionNames()) {
+            if (name == modeName || mode->takes.contains(name)) continue;
+            if (name == u"results" && mode->opt == &rescoreOpt) continue;  // the new report's run is stored
+            if (name == u"results" && mode->opt == &historyOpt)
+                return refuse(QStringLiteral("--results does not go with --history: name the store as its source, "
+                                             "e.g. --history sqlite:results.sqlite"));
+            return refuse(QStringLiteral("--%1 does not go with --%2 (which takes %3)")
+                              .arg(name, modeName, QStringLiteral("--") + mode->takes.join(QStringLiteral(", --"))));
+        }
+    }
+    if (mode && mode->opt == &importOpt) {
+        o.importDir = parser.value(importOpt);
+        if (o.importDir.isEmpty()) return refuse(QStringLiteral("--import wants a folder of reports, e.g. --import evaluations"));
+        return {o, {}};
+    }
+    if (mode && (mode->opt == &syncOpt || mode->opt == &resultsInitOpt)) {
+        o.sync = mode->opt == &syncOpt;
+        o.resultsInit = mode->opt == &resultsInitOpt;
+        return {o, {}};
+    }
+    if (mode) {
+        const bool history = mode->opt == &historyOpt;
         if (history) {
             o.history = parser.value(historyOpt);
             o.summary = parser.value(summaryOpt);
@@ -153,7 +210,16 @@ ParsedOptions parseOptions(const QStringList& args)
             o.historyBoardId = parser.value(boardIdOpt).trimmed();
             if (parser.isSet(boardIdOpt) && o.historyBoardId.isEmpty())
                 return refuse(QStringLiteral("--board-id wants an ID, e.g. --board-id SN-0042"));
-            if (o.history.isEmpty()) return refuse(QStringLiteral("--history wants a folder, e.g. --history evaluations"));
+            if (o.history.isEmpty())
+                return refuse(QStringLiteral("--history wants a folder or a store, e.g. --history evaluations"));
+            if (namesStore(o.history)) {
+                QString why;
+                const auto source = store::parseStoreAddress(o.history, &why);
+                // The store's reason names --results, the usual way in.
+                if (!source) return refuse(QStringLiteral("--history: %1").arg(why.remove(QRegularExpression(QStringLiteral("^--results: ")))));
+                if (source->kind == store::StoreAddress::Kind::None)
+                    return refuse(QStringLiteral("--history wants a folder or a store, not none"));
+            }
             if (o.summary.isEmpty()) return refuse(QStringLiteral("--history wants --summary NAME, e.g. --summary batch-12"));
             if (parser.isSet(sinceOpt)) {
                 const QDate since = QDate::fromString(parser.value(sinceOpt), Qt::ISODate);
@@ -186,7 +252,7 @@ ParsedOptions parseOptions(const QStringList& args)
                                          "or with --history (only that board's runs)"));
         QStringList valued;
         for (const QCommandLineOption& opt : {portOpt, comOpt, sendOpt, formatOpt, recordOpt, secondsOpt, reportOpt,
-                                              referenceOpt, operatorOpt, boardIdOpt})
+                                              referenceOpt, operatorOpt, boardIdOpt, resultsOpt})
             valued << opt.names();
         if (const QString why = pairBoardIds(given, valued, o.ports.size(), &o.boardIds); !why.isEmpty()) return refuse(why);
     }
@@ -247,6 +313,8 @@ ParsedOptions parseOptions(const QStringList& args)
         if (!o.evaluate) return refuse(QStringLiteral("--reference-equipment goes with --evaluate"));
         o.referenceEquipment = parser.value(equipmentOpt);
     }
+    if (!o.results.isEmpty() && !o.evaluate)
+        return refuse(QStringLiteral("--results goes with --evaluate, --rescore, --import, --sync or --results-init"));
     return {o, {}};
 }
 
@@ -340,12 +408,14 @@ Evaluation (see the README's evaluation section):
   --print-plan    print the default plan as commented TOML and exit
 
 History and judging again (no port is opened):
-  --history DIR   read every evaluation report under DIR (its folders too)
-                  and write a summary: the runs oldest first, and for each
-                  result across runs its mean, SD, smallest and largest error,
-                  the worst board, the share passed, the MARGINAL ones and the
-                  Cpk; files that are not readable reports are listed as
-                  skipped, with why
+  --history SOURCE
+                  read every evaluation report under SOURCE, a folder (its
+                  folders too), or every run of a store (sqlite:PATH,
+                  postgresql://...), and write a summary: the runs oldest
+                  first, and for each result across runs its mean, SD,
+                  smallest and largest error, the worst board, the share
+                  passed, the MARGINAL ones and the Cpk; files that are not
+                  readable reports are listed as skipped, with why
   --summary NAME  the summary's files: NAME.json, NAME.csv and NAME.html;
                   needed with --history
   --board-id ID   with --history: only that board's runs (a report without
@@ -360,6 +430,26 @@ History and judging again (no port is opened):
                   which may change limits, tolerances, marginal_percent and
                   sources but asks for nothing the run did not measure; the
                   new report is NAME.json, NAME.html, NAME.xml
+
+The results database (see the README's results database section):
+  --results STORE where --evaluate, a station and --rescore store each run
+                  once its report files are written, and what the three
+                  options below work on: sqlite:PATH, postgresql://[USER[:
+                  PASSWORD]@]HOST[:PORT]/DBNAME[?sslmode=MODE] or none (no
+                  store, no outbox). Without it, the store QUORVID_RESULTS
+                  names, else the bench's own Quorvid/results.sqlite in the
+                  data folder, which the window shares. A run the store
+                  cannot take waits in the outbox (one line on standard
+                  error says so) and goes with the next run or --sync; the
+                  exit status stays the run's. A password is best left to
+                  PGPASSWORD or the password file; it is never printed
+  --results-init  create the store's tables, or upgrade older ones, and say
+                  which; safe to run again
+  --sync          send the runs waiting in the outbox for the store, each
+                  once, and say how many went
+  --import DIR    store every report under DIR (read as --history DIR reads
+                  them) and say how many were stored, already present and
+                  skipped
   -h, --help      this text
   -v, --version   the program's version
 
@@ -374,11 +464,16 @@ Exit status:
      printing went on, both files end with their last whole line
   5  --evaluate, --rescore: a check failed, or the evaluation ended early;
      with several ports: any board failed
-  With --history: 0 written, 1 DIR cannot be read, 2 usage or a summary file
-  that cannot be written. With --rescore: 0 or 5 as a run, 1 the report or
+  With --history: 0 written, 1 the folder or the store cannot be read, 2
+  usage or a summary file that cannot be written. With --rescore: 0 or 5 as a run, 1 the report or
   its recording cannot be read, the recording is not the report's, or the
   plan asks for what the run did not measure (nothing is written), 2 usage,
-  a plan file refused or a report file that cannot be written.
+  a plan file refused or a report file that cannot be written. A run that
+  went to the outbox keeps its own status. With --results-init, --sync and
+  --import: 0 done (--sync: nothing left waiting; --import: every report
+  stored or already there, files that are not reports skipped), 1 the store
+  cannot be reached or refused it (--sync: runs left waiting; --import: DIR
+  cannot be read), 2 usage.
 )");
 }
 

@@ -45,12 +45,20 @@ struct Options {
     QString referenceCommand;  // empty: the operator sets each reference
     QString operatorName;
     QString referenceEquipment;  // --reference-equipment, for the report
-    // --history DIR --summary NAME [--board-id ID] [--since YYYY-MM-DD]: the
-    // reports under DIR summarised; see historyrun.h.
+    // --history SOURCE --summary NAME [--board-id ID] [--since YYYY-MM-DD]:
+    // the reports under a folder, or the runs of a store (sqlite:PATH,
+    // postgresql://...), summarised; see historyrun.h.
     QString history, summary, historyBoardId;
     std::optional<QDate> since;
     // --rescore REPORT.json [PLAN] --report NAME: a run judged again.
     QString rescore, rescorePlan;
+    // --results STORE: where --evaluate, a station and --rescore store their
+    // runs, and what --results-init, --sync and --import work on; empty: the
+    // store QUORVID_RESULTS names, else the default one (see resultsrun.h).
+    QString results;
+    bool resultsInit = false;  // --results-init: the store's tables made or upgraded
+    bool sync = false;         // --sync: the outbox's runs for the store sent
+    QString importDir;         // --import DIR: every report under DIR stored
     bool printPlan = false;
     bool help = false;
     bool version = false;
@@ -70,6 +78,10 @@ std::optional<std::string_view> commandNamed(QStringView text);
 
 // "I, O, M, 5, 6, Z1, Z2, Z3, S0, S1, S2"
 QString commandList();
+
+// Whether --history's SOURCE names a store (sqlite:, postgresql:) rather
+// than a folder.
+bool namesStore(const QString& source);
 
 QString helpText();
 

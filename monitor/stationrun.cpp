@@ -8,6 +8,7 @@
 #include "qtserialcontrol.h"
 #include "station.h"
 #include "stdinlines.h"
+#include "resultsrun.h"
 
 #include <QCoreApplication>
 
@@ -126,6 +127,11 @@ int runStation(const Options& options, const evaluate::Plan& plan, const std::fu
     printLine(stdout, QString());
     for (const QString& line : stationSummaryLines(*station)) printLine(stdout, line);
     closeAll();
+    // Each board's run on its own, once every report is written, the ports closed.
+    if (station->reportError().isEmpty())
+        if (const auto to = runStore(options, printError))
+            for (int i = 0; i < station->boardCount(); ++i)
+                deliver(*to, station->session(i).setup().name + QStringLiteral(".json"), station->name(), printError);
     if (status >= 0) return status;
     return station->report().verdict == Verdict::Pass ? kEndedAsAsked : kEvaluationFailed;
 }

@@ -41,14 +41,16 @@ done
        "or set QUORVID_GTEST_SOURCE_DIR)" >&2; exit 1; }
 
 # The toolchain: an unpacked folder is used where it is; an archive is
-# unpacked into the build folder, again only when it changed.
+# unpacked into the build folder, again when it changed or when what was
+# unpacked lacks Qt SQL (the results store; an archive from before it).
+sql=target/lib/cmake/Qt6Sql/Qt6QSQLiteDriverPluginConfig.cmake
 mkdir -p "$build_dir"
 if [ -d "$toolchain/target" ] && [ -d "$toolchain/host" ]; then
   qt=$(cd "$toolchain" && pwd)
 elif [ -f "$toolchain" ]; then
   qt=$PWD/$build_dir/qt
   stamp="$toolchain $(stat -c '%s %Y' "$toolchain")"
-  if [ "$(cat "$qt/.unpacked-from" 2>/dev/null)" != "$stamp" ]; then
+  if [ "$(cat "$qt/.unpacked-from" 2>/dev/null)" != "$stamp" ] || [ ! -f "$qt/$sql" ]; then
     echo "Unpacking $toolchain into $qt" >&2
     rm -rf "$qt" && mkdir -p "$qt"
     tar -C "$qt" -xJf "$toolchain"
@@ -66,6 +68,9 @@ how to make one. On Windows, build with Qt's own installer instead
 EOF
   exit 1
 fi
+[ -f "$qt/$sql" ] || {
+  echo "build-windows.sh: the Qt for Windows in $qt has no Qt SQL with its SQLite driver" \
+       "($sql); the results store needs the rebuilt toolchain archive (../shared/toolchains/)" >&2; exit 1; }
 
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)

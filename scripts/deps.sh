@@ -4,7 +4,10 @@ QUORVID_PACKAGES=(
   cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev fonts-liberation2 xvfb xauth xdotool python3
   scdoc librsvg2-bin libtomlplusplus-dev dpkg-dev
+  libqt6sql6-sqlite libqt6sql6-psql postgresql
 )
+# The results store: Qt SQL's SQLite and PostgreSQL drivers, and the server
+# the store's tests start for themselves (scripts/postgres-test.sh).
 # dpkg-dev gives dpkg-buildflags, the source of the Release tree's hardening
 # flags (scripts/release-tree.sh), and dpkg-shlibdeps.
 # What the Debian package stage of test.sh needs besides: lintian, and the

@@ -13,8 +13,9 @@
 #     --export-csv) against the Linux build's output for the same recording,
 #     and a picture of the main window grabbed offscreen (window.png here);
 #  4. the installer: installed silently, checked (files, DLLs, Start menu),
-#     its programs run from the install folder alone, uninstalled silently,
-#     nothing left behind.
+#     its programs run from the install folder alone (a SQLite results store
+#     made through its driver plugin), uninstalled silently, nothing left
+#     behind.
 #
 #   scripts/test-windows.sh [--build-dir DIR] [--linux-build DIR]
 #
@@ -299,6 +300,7 @@ Uninstall.exe
 bin/Qt6Core.dll
 bin/Qt6Gui.dll
 bin/Qt6SerialPort.dll
+bin/Qt6Sql.dll
 bin/Qt6Widgets.dll
 bin/libgcc_s_seh-1.dll
 bin/libstdc++-6.dll
@@ -308,6 +310,8 @@ bin/platforms/qwindows.dll
 bin/quorvid-board.exe
 bin/quorvid-monitor.exe
 bin/quorvid.exe
+bin/sqldrivers/qsqlite.dll
+bin/sqldrivers/qsqlodbc.dll
 bin/styles/qwindowsvistastyle.dll"
 check "the install folder holds the programs, the Qt DLLs and plugins they load, the runtime" \
   test "$(installed 2>/dev/null)" = "$expected"
@@ -339,6 +343,19 @@ installed_run() {  # the installed program, with no WINEPATH: DLLs and plugins f
 }
 check "installed quorvid-monitor.exe --version" \
   test "$(installed_run quorvid-monitor.exe --version 2>/dev/null | tr -d '\r')" = "quorvid-monitor $version"
+# The results store from the install folder alone: its SQLite driver plugin
+# (sqldrivers/), the tables made once and found the second time.
+store_init() { installed_run quorvid-monitor.exe --results "sqlite:Z:$work/results.sqlite" --results-init 2>&1 | tr -d '\r'; }
+first_init=$(store_init)
+check "installed quorvid-monitor.exe --results-init makes a SQLite store (its sqldrivers plugin): $first_init" \
+  test -s "$work/results.sqlite"
+second_init=$(store_init)
+check "... and finds it made the second time: $second_init" test "$second_init" != "$first_init"
+# No PostgreSQL driver on Windows (docs/install.md): a postgresql:// store is
+# not reached, and says why.
+pg_sync=$(installed_run quorvid-monitor.exe --results postgresql://bench@127.0.0.1/quorvid --sync 2>&1 | tr -d '\r' || true)
+check "... and a postgresql:// store is not reached there, for want of the driver: $pg_sync" \
+  grep -q "no QPSQL driver" <<< "$pg_sync"
 check "installed quorvid-board.exe --version" \
   test "$(installed_run quorvid-board.exe --version 2>/dev/null | tr -d '\r')" = "quorvid-board $version"
 (cd "$work" && "$linux/ui/quorvid" --review rec.bytes --stats) > "$work/stats-linux" 2> /dev/null

@@ -260,6 +260,53 @@ TEST(EvaluateHistory, StatisticsAcrossReportsAreThoseWorkedOutByHand)
     EXPECT_TRUE(page.contains(u"1 MARGINAL"));
 }
 
+// The page stays light at any size: the latest runs listed with a count of
+// the earlier ones, plots of the board asked for or else of the few worst;
+// the JSON keeps every run. A report without a run_id is given the same one
+// every time it is read.
+TEST(EvaluateHistory, PageListsTheLatestRunsAndPlotsTheWorstBoards)
+{
+    QTemporaryDir dir;
+    std::vector<std::string> names;
+    names.reserve(250 * 3);
+    for (int i = 0; i < 250; ++i) {
+        const int board = i % 10;
+        names.push_back(QStringLiteral("r%1.json").arg(i, 3, 10, QChar(u'0')).toStdString());
+        names.push_back(QStringLiteral("b%1").arg(board).toStdString());
+        names.push_back(QStringLiteral("2026-12-01T%1:%2:00.000Z").arg(i / 60, 2, 10, QChar(u'0')).arg(i % 60, 2, 10, QChar(u'0')).toStdString());
+        const std::size_t at = names.size() - 3;
+        // b3 fails every run, b7 every other; b1 passes close to its limit.
+        const double error = board == 3 || (board == 7 && i % 20 == 7) ? 5.0 : board == 1 ? 3.5 : 1.0;
+        write(dir.filePath(QString::fromStdString(names[at])),
+              QJsonDocument(reportOf({names[at].c_str(), names[at + 1].c_str(), names[at + 2].c_str(), error, board == 1})).toJson());
+    }
+    struct Row {
+        const char* name;
+        QString board;
+        QStringList plotted;
+        int listed, earlier;
+    };
+    const Row rows[] = {{"every board", {}, {"b3", "b7", "b1", "b0", "b2"}, 200, 50}, {"one board", "b5", {"b5"}, 25, 0}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        QString error;
+        const std::optional<History> h = readHistory({dir.path(), r.board, {}}, &error);
+        ASSERT_TRUE(h) << error.toStdString();
+        EXPECT_EQ(plottedBoards(*h), r.plotted);
+        const QString page = historyHtml(*h, dir.path());
+        EXPECT_EQ(page.count(QStringLiteral("<td class=\"t\"><a href=")), r.listed);
+        EXPECT_EQ(page.contains(QStringLiteral("%1 earlier runs").arg(r.earlier)), r.earlier > 0);
+        EXPECT_EQ(page.count(QStringLiteral("<p class=\"caption\">Board ")), 2 * r.plotted.size());
+        EXPECT_EQ(historyJson(*h)[u"runs"].toArray().size(), r.board.isEmpty() ? 250 : 25);
+    }
+    QString why;
+    const std::optional<QJsonObject> json = readJsonFile(dir.filePath(QStringLiteral("r000.json")), &why);
+    ASSERT_TRUE(json) << why.toStdString();
+    const QString derived = readReportJson(*json, {}, nullptr)->info.runId;
+    EXPECT_EQ(readReportJson(*json, {}, nullptr)->info.runId, derived);
+    EXPECT_NE(readReportFile(dir.filePath(QStringLiteral("r001.json")), nullptr)->info.runId, derived);
+}
+
 TEST(EvaluateHistory, WhatIsNotAReportIsSkippedAndNamedAndARunCountsOnce)
 {
     QTemporaryDir dir;

@@ -857,7 +857,9 @@ HistoryAction* Form1::historyAction()
 
 void Form1::menHistory_Click()
 {
-    historyAction()->run(m_evaluateDialog ? m_evaluateDialog->workFolder() : EvaluateDialog::defaultWorkFolder());
+    // The store the run dialogs name, when they name one; else their folder.
+    historyAction()->run(m_evaluateDialog ? m_evaluateDialog->workFolder() : EvaluateDialog::defaultWorkFolder(),
+                         HistoryAction::windowStore());
 }
 
 QString Form1::windowPortInUse() const

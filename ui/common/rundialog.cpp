@@ -4,6 +4,7 @@
 #include "stepanswers.h"
 
 #include <QBoxLayout>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
@@ -12,14 +13,42 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QSqlDatabase>
+#include <QThread>
+
+#include <memory>
 
 namespace quorvid {
+
+void loadStoreDrivers()
+{
+    static const bool loaded = [] {
+        for (const QString& driver : {QStringLiteral("QSQLITE"), QStringLiteral("QPSQL")}) {
+            if (!QSqlDatabase::isDriverAvailable(driver)) continue;
+            const QString name = QStringLiteral("quorvid-load-") + driver;
+            QSqlDatabase::addDatabase(driver, name);
+            QSqlDatabase::removeDatabase(name);
+        }
+        return true;
+    }();
+    (void)loaded;
+}
 
 RunDialog::RunDialog(QWidget* parent)
     : QDialog(parent)
     , m_workFolder(defaultWorkFolder())
 {
     setModal(false);
+    loadStoreDrivers();
+}
+
+RunDialog::~RunDialog()
+{
+    // A run being stored is stored whole before the dialog goes.
+    if (m_delivery) {
+        m_delivery->wait();
+        delete m_delivery;
+    }
 }
 
 QString RunDialog::defaultWorkFolder()
@@ -53,7 +82,7 @@ void RunDialog::makeRunButtons(const QString& what)
 
 void RunDialog::showRunning(bool running)
 {
-    m_start->setEnabled(!running);
+    m_start->setEnabled(!running && !delivering());
     m_abort->setEnabled(running);
 }
 
@@ -75,6 +104,50 @@ void RunDialog::endRouting()
     if (!m_routed) return;
     m_routed = false;
     emit runEnded();
+}
+
+bool RunDialog::chooseRunStore()
+{
+    // The Start button waits for the last run to be stored; a start from
+    // elsewhere waits here.
+    if (m_delivery) {
+        m_delivery->wait();
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    }
+    QString why;
+    const std::optional<store::StoreAddress> to = m_form->chooseResultsStore(&why);
+    if (!to) return !refused(why);
+    m_store = *to;
+    return true;
+}
+
+void RunDialog::deliverRuns(const QStringList& reports, const QString& stationName)
+{
+    if (m_store.kind == store::StoreAddress::Kind::None || reports.isEmpty() || delivering()) return;
+    // What the store has to say, written on the thread, read after it ended.
+    struct Said {
+        QStringList lines;
+        bool kept = true;
+    };
+    auto said = std::make_shared<Said>();
+    m_delivery = QThread::create([to = m_store, reports, stationName, said] {
+        for (const QString& report : reports) {
+            const store::Delivery d = store::deliverRun(to, report, stationName);
+            if (!d.line.isEmpty() && !said->lines.contains(d.line)) said->lines.append(d.line);
+            if (d.outcome == store::Delivery::Outcome::Lost) said->kept = false;
+        }
+    });
+    connect(m_delivery, &QThread::finished, this, [this, said] {
+        if (!m_delivery) return;
+        m_delivery->deleteLater();
+        m_delivery = nullptr;
+        const QString line = said->lines.join(u'\n');
+        if (!line.isEmpty()) m_verdict->setText(m_verdict->text() + u'\n' + line);
+        showRunning(running());
+        emit delivered(line, said->kept);
+    });
+    showRunning(running());
+    m_delivery->start();
 }
 
 QString RunDialog::makeWorkFolder() const
@@ -110,6 +183,7 @@ void RunDialog::addVerdictLine(QBoxLayout* layout)
     auto* end = new QHBoxLayout;
     m_verdict = new QLabel(this);
     m_verdict->setObjectName(QStringLiteral("verdict"));
+    m_verdict->setTextFormat(Qt::PlainText);
     QFont big = m_verdict->font();
     big.setBold(true);
     big.setPointSizeF(big.pointSizeF() * 1.4);

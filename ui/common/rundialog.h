@@ -9,9 +9,13 @@
 #include "boardstate.h"
 #include "plan.h"
 #include "recorder.h"
+#include "resultsstore.h"
 
 #include <QDialog>
+#include <QPointer>
 #include <QString>
+#include <QStringList>
+#include <QThread>
 
 #include <functional>
 
@@ -28,6 +32,12 @@ class Session;
 }
 class RunSetupForm;
 class StepAnswers;
+
+// Qt SQL's drivers for the results store loaded on the window's own thread,
+// once, before a thread of the dialogs stores or reads a run: a driver plugin
+// first loaded by such a thread keeps the program from ending on Windows (the
+// process hangs at its exit, as seen under Wine). No connection is opened.
+void loadStoreDrivers();
 
 class RunDialog : public QDialog {
     Q_OBJECT
@@ -67,9 +77,14 @@ signals:
     // The run is over, the board put back as it was when the port allowed;
     // the frames are the front end's again.
     void runEnded();
+    // The run's reports were handed to the results store; line is what the
+    // verdict line now says of them; kept, whether every one is stored or
+    // waits in the outbox (none left in its report files only).
+    void delivered(const QString& line, bool kept);
 
 protected:
     explicit RunDialog(QWidget* parent);
+    ~RunDialog() override;
 
     // The window hears that its board is the run's; endRouting gives it back
     // (once, however often it is called).
@@ -87,6 +102,16 @@ protected:
     void showRunning(bool running);
     // WHY on the instruction line and true; false when it is empty.
     bool refused(const QString& why);
+
+    // The results store the form names, kept for the run about to start;
+    // false with the reason on the instruction line when it is not one.
+    bool chooseRunStore();
+    // Stores each report (its NAME.json, written) on a thread of its own,
+    // the station's NAME with each board's, after the run; the verdict line
+    // then says what became of them. Start waits for it: nothing is stored
+    // while a run measures.
+    void deliverRuns(const QStringList& reports, const QString& stationName = {});
+    bool delivering() const { return m_delivery != nullptr; }
 
     // The work folder made if need be; why not, or empty.
     QString makeWorkFolder() const;
@@ -118,6 +143,8 @@ protected:
 
 private:
     bool m_routed = false;  // between runStarted and runEnded
+    store::StoreAddress m_store;  // the run's, chosen when it starts
+    QPointer<QThread> m_delivery;
 };
 
 }  // namespace quorvid

@@ -8,10 +8,24 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
 
 namespace quorvid {
 
 using namespace evaluate;
+
+namespace {
+
+// The program's own settings, whatever the application's organisation: the
+// registry on Windows, a file elsewhere (tests choose files everywhere).
+QSettings settings()
+{
+    return QSettings(QSettings::defaultFormat(), QSettings::UserScope, QStringLiteral("Quorvid"), QStringLiteral("Quorvid"));
+}
+const QString kResultsKey = QStringLiteral("results/store");
+
+}  // namespace
 
 RunSetupForm::RunSetupForm(QWidget* owner, QBoxLayout* layout, const std::function<void(QFormLayout* form)>& afterOperator)
     : QObject(owner)
@@ -41,6 +55,18 @@ RunSetupForm::RunSetupForm(QWidget* owner, QBoxLayout* layout, const std::functi
     m_equipment->setObjectName(QStringLiteral("referenceEquipment"));
     m_equipment->setPlaceholderText(QStringLiteral("e.g. the calibrator's serial number and calibration due date"));
     form->addRow(QStringLiteral("Reference e&quipment:"), m_equipment);
+    m_results = new QLineEdit(owner);
+    m_results->setObjectName(QStringLiteral("resultsStore"));
+    m_results->setText(rememberedResultsStore());
+    // Empty: the store QUORVID_RESULTS names, else the bench's own.
+    QString why;
+    const std::optional<store::StoreAddress> fallback = store::chooseStore(QString(), &why);
+    m_results->setPlaceholderText(QStringLiteral("empty: %1; or postgresql://HOST/DBNAME, none")
+                                      .arg(fallback ? fallback->display() : why));
+    m_results->setToolTip(QStringLiteral("Where each run is stored once its report is written: sqlite:PATH, "
+                                         "postgresql://[USER@]HOST[:PORT]/DBNAME or none. A password is best left "
+                                         "to PGPASSWORD or the password file."));
+    form->addRow(QStringLiteral("Res&ults store:"), m_results);
     layout->addLayout(form);
 
     setPlan(defaultPlan(), QStringLiteral("the default plan"));
@@ -74,6 +100,22 @@ RunRequest RunSetupForm::runRequest(const QString& name) const
 {
     return {name, m_operator->text(), QStringLiteral("quorvid"), m_equipment->text().trimmed()};
 }
+
+QString RunSetupForm::resultsStore() const { return m_results->text().trimmed(); }
+
+std::optional<store::StoreAddress> RunSetupForm::chooseResultsStore(QString* why) const
+{
+    std::optional<store::StoreAddress> to = store::chooseStore(resultsStore(), why);
+    // The store's reason names the monitor's option; here it is the field.
+    if (!to && why) why->replace(QRegularExpression(QStringLiteral("^--results: ")), QStringLiteral("Results store: "));
+    // Remembered without its password, which has no place in a settings file:
+    // the next time it comes from PGPASSWORD or the password file.
+    static const QRegularExpression password(QStringLiteral("^(postgresql://[^:@/]*):[^@/]*@"));
+    if (to) settings().setValue(kResultsKey, QString(resultsStore()).replace(password, QStringLiteral("\\1@")));
+    return to;
+}
+
+QString RunSetupForm::rememberedResultsStore() { return settings().value(kResultsKey).toString(); }
 
 void RunSetupForm::clearCommand() { m_command->clear(); }
 

@@ -1,17 +1,20 @@
 // The rows a run is set up with, the same in every dialog that starts one:
 // the plan (the default one or a file, Open Plan...), the operator, the
-// reference command (empty: a person sets each reference) and the reference
-// equipment, in a form added to the dialog's layout. A dialog may put rows of
+// reference command (empty: a person sets each reference), the reference
+// equipment and the results store (remembered from one run to the next, in
+// both dialogs alike), in a form added to the dialog's layout. A dialog may put rows of
 // its own after the operator's.
 #pragma once
 
 #include "frontend.h"
 #include "plan.h"
+#include "resultsstore.h"
 
 #include <QObject>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class QBoxLayout;
 class QFormLayout;
@@ -39,6 +42,15 @@ public:
     // What a run named NAME is started with: its operator and equipment.
     evaluate::RunRequest runRequest(const QString& name) const;
 
+    // The results store as typed: sqlite:PATH, postgresql://..., none, or
+    // empty for the default one.
+    QString resultsStore() const;
+    // The store the runs go to, the typed one remembered for the next time;
+    // nullopt with *why when it is not one.
+    std::optional<store::StoreAddress> chooseResultsStore(QString* why) const;
+    // What the field last remembered: the window's History... reads it too.
+    static QString rememberedResultsStore();
+
     // The command comes from the person who starts a run, each time.
     void clearCommand();
     void focusOperator();
@@ -59,6 +71,7 @@ private:
     QLineEdit* m_operator = nullptr;
     QLineEdit* m_command = nullptr;
     QLineEdit* m_equipment = nullptr;
+    QLineEdit* m_results = nullptr;
 };
 
 }  // namespace quorvid

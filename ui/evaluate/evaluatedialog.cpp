@@ -118,7 +118,7 @@ bool EvaluateDialog::start()
     m_reference = m_form->chooseReference();
     if (OperatorReferenceSetter* person = m_reference.person) m_answers->follow(person);
 
-    if (refused(makeWorkFolder())) return false;
+    if (refused(makeWorkFolder()) || !chooseRunStore()) return false;
     const RunRequest run = m_form->runRequest(newRunName(QStringLiteral("evaluation")));
     SessionSetup setup = sessionSetup(run, {&m_comm, comName(m_comm.commPort()), m_board, m_boardId->text().trimmed()});
     QString why;
@@ -184,6 +184,8 @@ void EvaluateDialog::finished(const QString& reportError)
     // most of all, Save Report... writes it elsewhere from memory.
     m_save->setEnabled(true);
     if (!reportError.isEmpty()) m_answers->say(QStringLiteral("%1 Save Report... writes it elsewhere.").arg(reportError));
+    // The report files first, the record of truth; then the store.
+    else deliverRuns({m_session->setup().name + QStringLiteral(".json")});
 }
 
 bool EvaluateDialog::saveReport(const QString& chosen, QString* error)

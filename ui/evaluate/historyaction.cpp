@@ -1,6 +1,8 @@
 #include "historyaction.h"
 
 #include "history.h"
+#include "rundialog.h"
+#include "runsetupform.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -35,11 +37,23 @@ QString HistoryAction::summaryName(const QString& folder)
     return clean + QStringLiteral("-history");
 }
 
-bool HistoryAction::run(const QString& folder)
+std::optional<quorvid::store::StoreAddress> HistoryAction::windowStore()
+{
+    const QString remembered = quorvid::RunSetupForm::rememberedResultsStore();
+    if (remembered.isEmpty()) return std::nullopt;
+    QString why;
+    std::optional<quorvid::store::StoreAddress> from = quorvid::store::parseStoreAddress(remembered, &why);
+    if (from && from->kind == quorvid::store::StoreAddress::Kind::None) from.reset();
+    return from;
+}
+
+bool HistoryAction::run(const QString& folder, const std::optional<quorvid::store::StoreAddress>& from)
 {
     if (m_running) return false;
     m_running = true;
-    m_progress = new QProgressDialog(QStringLiteral("Reading the evaluations in %1...").arg(QDir::toNativeSeparators(folder)),
+    if (from) quorvid::loadStoreDrivers();
+    m_progress = new QProgressDialog(from ? QStringLiteral("Reading the runs in %1...").arg(from->display())
+                                          : QStringLiteral("Reading the evaluations in %1...").arg(QDir::toNativeSeparators(folder)),
                                      QString(), 0, 0, m_parent);
     m_progress->setObjectName(QStringLiteral("historyProgress"));
     m_progress->setWindowTitle(QStringLiteral("History"));
@@ -54,12 +68,14 @@ bool HistoryAction::run(const QString& folder)
         QString page, error;  // written before the thread ends, read after
     };
     auto state = std::make_shared<State>();
-    const QString name = summaryName(folder);
-    m_worker = QThread::create([state, folder, name] {
-        std::optional<History> h = readHistory({folder, {}, std::nullopt}, &state->error, [state](int done, int total) {
-            state->total = total;
-            state->done = done;
-        });
+    const QString name = from ? QDir::cleanPath(QFileInfo(folder).absoluteFilePath()) + QStringLiteral("-results-history") : summaryName(folder);
+    m_worker = QThread::create([state, folder, name, from] {
+        std::optional<History> h =
+            from ? quorvid::store::readStoreHistory(*from, {folder, {}, std::nullopt}, &state->error)
+                 : readHistory({folder, {}, std::nullopt}, &state->error, [state](int done, int total) {
+                       state->total = total;
+                       state->done = done;
+                   });
         if (h && !writeHistory(*h, name, &state->error)) h.reset();
         if (h) state->page = name + QStringLiteral(".html");
     });

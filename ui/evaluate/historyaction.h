@@ -1,9 +1,12 @@
 // Evaluate > History...: the window's front end over evaluate/'s history. It
 // summarises a folder of evaluations (the dialog's work folder) into
-// FOLDER-history.json, .csv and .html beside it, reading the reports away
-// from the window's thread with a progress dialog, and opens the page in the
-// desktop's browser.
+// FOLDER-history.json, .csv and .html beside it, or, when the run dialogs name
+// a results store, that store's runs into FOLDER-results-history.*, reading
+// away from the window's thread with a progress dialog, and opens the page in
+// the desktop's browser.
 #pragma once
+
+#include "resultsstore.h"
 
 #include <QObject>
 #include <QPointer>
@@ -11,6 +14,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <optional>
 
 class QProgressDialog;
 class QThread;
@@ -33,8 +37,13 @@ public:
     // The summary's name for a folder: "a/evaluations" gives "a/evaluations-history".
     static QString summaryName(const QString& folder);
 
-    // Summarises folder; false at once when a summary is already being made.
-    bool run(const QString& folder);
+    // The store the run dialogs remember (Results store), when it is one to
+    // read: not empty (the default store) and not none.
+    static std::optional<quorvid::store::StoreAddress> windowStore();
+
+    // Summarises folder, or the store FROM when given, its summary beside the
+    // folder; false at once when a summary is already being made.
+    bool run(const QString& folder, const std::optional<quorvid::store::StoreAddress>& from = std::nullopt);
     bool running() const { return m_running; }
 
 signals:

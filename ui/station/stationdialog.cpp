@@ -238,7 +238,7 @@ bool StationDialog::start()
     for (int row = 0; row < rows; ++row)
         if (isWindowPort(ports[row])) windowRow = row;
     if (windowRow >= 0 && m_windowPortCheck && refused(m_windowPortCheck())) return false;
-    if (refused(makeWorkFolder())) return false;
+    if (refused(makeWorkFolder()) || !chooseRunStore()) return false;
 
     // The last run's sessions go before the ports they used.
     if (m_station) {
@@ -385,6 +385,12 @@ void StationDialog::finished(const QString& error)
                                    : QStringLiteral("%1 Save Report... writes it elsewhere.").arg(error));
     // Also when the summary could not be written where it ran: it is in memory.
     m_save->setEnabled(true);
+    // Each board's run on its own, once every report is written.
+    if (error.isEmpty()) {
+        QStringList reports;
+        for (int i = 0; i < m_station->boardCount(); ++i) reports << m_station->session(i).setup().name + QStringLiteral(".json");
+        deliverRuns(reports, m_station->name());
+    }
 }
 
 bool StationDialog::saveReport(const QString& chosen, QString* error)

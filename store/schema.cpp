@@ -1,0 +1,109 @@
+#include "schema.h"
+
+#include <QStringList>
+
+namespace quorvid::store {
+
+namespace {
+
+// The statements of version 1, in order; %1 is the driver's own key column.
+QStringList versionOne(bool postgresql)
+{
+    const QString key = postgresql ? QStringLiteral("BIGSERIAL PRIMARY KEY") : QStringLiteral("INTEGER PRIMARY KEY");
+    return {
+        QStringLiteral("CREATE TABLE IF NOT EXISTS quorvid_schema (version INTEGER NOT NULL)"),
+        QStringLiteral("CREATE TABLE IF NOT EXISTS runs ("
+                       "id %1, run_id TEXT NOT NULL UNIQUE, board_id TEXT NOT NULL, port TEXT NOT NULL, "
+                       "device TEXT NOT NULL, identification TEXT NOT NULL, operator TEXT NOT NULL, station TEXT NOT NULL, "
+                       "plan_name TEXT NOT NULL, plan TEXT NOT NULL, reference_equipment TEXT NOT NULL, "
+                       "started_utc TEXT NOT NULL, ended_utc TEXT NOT NULL, verdict TEXT NOT NULL, "
+                       "failed INTEGER NOT NULL, marginal INTEGER NOT NULL, aborted TEXT NOT NULL, "
+                       "quorvid_version TEXT NOT NULL, report_path TEXT NOT NULL, bytes_sha256 TEXT NOT NULL, "
+                       "rescored_from TEXT NOT NULL)")
+            .arg(key),
+        QStringLiteral("CREATE TABLE IF NOT EXISTS results ("
+                       "id %1, run BIGINT NOT NULL REFERENCES runs (id), position INTEGER NOT NULL, "
+                       "check_name TEXT NOT NULL, kind TEXT NOT NULL, channel INTEGER NOT NULL, quantity TEXT NOT NULL, "
+                       "unit TEXT NOT NULL, reference DOUBLE PRECISION, reading DOUBLE PRECISION, sd DOUBLE PRECISION, "
+                       "n INTEGER NOT NULL, error DOUBLE PRECISION, limit_value DOUBLE PRECISION, "
+                       "marginal_threshold DOUBLE PRECISION, verdict TEXT NOT NULL, passed INTEGER NOT NULL, "
+                       "marginal INTEGER NOT NULL, from_ms BIGINT NOT NULL, to_ms BIGINT NOT NULL, "
+                       "message TEXT NOT NULL, source TEXT NOT NULL)")
+            .arg(key),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS runs_board ON runs (board_id)"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS runs_started ON runs (started_utc)"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS results_run ON results (run)"),
+    };
+}
+
+}  // namespace
+
+std::optional<int> schemaVersion(Backend& backend)
+{
+    std::optional<QSqlQuery> has = backend.exec(
+        backend.isPostgresql()
+            ? QStringLiteral("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = current_schema() "
+                             "AND table_name = 'quorvid_schema'")
+            : QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = 'quorvid_schema'"));
+    if (!has || !has->next()) return std::nullopt;
+    if (has->value(0).toInt() == 0) return 0;
+    std::optional<QSqlQuery> version = backend.exec(QStringLiteral("SELECT MAX(version) FROM quorvid_schema"));
+    if (!version || !version->next()) return std::nullopt;
+    return version->value(0).toInt();
+}
+
+bool makeSchema(Backend& backend, QString* said)
+{
+    const std::optional<int> was = schemaVersion(backend);
+    if (!was) return false;
+    if (*was == kSchemaVersion) {
+        if (said) *said = QStringLiteral("already at version %1").arg(kSchemaVersion);
+        backend.setSchemaChecked();
+        return true;
+    }
+    if (*was > kSchemaVersion) {
+        if (said) *said = QStringLiteral("at version %1, newer than this program's %2: left as it is").arg(*was).arg(kSchemaVersion);
+        return false;
+    }
+    if (!backend.begin()) return false;
+    // Each version's statements; an upgrade runs those after the store's.
+    // Version 1 is the first.
+    for (const QString& statement : versionOne(backend.isPostgresql())) {
+        if (!backend.exec(statement)) {
+            backend.rollback();
+            return false;
+        }
+    }
+    if (!backend.exec(QStringLiteral("DELETE FROM quorvid_schema")) ||
+        !backend.exec(QStringLiteral("INSERT INTO quorvid_schema (version) VALUES (?)"), {kSchemaVersion}) || !backend.commit()) {
+        backend.rollback();
+        return false;
+    }
+    if (said)
+        *said = *was == 0 ? QStringLiteral("created at version %1").arg(kSchemaVersion)
+                          : QStringLiteral("upgraded from version %1 to %2").arg(*was).arg(kSchemaVersion);
+    backend.setSchemaChecked();
+    return true;
+}
+
+bool checkSchema(Backend& backend)
+{
+    if (backend.state() == Backend::State::OpenSchemaChecked) return true;
+    std::optional<int> version = schemaVersion(backend);
+    if (!version) return false;
+    if (*version == kSchemaVersion) {
+        backend.setSchemaChecked();
+        return true;
+    }
+    if (!backend.isPostgresql() && *version < kSchemaVersion) return makeSchema(backend, nullptr);
+    // Lacking or older, a shared store is made or upgraded by --results-init
+    // alone; a newer one is not this program's to write.
+    backend.refuse(*version == 0 ? QStringLiteral("no schema: run quorvid-monitor --results STORE --results-init")
+                   : *version < kSchemaVersion
+                       ? QStringLiteral("schema version %1 is older than this program's %2: run quorvid-monitor --results STORE --results-init")
+                             .arg(*version).arg(kSchemaVersion)
+                       : QStringLiteral("schema version %1 is newer than this program's %2").arg(*version).arg(kSchemaVersion));
+    return false;
+}
+
+}  // namespace quorvid::store
