@@ -7,6 +7,9 @@ QV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QV_BUILD=${QV_BUILD:-$QV_ROOT/build-bench}
 QV_PIDS=()
 QV_TMP=$(mktemp -d "${TMPDIR:-/tmp}/quorvid-bench.XXXXXX")
+# Runs measured here are stored in a results store of their own, not in the
+# default one of whoever runs the benchmark.
+export XDG_DATA_HOME=$QV_TMP/data
 QV_KEEP_TMP=${QV_KEEP_TMP:-0}
 
 qv_say() { printf '%s\n' "$*" >&2; }

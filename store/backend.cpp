@@ -200,4 +200,18 @@ void Backend::rollback()
     m_problem = kept;
 }
 
+void loadDrivers()
+{
+    static const bool loaded = [] {
+        for (const QString& driver : {QStringLiteral("QSQLITE"), QStringLiteral("QPSQL")}) {
+            if (!QSqlDatabase::isDriverAvailable(driver)) continue;
+            const QString name = QStringLiteral("quorvid-load-") + driver;
+            QSqlDatabase::addDatabase(driver, name);
+            QSqlDatabase::removeDatabase(name);
+        }
+        return true;
+    }();
+    (void)loaded;
+}
+
 }  // namespace quorvid::store

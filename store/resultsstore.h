@@ -96,4 +96,10 @@ ImportOutcome importReports(const StoreAddress& store, const QString& dir,
 std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, const evaluate::HistoryRequest& request,
                                                   QString* error);
 
+// Qt SQL's drivers loaded once, on the calling thread, without a connection.
+// A program with a window calls it on the window's thread before any thread of
+// its own stores or reads a run: a driver plugin first loaded by such a thread
+// keeps the program from ending on Windows (its exit hangs, as seen under Wine).
+void loadDrivers();
+
 }  // namespace quorvid::store

@@ -13,33 +13,18 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStandardPaths>
-#include <QSqlDatabase>
 #include <QThread>
 
 #include <memory>
 
 namespace quorvid {
 
-void loadStoreDrivers()
-{
-    static const bool loaded = [] {
-        for (const QString& driver : {QStringLiteral("QSQLITE"), QStringLiteral("QPSQL")}) {
-            if (!QSqlDatabase::isDriverAvailable(driver)) continue;
-            const QString name = QStringLiteral("quorvid-load-") + driver;
-            QSqlDatabase::addDatabase(driver, name);
-            QSqlDatabase::removeDatabase(name);
-        }
-        return true;
-    }();
-    (void)loaded;
-}
-
 RunDialog::RunDialog(QWidget* parent)
     : QDialog(parent)
     , m_workFolder(defaultWorkFolder())
 {
     setModal(false);
-    loadStoreDrivers();
+    store::loadDrivers();
 }
 
 RunDialog::~RunDialog()

@@ -33,12 +33,6 @@ class Session;
 class RunSetupForm;
 class StepAnswers;
 
-// Qt SQL's drivers for the results store loaded on the window's own thread,
-// once, before a thread of the dialogs stores or reads a run: a driver plugin
-// first loaded by such a thread keeps the program from ending on Windows (the
-// process hangs at its exit, as seen under Wine). No connection is opened.
-void loadStoreDrivers();
-
 class RunDialog : public QDialog {
     Q_OBJECT
 

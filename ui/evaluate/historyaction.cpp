@@ -51,7 +51,7 @@ bool HistoryAction::run(const QString& folder, const std::optional<quorvid::stor
 {
     if (m_running) return false;
     m_running = true;
-    if (from) quorvid::loadStoreDrivers();
+    if (from) quorvid::store::loadDrivers();
     m_progress = new QProgressDialog(from ? QStringLiteral("Reading the runs in %1...").arg(from->display())
                                           : QStringLiteral("Reading the evaluations in %1...").arg(QDir::toNativeSeparators(folder)),
                                      QString(), 0, 0, m_parent);
