@@ -405,6 +405,33 @@ TEST_P(StoreTest, HistoryFromTheStoreIsTheFolders)
     }
 }
 
+// A store of version 1 (no keys, no millionths) upgraded in place: every
+// row given its key and millionths, and its history still the folder's.
+TEST_P(StoreTest, AnOlderStoreIsUpgradedAndItsHistoryIsTheFolders)
+{
+    for (int i = 0; i < 6; ++i) report(200 + i, QStringLiteral("sn%1").arg(i % 2), QStringLiteral("2026-12-01T09:%1:00.000Z").arg(i, 2, 10, QChar(u'0')));
+    const QString folder = dir.filePath(QStringLiteral("reports"));
+    ASSERT_TRUE(store::importReports(s.bench, folder).ok);
+    {
+        store::Backend db(s.owner);
+        ASSERT_TRUE(db.open());
+        for (const char* sql : {"DROP INDEX results_key", "DROP INDEX results_key_error", "ALTER TABLE results DROP COLUMN key_id",
+                                "ALTER TABLE results DROP COLUMN error_q", "ALTER TABLE results DROP COLUMN squares_high",
+                                "ALTER TABLE results DROP COLUMN squares_low", "DROP TABLE result_keys",
+                                "UPDATE quorvid_schema SET version = 1"})
+            ASSERT_TRUE(db.exec(QString::fromLatin1(sql))) << sql << ": " << db.problem().why.toStdString();
+    }
+    QString said, error;
+    ASSERT_TRUE(store::initSchema(s.owner, &said, &error)) << error.toStdString();
+    EXPECT_TRUE(said.contains(u"upgraded from version 1 to 2")) << said.toStdString();
+    EXPECT_EQ(s.count(QStringLiteral("SELECT COUNT(*) FROM results WHERE key_id IS NULL")), 6);  // the skipped points
+    const std::optional<History> fromFolder = readHistory({folder, {}, {}}, &error);
+    const std::optional<History> fromStore = store::readStoreHistory(s.bench, {}, &error);
+    ASSERT_TRUE(fromFolder && fromStore) << error.toStdString();
+    EXPECT_EQ(historyCsv(*fromStore), historyCsv(*fromFolder));
+    EXPECT_EQ(historyJson(*fromStore)[u"results"], historyJson(*fromFolder)[u"results"]);
+}
+
 // Quotes, semicolons, backslashes, NUL, a script tag, the escape character:
 // stored and read back exactly, never as SQL.
 TEST_P(StoreTest, HostileTextIsStoredAndReadBackExactly)
