@@ -66,7 +66,7 @@ QStringList versionTwoIndexes()
     return {
         QStringLiteral("CREATE INDEX IF NOT EXISTS results_key ON results (key_id, run, error_q, squares_high, squares_low, "
                        "error, passed, marginal, limit_value)"),
-        QStringLiteral("CREATE INDEX IF NOT EXISTS results_key_error ON results (key_id, error)"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS results_key_error ON results (key_id, error, run)"),
     };
 }
 

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 #include <limits>
 #include <map>
 
@@ -60,79 +61,52 @@ struct Seq {
 
 constexpr std::size_t kBatch = 256;
 
-}  // namespace
+struct Group {
+    evaluate::ResultStats stats;
+    evaluate::ErrorSums sums;
+    double worst = 0;
+    qint64 limits = 0;
+    Seq first{std::numeric_limits<qint64>::max(), 0}, lastLimit{0, -1};
+    bool haveFirst = false;
+};
 
-std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, const evaluate::HistoryRequest& request, QString* error)
+struct Grouped {
+    std::map<qint64, Group> groups;  // by key id
+    qint64 runs = 0;                 // the runs in the store
+    QString why;                     // what stopped it
+};
+
+// Each counted result's figures grouped by its key, over every row when kept
+// is empty, else over the kept runs' (filter bound to kept); read on a
+// connection of its own, so on any thread.
+Grouped groupedFigures(const StoreAddress& store, const QString& kept, const QVariantList& filter)
 {
-    auto failed = [&](const QString& why) -> std::optional<evaluate::History> {
-        if (error) *error = QStringLiteral("Results store %1 cannot be read: %2").arg(store.display(), why);
-        return std::nullopt;
-    };
-    if (store.kind == StoreAddress::Kind::None) return failed(QStringLiteral("the store is none"));
+    Grouped out;
     Backend db(store);
-    if (!db.open() || !checkSchema(db)) return failed(db.problem().why);
-
-    evaluate::History h;
-    h.request = request;
-    h.request.dir = store.display();
-    const QString board = storedText(request.boardId);
-    const QString since = request.since ? request.since->toString(Qt::ISODate) : QString();
-    const QVariantList filter{board, board, since, since};
-    const QString kept = keptRuns(db.isPostgresql());
-
-    std::optional<QSqlQuery> runs = db.exec(
-        kept + QStringLiteral("SELECT r.board_id, r.started_utc, r.identification, r.operator, r.plan_name, r.verdict, r.failed, "
-                              "r.marginal, r.report_path, r.id FROM kept k JOIN runs r ON r.id = k.id ORDER BY k.place"),
-        filter);
-    if (!runs) return failed(db.problem().why);
-    std::vector<qint64> ids;             // by place - 1
-    QHash<qint64, qint64> placeOf;       // a kept run's place, from 1
-    while (runs->next()) {
-        evaluate::HistoryRun run;
-        run.boardId = textRead(runs->value(0).toString());
-        run.startedUtc = textRead(runs->value(1).toString());
-        run.identification = textRead(runs->value(2).toString());
-        run.operatorName = textRead(runs->value(3).toString());
-        run.plan = textRead(runs->value(4).toString());
-        run.verdict = runs->value(5).toString();
-        run.failed = runs->value(6).toInt();
-        run.marginal = runs->value(7).toInt();
-        run.path = textRead(runs->value(8).toString());
-        run.report = run.path;  // a store's runs are named by their reports' own paths
-        h.runs.push_back(std::move(run));
-        ids.push_back(runs->value(9).toLongLong());
-        placeOf.insert(ids.back(), qint64(ids.size()));
+    if (!db.open() || !checkSchema(db)) {
+        out.why = db.problem().why;
+        return out;
     }
-    runs.reset();
-    if (h.runs.empty()) return h;
-
-    // Every run counted: no need to ask of each row whether its run is.
+    if (!db.isPostgresql()) db.exec(QStringLiteral("PRAGMA mmap_size = 17179869184"));
     std::optional<QSqlQuery> all = db.exec(QStringLiteral("SELECT COUNT(*) FROM runs"));
-    if (!all || !all->next()) return failed(db.problem().why);
-    const bool everyRun = all->value(0).toLongLong() == qint64(h.runs.size());
+    if (!all || !all->next()) {
+        out.why = db.problem().why;
+        return out;
+    }
+    out.runs = all->value(0).toLongLong();
     all.reset();
-    const QString counted = everyRun ? QString() : QStringLiteral(" AND x.run IN (SELECT id FROM kept)");
-    const QVariantList values = everyRun ? QVariantList{} : filter;
-
-    struct Group {
-        evaluate::ResultStats stats;
-        evaluate::ErrorSums sums;
-        double worst = 0;
-        qint64 limits = 0;
-        Seq first{std::numeric_limits<qint64>::max(), 0}, lastLimit{0, -1};
-        bool haveFirst = false;
-    };
-    std::map<qint64, Group> groups;
     std::optional<QSqlQuery> stats = db.exec(
-        (everyRun ? QString() : kept) +
-            QStringLiteral("SELECT x.key_id, COUNT(*), SUM(x.passed), SUM(x.marginal), COUNT(x.error_q), CAST(SUM(x.error_q) AS BIGINT), "
-                           "CAST(SUM(x.squares_high) AS BIGINT), CAST(SUM(x.squares_low) AS BIGINT), MIN(x.error), MAX(x.error), "
-                           "MAX(ABS(x.error)), COUNT(x.limit_value) FROM results x WHERE x.key_id IS NOT NULL%1 GROUP BY x.key_id")
-                .arg(counted),
-        values);
-    if (!stats) return failed(db.problem().why);
+        kept + QStringLiteral("SELECT x.key_id, COUNT(*), SUM(x.passed), SUM(x.marginal), COUNT(x.error_q), CAST(SUM(x.error_q) AS BIGINT), "
+                              "CAST(SUM(x.squares_high) AS BIGINT), CAST(SUM(x.squares_low) AS BIGINT), MIN(x.error), MAX(x.error), "
+                              "MAX(ABS(x.error)), COUNT(x.limit_value) FROM results x WHERE x.key_id IS NOT NULL%1 GROUP BY x.key_id")
+                   .arg(kept.isEmpty() ? QString() : QStringLiteral(" AND x.run IN (SELECT id FROM kept)")),
+        kept.isEmpty() ? QVariantList{} : filter);
+    if (!stats) {
+        out.why = db.problem().why;
+        return out;
+    }
     while (stats->next()) {
-        Group& g = groups[stats->value(0).toLongLong()];
+        Group& g = out.groups[stats->value(0).toLongLong()];
         g.stats.n = stats->value(1).toInt();
         g.stats.passed = stats->value(2).toInt();
         g.stats.marginal = stats->value(3).toInt();
@@ -148,8 +122,99 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
         }
         g.limits = stats->value(11).toLongLong();
     }
-    stats.reset();
+    return out;
+}
 
+}  // namespace
+
+std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, const evaluate::HistoryRequest& request, QString* error)
+{
+    auto failed = [&](const QString& why) -> std::optional<evaluate::History> {
+        if (error) *error = QStringLiteral("Results store %1 cannot be read: %2").arg(store.display(), why);
+        return std::nullopt;
+    };
+    if (store.kind == StoreAddress::Kind::None) return failed(QStringLiteral("the store is none"));
+    Backend db(store);
+    if (!db.open() || !checkSchema(db)) return failed(db.problem().why);
+    // A SQLite store read through the memory the system maps, not copied
+    // page by page into the connection's small cache.
+    if (!db.isPostgresql() && !db.exec(QStringLiteral("PRAGMA mmap_size = 17179869184"))) return failed(db.problem().why);
+
+    evaluate::History h;
+    h.request = request;
+    h.request.dir = store.display();
+    const QString board = storedText(request.boardId);
+    const QString since = request.since ? request.since->toString(Qt::ISODate) : QString();
+    const QVariantList filter{board, board, since, since};
+    const QString kept = keptRuns(db.isPostgresql());
+
+    // The grouped figures on a connection of their own, while this one reads
+    // the runs: every row when no board or day is asked for.
+    const bool filtered = !board.isEmpty() || !since.isEmpty();
+    std::future<Grouped> figures = std::async(std::launch::async, [&store, kept, filter, filtered] {
+        return groupedFigures(store, filtered ? kept : QString(), filter);
+    });
+    // Every run's row, counted and ranked here as the folder counts and ranks
+    // its reports (kept: the same, in SQL, for the grouped figures).
+    std::optional<QSqlQuery> runs = db.exec(QStringLiteral(
+        "SELECT id, board_id, started_utc, identification, operator, plan_name, verdict, failed, marginal, report_path, "
+        "CASE WHEN bytes_sha256 = '' THEN run_id ELSE bytes_sha256 END, rescored_from <> '' FROM runs"));
+    if (!runs) return failed(db.problem().why);
+    struct Stored {
+        qint64 id;
+        QString board, started, path;  // as stored
+        bool judgedAgain;
+        evaluate::HistoryRun run;
+    };
+    std::vector<Stored> stored;
+    QHash<QString, std::size_t> byRecording;
+    byRecording.reserve(100000);
+    while (runs->next()) {
+        Stored r{runs->value(0).toLongLong(), runs->value(1).toString(), runs->value(2).toString(), runs->value(9).toString(),
+                 runs->value(11).toBool(), {}};
+        std::size_t& first = byRecording[runs->value(10).toString()];
+        if (first > 0) {  // the one counted: its own report before a judgement of it again, then the first path
+            Stored& was = stored[first - 1];
+            if (was.judgedAgain != r.judgedAgain ? !was.judgedAgain : was.path < r.path) continue;
+            was.id = -1;
+        }
+        first = stored.size() + 1;
+        if ((!board.isEmpty() && r.board != board) || (!since.isEmpty() && r.started.left(10) < since)) r.id = -1;
+        r.run.boardId = textRead(r.board);
+        r.run.startedUtc = textRead(r.started);
+        r.run.identification = textRead(runs->value(3).toString());
+        r.run.operatorName = textRead(runs->value(4).toString());
+        r.run.plan = textRead(runs->value(5).toString());
+        r.run.verdict = runs->value(6).toString();
+        r.run.failed = runs->value(7).toInt();
+        r.run.marginal = runs->value(8).toInt();
+        r.run.path = textRead(r.path);
+        r.run.report = r.run.path;  // a store's runs are named by their reports' own paths
+        stored.push_back(std::move(r));
+    }
+    runs.reset();
+    std::vector<Stored*> counted;
+    for (Stored& r : stored)
+        if (r.id >= 0) counted.push_back(&r);
+    std::sort(counted.begin(), counted.end(),
+              [](const Stored* a, const Stored* b) { return a->started != b->started ? a->started < b->started : a->path < b->path; });
+    std::vector<qint64> ids;        // by place - 1
+    QHash<qint64, qint64> placeOf;  // a counted run's place, from 1
+    for (Stored* r : counted) {
+        h.runs.push_back(std::move(r->run));
+        ids.push_back(r->id);
+        placeOf.insert(r->id, qint64(ids.size()));
+    }
+    const bool everyRun = stored.size() == counted.size();
+    stored.clear();
+    stored.shrink_to_fit();
+
+    std::optional<Grouped> grouped = figures.get();
+    // A run counted twice in the store (a recording under two reports) makes
+    // the figures taken over every row wrong: taken again over the counted.
+    if (!filtered && (!everyRun || grouped->runs != qint64(h.runs.size()))) grouped = groupedFigures(store, kept, filter);
+    if (!grouped->why.isEmpty()) return failed(grouped->why);
+    std::map<qint64, Group>& groups = grouped->groups;
     std::optional<QSqlQuery> keys =
         db.exec(QStringLiteral("SELECT id, check_name, kind, channel, quantity, unit, reference FROM result_keys"));
     if (!keys) return failed(db.problem().why);
