@@ -82,29 +82,40 @@ bool fillVersionTwo(Backend& backend)
     while (keys->next())
         found.push_back({keys->value(0), keys->value(1), keys->value(2), keys->value(3), keys->value(4), keys->value(5)});
     keys.reset();
-    const QString same = backend.isPostgresql() ? QStringLiteral("IS NOT DISTINCT FROM") : QStringLiteral("IS");
-    for (const QVariantList& k : found) {
-        const std::optional<qint64> id = resultKeyId(backend, k[0].toString(), k[1].toString(), k[2].toInt(), k[3].toString(),
-                                                     k[4].toString(), k[5].isNull() ? std::nullopt : std::optional<double>(k[5].toDouble()));
-        if (!id || !backend.exec(QStringLiteral("UPDATE results SET key_id = ? WHERE check_name = ? AND kind = ? AND channel = ? "
-                                                "AND quantity = ? AND unit = ? AND reference %1 ? AND verdict <> 'skipped' "
-                                                "AND quantity <> 'aborted'").arg(same),
-                                 {*id, k[0], k[1], k[2], k[3], k[4], k[5]}))
+    for (const QVariantList& k : found)
+        if (!resultKeyId(backend, k[0].toString(), k[1].toString(), k[2].toInt(), k[3].toString(), k[4].toString(),
+                         k[5].isNull() ? std::nullopt : std::optional<double>(k[5].toDouble())))
             return false;
-    }
+    // Each row joined to its key and to its error's millionths, one statement
+    // each, however many rows. A key's missing reference matches as NaN on
+    // PostgreSQL, so the server can hash the join.
+    const bool pg = backend.isPostgresql();
+    const QString same = pg ? QStringLiteral("COALESCE(results.reference, 'NaN') = COALESCE(k.reference, 'NaN')")
+                            : QStringLiteral("results.reference IS k.reference");
+    if (!backend.exec(QStringLiteral("UPDATE results SET key_id = k.id FROM result_keys k WHERE results.check_name = k.check_name "
+                                     "AND results.kind = k.kind AND results.channel = k.channel AND results.quantity = k.quantity "
+                                     "AND results.unit = k.unit AND %1 AND results.verdict <> 'skipped' AND results.quantity <> 'aborted'")
+                          .arg(same)))
+        return false;
     std::optional<QSqlQuery> errors = backend.exec(QStringLiteral("SELECT DISTINCT error FROM results WHERE error IS NOT NULL"));
     if (!errors) return false;
     std::vector<double> values;
     while (errors->next()) values.push_back(errors->value(0).toDouble());
     errors.reset();
-    std::optional<QSqlQuery> update =
-        backend.prepare(QStringLiteral("UPDATE results SET error_q = ?, squares_high = ?, squares_low = ? WHERE error = ?"));
-    if (!update) return false;
+    if (!backend.exec(QStringLiteral("CREATE TEMPORARY TABLE upgrade_millionths (error DOUBLE PRECISION PRIMARY KEY, q BIGINT NOT NULL, "
+                                     "high BIGINT NOT NULL, low BIGINT NOT NULL)")))
+        return false;
+    std::optional<QSqlQuery> insert =
+        backend.prepare(QStringLiteral("INSERT INTO upgrade_millionths (error, q, high, low) VALUES (?, ?, ?, ?)"));
+    if (!insert) return false;
     for (double e : values) {
         const qint64 q = evaluate::errorMillionths(e);
-        if (!backend.execute(*update, {q, evaluate::ErrorSums::squareHigh(q), evaluate::ErrorSums::squareLow(q), e})) return false;
+        if (!backend.execute(*insert, {e, q, evaluate::ErrorSums::squareHigh(q), evaluate::ErrorSums::squareLow(q)})) return false;
     }
-    return true;
+    insert.reset();
+    return backend.exec(QStringLiteral("UPDATE results SET error_q = m.q, squares_high = m.high, squares_low = m.low "
+                                       "FROM upgrade_millionths m WHERE results.error = m.error")) &&
+           backend.exec(QStringLiteral("DROP TABLE upgrade_millionths"));
 }
 
 }  // namespace
