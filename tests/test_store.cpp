@@ -22,6 +22,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace quorvid;
 using namespace quorvid::evaluate;
 using store::Delivery;
@@ -36,7 +38,8 @@ const QString kHostile = QStringLiteral("sn'1\"; DROP TABLE runs; --\\x\\\\ <scr
 
 // A run's report: a static check of five points on both channels with errors
 // that are no round binary fractions, a point skipped, its plan's source.
-QJsonObject reportOf(int seed, const QString& board, const QString& started, const QString& text = QStringLiteral("A. Tester"))
+QJsonObject reportOf(int seed, const QString& board, const QString& started, const QString& text = QStringLiteral("A. Tester"),
+                     const std::function<void(ReportInfo&)>& change = {})
 {
     ReportInfo info;
     info.runId = QUuid::createUuidV5(QUuid(), QString::number(seed)).toString(QUuid::WithoutBraces);
@@ -73,6 +76,7 @@ QJsonObject reportOf(int seed, const QString& board, const QString& started, con
     o.verdict = checkVerdict(o.results);
     info.checks = {o};
     info.verdict = o.verdict;
+    if (change) change(info);
     return reportJson(info);
 }
 
@@ -403,6 +407,34 @@ TEST_P(StoreTest, HistoryFromTheStoreIsTheFolders)
         EXPECT_EQ(a[u"results"], b[u"results"]) << QJsonDocument(a[u"results"].toArray()).toJson().toStdString();
         EXPECT_EQ(a[u"history_of"].toString(), s.bench.display());
     }
+}
+
+// What depends on the runs' order is the folder's when the store holds them
+// out of their time order: the first run to give a result, the latest
+// limit, the oldest of the boards with the same largest |error|.
+TEST_P(StoreTest, WhatDependsOnTheRunsOrderIsTheFolders)
+{
+    for (int i = 0; i < 6; ++i)  // stored b0 first, started last
+        writeReport(dir.filePath(QStringLiteral("reports/b%1/r%1.json").arg(i)),
+                    reportOf(300 + i, QStringLiteral("b%1").arg(i), QStringLiteral("2026-12-0%1T08:00:00.000Z").arg(6 - i),
+                             QStringLiteral("A. Tester"), [i](ReportInfo& info) {
+                                 std::vector<Result>& r = info.checks[0].results;
+                                 r[0].limit = 4 + i;
+                                 if (i == 1 || i == 4) r[0].error = i == 1 ? 5.0 : -5.0;
+                                 if (i == 0) r.push_back(r[1]), r.back().reference = 250;
+                             }));
+    const QString folder = dir.filePath(QStringLiteral("reports"));
+    ASSERT_TRUE(store::importReports(s.bench, folder).ok);
+    QString error;
+    const std::optional<History> fromFolder = readHistory({folder, {}, {}}, &error);
+    const std::optional<History> fromStore = store::readStoreHistory(s.bench, {}, &error);
+    ASSERT_TRUE(fromFolder && fromStore) << error.toStdString();
+    EXPECT_EQ(historyCsv(*fromStore), historyCsv(*fromFolder));
+    EXPECT_EQ(historyJson(*fromStore)[u"results"], historyJson(*fromFolder)[u"results"]);
+    ASSERT_EQ(fromStore->results.size(), 11u);
+    EXPECT_EQ(fromStore->results.front().worstBoard, QStringLiteral("b4"));  // -5 on the 2nd, +5 on the 5th
+    EXPECT_EQ(fromStore->results.front().limit, 4.0);                        // b0's, the latest
+    EXPECT_EQ(fromStore->results.back().key.reference, 250.0);               // b0's alone, the latest
 }
 
 // A store of version 1 (no keys, no millionths) upgraded in place: every
