@@ -94,7 +94,8 @@ Stored storeRun(Backend& db, const StoredReport& report, const QString& jsonPath
     std::optional<QSqlQuery> insert = db.prepare(QStringLiteral(
         "INSERT INTO results (run, position, check_name, kind, channel, quantity, unit, reference, reading, sd, n, error, "
         "limit_value, marginal_threshold, verdict, passed, marginal, from_ms, to_ms, message, source, key_id, error_q, "
-        "squares_high, squares_low) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        "squares_high, squares_low, started_day) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    const QString day = storedText(info.startedUtc).left(10);  // as the history compares it
     bool ok = insert.has_value();
     int position = 0;
     for (const evaluate::CheckOutcome& o : info.checks) {
@@ -130,7 +131,7 @@ Stored storeRun(Backend& db, const StoredReport& report, const QString& jsonPath
                                       evaluate::verdictName(r.verdict), r.verdict == evaluate::Verdict::Pass ? 1 : 0,
                                       r.marginal ? 1 : 0, r.fromMs, r.toMs, storedText(r.message), storedText(source),
                                       whole(key), whole(q), whole(q ? std::optional(evaluate::ErrorSums::squareHigh(*q)) : std::nullopt),
-                                      whole(q ? std::optional(evaluate::ErrorSums::squareLow(*q)) : std::nullopt)});
+                                      whole(q ? std::optional(evaluate::ErrorSums::squareLow(*q)) : std::nullopt), day});
             if (!ok) break;
             if (afterResult) afterResult(position);
         }

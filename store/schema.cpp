@@ -42,9 +42,10 @@ QStringList versionOne(bool postgresql)
     };
 }
 
-// Version 2: each counted result's key as a number, and its error in exact
-// millionths (evaluate::ErrorSums), so that the history groups and sums the
-// rows in no order at all, from an index holding every figure it reads.
+// Version 2: each counted result's key as a number, its error in exact
+// millionths (evaluate::ErrorSums) and its run's day, so that the history
+// groups and sums the rows in no order at all, from an index holding every
+// figure it reads and the day it filters on.
 QStringList versionTwo(bool postgresql)
 {
     const QString key = postgresql ? QStringLiteral("BIGSERIAL PRIMARY KEY") : QStringLiteral("INTEGER PRIMARY KEY");
@@ -57,6 +58,7 @@ QStringList versionTwo(bool postgresql)
         QStringLiteral("ALTER TABLE results ADD COLUMN error_q BIGINT"),
         QStringLiteral("ALTER TABLE results ADD COLUMN squares_high BIGINT"),
         QStringLiteral("ALTER TABLE results ADD COLUMN squares_low BIGINT"),
+        QStringLiteral("ALTER TABLE results ADD COLUMN started_day TEXT"),
     };
 }
 
@@ -65,7 +67,7 @@ QStringList versionTwoIndexes()
 {
     return {
         QStringLiteral("CREATE INDEX IF NOT EXISTS results_key ON results (key_id, run, error_q, squares_high, squares_low, "
-                       "error, passed, marginal, limit_value)"),
+                       "error, passed, marginal, limit_value, started_day)"),
         QStringLiteral("CREATE INDEX IF NOT EXISTS results_key_error ON results (key_id, error, run)"),
     };
 }
@@ -115,7 +117,8 @@ bool fillVersionTwo(Backend& backend)
     insert.reset();
     return backend.exec(QStringLiteral("UPDATE results SET error_q = m.q, squares_high = m.high, squares_low = m.low "
                                        "FROM upgrade_millionths m WHERE results.error = m.error")) &&
-           backend.exec(QStringLiteral("DROP TABLE upgrade_millionths"));
+           backend.exec(QStringLiteral("DROP TABLE upgrade_millionths")) &&
+           backend.exec(QStringLiteral("UPDATE results SET started_day = substr(r.started_utc, 1, 10) FROM runs r WHERE r.id = results.run"));
 }
 
 }  // namespace

@@ -76,10 +76,11 @@ struct Grouped {
     QString why;                     // what stopped it
 };
 
-// Each counted result's figures grouped by its key, over every row when kept
-// is empty, else over the kept runs' (filter bound to kept); read on a
-// connection of its own, so on any thread.
-Grouped groupedFigures(const StoreAddress& store, const QString& kept, const QVariantList& filter)
+// Each counted result's figures grouped by its key: over every row when kept
+// and since are empty; over the rows of runs started on since or after when
+// kept is empty (a row holds its run's day); else over the kept runs' (filter
+// bound to kept). Read on a connection of its own, so on any thread.
+Grouped groupedFigures(const StoreAddress& store, const QString& kept, const QVariantList& filter, const QString& since = {})
 {
     Grouped out;
     Backend db(store);
@@ -101,14 +102,17 @@ Grouped groupedFigures(const StoreAddress& store, const QString& kept, const QVa
     all.reset();
     // Over every row, a key's least and greatest error are the ends of its
     // range of the index on key and error, read after; over some runs, here.
-    const bool everyRow = kept.isEmpty();
+    const bool everyRow = kept.isEmpty() && since.isEmpty();
     std::optional<QSqlQuery> stats = db.exec(
         kept + QStringLiteral("SELECT x.key_id, COUNT(*), SUM(x.passed), SUM(x.marginal), COUNT(x.error_q), CAST(SUM(x.error_q) AS BIGINT), "
                               "CAST(SUM(x.squares_high) AS BIGINT), CAST(SUM(x.squares_low) AS BIGINT), COUNT(x.limit_value)%1 "
                               "FROM results x WHERE x.key_id IS NOT NULL%2 GROUP BY x.key_id")
                    .arg(everyRow ? QString() : QStringLiteral(", MIN(x.error), MAX(x.error)"),
-                        everyRow ? QString() : QStringLiteral(" AND x.run IN (SELECT id FROM kept)")),
-        everyRow ? QVariantList{} : filter);
+                        !kept.isEmpty()   ? QStringLiteral(" AND x.run IN (SELECT id FROM kept)")
+                        : since.isEmpty() ? QString()
+                        : db.isPostgresql() ? QStringLiteral(" AND x.started_day COLLATE \"C\" >= ?")
+                                            : QStringLiteral(" AND x.started_day >= ?")),
+        !kept.isEmpty() ? filter : since.isEmpty() ? QVariantList{} : QVariantList{since});
     if (!stats) {
         out.why = db.problem().why;
         return out;
@@ -170,10 +174,9 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
     const QString kept = keptRuns(db.isPostgresql());
 
     // The grouped figures on a connection of their own, while this one reads
-    // the runs: every row when no board or day is asked for.
-    const bool filtered = !board.isEmpty() || !since.isEmpty();
-    std::future<Grouped> figures = std::async(std::launch::async, [&store, kept, filter, filtered] {
-        return groupedFigures(store, filtered ? kept : QString(), filter);
+    // the runs: every row, or those of runs from a day, unless a board is asked for.
+    std::future<Grouped> figures = std::async(std::launch::async, [&store, kept, filter, board, since] {
+        return board.isEmpty() ? groupedFigures(store, {}, filter, since) : groupedFigures(store, kept, filter);
     });
     // Every run's row, counted and ranked here as the folder counts and ranks
     // its reports (kept: the same, in SQL, for the grouped figures).
@@ -188,12 +191,14 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
         evaluate::HistoryRun run;
     };
     std::vector<Stored> stored;
+    bool twice = false;  // a recording stored under two reports
     QHash<QString, std::size_t> byRecording;
     byRecording.reserve(100000);
     while (runs->next()) {
         Stored r{runs->value(0).toLongLong(), runs->value(1).toString(), runs->value(2).toString(), runs->value(9).toString(),
                  runs->value(11).toBool(), {}};
         std::size_t& first = byRecording[runs->value(10).toString()];
+        twice = twice || first > 0;
         if (first > 0) {  // the one counted: its own report before a judgement of it again, then the first path
             Stored& was = stored[first - 1];
             if (was.judgedAgain != r.judgedAgain ? !was.judgedAgain : was.path < r.path) continue;
@@ -226,14 +231,14 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
         ids.push_back(r->id);
         placeOf.insert(r->id, qint64(ids.size()));
     }
-    const bool everyRun = stored.size() == counted.size();
+    const qint64 inStore = qint64(stored.size());
     stored.clear();
     stored.shrink_to_fit();
 
     std::optional<Grouped> grouped = figures.get();
     // A run counted twice in the store (a recording under two reports) makes
     // the figures taken over every row wrong: taken again over the counted.
-    if (!filtered && (!everyRun || grouped->runs != qint64(h.runs.size()))) grouped = groupedFigures(store, kept, filter);
+    if (board.isEmpty() && (twice || grouped->runs != inStore)) grouped = groupedFigures(store, kept, filter);
     if (!grouped->why.isEmpty()) return failed(grouped->why);
     std::map<qint64, Group>& groups = grouped->groups;
     std::optional<QSqlQuery> keys =

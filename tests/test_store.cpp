@@ -425,16 +425,18 @@ TEST_P(StoreTest, WhatDependsOnTheRunsOrderIsTheFolders)
                              }));
     const QString folder = dir.filePath(QStringLiteral("reports"));
     ASSERT_TRUE(store::importReports(s.bench, folder).ok);
-    QString error;
-    const std::optional<History> fromFolder = readHistory({folder, {}, {}}, &error);
-    const std::optional<History> fromStore = store::readStoreHistory(s.bench, {}, &error);
-    ASSERT_TRUE(fromFolder && fromStore) << error.toStdString();
-    EXPECT_EQ(historyCsv(*fromStore), historyCsv(*fromFolder));
-    EXPECT_EQ(historyJson(*fromStore)[u"results"], historyJson(*fromFolder)[u"results"]);
-    ASSERT_EQ(fromStore->results.size(), 11u);
-    EXPECT_EQ(fromStore->results.front().worstBoard, QStringLiteral("b4"));  // -5 on the 2nd, +5 on the 5th
-    EXPECT_EQ(fromStore->results.front().limit, 4.0);                        // b0's, the latest
-    EXPECT_EQ(fromStore->results.back().key.reference, 250.0);               // b0's alone, the latest
+    for (const auto& [since, worst] : {std::pair{std::optional<QDate>{}, "b4"}, std::pair{std::optional(QDate(2026, 12, 3)), "b1"}}) {
+        QString error;
+        const std::optional<History> fromFolder = readHistory({folder, {}, since}, &error);
+        const std::optional<History> fromStore = store::readStoreHistory(s.bench, {{}, {}, since}, &error);
+        ASSERT_TRUE(fromFolder && fromStore) << error.toStdString();
+        EXPECT_EQ(historyCsv(*fromStore), historyCsv(*fromFolder));
+        EXPECT_EQ(historyJson(*fromStore)[u"results"], historyJson(*fromFolder)[u"results"]);
+        ASSERT_EQ(fromStore->results.size(), 11u);
+        EXPECT_EQ(fromStore->results.front().worstBoard, QLatin1String(worst));  // -5 on the 2nd, +5 on the 5th
+        EXPECT_EQ(fromStore->results.front().limit, 4.0);                       // b0's, the latest
+        EXPECT_EQ(fromStore->results.back().key.reference, 250.0);              // b0's alone, the latest
+    }
 }
 
 // A store of version 1 (no keys, no millionths) upgraded in place: every
@@ -449,7 +451,7 @@ TEST_P(StoreTest, AnOlderStoreIsUpgradedAndItsHistoryIsTheFolders)
         ASSERT_TRUE(db.open());
         for (const char* sql : {"DROP INDEX results_key", "DROP INDEX results_key_error", "ALTER TABLE results DROP COLUMN key_id",
                                 "ALTER TABLE results DROP COLUMN error_q", "ALTER TABLE results DROP COLUMN squares_high",
-                                "ALTER TABLE results DROP COLUMN squares_low", "DROP TABLE result_keys",
+                                "ALTER TABLE results DROP COLUMN squares_low", "ALTER TABLE results DROP COLUMN started_day", "DROP TABLE result_keys",
                                 "UPDATE quorvid_schema SET version = 1"})
             ASSERT_TRUE(db.exec(QString::fromLatin1(sql))) << sql << ": " << db.problem().why.toStdString();
     }
