@@ -2,8 +2,8 @@
 # The results store's figures: RUNS runs (default 100,000) of 33 results of
 # 500 boards loaded into a SQLite store and into a PostgreSQL server of the
 # script's own (scripts/postgres-test.sh, stopped at the end), then from each:
-# the history summary (JSON, CSV and HTML written, every board and one board,
-# median of 3; target under 2 s), one run's report stored with deliverRun
+# the history summary (JSON, CSV and HTML written, every board, one board and
+# from a day, median of 3; target under 2 s), one run's report stored with deliverRun
 # (median of 20; target under 50 ms), and eight writer processes at once
 # storing 20 runs the same and 20 their own (every run stored once); and
 # FOLDER_RUNS (default 20,000) of the same runs as report files read as a
@@ -46,6 +46,7 @@ for store in "${STORES[@]}"; do
   "$B" load "$store" "$RUNS" 500
   "$B" history "$store"
   "$B" history "$store" SN-0042
+  "$B" history "$store" "" 2027-01-01
   "$B" one "$store" "$QV_TMP/one"
   "$B" writers "$store" "$QV_TMP/writers"
 done

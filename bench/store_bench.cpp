@@ -1,7 +1,7 @@
 // The results store's figures (bench/store.sh runs it; RESULTS.md keeps them):
 //   quorvid_store_bench load STORE RUNS BOARDS     RUNS runs of 33 results of
 //                                                  BOARDS boards, 1,000 a transaction
-//   quorvid_store_bench history STORE [BOARD]      the summary (JSON, CSV, HTML)
+//   quorvid_store_bench history STORE [BOARD [DAY]] the summary (JSON, CSV, HTML); BOARD may be ""
 //                                                  read and written, median of 3
 //   quorvid_store_bench one STORE DIR              one run's report stored
 //                                                  (deliverRun), median of 20
@@ -140,8 +140,9 @@ int load(const store::StoreAddress& a, qint64 runs, int boards)
     return 0;
 }
 
-int history(const QString& source, const QString& board)
+int history(const QString& source, const QString& board, const QString& day)
 {
+    const std::optional<QDate> since = day.isEmpty() ? std::nullopt : std::optional(QDate::fromString(day, Qt::ISODate));
     QTemporaryDir out;
     std::vector<double> times;
     std::size_t runs = 0, results = 0;
@@ -151,8 +152,8 @@ int history(const QString& source, const QString& board)
         t.start();
         QString error;
         const bool folder = QFileInfo(source).isDir();
-        const std::optional<History> h = folder ? readHistory({source, board, {}}, &error)
-                                                : store::readStoreHistory(address(source), {{}, board, {}}, &error);
+        const std::optional<History> h = folder ? readHistory({source, board, since}, &error)
+                                                : store::readStoreHistory(address(source), {{}, board, since}, &error);
         if (!h || !writeHistory(*h, out.filePath(QStringLiteral("summary")), &error))
             return std::fprintf(stderr, "%s\n", qPrintable(error)), 1;
         times.push_back(seconds(t));
@@ -161,7 +162,9 @@ int history(const QString& source, const QString& board)
     }
     std::printf("history    %s%s: %zu runs, %zu results: %.2f s median of 3 (slowest %.2f s); page %.2f MB\n",
                 qPrintable(QFileInfo(source).isDir() ? QStringLiteral("folder") : address(source).display().section(u':', 0, 0)),
-                board.isEmpty() ? "" : qPrintable(QStringLiteral(" --board-id ") + board), runs, results, median(times),
+                qPrintable((board.isEmpty() ? QString() : QStringLiteral(" --board-id ") + board) +
+                           (day.isEmpty() ? QString() : QStringLiteral(" --since ") + day)),
+                runs, results, median(times),
                 *std::max_element(times.begin(), times.end()), bytes / 1e6);
     return 0;
 }
@@ -245,7 +248,7 @@ int main(int argc, char** argv)
     const QStringList a = app.arguments().mid(1);
     const QString what = a.value(0);
     if (what == u"load" && a.size() == 4) return load(address(a[1]), a[2].toLongLong(), a[3].toInt());
-    if (what == u"history" && a.size() >= 2) return history(a[1], a.value(2));
+    if (what == u"history" && a.size() >= 2) return history(a[1], a.value(2), a.value(3));
     if (what == u"one" && a.size() == 3) return one(address(a[1]), a[2]);
     if (what == u"writers" && a.size() == 3) return writers(a[1], a[2]);
     if (what == u"compare" && a.size() == 3) return compare(address(a[1]), a[2]);

@@ -45,6 +45,27 @@ struct ResultKey {
     friend bool operator==(const ResultKey&, const ResultKey&) = default;
 };
 
+// The history's statistics of an error are taken over whole millionths of
+// its unit, so that they come out the same to the last bit in whatever order
+// the runs are summed: from a folder's reports or grouped by a store's SQL.
+// An error's millionths: llround(error * 1e6).
+qint64 errorMillionths(double error);
+
+// The exact sums of a result's errors in millionths. The squares are kept as
+// two parts, square = high * 2^40 + low (low in [0, 2^40)), each summing in
+// 64 bits for any plausible error over millions of runs, SQLite's too.
+struct ErrorSums {
+    qint64 count = 0, sum = 0, squaresHigh = 0, squaresLow = 0;
+    static constexpr int kLowBits = 40;
+    static qint64 squareHigh(qint64 millionths);
+    static qint64 squareLow(qint64 millionths);
+    void add(double error);
+    // The mean and, from two errors, the sample standard deviation, from the
+    // exact sums; the one computation of both for a folder and a store.
+    double mean() const;
+    std::optional<double> sd() const;
+};
+
 struct ResultStats {
     ResultKey key;
     int n = 0;          // runs that judged it (passed or failed)

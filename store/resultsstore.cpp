@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonDocument>
 #include <QSqlQuery>
 
@@ -22,8 +23,33 @@ namespace {
 using evaluate::StoredReport;
 
 QVariant number(const std::optional<double>& v) { return v ? QVariant(*v) : QVariant(QMetaType::fromType<double>()); }
+QVariant whole(const std::optional<qint64>& v) { return v ? QVariant(*v) : QVariant(QMetaType::fromType<qint64>()); }
+
+// Every part with its length before it, so no text of one part reads as another's.
+QString keyText(const QString& check, const QString& kind, int channel, const QString& quantity, const QString& unit,
+                const std::optional<double>& reference)
+{
+    QString out;
+    for (const QString& part : {check, kind, QString::number(channel), quantity, unit,
+                                reference ? QString::number(*reference, 'g', 17) : QStringLiteral("none")})
+        out += QString::number(part.size()) + u':' + part;
+    return out;
+}
 
 }  // namespace
+
+std::optional<qint64> resultKeyId(Backend& db, const QString& check, const QString& kind, int channel, const QString& quantity,
+                                  const QString& unit, const std::optional<double>& reference)
+{
+    const QString text = keyText(check, kind, channel, quantity, unit, reference);
+    if (!db.exec(QStringLiteral("INSERT INTO result_keys (key_text, check_name, kind, channel, quantity, unit, reference) "
+                                "VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT (key_text) DO NOTHING"),
+                 {text, check, kind, channel, quantity, unit, number(reference)}))
+        return std::nullopt;
+    std::optional<QSqlQuery> id = db.exec(QStringLiteral("SELECT id FROM result_keys WHERE key_text = ?"), {text});
+    if (!id || !id->next()) return std::nullopt;
+    return id->value(0).toLongLong();
+}
 
 Stored storeRun(Backend& db, const StoredReport& report, const QString& jsonPath, const QString& station,
                 const std::function<void(int)>& afterResult, bool callerTransaction)
@@ -57,10 +83,19 @@ Stored storeRun(Backend& db, const StoredReport& report, const QString& jsonPath
     }
     const qint64 id = run->value(0).toLongLong();
     run.reset();
+    // The keys known already, in one statement; a new one is added.
+    QHash<QString, qint64> keys;
+    if (std::optional<QSqlQuery> known = db.exec(QStringLiteral("SELECT key_text, id FROM result_keys")); known) {
+        while (known->next()) keys.insert(known->value(0).toString(), known->value(1).toLongLong());
+    } else {
+        rollback();
+        return Stored::Failed;
+    }
     std::optional<QSqlQuery> insert = db.prepare(QStringLiteral(
         "INSERT INTO results (run, position, check_name, kind, channel, quantity, unit, reference, reading, sd, n, error, "
-        "limit_value, marginal_threshold, verdict, passed, marginal, from_ms, to_ms, message, source) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        "limit_value, marginal_threshold, verdict, passed, marginal, from_ms, to_ms, message, source, key_id, error_q, "
+        "squares_high, squares_low, started_day) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    const QString day = storedText(info.startedUtc).left(10);  // as the history compares it
     bool ok = insert.has_value();
     int position = 0;
     for (const evaluate::CheckOutcome& o : info.checks) {
@@ -71,11 +106,32 @@ Stored storeRun(Backend& db, const StoredReport& report, const QString& jsonPath
         const std::optional<double> threshold = known ? info.plan.marginalFor(*planned) : std::nullopt;
         const QString source = known && planned->source ? *planned->source : QString();
         for (const evaluate::Result& r : o.results) {
+            // The history counts what a folder's history counts.
+            std::optional<qint64> key;
+            if (r.verdict != evaluate::Verdict::Skipped && r.quantity != u"aborted") {
+                const QString check = storedText(o.name), kind = evaluate::kindName(o.kind), quantity = storedText(r.quantity),
+                              unit = storedText(r.unit);
+                const QString text = keyText(check, kind, r.channel, quantity, unit, r.reference);
+                if (const auto known = keys.constFind(text); known != keys.cend()) {
+                    key = *known;
+                } else {
+                    key = resultKeyId(db, check, kind, r.channel, quantity, unit, r.reference);
+                    if (!key) {
+                        ok = false;
+                        break;
+                    }
+                    keys.insert(text, *key);
+                }
+            }
+            std::optional<qint64> q;
+            if (r.error) q = evaluate::errorMillionths(*r.error);
             ok = db.execute(*insert, {id, position++, storedText(o.name), evaluate::kindName(o.kind), r.channel,
                                       storedText(r.quantity), storedText(r.unit), number(r.reference), number(r.mean),
                                       number(r.sd), r.n, number(r.error), number(r.limit), number(threshold),
                                       evaluate::verdictName(r.verdict), r.verdict == evaluate::Verdict::Pass ? 1 : 0,
-                                      r.marginal ? 1 : 0, r.fromMs, r.toMs, storedText(r.message), storedText(source)});
+                                      r.marginal ? 1 : 0, r.fromMs, r.toMs, storedText(r.message), storedText(source),
+                                      whole(key), whole(q), whole(q ? std::optional(evaluate::ErrorSums::squareHigh(*q)) : std::nullopt),
+                                      whole(q ? std::optional(evaluate::ErrorSums::squareLow(*q)) : std::nullopt), day});
             if (!ok) break;
             if (afterResult) afterResult(position);
         }

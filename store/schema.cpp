@@ -1,6 +1,12 @@
 #include "schema.h"
 
+#include "history.h"
+#include "storerun.h"
+
+#include <QSqlQuery>
 #include <QStringList>
+
+#include <vector>
 
 namespace quorvid::store {
 
@@ -36,6 +42,85 @@ QStringList versionOne(bool postgresql)
     };
 }
 
+// Version 2: each counted result's key as a number, its error in exact
+// millionths (evaluate::ErrorSums) and its run's day, so that the history
+// groups and sums the rows in no order at all, from an index holding every
+// figure it reads and the day it filters on.
+QStringList versionTwo(bool postgresql)
+{
+    const QString key = postgresql ? QStringLiteral("BIGSERIAL PRIMARY KEY") : QStringLiteral("INTEGER PRIMARY KEY");
+    return {
+        QStringLiteral("CREATE TABLE IF NOT EXISTS result_keys (id %1, key_text TEXT NOT NULL UNIQUE, check_name TEXT NOT NULL, "
+                       "kind TEXT NOT NULL, channel INTEGER NOT NULL, quantity TEXT NOT NULL, unit TEXT NOT NULL, "
+                       "reference DOUBLE PRECISION)")
+            .arg(key),
+        QStringLiteral("ALTER TABLE results ADD COLUMN key_id BIGINT"),
+        QStringLiteral("ALTER TABLE results ADD COLUMN error_q BIGINT"),
+        QStringLiteral("ALTER TABLE results ADD COLUMN squares_high BIGINT"),
+        QStringLiteral("ALTER TABLE results ADD COLUMN squares_low BIGINT"),
+        QStringLiteral("ALTER TABLE results ADD COLUMN started_day TEXT"),
+    };
+}
+
+// Built after the rows of an older store are given their keys and millionths.
+QStringList versionTwoIndexes()
+{
+    return {
+        QStringLiteral("CREATE INDEX IF NOT EXISTS results_key ON results (key_id, run, error_q, squares_high, squares_low, "
+                       "error, passed, marginal, limit_value, started_day)"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS results_key_error ON results (key_id, error, run)"),
+    };
+}
+
+// An older store's counted rows given their keys and their errors' millionths,
+// each distinct key and error worked out once, by the same code as a run's.
+bool fillVersionTwo(Backend& backend)
+{
+    std::optional<QSqlQuery> keys = backend.exec(QStringLiteral(
+        "SELECT DISTINCT check_name, kind, channel, quantity, unit, reference FROM results "
+        "WHERE verdict <> 'skipped' AND quantity <> 'aborted'"));
+    if (!keys) return false;
+    std::vector<QVariantList> found;
+    while (keys->next())
+        found.push_back({keys->value(0), keys->value(1), keys->value(2), keys->value(3), keys->value(4), keys->value(5)});
+    keys.reset();
+    for (const QVariantList& k : found)
+        if (!resultKeyId(backend, k[0].toString(), k[1].toString(), k[2].toInt(), k[3].toString(), k[4].toString(),
+                         k[5].isNull() ? std::nullopt : std::optional<double>(k[5].toDouble())))
+            return false;
+    // Each row joined to its key and to its error's millionths, one statement
+    // each, however many rows. A key's missing reference matches as NaN on
+    // PostgreSQL, so the server can hash the join.
+    const bool pg = backend.isPostgresql();
+    const QString same = pg ? QStringLiteral("COALESCE(results.reference, 'NaN') = COALESCE(k.reference, 'NaN')")
+                            : QStringLiteral("results.reference IS k.reference");
+    if (!backend.exec(QStringLiteral("UPDATE results SET key_id = k.id FROM result_keys k WHERE results.check_name = k.check_name "
+                                     "AND results.kind = k.kind AND results.channel = k.channel AND results.quantity = k.quantity "
+                                     "AND results.unit = k.unit AND %1 AND results.verdict <> 'skipped' AND results.quantity <> 'aborted'")
+                          .arg(same)))
+        return false;
+    std::optional<QSqlQuery> errors = backend.exec(QStringLiteral("SELECT DISTINCT error FROM results WHERE error IS NOT NULL"));
+    if (!errors) return false;
+    std::vector<double> values;
+    while (errors->next()) values.push_back(errors->value(0).toDouble());
+    errors.reset();
+    if (!backend.exec(QStringLiteral("CREATE TEMPORARY TABLE upgrade_millionths (error DOUBLE PRECISION PRIMARY KEY, q BIGINT NOT NULL, "
+                                     "high BIGINT NOT NULL, low BIGINT NOT NULL)")))
+        return false;
+    std::optional<QSqlQuery> insert =
+        backend.prepare(QStringLiteral("INSERT INTO upgrade_millionths (error, q, high, low) VALUES (?, ?, ?, ?)"));
+    if (!insert) return false;
+    for (double e : values) {
+        const qint64 q = evaluate::errorMillionths(e);
+        if (!backend.execute(*insert, {e, q, evaluate::ErrorSums::squareHigh(q), evaluate::ErrorSums::squareLow(q)})) return false;
+    }
+    insert.reset();
+    return backend.exec(QStringLiteral("UPDATE results SET error_q = m.q, squares_high = m.high, squares_low = m.low "
+                                       "FROM upgrade_millionths m WHERE results.error = m.error")) &&
+           backend.exec(QStringLiteral("DROP TABLE upgrade_millionths")) &&
+           backend.exec(QStringLiteral("UPDATE results SET started_day = substr(r.started_utc, 1, 10) FROM runs r WHERE r.id = results.run"));
+}
+
 }  // namespace
 
 std::optional<int> schemaVersion(Backend& backend)
@@ -68,7 +153,20 @@ bool makeSchema(Backend& backend, QString* said)
     if (!backend.begin()) return false;
     // Each version's statements; an upgrade runs those after the store's.
     // Version 1 is the first.
-    for (const QString& statement : versionOne(backend.isPostgresql())) {
+    QStringList statements;
+    if (*was < 1) statements += versionOne(backend.isPostgresql());
+    if (*was < 2) statements += versionTwo(backend.isPostgresql());
+    for (const QString& statement : statements) {
+        if (!backend.exec(statement)) {
+            backend.rollback();
+            return false;
+        }
+    }
+    if ((*was == 1 && !fillVersionTwo(backend))) {
+        backend.rollback();
+        return false;
+    }
+    for (const QString& statement : versionTwoIndexes()) {
         if (!backend.exec(statement)) {
             backend.rollback();
             return false;

@@ -1,24 +1,28 @@
 // --history STORE: the runs read from the store, and the statistics of each
 // result across them computed in SQL (grouped, never every result row
-// fetched), the same figures by the same formulas as evaluate/history.cpp
-// works out over a folder's reports.
+// fetched), the same figures by the same code as evaluate/history.cpp works
+// out over a folder's reports: the errors summed in exact millionths
+// (evaluate::ErrorSums), so in no order, by a plain GROUP BY on the key's id
+// read from an index; what depends on the runs' order (the first run to
+// give a result, the latest limit, the worst board among equals) is taken
+// from the few rows that decide it.
 #include "resultsstore.h"
 
 #include "backend.h"
 #include "schema.h"
 
+#include <QHash>
 #include <QSqlQuery>
 
+#include <algorithm>
 #include <cmath>
+#include <future>
+#include <limits>
 #include <map>
 
 namespace quorvid::store {
 
 namespace {
-
-// A run's results are numbered within it; a result's place across runs is
-// its run's place in time times this, plus its own.
-constexpr qint64 kPlace = 1000000;
 
 // The runs counted, as a folder counts them: a recording stored under several
 // reports (a run judged again) counts once, by its own report before a
@@ -40,6 +44,112 @@ QString keptRuns(bool postgresql)
 
 std::optional<double> number(const QVariant& v) { return v.isNull() ? std::nullopt : std::optional<double>(v.toDouble()); }
 
+// A statement's list of bound places: "?, ?, ?".
+QString places(std::size_t n)
+{
+    QString out;
+    for (std::size_t i = 0; i < n; ++i) out += i ? QStringLiteral(", ?") : QStringLiteral("?");
+    return out;
+}
+
+// A result's row by the order the folder reads them: its run's place, then
+// its place in the run.
+struct Seq {
+    qint64 place = 0, position = 0;
+    friend auto operator<=>(const Seq&, const Seq&) = default;
+};
+
+constexpr std::size_t kBatch = 256;
+
+struct Group {
+    evaluate::ResultStats stats;
+    evaluate::ErrorSums sums;
+    double worst = 0;
+    qint64 limits = 0;
+    Seq first{std::numeric_limits<qint64>::max(), 0}, lastLimit{0, -1};
+    bool haveFirst = false;
+};
+
+struct Grouped {
+    std::map<qint64, Group> groups;  // by key id
+    qint64 runs = 0;                 // the runs in the store
+    QString why;                     // what stopped it
+};
+
+// Each counted result's figures grouped by its key: over every row when kept
+// and since are empty; over the rows of runs started on since or after when
+// kept is empty (a row holds its run's day); else over the kept runs' (filter
+// bound to kept). Read on a connection of its own, so on any thread.
+Grouped groupedFigures(const StoreAddress& store, const QString& kept, const QVariantList& filter, const QString& since = {})
+{
+    Grouped out;
+    Backend db(store);
+    if (!db.open() || !checkSchema(db)) {
+        out.why = db.problem().why;
+        return out;
+    }
+    // Compiling the one grouping costs the server more than it saves.
+    if (!db.exec(db.isPostgresql() ? QStringLiteral("SET jit = off") : QStringLiteral("PRAGMA mmap_size = 17179869184"))) {
+        out.why = db.problem().why;
+        return out;
+    }
+    std::optional<QSqlQuery> all = db.exec(QStringLiteral("SELECT COUNT(*) FROM runs"));
+    if (!all || !all->next()) {
+        out.why = db.problem().why;
+        return out;
+    }
+    out.runs = all->value(0).toLongLong();
+    all.reset();
+    // Over every row, a key's least and greatest error are the ends of its
+    // range of the index on key and error, read after; over some runs, here.
+    const bool everyRow = kept.isEmpty() && since.isEmpty();
+    std::optional<QSqlQuery> stats = db.exec(
+        kept + QStringLiteral("SELECT x.key_id, COUNT(*), SUM(x.passed), SUM(x.marginal), COUNT(x.error_q), CAST(SUM(x.error_q) AS BIGINT), "
+                              "CAST(SUM(x.squares_high) AS BIGINT), CAST(SUM(x.squares_low) AS BIGINT), COUNT(x.limit_value)%1 "
+                              "FROM results x WHERE x.key_id IS NOT NULL%2 GROUP BY x.key_id")
+                   .arg(everyRow ? QString() : QStringLiteral(", MIN(x.error), MAX(x.error)"),
+                        !kept.isEmpty()   ? QStringLiteral(" AND x.run IN (SELECT id FROM kept)")
+                        : since.isEmpty() ? QString()
+                        : db.isPostgresql() ? QStringLiteral(" AND x.started_day COLLATE \"C\" >= ?")
+                                            : QStringLiteral(" AND x.started_day >= ?")),
+        !kept.isEmpty() ? filter : since.isEmpty() ? QVariantList{} : QVariantList{since});
+    if (!stats) {
+        out.why = db.problem().why;
+        return out;
+    }
+    while (stats->next()) {
+        Group& g = out.groups[stats->value(0).toLongLong()];
+        g.stats.n = stats->value(1).toInt();
+        g.stats.passed = stats->value(2).toInt();
+        g.stats.marginal = stats->value(3).toInt();
+        g.sums.count = stats->value(4).toLongLong();
+        g.sums.sum = stats->value(5).toLongLong();
+        g.sums.squaresHigh = stats->value(6).toLongLong();
+        g.sums.squaresLow = stats->value(7).toLongLong();
+        g.stats.figures = int(g.sums.count);
+        g.limits = stats->value(8).toLongLong();
+        if (g.sums.count > 0 && !everyRow) g.stats.minError = number(stats->value(9)), g.stats.maxError = number(stats->value(10));
+    }
+    stats.reset();
+    for (auto& [key, g] : out.groups) {
+        if (g.sums.count == 0) continue;
+        if (everyRow) {
+            for (const bool least : {true, false}) {
+                std::optional<QSqlQuery> end = db.exec(
+                    QStringLiteral("SELECT %1(error) FROM results WHERE key_id = ?").arg(least ? QStringLiteral("MIN") : QStringLiteral("MAX")),
+                    {key});
+                if (!end || !end->next()) {
+                    out.why = db.problem().why;
+                    return out;
+                }
+                (least ? g.stats.minError : g.stats.maxError) = number(end->value(0));
+            }
+        }
+        if (g.stats.minError && g.stats.maxError) g.worst = std::max(std::abs(*g.stats.minError), std::abs(*g.stats.maxError));
+    }
+    return out;
+}
+
 }  // namespace
 
 std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, const evaluate::HistoryRequest& request, QString* error)
@@ -51,6 +161,9 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
     if (store.kind == StoreAddress::Kind::None) return failed(QStringLiteral("the store is none"));
     Backend db(store);
     if (!db.open() || !checkSchema(db)) return failed(db.problem().why);
+    // A SQLite store read through the memory the system maps, not copied
+    // page by page into the connection's small cache.
+    if (!db.isPostgresql() && !db.exec(QStringLiteral("PRAGMA mmap_size = 17179869184"))) return failed(db.problem().why);
 
     evaluate::History h;
     h.request = request;
@@ -60,118 +173,181 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
     const QVariantList filter{board, board, since, since};
     const QString kept = keptRuns(db.isPostgresql());
 
-    std::optional<QSqlQuery> runs = db.exec(
-        kept + QStringLiteral("SELECT r.board_id, r.started_utc, r.identification, r.operator, r.plan_name, r.verdict, r.failed, "
-                              "r.marginal, r.report_path FROM kept k JOIN runs r ON r.id = k.id ORDER BY k.place"),
-        filter);
+    // The grouped figures on a connection of their own, while this one reads
+    // the runs: every row, or those of runs from a day, unless a board is asked for.
+    std::future<Grouped> figures = std::async(std::launch::async, [&store, kept, filter, board, since] {
+        return board.isEmpty() ? groupedFigures(store, {}, filter, since) : groupedFigures(store, kept, filter);
+    });
+    // Every run's row, counted and ranked here as the folder counts and ranks
+    // its reports (kept: the same, in SQL, for the grouped figures).
+    std::optional<QSqlQuery> runs = db.exec(QStringLiteral(
+        "SELECT id, board_id, started_utc, identification, operator, plan_name, verdict, failed, marginal, report_path, "
+        "CASE WHEN bytes_sha256 = '' THEN run_id ELSE bytes_sha256 END, rescored_from <> '' FROM runs"));
     if (!runs) return failed(db.problem().why);
-    while (runs->next()) {
+    struct Stored {
+        qint64 id;
+        QString board, started, path;  // as stored
+        bool judgedAgain;
         evaluate::HistoryRun run;
-        run.boardId = textRead(runs->value(0).toString());
-        run.startedUtc = textRead(runs->value(1).toString());
-        run.identification = textRead(runs->value(2).toString());
-        run.operatorName = textRead(runs->value(3).toString());
-        run.plan = textRead(runs->value(4).toString());
-        run.verdict = runs->value(5).toString();
-        run.failed = runs->value(6).toInt();
-        run.marginal = runs->value(7).toInt();
-        run.path = textRead(runs->value(8).toString());
-        run.report = run.path;  // a store's runs are named by their reports' own paths
-        h.runs.push_back(std::move(run));
+    };
+    std::vector<Stored> stored;
+    bool twice = false;  // a recording stored under two reports
+    QHash<QString, std::size_t> byRecording;
+    byRecording.reserve(100000);
+    while (runs->next()) {
+        Stored r{runs->value(0).toLongLong(), runs->value(1).toString(), runs->value(2).toString(), runs->value(9).toString(),
+                 runs->value(11).toBool(), {}};
+        std::size_t& first = byRecording[runs->value(10).toString()];
+        twice = twice || first > 0;
+        if (first > 0) {  // the one counted: its own report before a judgement of it again, then the first path
+            Stored& was = stored[first - 1];
+            if (was.judgedAgain != r.judgedAgain ? !was.judgedAgain : was.path < r.path) continue;
+            was.id = -1;
+        }
+        first = stored.size() + 1;
+        if ((!board.isEmpty() && r.board != board) || (!since.isEmpty() && r.started.left(10) < since)) r.id = -1;
+        r.run.boardId = textRead(r.board);
+        r.run.startedUtc = textRead(r.started);
+        r.run.identification = textRead(runs->value(3).toString());
+        r.run.operatorName = textRead(runs->value(4).toString());
+        r.run.plan = textRead(runs->value(5).toString());
+        r.run.verdict = runs->value(6).toString();
+        r.run.failed = runs->value(7).toInt();
+        r.run.marginal = runs->value(8).toInt();
+        r.run.path = textRead(r.path);
+        r.run.report = r.run.path;  // a store's runs are named by their reports' own paths
+        stored.push_back(std::move(r));
     }
     runs.reset();
+    std::vector<Stored*> counted;
+    for (Stored& r : stored)
+        if (r.id >= 0) counted.push_back(&r);
+    std::sort(counted.begin(), counted.end(),
+              [](const Stored* a, const Stored* b) { return a->started != b->started ? a->started < b->started : a->path < b->path; });
+    std::vector<qint64> ids;        // by place - 1
+    QHash<qint64, qint64> placeOf;  // a counted run's place, from 1
+    for (Stored* r : counted) {
+        h.runs.push_back(std::move(r->run));
+        ids.push_back(r->id);
+        placeOf.insert(r->id, qint64(ids.size()));
+    }
+    const qint64 inStore = qint64(stored.size());
+    stored.clear();
+    stored.shrink_to_fit();
 
-    // Two passes, as the folder's: the mean first, then the squares about it,
-    // each summed in the folder's order (oldest run first, a run's results in
-    // order), so the figures are the folder's to the last bit. PostgreSQL sums
-    // in the order given it; SQLite in the order of the ordered rows it reads.
-    // The key's reference may be none: SQLite matches it with IS, PostgreSQL
-    // as NaN, which equals itself there and, unlike IS NOT DISTINCT FROM,
-    // lets the server hash the join rather than loop over it.
-    // The rows sorted by their key compare it byte by byte (COLLATE "C"),
-    // several times quicker than in the server's language, and in memory.
-    const bool pg = db.isPostgresql();
-    if (pg && !db.exec(QStringLiteral("SET work_mem = '512MB'"))) return failed(db.problem().why);
-    const QString inOrder = pg ? QStringLiteral(" ORDER BY seq") : QString();
-    const QString same = pg ? QStringLiteral("COALESCE(x.reference, 'NaN') = COALESCE(g.reference, 'NaN')")
-                            : QStringLiteral("x.reference IS g.reference");
-    const QString key = QStringLiteral("check_name, kind, channel, quantity, unit, reference");
-    std::optional<QSqlQuery> stats = db.exec(
-        kept + QStringLiteral(
-                   ", rows AS (SELECT x.check_name%5 AS check_name, x.kind%5 AS kind, x.channel, x.quantity%5 AS quantity, "
-                   "x.unit%5 AS unit, x.reference, x.error, x.limit_value, "
-                   "x.passed, x.marginal, k.place * %1 + x.position AS seq FROM results x JOIN kept k ON x.run = k.id "
-                   "WHERE x.verdict <> 'skipped' AND x.quantity <> 'aborted' ORDER BY %4, seq), "
-                   "groups AS (SELECT %4, COUNT(*) AS n, SUM(passed) AS passed, "
-                   "SUM(marginal) AS marginal, COUNT(error) AS figures, SUM(error%3) / NULLIF(COUNT(error), 0) AS mean, "
-                   "MIN(error) AS lo, MAX(error) AS hi, MAX(ABS(error)) AS worst, MIN(seq) AS first, "
-                   "MAX(CASE WHEN limit_value IS NOT NULL THEN seq END) AS lastlimit FROM rows GROUP BY %4), "
-                   // The second pass keyed by the group's first place alone, so
-                   // its rows are narrow to sort.
-                   "squares AS (SELECT g.first, x.seq, x.error, g.mean, g.worst, g.lastlimit, x.limit_value "
-                   "FROM groups g JOIN rows x ON x.check_name = g.check_name AND x.kind = g.kind AND x.channel = g.channel "
-                   "AND x.quantity = g.quantity AND x.unit = g.unit AND %2 ORDER BY g.first, x.seq), "
-                   "second AS (SELECT first, SUM((error - mean) * (error - mean)%3) AS squares, "
-                   "MIN(CASE WHEN ABS(error) = worst THEN seq END) AS worstseq, "
-                   "MAX(CASE WHEN seq = lastlimit THEN limit_value END) AS lim FROM squares GROUP BY first) "
-                   "SELECT g.check_name, g.kind, g.channel, g.quantity, g.unit, g.reference, g.n, g.passed, g.marginal, "
-                   "g.figures, g.mean, g.lo, g.hi, s.squares, s.worstseq, s.lim FROM groups g JOIN second s ON s.first = g.first "
-                   "ORDER BY g.first")
-                   .arg(kPlace)
-                   .arg(same, inOrder, key, pg ? QStringLiteral(" COLLATE \"C\"") : QString()),
-        filter);
-    if (!stats) return failed(db.problem().why);
-    while (stats->next()) {
-        evaluate::ResultStats s;
-        s.key = {textRead(stats->value(0).toString()), stats->value(1).toString(), stats->value(2).toInt(),
-                 textRead(stats->value(3).toString()), textRead(stats->value(4).toString()), number(stats->value(5))};
-        s.n = stats->value(6).toInt();
-        s.passed = stats->value(7).toInt();
-        s.marginal = stats->value(8).toInt();
-        s.figures = stats->value(9).toInt();
-        s.limit = number(stats->value(15));
-        if (const QVariant worst = stats->value(14); !worst.isNull()) {
-            const qint64 place = worst.toLongLong() / kPlace;
-            if (place >= 1 && place <= qint64(h.runs.size())) s.worstBoard = h.runs[std::size_t(place - 1)].boardId;
-        }
-        if (s.figures > 0) {
-            s.meanError = number(stats->value(10));
-            s.minError = number(stats->value(11));
-            s.maxError = number(stats->value(12));
-            if (s.figures > 1) {
-                const double sd = std::sqrt(stats->value(13).toDouble() / double(s.figures - 1));
-                s.sdError = sd;
-                if (sd > 0 && s.limit) s.cpk = (*s.limit - std::abs(*s.meanError)) / (3 * sd);
+    std::optional<Grouped> grouped = figures.get();
+    // A run counted twice in the store (a recording under two reports) makes
+    // the figures taken over every row wrong: taken again over the counted.
+    if (board.isEmpty() && (twice || grouped->runs != inStore)) grouped = groupedFigures(store, kept, filter);
+    if (!grouped->why.isEmpty()) return failed(grouped->why);
+    std::map<qint64, Group>& groups = grouped->groups;
+    std::optional<QSqlQuery> keys =
+        db.exec(QStringLiteral("SELECT id, check_name, kind, channel, quantity, unit, reference FROM result_keys"));
+    if (!keys) return failed(db.problem().why);
+    while (keys->next()) {
+        const auto g = groups.find(keys->value(0).toLongLong());
+        if (g == groups.end()) continue;
+        g->second.stats.key = {textRead(keys->value(1).toString()), keys->value(2).toString(), keys->value(3).toInt(),
+                               textRead(keys->value(4).toString()), textRead(keys->value(5).toString()), number(keys->value(6))};
+    }
+    keys.reset();
+
+    // The first row of each result and its latest limit, from the runs at
+    // either end: batches of runs from the oldest until every result has been
+    // seen, from the latest until every one with a limit has given it. Each
+    // batch twice the last, so a result new late in the history costs rows in
+    // proportion to how late.
+    auto walk = [&](bool fromOldest) -> bool {
+        std::size_t left = 0;
+        for (const auto& [id, g] : groups) left += fromOldest ? 1 : g.limits > 0;
+        std::size_t done = 0, batch = kBatch;
+        while (left > 0 && done < ids.size()) {
+            const std::size_t n = std::min(batch, ids.size() - done);
+            QVariantList of;
+            for (std::size_t i = 0; i < n; ++i) of << ids[fromOldest ? done + i : ids.size() - 1 - done - i];
+            std::optional<QSqlQuery> rows = db.exec(
+                QStringLiteral("SELECT run, position, key_id, limit_value FROM results WHERE run IN (%1) AND key_id IS NOT NULL%2")
+                    .arg(places(n), fromOldest ? QString() : QStringLiteral(" AND limit_value IS NOT NULL")),
+                of);
+            if (!rows) return false;
+            std::map<qint64, std::pair<Seq, double>> seen;  // in this batch, by key
+            while (rows->next()) {
+                const Seq at{placeOf.value(rows->value(0).toLongLong()), rows->value(1).toLongLong()};
+                const auto g = groups.find(rows->value(2).toLongLong());
+                if (g == groups.end()) continue;
+                auto [was, added] = seen.try_emplace(g->first, at, rows->value(3).toDouble());
+                if (!added && (fromOldest ? at < was->second.first : was->second.first < at)) was->second = {at, rows->value(3).toDouble()};
             }
+            for (const auto& [key, found] : seen) {
+                Group& g = groups[key];
+                if (fromOldest && !g.haveFirst) g.first = found.first, g.haveFirst = true, --left;
+                if (!fromOldest && !g.stats.limit) g.stats.limit = found.second, --left;
+            }
+            done += n;
+            batch *= 2;
+        }
+        return true;
+    };
+    if (!walk(true) || !walk(false)) return failed(db.problem().why);
+
+    // The worst board: of the oldest run among those of the largest |error|,
+    // as the folder keeps the first it meets.
+    std::optional<QSqlQuery> worst =
+        db.prepare(QStringLiteral("SELECT run FROM results WHERE key_id = ? AND error IN (?, ?)"));
+    if (!worst) return failed(db.problem().why);
+    for (auto& [key, g] : groups) {
+        if (g.sums.count == 0) continue;
+        if (!db.execute(*worst, {key, g.worst, -g.worst})) return failed(db.problem().why);
+        qint64 oldest = 0;
+        while (worst->next())
+            if (const qint64 place = placeOf.value(worst->value(0).toLongLong()); place > 0 && (oldest == 0 || place < oldest)) oldest = place;
+        if (oldest > 0) g.stats.worstBoard = h.runs[std::size_t(oldest - 1)].boardId;
+    }
+    worst.reset();
+
+    std::vector<Group*> ordered;
+    for (auto& [key, g] : groups) ordered.push_back(&g);
+    std::sort(ordered.begin(), ordered.end(), [](const Group* a, const Group* b) { return a->first < b->first; });
+    for (Group* g : ordered) {
+        evaluate::ResultStats& s = g->stats;
+        if (g->sums.count > 0) {
+            s.meanError = g->sums.mean();
+            s.sdError = g->sums.sd();
+            if (s.sdError && *s.sdError > 0 && s.limit) s.cpk = (*s.limit - std::abs(*s.meanError)) / (3 * *s.sdError);
         }
         h.results.push_back(std::move(s));
     }
-    stats.reset();
 
-    // The page plots a few boards' static errors: only their rows are read.
+    // The page plots a few boards' static errors: only their runs' rows are read.
     const QString staticKind = evaluate::kindName(evaluate::CheckKind::Static);
     for (const QString& plotted : evaluate::plottedBoards(h)) {
-        QVariantList values = filter;
-        values << staticKind << storedText(plotted);
-        std::optional<QSqlQuery> rows = db.exec(
-            kept + QStringLiteral("SELECT k.place, x.check_name, x.channel, x.reference, x.error FROM results x "
-                                  "JOIN kept k ON x.run = k.id WHERE x.kind = ? AND x.quantity = 'pressure' AND k.board_id = ? "
-                                  "ORDER BY k.place, x.position"),
-            values);
-        if (!rows) return failed(db.problem().why);
-        while (rows->next()) {
-            const qint64 place = rows->value(0).toLongLong();
-            if (place < 1 || place > qint64(h.runs.size())) continue;
-            std::vector<evaluate::CheckOutcome>& checks = h.runs[std::size_t(place - 1)].checks;
-            const QString name = textRead(rows->value(1).toString());
-            if (checks.empty() || checks.back().name != name)
-                checks.push_back({name, evaluate::CheckKind::Static, evaluate::Verdict::Pass, {}, {}});
-            evaluate::Result r;
-            r.channel = rows->value(2).toInt();
-            r.quantity = QStringLiteral("pressure");
-            r.reference = number(rows->value(3));
-            r.error = number(rows->value(4));
-            checks.back().results.push_back(r);
+        std::vector<std::size_t> of;
+        for (std::size_t i = 0; i < h.runs.size(); ++i)
+            if (h.runs[i].boardId == plotted) of.push_back(i);
+        for (std::size_t from = 0; from < of.size(); from += kBatch) {
+            const std::size_t n = std::min(kBatch, of.size() - from);
+            QVariantList values{staticKind};
+            for (std::size_t i = 0; i < n; ++i) values << ids[of[from + i]];
+            std::optional<QSqlQuery> rows = db.exec(
+                QStringLiteral("SELECT run, check_name, channel, reference, error FROM results WHERE kind = ? AND quantity = 'pressure' "
+                               "AND run IN (%1) ORDER BY run, position")
+                    .arg(places(n)),
+                values);
+            if (!rows) return failed(db.problem().why);
+            while (rows->next()) {
+                const qint64 place = placeOf.value(rows->value(0).toLongLong());
+                if (place < 1) continue;
+                std::vector<evaluate::CheckOutcome>& checks = h.runs[std::size_t(place - 1)].checks;
+                const QString name = textRead(rows->value(1).toString());
+                if (checks.empty() || checks.back().name != name)
+                    checks.push_back({name, evaluate::CheckKind::Static, evaluate::Verdict::Pass, {}, {}});
+                evaluate::Result r;
+                r.channel = rows->value(2).toInt();
+                r.quantity = QStringLiteral("pressure");
+                r.reference = number(rows->value(3));
+                r.error = number(rows->value(4));
+                checks.back().results.push_back(r);
+            }
         }
     }
     return h;

@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace quorvid;
@@ -264,6 +265,40 @@ TEST(EvaluateHistory, StatisticsAcrossReportsAreThoseWorkedOutByHand)
 // the earlier ones, plots of the board asked for or else of the few worst;
 // the JSON keeps every run. A report without a run_id is given the same one
 // every time it is read.
+// The errors' figures are summed in whole millionths: the same bits in every
+// order (a store sums in none), and exact where a double's sum would not be.
+TEST(EvaluateHistory, ErrorFiguresAreTheSameInEveryOrder)
+{
+    struct Case {
+        const char* name;
+        std::vector<double> errors;
+        double mean, sd;
+    };
+    const Case cases[] = {
+        {"far from zero, a millionth apart", {100.000003, 100.000001, 100.000002}, 100.000002, 1e-6},
+        {"both signs", {2.75, -1.5, 0.25, -0.5}, 0.25, std::sqrt(9.875 / 3)},
+        {"no binary fractions", {0.1, 0.7, 0.3, 0.2}, 0.325, std::sqrt(0.2075 / 3)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<double> e = c.errors;
+        std::sort(e.begin(), e.end());
+        ErrorSums first;
+        for (double v : e) first.add(v);
+        EXPECT_DOUBLE_EQ(first.mean(), c.mean);
+        EXPECT_DOUBLE_EQ(*first.sd(), c.sd);
+        while (std::next_permutation(e.begin(), e.end())) {
+            ErrorSums again;
+            for (double v : e) again.add(v);
+            EXPECT_EQ(again.mean(), first.mean());
+            EXPECT_EQ(*again.sd(), *first.sd());
+        }
+    }
+    EXPECT_EQ(errorMillionths(-0.0000015), -2);  // half a millionth away from zero
+    EXPECT_EQ(ErrorSums::squareHigh(3'000'000'000) * (qint64(1) << ErrorSums::kLowBits) + ErrorSums::squareLow(3'000'000'000),
+              qint64(9'000'000'000'000'000'000));
+}
+
 TEST(EvaluateHistory, PageListsTheLatestRunsAndPlotsTheWorstBoards)
 {
     QTemporaryDir dir;

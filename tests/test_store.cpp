@@ -22,6 +22,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace quorvid;
 using namespace quorvid::evaluate;
 using store::Delivery;
@@ -36,7 +38,8 @@ const QString kHostile = QStringLiteral("sn'1\"; DROP TABLE runs; --\\x\\\\ <scr
 
 // A run's report: a static check of five points on both channels with errors
 // that are no round binary fractions, a point skipped, its plan's source.
-QJsonObject reportOf(int seed, const QString& board, const QString& started, const QString& text = QStringLiteral("A. Tester"))
+QJsonObject reportOf(int seed, const QString& board, const QString& started, const QString& text = QStringLiteral("A. Tester"),
+                     const std::function<void(ReportInfo&)>& change = {})
 {
     ReportInfo info;
     info.runId = QUuid::createUuidV5(QUuid(), QString::number(seed)).toString(QUuid::WithoutBraces);
@@ -73,6 +76,7 @@ QJsonObject reportOf(int seed, const QString& board, const QString& started, con
     o.verdict = checkVerdict(o.results);
     info.checks = {o};
     info.verdict = o.verdict;
+    if (change) change(info);
     return reportJson(info);
 }
 
@@ -403,6 +407,63 @@ TEST_P(StoreTest, HistoryFromTheStoreIsTheFolders)
         EXPECT_EQ(a[u"results"], b[u"results"]) << QJsonDocument(a[u"results"].toArray()).toJson().toStdString();
         EXPECT_EQ(a[u"history_of"].toString(), s.bench.display());
     }
+}
+
+// What depends on the runs' order is the folder's when the store holds them
+// out of their time order: the first run to give a result, the latest
+// limit, the oldest of the boards with the same largest |error|.
+TEST_P(StoreTest, WhatDependsOnTheRunsOrderIsTheFolders)
+{
+    for (int i = 0; i < 6; ++i)  // stored b0 first, started last
+        writeReport(dir.filePath(QStringLiteral("reports/b%1/r%1.json").arg(i)),
+                    reportOf(300 + i, QStringLiteral("b%1").arg(i), QStringLiteral("2026-12-0%1T08:00:00.000Z").arg(6 - i),
+                             QStringLiteral("A. Tester"), [i](ReportInfo& info) {
+                                 std::vector<Result>& r = info.checks[0].results;
+                                 r[0].limit = 4 + i;
+                                 if (i == 1 || i == 4) r[0].error = i == 1 ? 5.0 : -5.0;
+                                 if (i == 0) r.push_back(r[1]), r.back().reference = 250;
+                             }));
+    const QString folder = dir.filePath(QStringLiteral("reports"));
+    ASSERT_TRUE(store::importReports(s.bench, folder).ok);
+    for (const auto& [since, worst] : {std::pair{std::optional<QDate>{}, "b4"}, std::pair{std::optional(QDate(2026, 12, 3)), "b1"}}) {
+        QString error;
+        const std::optional<History> fromFolder = readHistory({folder, {}, since}, &error);
+        const std::optional<History> fromStore = store::readStoreHistory(s.bench, {{}, {}, since}, &error);
+        ASSERT_TRUE(fromFolder && fromStore) << error.toStdString();
+        EXPECT_EQ(historyCsv(*fromStore), historyCsv(*fromFolder));
+        EXPECT_EQ(historyJson(*fromStore)[u"results"], historyJson(*fromFolder)[u"results"]);
+        ASSERT_EQ(fromStore->results.size(), 11u);
+        EXPECT_EQ(fromStore->results.front().worstBoard, QLatin1String(worst));  // -5 on the 2nd, +5 on the 5th
+        EXPECT_EQ(fromStore->results.front().limit, 4.0);                       // b0's, the latest
+        EXPECT_EQ(fromStore->results.back().key.reference, 250.0);              // b0's alone, the latest
+    }
+}
+
+// A store of version 1 (no keys, no millionths) upgraded in place: every
+// row given its key and millionths, and its history still the folder's.
+TEST_P(StoreTest, AnOlderStoreIsUpgradedAndItsHistoryIsTheFolders)
+{
+    for (int i = 0; i < 6; ++i) report(200 + i, QStringLiteral("sn%1").arg(i % 2), QStringLiteral("2026-12-01T09:%1:00.000Z").arg(i, 2, 10, QChar(u'0')));
+    const QString folder = dir.filePath(QStringLiteral("reports"));
+    ASSERT_TRUE(store::importReports(s.bench, folder).ok);
+    {
+        store::Backend db(s.owner);
+        ASSERT_TRUE(db.open());
+        for (const char* sql : {"DROP INDEX results_key", "DROP INDEX results_key_error", "ALTER TABLE results DROP COLUMN key_id",
+                                "ALTER TABLE results DROP COLUMN error_q", "ALTER TABLE results DROP COLUMN squares_high",
+                                "ALTER TABLE results DROP COLUMN squares_low", "ALTER TABLE results DROP COLUMN started_day", "DROP TABLE result_keys",
+                                "UPDATE quorvid_schema SET version = 1"})
+            ASSERT_TRUE(db.exec(QString::fromLatin1(sql))) << sql << ": " << db.problem().why.toStdString();
+    }
+    QString said, error;
+    ASSERT_TRUE(store::initSchema(s.owner, &said, &error)) << error.toStdString();
+    EXPECT_TRUE(said.contains(u"upgraded from version 1 to 2")) << said.toStdString();
+    EXPECT_EQ(s.count(QStringLiteral("SELECT COUNT(*) FROM results WHERE key_id IS NULL")), 6);  // the skipped points
+    const std::optional<History> fromFolder = readHistory({folder, {}, {}}, &error);
+    const std::optional<History> fromStore = store::readStoreHistory(s.bench, {}, &error);
+    ASSERT_TRUE(fromFolder && fromStore) << error.toStdString();
+    EXPECT_EQ(historyCsv(*fromStore), historyCsv(*fromFolder));
+    EXPECT_EQ(historyJson(*fromStore)[u"results"], historyJson(*fromFolder)[u"results"]);
 }
 
 // Quotes, semicolons, backslashes, NUL, a script tag, the escape character:
