@@ -42,8 +42,8 @@ std::optional<quorvid::store::StoreAddress> HistoryAction::windowStore()
     const QString remembered = quorvid::RunSetupForm::rememberedResultsStore();
     if (remembered.isEmpty()) return std::nullopt;
     QString why;
-    std::optional<quorvid::store::StoreAddress> from = quorvid::store::parseStoreAddress(remembered, &why);
-    if (from && from->kind == quorvid::store::StoreAddress::Kind::None) from.reset();
+    const std::optional<quorvid::store::StoreAddress> from = quorvid::store::parseStoreAddress(remembered, &why);
+    if (!from || from->kind == quorvid::store::StoreAddress::Kind::None) return std::nullopt;
     return from;
 }
 
