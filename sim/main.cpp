@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -345,7 +346,7 @@ int runLiveBoards(const BoardCommandLine& c, std::vector<Line>& lines, ControlPi
 }
 
 // The recording, from when a program opens the line, until a signal ends it.
-int runReplay(const BoardCommandLine& c, Line& line, int& code)
+int runReplay(const BoardCommandLine& c, Line& line, int& code, const std::function<void()>& announce)
 {
     QString error;
     std::unique_ptr<BlockSource> source = blocksFromFile(c.replay, &error);
@@ -375,6 +376,9 @@ int runReplay(const BoardCommandLine& c, Line& line, int& code)
         if (!watch)
             fail(QStringLiteral("the replay starts now: %1").arg(error), 0);
     }
+    // Only now that an open would be seen: a script that opens the line as
+    // soon as it is named would otherwise wait for a replay that never starts.
+    announce();
     if (watch) {
         // Once: the replay's timing runs from the first open.
         QObject::connect(watch.get(), &LineOpenWatch::opened, &replay, [&replay, &c, started = false]() mutable {
@@ -417,8 +421,11 @@ int main(int argc, char* argv[])
     }
 
     // The lines a script waits for, one a board; flushed, since stdout is a pipe then.
-    for (const Line& line : lines) std::fprintf(stdout, "%s\n", qPrintable(line.name));
-    std::fflush(stdout);
+    const auto announce = [&lines] {
+        for (const Line& line : lines) std::fprintf(stdout, "%s\n", qPrintable(line.name));
+        std::fflush(stdout);
+    };
+    if (c->replay.isEmpty()) announce();
 
     for (std::size_t k = 0; k < lines.size(); ++k) {
         const std::string name = c->boards > 1 ? "board " + std::to_string(k + 1) + ": " : std::string();
@@ -428,5 +435,5 @@ int main(int argc, char* argv[])
             QCoreApplication::quit();
         });
     }
-    return c->replay.isEmpty() ? runLiveBoards(*c, lines, control.get(), code) : runReplay(*c, lines.front(), code);
+    return c->replay.isEmpty() ? runLiveBoards(*c, lines, control.get(), code) : runReplay(*c, lines.front(), code, announce);
 }
