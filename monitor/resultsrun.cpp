@@ -2,7 +2,6 @@
 
 #include "exitstatus.h"
 
-
 namespace quorvid::monitor {
 
 std::optional<store::StoreAddress> runStore(const Options& options, const Printer& printError)
@@ -21,14 +20,25 @@ void deliver(const store::StoreAddress& to, const QString& reportJson, const QSt
     if (!d.line.isEmpty()) printError(d.line);
 }
 
+namespace {
+
+// The store a mode of its own works on: none is no store to work on.
+std::optional<store::StoreAddress> modeStore(const Options& options, const char* mode, const Printer& printError)
+{
+    std::optional<store::StoreAddress> to = runStore(options, printError);
+    if (to && to->kind == store::StoreAddress::Kind::None) {
+        printError(QStringLiteral("%1 wants a store, not none").arg(QLatin1String(mode)));
+        return std::nullopt;
+    }
+    return to;
+}
+
+}  // namespace
+
 int runResultsInit(const Options& options, const Printer& print, const Printer& printError)
 {
-    const std::optional<store::StoreAddress> to = runStore(options, printError);
+    const std::optional<store::StoreAddress> to = modeStore(options, "--results-init", printError);
     if (!to) return kUsage;
-    if (to->kind == store::StoreAddress::Kind::None) {
-        printError(QStringLiteral("--results-init wants a store, not none"));
-        return kUsage;
-    }
     QString said, why;
     if (!store::initSchema(*to, &said, &why)) {
         printError(why);
@@ -40,12 +50,8 @@ int runResultsInit(const Options& options, const Printer& print, const Printer& 
 
 int runSync(const Options& options, const Printer& print, const Printer& printError)
 {
-    const std::optional<store::StoreAddress> to = runStore(options, printError);
+    const std::optional<store::StoreAddress> to = modeStore(options, "--sync", printError);
     if (!to) return kUsage;
-    if (to->kind == store::StoreAddress::Kind::None) {
-        printError(QStringLiteral("--sync wants a store, not none"));
-        return kUsage;
-    }
     const store::SyncOutcome s = store::syncOutbox(*to);
     if (!s.reached || s.left > 0) {
         printError(s.line);
@@ -57,12 +63,8 @@ int runSync(const Options& options, const Printer& print, const Printer& printEr
 
 int runImport(const Options& options, const Printer& print, const Printer& printError)
 {
-    const std::optional<store::StoreAddress> to = runStore(options, printError);
+    const std::optional<store::StoreAddress> to = modeStore(options, "--import", printError);
     if (!to) return kUsage;
-    if (to->kind == store::StoreAddress::Kind::None) {
-        printError(QStringLiteral("--import wants a store, not none"));
-        return kUsage;
-    }
     const store::ImportOutcome r = store::importReports(*to, options.importDir);
     if (!r.ok) {
         printError(r.line);
