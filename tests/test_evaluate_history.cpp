@@ -261,10 +261,6 @@ TEST(EvaluateHistory, StatisticsAcrossReportsAreThoseWorkedOutByHand)
     EXPECT_TRUE(page.contains(u"1 MARGINAL"));
 }
 
-// The page stays light at any size: the latest runs listed with a count of
-// the earlier ones, plots of the board asked for or else of the few worst;
-// the JSON keeps every run. A report without a run_id is given the same one
-// every time it is read.
 // The errors' figures are summed in whole millionths: the same bits in every
 // order (a store sums in none), and exact where a double's sum would not be.
 TEST(EvaluateHistory, ErrorFiguresAreTheSameInEveryOrder)
@@ -299,6 +295,10 @@ TEST(EvaluateHistory, ErrorFiguresAreTheSameInEveryOrder)
               qint64(9'000'000'000'000'000'000));
 }
 
+// The page stays light at any size: the latest runs listed with a count of
+// the earlier ones, plots of the board asked for or else of the few worst;
+// the JSON keeps every run. A report without a run_id is given the same one
+// every time it is read.
 TEST(EvaluateHistory, PageListsTheLatestRunsAndPlotsTheWorstBoards)
 {
     QTemporaryDir dir;
