@@ -5,8 +5,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
+#include <QLocale>
+#include <QSet>
 #include <QUrl>
 
 #include <algorithm>
@@ -17,8 +18,6 @@
 namespace quorvid::evaluate {
 
 namespace {
-
-QJsonValue orNull(const std::optional<double>& v) { return v ? QJsonValue(*v) : QJsonValue(QJsonValue::Null); }
 
 QString refText(double v) { return v == std::round(v) ? QString::number(v, 'f', 0) : QString::number(v, 'f', 1); }
 
@@ -314,60 +313,186 @@ QStringList plottedBoards(const History& h)
     return out;
 }
 
-QJsonObject historyJson(const History& h)
-{
-    QJsonArray runs, results, skipped;
-    // Each run's object filled in from one made once: its keys are found, not
-    // added, which at 100,000 runs is half the JSON's time.
-    const QJsonObject runShape{{QStringLiteral("board_id"), QString()}, {QStringLiteral("started_utc"), QString()},
-                               {QStringLiteral("identification"), QString()}, {QStringLiteral("operator"), QString()},
-                               {QStringLiteral("plan"), QString()}, {QStringLiteral("verdict"), QString()},
-                               {QStringLiteral("failed"), 0}, {QStringLiteral("marginal"), 0}, {QStringLiteral("report"), QString()}};
-    for (const HistoryRun& r : h.runs) {
-        QJsonObject o = runShape;
-        o[QLatin1String("board_id")] = r.boardId;
-        o[QLatin1String("started_utc")] = r.startedUtc;
-        o[QLatin1String("identification")] = r.identification;
-        o[QLatin1String("operator")] = r.operatorName;
-        o[QLatin1String("plan")] = r.plan;
-        o[QLatin1String("verdict")] = r.verdict;
-        o[QLatin1String("failed")] = r.failed;
-        o[QLatin1String("marginal")] = r.marginal;
-        o[QLatin1String("report")] = r.report;
-        runs.append(o);
+namespace {
+
+// JSON text as QJsonDocument writes it indented (a document's keys in order,
+// four spaces a level, UTF-8), written straight from the history's values.
+// At 100,000 runs a QJsonObject a run and QJsonDocument took 0.72 s of a
+// summary's 2 s; this takes 0.13 s (bench/store.sh, bench/RESULTS.md).
+class JsonText {
+public:
+    QByteArray out;
+
+    // Opens an object or an array, as a value of the key given, if any.
+    void open(char bracket, const char* key = nullptr)
+    {
+        item(key);
+        out += bracket;
+        out += '\n';
+        ++depth_;
+        first_ = true;
     }
-    for (const ResultStats& s : h.results)
-        results.append(QJsonObject{
-            {QStringLiteral("check"), s.key.check},
-            {QStringLiteral("kind"), s.key.kind},
-            {QStringLiteral("channel"), s.key.channel ? QJsonValue(s.key.channel) : QJsonValue(QJsonValue::Null)},
-            {QStringLiteral("quantity"), s.key.quantity},
-            {QStringLiteral("unit"), s.key.unit},
-            {QStringLiteral("reference"), orNull(s.key.reference)},
-            {QStringLiteral("n"), s.n},
-            {QStringLiteral("figures"), s.figures},
-            {QStringLiteral("mean_error"), orNull(s.meanError)},
-            {QStringLiteral("sd_error"), orNull(s.sdError)},
-            {QStringLiteral("min_error"), orNull(s.minError)},
-            {QStringLiteral("max_error"), orNull(s.maxError)},
-            {QStringLiteral("worst_board"), s.worstBoard.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(s.worstBoard)},
-            {QStringLiteral("pass_rate"), s.n > 0 ? QJsonValue(s.passRate()) : QJsonValue(QJsonValue::Null)},
-            {QStringLiteral("marginal"), s.marginal},
-            {QStringLiteral("limit"), orNull(s.limit)},
-            {QStringLiteral("cpk"), orNull(s.cpk)},
-        });
-    for (const HistorySkip& s : h.skipped)
-        skipped.append(QJsonObject{{QStringLiteral("path"), s.path}, {QStringLiteral("reason"), s.reason}});
-    return QJsonObject{
-        {QStringLiteral("history_of"), QDir::toNativeSeparators(h.request.dir)},
-        {QStringLiteral("board_id"), h.request.boardId.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(h.request.boardId)},
-        {QStringLiteral("since"), h.request.since ? QJsonValue(h.request.since->toString(Qt::ISODate)) : QJsonValue(QJsonValue::Null)},
-        {QStringLiteral("quorvid_version"), programVersion()},
-        {QStringLiteral("runs"), runs},
-        {QStringLiteral("results"), results},
-        {QStringLiteral("skipped"), skipped},
-    };
+    void close(char bracket)
+    {
+        --depth_;
+        if (!first_) out += '\n';
+        indent();
+        out += bracket;
+        first_ = false;
+    }
+    void value(const char* key, const QString& s)
+    {
+        item(key);
+        string(s);
+    }
+    void value(const char* key, qint64 n)
+    {
+        item(key);
+        out += QByteArray::number(n);
+    }
+    void value(const char* key, const std::optional<double>& v)
+    {
+        item(key);
+        if (v && std::isfinite(*v))
+            out += QByteArray::number(*v, 'g', QLocale::FloatingPointShortest);
+        else
+            out += "null";
+    }
+    void null(const char* key)
+    {
+        item(key);
+        out += "null";
+    }
+    void orNull(const char* key, const QString& s) { s.isEmpty() ? null(key) : value(key, s); }
+
+private:
+    int depth_ = 0;
+    bool first_ = true;
+
+    void indent() { out.append(4 * depth_, ' '); }
+    void item(const char* key)
+    {
+        if (depth_ > 0) {
+            if (!first_) out += ",\n";
+            indent();
+        }
+        first_ = false;
+        if (key) {
+            out += '"';
+            out += key;
+            out += "\": ";
+        }
+    }
+    // UTF-8, with what JSON must escape escaped, and a lone surrogate kept as
+    // \uXXXX, so that it too reads back as it was.
+    void string(QStringView s)
+    {
+        static constexpr char hex[] = "0123456789abcdef";
+        auto escaped = [this](char16_t c) {
+            out += "\\u";
+            for (int shift = 12; shift >= 0; shift -= 4) out += hex[(c >> shift) & 15];
+        };
+        out += '"';
+        for (qsizetype i = 0; i < s.size(); ++i) {
+            const char16_t c = s[i].unicode();
+            if (c >= 0x20 && c < 0x80 && c != u'"' && c != u'\\') {
+                out += char(c);
+            } else if (c < 0x80) {
+                switch (c) {
+                case u'"': out += "\\\""; break;
+                case u'\\': out += "\\\\"; break;
+                case u'\b': out += "\\b"; break;
+                case u'\f': out += "\\f"; break;
+                case u'\n': out += "\\n"; break;
+                case u'\r': out += "\\r"; break;
+                case u'\t': out += "\\t"; break;
+                default: escaped(c);
+                }
+            } else if (c < 0x800) {
+                out += char(0xc0 | c >> 6), out += char(0x80 | (c & 63));
+            } else if (QChar::isHighSurrogate(c) && i + 1 < s.size() && s[i + 1].isLowSurrogate()) {
+                const char32_t u = QChar::surrogateToUcs4(c, s[++i].unicode());
+                out += char(0xf0 | u >> 18), out += char(0x80 | ((u >> 12) & 63)), out += char(0x80 | ((u >> 6) & 63)),
+                    out += char(0x80 | (u & 63));
+            } else if (QChar::isSurrogate(c)) {
+                escaped(c);
+            } else {
+                out += char(0xe0 | c >> 12), out += char(0x80 | ((c >> 6) & 63)), out += char(0x80 | (c & 63));
+            }
+        }
+        out += '"';
+    }
+};
+
+}  // namespace
+
+QByteArray historyJsonText(const History& h)
+{
+    JsonText j;
+    j.out.reserve(qsizetype(h.runs.size()) * 400 + 4096);
+    j.open('{');
+    j.orNull("board_id", h.request.boardId);
+    j.value("history_of", QDir::toNativeSeparators(h.request.dir));
+    j.value("quorvid_version", programVersion());
+    j.open('[', "results");
+    for (const ResultStats& s : h.results) {
+        j.open('{');
+        if (s.key.channel)
+            j.value("channel", qint64(s.key.channel));
+        else
+            j.null("channel");
+        j.value("check", s.key.check);
+        j.value("cpk", s.cpk);
+        j.value("figures", qint64(s.figures));
+        j.value("kind", s.key.kind);
+        j.value("limit", s.limit);
+        j.value("marginal", qint64(s.marginal));
+        j.value("max_error", s.maxError);
+        j.value("mean_error", s.meanError);
+        j.value("min_error", s.minError);
+        j.value("n", qint64(s.n));
+        j.value("pass_rate", s.n > 0 ? std::optional(s.passRate()) : std::nullopt);
+        j.value("quantity", s.key.quantity);
+        j.value("reference", s.key.reference);
+        j.value("sd_error", s.sdError);
+        j.value("unit", s.key.unit);
+        j.orNull("worst_board", s.worstBoard);
+        j.close('}');
+    }
+    j.close(']');
+    j.open('[', "runs");
+    for (const HistoryRun& r : h.runs) {
+        j.open('{');
+        j.value("board_id", r.boardId);
+        j.value("failed", qint64(r.failed));
+        j.value("identification", r.identification);
+        j.value("marginal", qint64(r.marginal));
+        j.value("operator", r.operatorName);
+        j.value("plan", r.plan);
+        j.value("report", r.report);
+        j.value("started_utc", r.startedUtc);
+        j.value("verdict", r.verdict);
+        j.close('}');
+    }
+    j.close(']');
+    if (h.request.since)
+        j.value("since", h.request.since->toString(Qt::ISODate));
+    else
+        j.null("since");
+    j.open('[', "skipped");
+    for (const HistorySkip& s : h.skipped) {
+        j.open('{');
+        j.value("path", s.path);
+        j.value("reason", s.reason);
+        j.close('}');
+    }
+    j.close(']');
+    j.close('}');
+    j.out += '\n';
+    return j.out;
 }
+
+QJsonObject historyJson(const History& h) { return QJsonDocument::fromJson(historyJsonText(h)).object(); }
 
 QByteArray historyCsv(const History& h)
 {
@@ -401,9 +526,8 @@ QString historyHtml(const History& h, const QString& pageFolder)
         "svg.plot { max-width: 100%; height: auto; font-size: 10px; } .caption { margin: .5em 0 0; font-style: italic; }\n"
         "</style></head><body>\n")
                       .arg(htmlEscaped(QDir::toNativeSeparators(h.request.dir)));
-    QStringList boards;
-    for (const HistoryRun& r : h.runs)
-        if (!boards.contains(r.boardId)) boards << r.boardId;
+    QSet<QString> boards;
+    for (const HistoryRun& r : h.runs) boards.insert(r.boardId);
     const auto failedRuns = std::count_if(h.runs.begin(), h.runs.end(), [](const HistoryRun& r) { return r.verdict != u"pass"; });
     out += QStringLiteral("<h1>Evaluation history</h1>\n<p>%1: %2 runs of %3 boards, %4 failed; %5 files skipped.%6%7</p>\n")
                .arg(htmlEscaped(QDir::toNativeSeparators(h.request.dir)))
@@ -505,8 +629,7 @@ QString historyHtml(const History& h, const QString& pageFolder)
 bool writeHistory(const History& h, const QString& name, QString* error)
 {
     // The JSON, the longest to make at many runs, made beside the other two.
-    std::future<QByteArray> json =
-        std::async(std::launch::async, [&h] { return QJsonDocument(historyJson(h)).toJson(QJsonDocument::Indented); });
+    std::future<QByteArray> json = std::async(std::launch::async, [&h] { return historyJsonText(h); });
     QByteArray csv = historyCsv(h), html = historyHtml(h, QFileInfo(name).absolutePath()).toUtf8();
     return writeAllOrNone({{name + QStringLiteral(".json"), json.get()}, {name + QStringLiteral(".csv"), std::move(csv)},
                            {name + QStringLiteral(".html"), std::move(html)}},

@@ -110,6 +110,9 @@ inline constexpr std::size_t kPlottedBoards = 5;
 // ones, then by name).
 QStringList plottedBoards(const History& history);
 
+// The summary's JSON as its file holds it (QJsonDocument's indented form),
+// and as an object.
+QByteArray historyJsonText(const History& history);
 QJsonObject historyJson(const History& history);
 QByteArray historyCsv(const History& history);
 // Links to each run's report go relative to the folder the page is written to.

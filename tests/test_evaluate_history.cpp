@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 using namespace quorvid;
 using namespace quorvid::evaluate;
@@ -293,6 +294,70 @@ TEST(EvaluateHistory, ErrorFiguresAreTheSameInEveryOrder)
     EXPECT_EQ(errorMillionths(-0.0000015), -2);  // half a millionth away from zero
     EXPECT_EQ(ErrorSums::squareHigh(3'000'000'000) * (qint64(1) << ErrorSums::kLowBits) + ErrorSums::squareLow(3'000'000'000),
               qint64(9'000'000'000'000'000'000));
+}
+
+// The summary's JSON is written directly, not through QJsonDocument: it is
+// still the form QJsonDocument writes, and every text and figure reads back
+// exactly, whatever a board ID or a file's name holds.
+TEST(EvaluateHistory, SummaryJsonIsQtsOwnFormWithEveryValueKept)
+{
+    QString controls;
+    for (char16_t c = 0; c < 0x20; ++c) controls += QChar(c);
+    const QString texts[] = {
+        QStringLiteral("SN-0042"),
+        {},
+        QStringLiteral("quote \" back\\slash / <script>alert(1)</script>'; DROP TABLE runs;--"),
+        controls + QChar(0x7f) + QStringLiteral(" after NUL and every control"),
+        QStringLiteral("Zürich 測定 \U0001F600 \u2028"),
+        QString(QChar(0xd800)) + QStringLiteral(" a lone surrogate ") + QChar(0xdc00),
+    };
+    const std::optional<double> numbers[] = {std::nullopt, 0.0, 2.0, 0.1, -1e-7, 123456789.125, 1e21, 5e-324,
+                                             std::numeric_limits<double>::quiet_NaN()};
+    for (const bool empty : {false, true}) {
+        SCOPED_TRACE(empty ? "nothing found" : "hostile texts");
+        History h;
+        h.request = {texts[2], empty ? QString() : texts[3], empty ? std::nullopt : std::optional(QDate(2026, 12, 1))};
+        for (std::size_t i = 0; !empty && i < std::size(texts); ++i) {
+            const QString& t = texts[i];
+            h.runs.push_back({t, t, t, t, t, t, int(i), -int(i), t, t, {}});
+            h.skipped.push_back({t, t});
+        }
+        for (std::size_t i = 0; !empty && i < std::size(numbers); ++i) {
+            const std::optional<double>& v = numbers[i];
+            ResultStats s;
+            s.key = {texts[i % std::size(texts)], QStringLiteral("static"), int(i % 3), texts[(i + 1) % std::size(texts)], {}, v};
+            s.n = int(i), s.figures = int(i), s.marginal = 1;
+            s.meanError = s.sdError = s.minError = s.maxError = s.limit = s.cpk = v;
+            s.worstBoard = texts[(i + 2) % std::size(texts)];
+            h.results.push_back(s);
+        }
+        const QByteArray text = historyJsonText(h);
+        QJsonParseError parsed;
+        const QJsonDocument doc = QJsonDocument::fromJson(text, &parsed);
+        ASSERT_EQ(parsed.error, QJsonParseError::NoError) << parsed.errorString().toStdString();
+        EXPECT_EQ(text, doc.toJson(QJsonDocument::Indented));
+        const QJsonObject o = doc.object();
+        EXPECT_EQ(o[u"history_of"].toString(), texts[2]);
+        EXPECT_EQ(o[u"runs"].toArray().size(), qsizetype(h.runs.size()));
+        for (std::size_t i = 0; i < h.runs.size(); ++i) {
+            const QJsonObject run = o[u"runs"][qsizetype(i)].toObject();
+            for (const char* key : {"board_id", "identification", "operator", "plan", "verdict", "report"})
+                EXPECT_EQ(run[QLatin1String(key)].toString(), texts[i]) << key << " " << i;
+            EXPECT_EQ(run[u"marginal"].toInt(), -int(i));
+            EXPECT_EQ(o[u"skipped"][qsizetype(i)][u"reason"].toString(), run[u"board_id"].toString());
+        }
+        for (std::size_t i = 0; i < h.results.size(); ++i) {
+            const QJsonObject r = o[u"results"][qsizetype(i)].toObject();
+            const std::optional<double>& v = numbers[i];
+            for (const char* key : {"mean_error", "sd_error", "min_error", "max_error", "limit", "cpk", "reference"}) {
+                if (v && std::isfinite(*v))
+                    EXPECT_EQ(r[QLatin1String(key)].toDouble(), *v) << key << " " << i;
+                else
+                    EXPECT_TRUE(r[QLatin1String(key)].isNull()) << key << " " << i;
+            }
+            EXPECT_EQ(r[u"channel"].isNull(), i % 3 == 0);
+        }
+    }
 }
 
 // The page stays light at any size: the latest runs listed with a count of
