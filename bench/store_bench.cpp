@@ -3,6 +3,8 @@
 //                                                  BOARDS boards, 1,000 a transaction
 //   quorvid_store_bench history STORE [BOARD [DAY]] the summary (JSON, CSV, HTML); BOARD may be ""
 //                                                  read and written, median of 3
+//   quorvid_store_bench copies STORE N SPREAD BOARDS N runs judged again, of runs
+//                                                  spread over the first SPREAD
 //   quorvid_store_bench one STORE DIR              one run's report stored
 //                                                  (deliverRun), median of 20
 //   quorvid_store_bench writers STORE DIR          eight writer processes at once,
@@ -121,6 +123,27 @@ QString writeReportFile(const QString& dir, qint64 i, int boards)
     return path;
 }
 
+// COUNT runs judged again, of runs spread over the first SPREAD: the same
+// recordings (a store counts each once), the first result's error off the
+// scale, so that the history must find each end again without them.
+int copies(const store::StoreAddress& a, qint64 count, qint64 spread, int boards)
+{
+    store::Backend db(a);
+    if (!db.open() || !db.begin()) return 1;
+    for (qint64 k = 0; k < count; ++k) {
+        const qint64 i = k * (spread / count);
+        StoredReport r = runOf(i, boards);
+        r.info.runId = QUuid::createUuidV5(QUuid(), QStringLiteral("bench-again-%1").arg(i)).toString(QUuid::WithoutBraces);
+        r.info.rescoredFrom = QStringLiteral("run-%1.json").arg(i);
+        r.info.checks.front().results.front().error = k % 2 ? 1e3 : -1e3;
+        if (store::storeRun(db, r, QStringLiteral("/bench/run-%1-again.json").arg(i), {}, {}, true) == store::Stored::Failed)
+            return std::fprintf(stderr, "%s\n", qPrintable(db.problem().why)), 1;
+    }
+    if (!db.commit()) return std::fprintf(stderr, "%s\n", qPrintable(db.problem().why)), 1;
+    std::printf("copies     %lld runs judged again stored\n", count);
+    return 0;
+}
+
 int load(const store::StoreAddress& a, qint64 runs, int boards)
 {
     QString said, error;
@@ -144,7 +167,7 @@ int history(const QString& source, const QString& board, const QString& day)
 {
     const std::optional<QDate> since = day.isEmpty() ? std::nullopt : std::optional(QDate::fromString(day, Qt::ISODate));
     QTemporaryDir out;
-    std::vector<double> times;
+    std::vector<double> times, reads, json;
     std::size_t runs = 0, results = 0;
     qint64 bytes = 0;
     for (int k = 0; k < 3; ++k) {
@@ -154,18 +177,22 @@ int history(const QString& source, const QString& board, const QString& day)
         const bool folder = QFileInfo(source).isDir();
         const std::optional<History> h = folder ? readHistory({source, board, since}, &error)
                                                 : store::readStoreHistory(address(source), {{}, board, since}, &error);
+        reads.push_back(seconds(t));
         if (!h || !writeHistory(*h, out.filePath(QStringLiteral("summary")), &error))
             return std::fprintf(stderr, "%s\n", qPrintable(error)), 1;
         times.push_back(seconds(t));
+        t.start();
+        (void)historyJsonText(*h);
+        json.push_back(seconds(t));
         runs = h->runs.size(), results = h->results.size();
         bytes = QFileInfo(out.filePath(QStringLiteral("summary.html"))).size();
     }
-    std::printf("history    %s%s: %zu runs, %zu results: %.2f s median of 3 (slowest %.2f s); page %.2f MB\n",
+    std::printf("history    %s%s: %zu runs, %zu results: %.2f s median of 3 (slowest %.2f s; read in %.2f s, JSON text %.3f s); page %.2f MB\n",
                 qPrintable(QFileInfo(source).isDir() ? QStringLiteral("folder") : address(source).display().section(u':', 0, 0)),
                 qPrintable((board.isEmpty() ? QString() : QStringLiteral(" --board-id ") + board) +
                            (day.isEmpty() ? QString() : QStringLiteral(" --since ") + day)),
                 runs, results, median(times),
-                *std::max_element(times.begin(), times.end()), bytes / 1e6);
+                *std::max_element(times.begin(), times.end()), median(reads), median(json), bytes / 1e6);
     return 0;
 }
 
@@ -248,6 +275,7 @@ int main(int argc, char** argv)
     const QStringList a = app.arguments().mid(1);
     const QString what = a.value(0);
     if (what == u"load" && a.size() == 4) return load(address(a[1]), a[2].toLongLong(), a[3].toInt());
+    if (what == u"copies" && a.size() == 5) return copies(address(a[1]), a[2].toLongLong(), a[3].toLongLong(), a[4].toInt());
     if (what == u"history" && a.size() >= 2) return history(a[1], a.value(2), a.value(3));
     if (what == u"one" && a.size() == 3) return one(address(a[1]), a[2]);
     if (what == u"writers" && a.size() == 3) return writers(a[1], a[2]);

@@ -144,7 +144,7 @@ int runEvaluation(const Options& options, const evaluate::Plan& plan, SerialCont
     // The report files first, the record of truth; then the store, with the
     // port closed.
     if (reportWritten)
-        if (const auto to = runStore(options, printError)) deliver(*to, setup.name + QStringLiteral(".json"), {}, printError);
+        if (const auto to = runStore(options, printError)) deliver(*to, {setup.name + QStringLiteral(".json")}, {}, printError);
     if (status >= 0) return status;
     return session->report().verdict == Verdict::Pass ? kEndedAsAsked : kEvaluationFailed;
 }

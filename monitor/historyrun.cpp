@@ -104,7 +104,7 @@ int runRescore(const Options& options, const Printer& print, const Printer& prin
     print(QStringLiteral("Report:  %1.json, %1.html, %1.xml, judged again from %2 under %3")
               .arg(name, QDir::toNativeSeparators(options.rescore),
                    plan ? QDir::toNativeSeparators(options.rescorePlan) : QStringLiteral("its own plan")));
-    deliver(*to, name + QStringLiteral(".json"), {}, printError);
+    deliver(*to, {name + QStringLiteral(".json")}, {}, printError);
     return r.report->verdict == Verdict::Pass ? kEndedAsAsked : kEvaluationFailed;
 }
 

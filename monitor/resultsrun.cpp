@@ -12,12 +12,12 @@ std::optional<store::StoreAddress> runStore(const Options& options, const Printe
     return to;
 }
 
-void deliver(const store::StoreAddress& to, const QString& reportJson, const QString& stationName,
+void deliver(const store::StoreAddress& to, const QStringList& reportJsons, const QString& stationName,
              const Printer& printError)
 {
     if (to.kind == store::StoreAddress::Kind::None) return;
-    const store::Delivery d = store::deliverRun(to, reportJson, stationName);
-    if (!d.line.isEmpty()) printError(d.line);
+    for (const store::Delivery& d : store::deliverRuns(to, reportJsons, stationName))
+        if (!d.line.isEmpty()) printError(d.line);
 }
 
 namespace {

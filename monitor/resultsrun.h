@@ -21,11 +21,11 @@ using Printer = std::function<void(const QString&)>;
 // else the default one); nullopt after saying why, before any port is opened.
 std::optional<store::StoreAddress> runStore(const Options& options, const Printer& printError);
 
-// Stores the run whose report is reportJson (a station's board: stationName
-// is the station's NAME) and says in one line what became of it. A run the
-// store cannot take waits in the outbox: the run's exit status is not the
-// store's business, so nothing is returned.
-void deliver(const store::StoreAddress& to, const QString& reportJson, const QString& stationName,
+// Stores the runs whose reports are reportJsons (a station's boards:
+// stationName is the station's NAME) and says in a line each what became of
+// it. A run the store cannot take waits in the outbox: the run's exit status
+// is not the store's business, so nothing is returned.
+void deliver(const store::StoreAddress& to, const QStringList& reportJsons, const QString& stationName,
              const Printer& printError);
 
 // --results-init, --sync and --import DIR: 0 done, kCannotRead when the store

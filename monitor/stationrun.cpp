@@ -129,9 +129,11 @@ int runStation(const Options& options, const evaluate::Plan& plan, const std::fu
     closeAll();
     // Each board's run on its own, once every report is written, the ports closed.
     if (station->reportError().isEmpty())
-        if (const auto to = runStore(options, printError))
-            for (int i = 0; i < station->boardCount(); ++i)
-                deliver(*to, station->session(i).setup().name + QStringLiteral(".json"), station->name(), printError);
+        if (const auto to = runStore(options, printError)) {
+            QStringList reports;
+            for (int i = 0; i < station->boardCount(); ++i) reports << station->session(i).setup().name + QStringLiteral(".json");
+            deliver(*to, reports, station->name(), printError);
+        }
     if (status >= 0) return status;
     return station->report().verdict == Verdict::Pass ? kEndedAsAsked : kEvaluationFailed;
 }

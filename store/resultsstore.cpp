@@ -15,6 +15,7 @@
 #include <QSqlQuery>
 
 #include <algorithm>
+#include <utility>
 
 namespace quorvid::store {
 
@@ -254,63 +255,80 @@ QString syncCommand(const StoreAddress& store)
 
 }  // namespace
 
-Delivery deliverRun(const StoreAddress& store, const QString& reportJsonPath, const QString& stationName)
+std::vector<Delivery> deliverRuns(const StoreAddress& store, const QStringList& reportJsonPaths, const QString& stationName)
 {
-    Delivery d;
+    std::vector<Delivery> out(std::size_t(reportJsonPaths.size()));
     const QString name = store.display();
     if (store.kind == StoreAddress::Kind::None) {
-        d.line = QStringLiteral("Results store none: the run is in its report files only");
-        return d;
-    }
-    QString error;
-    const std::optional<StoredReport> report = evaluate::readReportFile(reportJsonPath, &error);
-    if (!report) {
-        d.outcome = Delivery::Outcome::Lost;
-        d.line = QStringLiteral("Results store %1: the run is not stored: %2").arg(name, error);
-        return d;
+        for (Delivery& d : out) d.line = QStringLiteral("Results store none: the run is in its report files only");
+        return out;
     }
     Backend db(store);
     Outbox outbox;
-    QString why;
-    bool reached = false;
-    if (db.open()) {
-        reached = true;
-        const Sent sent = sendWaiting(db, outbox);
-        d.sentFromOutbox = sent.sent;
-        switch (storeRun(db, *report, reportJsonPath, stationName)) {
-        case Stored::Added:
-            d.outcome = Delivery::Outcome::Stored;
-            d.line = QStringLiteral("Results store %1: run %2 stored").arg(name, report->info.runId);
-            break;
-        case Stored::Present:
-            d.outcome = Delivery::Outcome::AlreadyStored;
-            d.line = QStringLiteral("Results store %1: run %2 was stored already").arg(name, report->info.runId);
-            break;
-        case Stored::Failed:
-            reached = db.problem().kind != Problem::Kind::Connection;
-            why = db.problem().why;
-            break;
+    // One attempt to reach the store for all the runs: a server that is away
+    // costs its wait once, not once a board.
+    bool reached = false, tried = false;
+    QString stillWaiting;  // said with the first run stored
+    for (qsizetype i = 0; i < reportJsonPaths.size(); ++i) {
+        Delivery& d = out[std::size_t(i)];
+        const QString& path = reportJsonPaths[i];
+        QString error;
+        const std::optional<StoredReport> report = evaluate::readReportFile(path, &error);
+        if (!report) {
+            d.outcome = Delivery::Outcome::Lost;
+            d.line = QStringLiteral("Results store %1: the run is not stored: %2").arg(name, error);
+            continue;
         }
-        if (d.outcome == Delivery::Outcome::Stored || d.outcome == Delivery::Outcome::AlreadyStored) {
-            if (sent.sent > 0) d.line += QStringLiteral(", and %1 from the outbox before it").arg(sent.sent);
-            if (sent.left > 0) d.line += QStringLiteral("; %1 still wait in the outbox (%2)").arg(sent.left).arg(sent.why);
-            return d;
+        if (!tried) {
+            tried = true;
+            reached = db.open();
+            if (reached) {
+                const Sent sent = sendWaiting(db, outbox);
+                d.sentFromOutbox = sent.sent;
+                if (sent.left > 0) stillWaiting = QStringLiteral("; %1 still wait in the outbox (%2)").arg(sent.left).arg(sent.why);
+            }
         }
-    } else {
-        why = db.problem().why;
+        bool refused = false;
+        if (reached) {
+            switch (storeRun(db, *report, path, stationName)) {
+            case Stored::Added:
+                d.outcome = Delivery::Outcome::Stored;
+                d.line = QStringLiteral("Results store %1: run %2 stored").arg(name, report->info.runId);
+                break;
+            case Stored::Present:
+                d.outcome = Delivery::Outcome::AlreadyStored;
+                d.line = QStringLiteral("Results store %1: run %2 was stored already").arg(name, report->info.runId);
+                break;
+            case Stored::Failed:
+                // A connection lost now holds for the runs after this one.
+                refused = db.problem().kind != Problem::Kind::Connection;
+                reached = refused;
+                break;
+            }
+            if (d.outcome == Delivery::Outcome::Stored || d.outcome == Delivery::Outcome::AlreadyStored) {
+                if (d.sentFromOutbox > 0) d.line += QStringLiteral(", and %1 from the outbox before it").arg(d.sentFromOutbox);
+                d.line += std::exchange(stillWaiting, QString());
+                continue;
+            }
+        }
+        const QString problem = refused ? QStringLiteral("Results store %1 refused the run (%2)").arg(name, db.problem().why)
+                                        : QStringLiteral("Results store %1 not reached (%2)").arg(name, db.problem().why);
+        if (!outbox.add(name, *report, path, stationName)) {
+            d.outcome = Delivery::Outcome::Lost;
+            d.line = QStringLiteral("%1, and the outbox %2 did not take it (%3): the run is in its report files only")
+                         .arg(problem, QDir::toNativeSeparators(outboxPath()), outbox.why());
+            continue;
+        }
+        d.outcome = Delivery::Outcome::Queued;
+        d.line = QStringLiteral("%1: the run waits in the outbox %2; %3")
+                     .arg(problem, QDir::toNativeSeparators(outboxPath()), syncCommand(store));
     }
-    const QString problem = reached ? QStringLiteral("Results store %1 refused the run (%2)").arg(name, why)
-                                    : QStringLiteral("Results store %1 not reached (%2)").arg(name, why);
-    if (!outbox.add(name, *report, reportJsonPath, stationName)) {
-        d.outcome = Delivery::Outcome::Lost;
-        d.line = QStringLiteral("%1, and the outbox %2 did not take it (%3): the run is in its report files only")
-                     .arg(problem, QDir::toNativeSeparators(outboxPath()), outbox.why());
-        return d;
-    }
-    d.outcome = Delivery::Outcome::Queued;
-    d.line = QStringLiteral("%1: the run waits in the outbox %2; %3")
-                 .arg(problem, QDir::toNativeSeparators(outboxPath()), syncCommand(store));
-    return d;
+    return out;
+}
+
+Delivery deliverRun(const StoreAddress& store, const QString& reportJsonPath, const QString& stationName)
+{
+    return deliverRuns(store, {reportJsonPath}, stationName).front();
 }
 
 bool initSchema(const StoreAddress& store, QString* said, QString* error)

@@ -14,6 +14,7 @@
 #include "history.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -69,6 +70,9 @@ struct Delivery {
 // own. Sends what waits in the outbox for the same store first. One run is one
 // transaction; a run_id already stored adds nothing.
 Delivery deliverRun(const StoreAddress& store, const QString& reportJsonPath, const QString& stationName = {});
+// The runs of a station's boards, in order: the store is tried once for all
+// of them, so a server that is away is waited for once.
+std::vector<Delivery> deliverRuns(const StoreAddress& store, const QStringList& reportJsonPaths, const QString& stationName = {});
 
 // --results-init: creates the schema or upgrades an older one; *said tells
 // which ("created", "upgraded from version 1 to 2", "already at version 2").

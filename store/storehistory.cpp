@@ -5,7 +5,10 @@
 // (evaluate::ErrorSums), so in no order, by a plain GROUP BY on the key's id
 // read from an index; what depends on the runs' order (the first run to
 // give a result, the latest limit, the worst board among equals) is taken
-// from the few rows that decide it.
+// from the few rows that decide it. A recording stored under two reports (a
+// run judged again) counts once: the other report's rows are taken back out
+// of the sums, exactly, rather than every row grouped again over the runs
+// that count.
 #include "resultsstore.h"
 
 #include "backend.h"
@@ -19,6 +22,7 @@
 #include <future>
 #include <limits>
 #include <map>
+#include <set>
 
 namespace quorvid::store {
 
@@ -76,11 +80,18 @@ struct Grouped {
     QString why;                     // what stopped it
 };
 
-// Each counted result's figures grouped by its key: over every row when kept
-// and since are empty; over the rows of runs started on since or after when
-// kept is empty (a row holds its run's day); else over the kept runs' (filter
-// bound to kept). Read on a connection of its own, so on any thread.
-Grouped groupedFigures(const StoreAddress& store, const QString& kept, const QVariantList& filter, const QString& since = {})
+// Key ids from, to (to excluded).
+struct KeyRange {
+    qint64 from = std::numeric_limits<qint64>::min(), to = std::numeric_limits<qint64>::max();
+};
+
+// Each counted result's figures grouped by its key, of the keys in range:
+// over every row when kept and since are empty; over the rows of runs started
+// on since or after when kept is empty (a row holds its run's day); else over
+// the kept runs' (filter bound to kept). Read on a connection of its own, so
+// on any thread.
+Grouped groupedFigures(const StoreAddress& store, const QString& kept, const QVariantList& filter, const QString& since = {},
+                       KeyRange range = {})
 {
     Grouped out;
     Backend db(store);
@@ -106,13 +117,14 @@ Grouped groupedFigures(const StoreAddress& store, const QString& kept, const QVa
     std::optional<QSqlQuery> stats = db.exec(
         kept + QStringLiteral("SELECT x.key_id, COUNT(*), SUM(x.passed), SUM(x.marginal), COUNT(x.error_q), CAST(SUM(x.error_q) AS BIGINT), "
                               "CAST(SUM(x.squares_high) AS BIGINT), CAST(SUM(x.squares_low) AS BIGINT), COUNT(x.limit_value)%1 "
-                              "FROM results x WHERE x.key_id IS NOT NULL%2 GROUP BY x.key_id")
+                              "FROM results x WHERE x.key_id >= ? AND x.key_id < ?%2 GROUP BY x.key_id")
                    .arg(everyRow ? QString() : QStringLiteral(", MIN(x.error), MAX(x.error)"),
                         !kept.isEmpty()   ? QStringLiteral(" AND x.run IN (SELECT id FROM kept)")
                         : since.isEmpty() ? QString()
                         : db.isPostgresql() ? QStringLiteral(" AND x.started_day COLLATE \"C\" >= ?")
                                             : QStringLiteral(" AND x.started_day >= ?")),
-        !kept.isEmpty() ? filter : since.isEmpty() ? QVariantList{} : QVariantList{since});
+        (!kept.isEmpty() ? filter : QVariantList{}) + QVariantList{range.from, range.to} +
+            (kept.isEmpty() && !since.isEmpty() ? QVariantList{since} : QVariantList{}));
     if (!stats) {
         out.why = db.problem().why;
         return out;
@@ -145,9 +157,66 @@ Grouped groupedFigures(const StoreAddress& store, const QString& kept, const QVa
                 (least ? g.stats.minError : g.stats.maxError) = number(end->value(0));
             }
         }
-        if (g.stats.minError && g.stats.maxError) g.worst = std::max(std::abs(*g.stats.minError), std::abs(*g.stats.maxError));
     }
     return out;
+}
+
+// Takes the rows of the copies' runs out of the figures grouped over every
+// row. A least or greatest error that one of them held is read again from the
+// key's index, from that end, up to the first row of a counted run.
+bool withoutCopies(Backend& db, const std::vector<qint64>& copies, std::map<qint64, Group>& groups, const QHash<qint64, qint64>& placeOf)
+{
+    std::set<std::pair<qint64, bool>> ends;  // (key, least) to read again
+    for (std::size_t from = 0; from < copies.size(); from += kBatch) {
+        const std::size_t n = std::min(kBatch, copies.size() - from);
+        std::optional<QSqlQuery> rows = db.exec(
+            QStringLiteral("SELECT key_id, passed, marginal, error_q, squares_high, squares_low, limit_value, error FROM results "
+                           "WHERE run IN (%1) AND key_id IS NOT NULL")
+                .arg(places(n)),
+            QVariantList(copies.begin() + qsizetype(from), copies.begin() + qsizetype(from + n)));
+        if (!rows) return false;
+        while (rows->next()) {
+            const auto found = groups.find(rows->value(0).toLongLong());
+            if (found == groups.end()) continue;
+            Group& g = found->second;
+            --g.stats.n;
+            g.stats.passed -= rows->value(1).toInt();
+            g.stats.marginal -= rows->value(2).toInt();
+            g.limits -= !rows->value(6).isNull();
+            if (rows->value(3).isNull()) continue;
+            --g.sums.count, --g.stats.figures;
+            g.sums.sum -= rows->value(3).toLongLong();
+            g.sums.squaresHigh -= rows->value(4).toLongLong();
+            g.sums.squaresLow -= rows->value(5).toLongLong();
+            const double error = rows->value(7).toDouble();
+            if (error == g.stats.minError) ends.insert({found->first, true});
+            if (error == g.stats.maxError) ends.insert({found->first, false});
+        }
+    }
+    for (auto g = groups.begin(); g != groups.end();)
+        g = g->second.stats.n > 0 ? std::next(g) : groups.erase(g);
+    for (const auto& [key, least] : ends) {
+        const auto g = groups.find(key);
+        if (g == groups.end()) continue;
+        std::optional<double>& end = least ? g->second.stats.minError : g->second.stats.maxError;
+        end.reset();
+        if (g->second.sums.count == 0) continue;
+        // Rows in order from that end, more each time, until a counted run's.
+        for (qint64 limit = 64; !end; limit *= 4) {
+            std::optional<QSqlQuery> rows =
+                db.exec(QStringLiteral("SELECT run, error FROM results WHERE key_id = ? AND error IS NOT NULL ORDER BY error %1 LIMIT ?")
+                            .arg(least ? QStringLiteral("ASC") : QStringLiteral("DESC")),
+                        {key, limit});
+            if (!rows) return false;
+            qint64 seen = 0;
+            while (!end && rows->next()) {
+                ++seen;
+                if (placeOf.contains(rows->value(0).toLongLong())) end = rows->value(1).toDouble();
+            }
+            if (seen < limit) break;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -173,11 +242,23 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
     const QVariantList filter{board, board, since, since};
     const QString kept = keptRuns(db.isPostgresql());
 
-    // The grouped figures on a connection of their own, while this one reads
-    // the runs: every row, or those of runs from a day, unless a board is asked for.
-    std::future<Grouped> figures = std::async(std::launch::async, [&store, kept, filter, board, since] {
-        return board.isEmpty() ? groupedFigures(store, {}, filter, since) : groupedFigures(store, kept, filter);
-    });
+    // The grouped figures on connections of their own, while this one reads
+    // the runs: every row, or those of runs from a day, unless a board is
+    // asked for. SQLite groups in the program: half the keys each on two
+    // connections; PostgreSQL's server scans in parallel itself.
+    std::vector<KeyRange> ranges(1);
+    if (!db.isPostgresql() && board.isEmpty()) {
+        std::optional<QSqlQuery> keys = db.exec(QStringLiteral("SELECT id FROM result_keys ORDER BY id"));
+        if (!keys) return failed(db.problem().why);
+        std::vector<qint64> ids;
+        while (keys->next()) ids.push_back(keys->value(0).toLongLong());
+        if (ids.size() >= 2) ranges = {{KeyRange{}.from, ids[ids.size() / 2]}, {ids[ids.size() / 2], KeyRange{}.to}};
+    }
+    std::vector<std::future<Grouped>> figures;
+    for (const KeyRange& range : ranges)
+        figures.push_back(std::async(std::launch::async, [&store, kept, filter, board, since, range] {
+            return board.isEmpty() ? groupedFigures(store, {}, filter, since, range) : groupedFigures(store, kept, filter);
+        }));
     // Every run's row, counted and ranked here as the folder counts and ranks
     // its reports (kept: the same, in SQL, for the grouped figures).
     std::optional<QSqlQuery> runs = db.exec(QStringLiteral(
@@ -189,23 +270,31 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
         QString board, started, path;  // as stored
         bool judgedAgain;
         evaluate::HistoryRun run;
+        bool counted = true;
     };
     std::vector<Stored> stored;
-    bool twice = false;  // a recording stored under two reports
+    // The runs whose rows the figures over every row (or every row from the
+    // day) took although another report of their recording is the one counted.
+    std::vector<qint64> copies;
+    auto grouped = [&since](const QString& started) { return since.isEmpty() || started.left(10) >= since; };
     QHash<QString, std::size_t> byRecording;
     byRecording.reserve(100000);
+    qint64 inStore = 0;
     while (runs->next()) {
+        ++inStore;
         Stored r{runs->value(0).toLongLong(), runs->value(1).toString(), runs->value(2).toString(), runs->value(9).toString(),
                  runs->value(11).toBool(), {}};
         std::size_t& first = byRecording[runs->value(10).toString()];
-        twice = twice || first > 0;
         if (first > 0) {  // the one counted: its own report before a judgement of it again, then the first path
             Stored& was = stored[first - 1];
-            if (was.judgedAgain != r.judgedAgain ? !was.judgedAgain : was.path < r.path) continue;
-            was.id = -1;
+            const bool wasKept = was.judgedAgain != r.judgedAgain ? !was.judgedAgain : was.path < r.path;
+            Stored& copy = wasKept ? r : was;
+            if (grouped(copy.started)) copies.push_back(copy.id);
+            if (&copy == &r) continue;
+            was.counted = false;
         }
         first = stored.size() + 1;
-        if ((!board.isEmpty() && r.board != board) || (!since.isEmpty() && r.started.left(10) < since)) r.id = -1;
+        r.counted = (board.isEmpty() || r.board == board) && (since.isEmpty() || r.started.left(10) >= since);
         r.run.boardId = textRead(r.board);
         r.run.startedUtc = textRead(r.started);
         r.run.identification = textRead(runs->value(3).toString());
@@ -221,7 +310,7 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
     runs.reset();
     std::vector<Stored*> counted;
     for (Stored& r : stored)
-        if (r.id >= 0) counted.push_back(&r);
+        if (r.counted) counted.push_back(&r);
     std::sort(counted.begin(), counted.end(),
               [](const Stored* a, const Stored* b) { return a->started != b->started ? a->started < b->started : a->path < b->path; });
     std::vector<qint64> ids;        // by place - 1
@@ -231,16 +320,28 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
         ids.push_back(r->id);
         placeOf.insert(r->id, qint64(ids.size()));
     }
-    const qint64 inStore = qint64(stored.size());
     stored.clear();
     stored.shrink_to_fit();
 
-    std::optional<Grouped> grouped = figures.get();
-    // A run counted twice in the store (a recording under two reports) makes
-    // the figures taken over every row wrong: taken again over the counted.
-    if (board.isEmpty() && (twice || grouped->runs != inStore)) grouped = groupedFigures(store, kept, filter);
-    if (!grouped->why.isEmpty()) return failed(grouped->why);
-    std::map<qint64, Group>& groups = grouped->groups;
+    std::optional<Grouped> figured = figures.front().get();
+    for (std::size_t i = 1; i < figures.size(); ++i) {
+        Grouped more = figures[i].get();
+        if (figured->why.isEmpty()) figured->why = more.why;
+        if (more.runs != figured->runs) figured->runs = -1;  // a run stored between the two
+        figured->groups.merge(more.groups);
+    }
+    // A run stored between this connection's reading and a grouping's makes
+    // the figures over every row wrong: taken again over the counted.
+    const bool everyRow = board.isEmpty() && figured->runs == inStore;
+    if (board.isEmpty() && !everyRow) figured = groupedFigures(store, kept, filter);
+    if (!figured->why.isEmpty()) return failed(figured->why);
+    std::map<qint64, Group>& groups = figured->groups;
+    // A recording stored under two reports (a run judged again) counts once:
+    // the rows of its other reports taken back out of the sums, which are
+    // exact, and a least or greatest error that was theirs found again.
+    if (everyRow && !copies.empty() && !withoutCopies(db, copies, groups, placeOf)) return failed(db.problem().why);
+    for (auto& [key, g] : groups)
+        if (g.stats.minError && g.stats.maxError) g.worst = std::max(std::abs(*g.stats.minError), std::abs(*g.stats.maxError));
     std::optional<QSqlQuery> keys =
         db.exec(QStringLiteral("SELECT id, check_name, kind, channel, quantity, unit, reference FROM result_keys"));
     if (!keys) return failed(db.problem().why);

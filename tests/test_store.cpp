@@ -15,14 +15,22 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QSignalSpy>
+#include <QSqlDatabase>
 #include <QSqlQuery>
+#if QUORVID_TEST_NETWORK
+#include <QTcpServer>
+#include <QTcpSocket>
+#endif
 #include <QTemporaryDir>
+#include <QThread>
 #include <QUrl>
 #include <QUuid>
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 
 using namespace quorvid;
 using namespace quorvid::evaluate;
@@ -368,14 +376,18 @@ TEST_P(StoreTest, HistoryFromTheStoreIsTheFolders)
 {
     for (int i = 0; i < 24; ++i)
         report(100 + i, QStringLiteral("sn%1").arg(i % 3), QStringLiteral("2026-12-%1T08:%2:00.000Z").arg(1 + i / 8, 2, 10, QChar(u'0')).arg(i, 2, 10, QChar(u'0')));
-    QJsonObject again = reportOf(105, QStringLiteral("sn2"), QStringLiteral("2026-12-01T08:05:00.000Z"));
-    again[u"run_id"] = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    again[u"rescored_from"] = QStringLiteral("r105.json");
-    writeReport(dir.filePath(QStringLiteral("reports/sn2/r105-again.json")), again);
     const QString folder = dir.filePath(QStringLiteral("reports"));
     const store::ImportOutcome imported = store::importReports(s.bench, folder);
     ASSERT_TRUE(imported.ok) << imported.line.toStdString();
     EXPECT_EQ(imported.stored, 24);
+    // Judged again with the largest and least errors of all, which count
+    // nowhere: stored as a run judged again stores itself.
+    QJsonObject again = reportOf(105, QStringLiteral("sn2"), QStringLiteral("2026-12-01T08:05:00.000Z"), QStringLiteral("A. Tester"),
+                                 [](ReportInfo& info) { info.checks[0].results[0].error = 9.5, info.checks[0].results[1].error = -9.5; });
+    again[u"run_id"] = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    again[u"rescored_from"] = QStringLiteral("r105.json");
+    writeReport(dir.filePath(QStringLiteral("reports/sn2/r105-again.json")), again);
+    EXPECT_EQ(store::deliverRun(s.bench, dir.filePath(QStringLiteral("reports/sn2/r105-again.json"))).outcome, Delivery::Outcome::Stored);
 
     struct Row {
         const char* name;
@@ -528,6 +540,46 @@ TEST(StorePassword, AppearsInNoLineFileOrSummary)
         EXPECT_FALSE(file.readAll().contains(kBenchPassword.toUtf8())) << f.filePath().toStdString();
     }
 }
+
+#if QUORVID_TEST_NETWORK  // Qt Network, which the Windows build (no PostgreSQL driver either) does without
+// A station's boards stored after it ends, the server away: every run waits
+// in the outbox, and the server was tried once for them all, not once a board
+// (a server that does not answer costs its whole wait each time it is tried).
+TEST(StoreDelivery, AStationTriesAServerThatIsAwayOnce)
+{
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL"))) GTEST_SKIP() << pgSkip().toStdString();
+    QTemporaryDir dir;
+    qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("data")).toLocal8Bit());
+    // A server that hangs up on whoever calls, counting the calls.
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    int calls = 0;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* s = server.nextPendingConnection()) ++calls, s->abort(), s->deleteLater();
+    });
+    const StoreAddress away =
+        *store::parseStoreAddress(QStringLiteral("postgresql://bench@127.0.0.1:%1/quorvid").arg(server.serverPort()), nullptr);
+    auto deliver = [&](const QStringList& reports) {
+        std::vector<Delivery> out;
+        std::unique_ptr<QThread> t(QThread::create([&] { out = store::deliverRuns(away, reports, QStringLiteral("station")); }));
+        QSignalSpy ended(t.get(), &QThread::finished);
+        t->start();
+        EXPECT_TRUE(ended.wait(60'000));
+        return out;
+    };
+    QStringList boards;
+    for (int i = 0; i < 4; ++i)
+        boards << writeReport(dir.filePath(QStringLiteral("reports/b%1.json").arg(i)),
+                              reportOf(400 + i, QStringLiteral("b%1").arg(i), QStringLiteral("2026-12-01T08:00:00.000Z")));
+    ASSERT_EQ(deliver({boards[0]}).front().outcome, Delivery::Outcome::Queued);
+    const int once = calls;
+    ASSERT_GT(once, 0);
+    const std::vector<Delivery> station = deliver(boards.mid(1));
+    ASSERT_EQ(station.size(), 3u);
+    for (const Delivery& d : station) EXPECT_EQ(d.outcome, Delivery::Outcome::Queued) << d.line.toStdString();
+    EXPECT_EQ(calls, 2 * once);
+}
+#endif
 
 INSTANTIATE_TEST_SUITE_P(Drivers, StoreTest, ::testing::Values(Driver::Sqlite, Driver::Postgresql),
                          [](const auto& info) { return info.param == Driver::Sqlite ? "Sqlite" : "Postgresql"; });

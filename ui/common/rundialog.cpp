@@ -116,8 +116,7 @@ void RunDialog::deliverRuns(const QStringList& reports, const QString& stationNa
     };
     auto said = std::make_shared<Said>();
     m_delivery = QThread::create([to = m_store, reports, stationName, said] {
-        for (const QString& report : reports) {
-            const store::Delivery d = store::deliverRun(to, report, stationName);
+        for (const store::Delivery& d : store::deliverRuns(to, reports, stationName)) {
             if (!d.line.isEmpty() && !said->lines.contains(d.line)) said->lines.append(d.line);
             if (d.outcome == store::Delivery::Outcome::Lost) said->kept = false;
         }
