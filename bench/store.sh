@@ -4,8 +4,9 @@
 # script's own (scripts/postgres-test.sh, stopped at the end), then from each:
 # the history summary (JSON, CSV and HTML written, every board, one board and
 # from a day, median of 3; target under 2 s), one run's report stored with deliverRun
-# (median of 20; target under 50 ms), and eight writer processes at once
-# storing 20 runs the same and 20 their own (every run stored once); and
+# (median of 20; target under 50 ms), eight writer processes at once
+# storing 20 runs the same and 20 their own (every run stored once), and the
+# history again once 100 of the runs are judged again (each counted once); and
 # FOLDER_RUNS (default 20,000) of the same runs as report files read as a
 # folder, then imported into a new store of each kind and the history from
 # the store compared with the folder's. Prints the machine and its load average first.
@@ -49,6 +50,8 @@ for store in "${STORES[@]}"; do
   "$B" history "$store" "" 2027-01-01
   "$B" one "$store" "$QV_TMP/one"
   "$B" writers "$store" "$QV_TMP/writers"
+  "$B" copies "$store" 100 "$RUNS" 500
+  "$B" history "$store"
 done
 "$B" folder "$QV_TMP/folder" "$FOLDER_RUNS"
 echo "folder     $FOLDER_RUNS reports, $(du -sh "$QV_TMP/folder" | cut -f1)"
