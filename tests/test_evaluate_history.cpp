@@ -337,7 +337,7 @@ TEST(EvaluateHistory, SummaryJsonIsQtsOwnFormWithEveryValueKept)
         ASSERT_EQ(parsed.error, QJsonParseError::NoError) << parsed.errorString().toStdString();
         EXPECT_EQ(text, doc.toJson(QJsonDocument::Indented));
         const QJsonObject o = doc.object();
-        EXPECT_EQ(o[u"history_of"].toString(), texts[2]);
+        EXPECT_EQ(o[u"history_of"].toString(), QDir::toNativeSeparators(texts[2]));
         EXPECT_EQ(o[u"runs"].toArray().size(), qsizetype(h.runs.size()));
         for (std::size_t i = 0; i < h.runs.size(); ++i) {
             const QJsonObject run = o[u"runs"][qsizetype(i)].toObject();
