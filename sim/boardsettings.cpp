@@ -247,7 +247,7 @@ const char* settingGrammar()
            "  ch1|ch2 noise SD             Gaussian noise, mmHg, 0..50         ch1 noise 0.5\n"
            "  ch1|ch2 bandwidth HZ|off     input stage's corner, 0.5..100 Hz   ch1 bandwidth 6\n"
            "  ch1|ch2 mains HZ A|off       interference, 40..70 Hz, A mmHg     ch1 mains 60 20\n"
-           "  ch1|ch2 filter sound|broken|50|60  the board's mains filter      ch1 filter 50\n"
+           "  ch1|ch2 filter F             mains filter sound|broken|50|60     ch1 filter 50\n"
            "  rate BPM                     30..250 beats a minute              rate 60\n"
            "  variation on|off             beat-to-beat variation              variation off\n"
            "  mains HZ A|off               interference on both channels       mains 50 20\n"

@@ -364,19 +364,16 @@ TEST(Evaluate, MainsCheckFailsTheFrequenciesTheBoardsFilterLets)
         const std::vector<Result>& results = bench.session->evaluation().outcomes().at(0).results;
         ASSERT_EQ(results.size(), 4u);
         for (const Result& r : results) {
-            SCOPED_TRACE(describe(r).toStdString());
-            EXPECT_EQ(*r.appliedMmHg, 20);
             // Nothing left where the notch sits; 1.1 dB at the other frequency,
             // none broken. 50 Hz falls on three phases of 150 frames a second,
             // whose rounding to whole mmHg does not average out.
             const bool leaks = r.verdict == Verdict::Fail;
-            EXPECT_NEAR(*r.residualMmHg, leaks ? row.leakedMmHg : 0, 0.5);
+            EXPECT_NEAR(*r.residualMmHg, leaks ? row.leakedMmHg : 0, 0.5) << describe(r).toStdString();
             EXPECT_EQ(r.rejectionDb.has_value(), leaks);
         }
         EXPECT_EQ(bench.reference.asked.back().ch2, u"static 100 mains 60 20");
         EXPECT_EQ(bench.reference.asked.back().instruction, u"Add 60 Hz interference of 20 mmHg to both channels at 100 mmHg");
         EXPECT_EQ(bench.comm.written().toStdString(), row.windowHad == Filter::Hz60 ? "S2566S1" : "S2565S1");
-        EXPECT_EQ(bench.session->evaluation().boardState().filter, row.windowHad);
         const QJsonObject last = QJsonDocument::fromJson(bench.file("json")).object()[u"checks"][0][u"results"][3].toObject();
         EXPECT_EQ(last[u"rejection_db"].isNull(), row.failed.empty()) << QJsonDocument(last).toJson().toStdString();
         EXPECT_EQ(last[u"applied_mmHg"].toDouble(), 20);

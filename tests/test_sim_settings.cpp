@@ -82,9 +82,7 @@ TEST(BoardSettings, BadLinesAreRefusedWithTheReasonAndChangeNothing)
         {"variation maybe", "on or off"},
         {"pressure 100", "\"pressure\" is not a setting"},
         {"ch1 mains 39 20", "outside 40 to 70"},
-        {"mains 50", "wants a frequency"},
         {"ch1 static 100 mains 50 101", "outside 0 to 100"},
-        {"ch1 static 400 mains 50 20", "outside -50 to 300"},
         {"ch2 filter 55", "sound, broken, 50 or 60"},
     };
     BoardModel plain;
@@ -238,11 +236,10 @@ TEST(BoardSettings, ABandwidthSwitchedOffChangesNoByte)
 
 TEST(BoardSettings, MainsInterferenceIsWhatTheFilterAndTheSamplingLeave)
 {
-    // Channel 1's sine at the interference's frequency as it lands in the
-    // frames, static 100 with 20 mmHg of it. A notch of Q 5 at 50 Hz keeps
-    // 1100 / hypot(1100, 600) of 60 Hz; sampled at 50 a second, 60 Hz folds
-    // to 10 Hz whole.
-    constexpr double kKept = 0.878;
+    // Channel 1's sine as it lands in the frames, static 100 with 20 mmHg of
+    // interference (the filter's faults: test_evaluate.cpp). A notch of Q 5
+    // at 50 Hz keeps 1100 / hypot(1100, 600) of 60 Hz; sampled at 50 a
+    // second, 60 Hz folds to 10 Hz whole.
     struct Row {
         const char* name;
         std::initializer_list<const char*> settings;
@@ -250,12 +247,8 @@ TEST(BoardSettings, MainsInterferenceIsWhatTheFilterAndTheSamplingLeave)
         double rate, seenHz, amplitude;
     };
     const Row rows[] = {
-        {"told 50 Hz, 50 Hz", {"ch1 static 100 mains 50 20"}, "S25", 150, 50, 0},
         {"told 60 Hz, 60 Hz", {"ch1 static 100 mains 60 20"}, "S26", 150, 60, 0},
-        {"told 50 Hz, 60 Hz leaks", {"ch1 static 100 mains 60 20"}, "S265", 150, 60, 20 * kKept},
-        {"broken, 60 Hz", {"ch1 static 100 mains 60 20", "ch1 filter broken"}, "S26", 150, 60, 20},
-        {"stuck at 50 Hz told 60, 60 Hz", {"ch1 static 100 mains 60 20", "ch1 filter 50"}, "S26", 150, 60, 20 * kKept},
-        {"stuck at 50 Hz told 60, 50 Hz", {"ch1 static 100 mains 50 20", "ch1 filter 50"}, "S26", 150, 50, 0},
+        {"told 50 Hz, 60 Hz leaks", {"ch1 static 100 mains 60 20"}, "S265", 150, 60, 20 * 0.878},
         {"broken, 60 Hz at 50 frames a second", {"ch1 static 100", "mains 60 20", "ch1 filter broken"}, "S0", 50, 10, 20},
         {"an input without it carries none", {"ch1 static 100 mains 60 20", "ch1 filter broken", "ch1 static 100"}, "S2", 150, 60, 0},
         {"mains off", {"ch1 static 100", "ch1 mains 60 20", "ch1 filter broken", "ch1 mains off"}, "S2", 150, 60, 0},
