@@ -669,7 +669,7 @@ void Evaluation::planMains(const Check& c)
     for (double hz : c.frequenciesHz) {
         const QString f = QString::number(hz, 'g', 6);
         const QString words = QStringLiteral("static %1 mains %2 %3").arg(refText(c.meanMmHg), f, refText(c.amplitudeMmHg));
-        sendStep(text(commandOf(hz < 55 ? Filter::Hz50 : Filter::Hz60)));
+        sendStep(text(commandOf(hz < 55 ? Filter::Hz50 : Filter::Hz60)));  // the nearer of the two
         referenceStep(words, words,
                       QStringLiteral("Add %1 Hz interference of %2 mmHg to both channels at %3 mmHg")
                           .arg(f, refText(c.amplitudeMmHg), refText(c.meanMmHg)));
