@@ -42,6 +42,10 @@ constexpr Key<Check> kSeconds{"seconds", &Check::measureS, 0.5, 3600, Rejudge::A
 constexpr Key<Check> kLimitDb{"limit_db", &Check::limitDb, 0, 60};
 constexpr Key<Check> kSpeed{"speed", &Check::speed, 50, 150, Rejudge::AsRun};
 
+constexpr Key<Check> kMainsFrequencies{"frequencies_hz", &Check::frequenciesHz, 40, 70, Rejudge::Subset};
+constexpr Key<Check> kMainsAmplitude{"amplitude_mmHg", &Check::amplitudeMmHg, 1, 100, Rejudge::AsRun};
+constexpr Key<Check> kRejection{"rejection_db", &Check::rejectionDb, 0, 120};
+
 // Where the default limits of the pressure checks come from.
 constexpr std::string_view kPressureSource =
     "\"±4 mmHg or ±4 % is the commonly quoted figure, to be confirmed against the edition of IEC 60601-2-34 in "
@@ -50,6 +54,10 @@ constexpr std::string_view kPressureSource =
 constexpr std::string_view kResponseSource =
     "\"flat to within 3 dB up to 10 Hz is the commonly quoted figure, to be confirmed against the edition of "
     "IEC 60601-2-34 in force\"";
+
+constexpr std::string_view kMainsSource =
+    "\"at least 20 dB of rejection at the selected mains frequency is a common design figure, to be confirmed "
+    "against the board's own data sheet\"";
 
 const Setting<Plan> kPlanKeys[] = {
     {&kPlanName, "\"default\""},
@@ -136,6 +144,18 @@ std::span<const KindDescription> checkKinds()
           {&kSeconds, "4"}, {&kLimitDb, "3"}, {&kSpeed, "150", "frames a second while it measures"},
           {&kSource, kResponseSource}},
          &Evaluation::planFrequency, &frequencyPlot, &rejudgeFrequency, &frequencyRefusal},
+        {CheckKind::Mains, "mains",
+         "The mains filter: mean_mmHg on both channels with interference of\n"
+         "amplitude_mmHg at each of frequencies_hz, the board told the filter for it\n"
+         "(\"5\" for 50 Hz, \"6\" for 60 Hz, the nearer for another) at speed (the\n"
+         "speed before is set again after); after settle_s, a sine of that frequency\n"
+         "fitted over seconds. Each rejection, 20 log10 of applied over left, at least\n"
+         "rejection_db; the filter the run found is told again at the end.",
+         true,
+         {{&kMainsFrequencies, "[50, 60]"}, {&kSineMean, "100"}, {&kMainsAmplitude, "20"}, {&kSettle, "0.5"},
+          {&kSeconds, "4"}, {&kRejection, "20"}, {&kSpeed, "150", "frames a second while it measures"},
+          {&kSource, kMainsSource}},
+         &Evaluation::planMains, &mainsPlot, &rejudgeMains, &frequencyRefusal},
         {CheckKind::Drift, "drift",
          "A reference held for measure_s; the drift of the mean in mmHg an hour\n"
          "(first tenth of the time against the last) within limit_mmHg_per_h.",

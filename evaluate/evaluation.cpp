@@ -48,7 +48,14 @@ QString describe(const Result& r)
     if (r.quantity != u"pressure") s += r.quantity + u' ';
     if (r.reference) s += refText(*r.reference) + u' ' + r.unit + u' ';
     s = s.trimmed();
-    if (r.frequencyHz && r.amplitudeMmHg && r.gainDb && r.error && r.limit) {
+    if (r.appliedMmHg && r.residualMmHg && r.limit) {
+        s += QStringLiteral(": applied %1 mmHg, left %2 mmHg").arg(num(*r.appliedMmHg), num(*r.residualMmHg));
+        if (r.rejectionDb)
+            s += QStringLiteral(", rejection %1 dB %2 limit %3 dB")
+                     .arg(num(*r.rejectionDb), *r.rejectionDb >= *r.limit ? QStringLiteral(">=") : QStringLiteral("<"), num(*r.limit));
+        else
+            s += QStringLiteral(" (") + r.message + u')';
+    } else if (r.frequencyHz && r.amplitudeMmHg && r.gainDb && r.error && r.limit) {
         const QString against = std::abs(*r.error) <= *r.limit ? QStringLiteral("<=") : QStringLiteral(">");
         s += QStringLiteral(": amplitude %1 mmHg, gain %2 dB, error %3 dB %4 limit %5 dB")
                  .arg(num(*r.amplitudeMmHg), signedNum(*r.gainDb), signedNum(*r.error), against, num(*r.limit));
@@ -651,6 +658,29 @@ void Evaluation::planFrequency(const Check& c)
                    });
     }
     if (speed && *speed != before) sendStep(text(commandOf(before)));
+}
+
+void Evaluation::planMains(const Check& c)
+{
+    const Speed speedBefore = m_told.speed;
+    const Filter filterBefore = m_told.filter;
+    const std::optional<Speed> speed = speedOfRate(c.speed);
+    if (speed && *speed != speedBefore) sendStep(text(commandOf(*speed)));
+    for (double hz : c.frequenciesHz) {
+        const QString f = QString::number(hz, 'g', 6);
+        const QString words = QStringLiteral("static %1 mains %2 %3").arg(refText(c.meanMmHg), f, refText(c.amplitudeMmHg));
+        sendStep(text(commandOf(hz < 55 ? Filter::Hz50 : Filter::Hz60)));  // the nearer of the two
+        referenceStep(words, words,
+                      QStringLiteral("Add %1 Hz interference of %2 mmHg to both channels at %3 mmHg")
+                          .arg(f, refText(c.amplitudeMmHg), refText(c.meanMmHg)));
+        windowStep(c.settleS, c.measureS, QStringLiteral("Measuring what the filter leaves of %1 Hz").arg(f), [this, hz, c] {
+            for (int ch = 1; ch <= 2; ++ch) add(mainsRow(*m_window, ch, hz, c, {m_windowFrom, m_windowTo}));
+        });
+    }
+    // The filter the window's buttons chose, said again whatever the board
+    // was told last: what the run found is what it leaves.
+    sendStep(text(commandOf(filterBefore)));
+    if (speed && *speed != speedBefore) sendStep(text(commandOf(speedBefore)));
 }
 
 void Evaluation::driftRows(const Check& c)

@@ -50,6 +50,10 @@ struct Result {
     // and 20 log10 of read over set; its error is the gain against the lowest
     // frequency's.
     std::optional<double> frequencyHz, amplitudeMmHg, gainDb;
+    // A mains rejection's row (frequencyHz is the interference's): the
+    // amplitude applied and left, and -20 log10 of left over applied; no
+    // rejection when nothing of the frequency is left.
+    std::optional<double> appliedMmHg, residualMmHg, rejectionDb;
 };
 
 // "ch1 300 mmHg: read 318.1, error +18.1 > limit 12.0"
@@ -145,6 +149,7 @@ private:
     void planDynamic(const Check& c);
     void planDrift(const Check& c);
     void planFrequency(const Check& c);
+    void planMains(const Check& c);
     void sendStep(const QString& command);
     void referenceStep(const QString& ch1, const QString& ch2, const QString& instruction);
     void windowStep(double settleS, double measureS, const QString& activity, std::function<void()> done);

@@ -346,6 +346,39 @@ Result frequencyRow(const WindowFrames& frames, int channel, double hz, const Ch
     return r;
 }
 
+QString rejectionQuantity(double hz) { return QStringLiteral("rejection at %1 Hz").arg(QString::number(hz, 'g', 6)); }
+
+Result mainsRow(const WindowFrames& frames, int channel, double hz, const Check& c, Interval in)
+{
+    Result r;
+    r.channel = channel;
+    r.quantity = rejectionQuantity(hz);
+    r.unit = QStringLiteral("dB");
+    r.limit = c.rejectionDb;
+    r.frequencyHz = hz;
+    r.appliedMmHg = c.amplitudeMmHg;
+    r.fromMs = in.fromMs;
+    r.toMs = in.toMs;
+    const std::optional<SineFit> fit = fitSine(frames.ch[channel - 1], c.speed, hz);
+    r.n = fit ? fit->n : static_cast<int>(frames.times.size());
+    if (!fit) {
+        r.verdict = Verdict::Fail;
+        r.message = QStringLiteral("%1 waveform frames in %2 s span no whole period").arg(frames.times.size()).arg(seconds((in.toMs - in.fromMs) / 1000.0));
+        return r;
+    }
+    r.residualMmHg = fit->amplitude;
+    // Whole-mmHg frames show nothing of a residual under half a mmHg: the
+    // fit then finds none, to rounding, and there is no ratio to take.
+    if (!(fit->amplitude > 1e-9 * c.amplitudeMmHg)) {
+        r.residualMmHg = 0;
+        r.message = QStringLiteral("nothing of %1 Hz left").arg(QString::number(hz, 'g', 6));
+        return r;
+    }
+    r.rejectionDb = r.mean = -20 * std::log10(fit->amplitude / c.amplitudeMmHg);
+    r.verdict = *r.rejectionDb >= c.rejectionDb ? Verdict::Pass : Verdict::Fail;
+    return r;
+}
+
 void markMarginal(Result& r, std::optional<double> percent)
 {
     r.marginal = percent && r.verdict == Verdict::Pass && r.error && r.limit

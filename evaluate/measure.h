@@ -93,6 +93,14 @@ QString gainQuantity(double frequencyHz);
 Result frequencyRow(const WindowFrames& frames, int channel, double frequencyHz, const Check& check,
                     std::optional<double>* lowestDb, Interval interval);
 
+// "rejection at 50 Hz"
+QString rejectionQuantity(double frequencyHz);
+// What a channel's mains filter, told for frequencyHz, leaves of the check's
+// interference of that frequency: the sine of the frequency response fitted,
+// its rejection against the check's rejection_db; passing with no figure
+// when nothing of it is left.
+Result mainsRow(const WindowFrames& frames, int channel, double frequencyHz, const Check& check, Interval interval);
+
 // Marks a passing result whose |error| is above percent of its limit as
 // marginal; nothing without a band, a figure or a limit.
 void markMarginal(Result& result, std::optional<double> percent);

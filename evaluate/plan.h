@@ -12,7 +12,7 @@
 
 namespace quorvid::evaluate {
 
-enum class CheckKind { Identify, Speed, Mode, Zero, Static, Dynamic, Drift, Frequency };
+enum class CheckKind { Identify, Speed, Mode, Zero, Static, Dynamic, Drift, Frequency, Mains };
 
 QString kindName(CheckKind kind);
 
@@ -55,6 +55,9 @@ struct Check {
     double meanMmHg = 0, amplitudeMmHg = 0;
     double limitDb = 0;  // each gain against the lowest frequency's, either way
     int speed = 0;       // the frame rate it measures at; the one before is set again after
+    // mains: interference of amplitudeMmHg at each of frequenciesHz over a
+    // static meanMmHg, rejected by at least this much by the filter told for it
+    double rejectionDb = 0;
 
     // A passing result whose |error| is above this share of its limit is
     // marginal; the plan's when the check gives none, no band when neither does.

@@ -275,6 +275,28 @@ QString frequencyPlot(const CheckOutcome& o)
     return out;
 }
 
+QString mainsPlot(const CheckOutcome& o)
+{
+    QString out;
+    for (int ch = 1; ch <= 2; ++ch) {
+        Series applied{QStringLiteral("applied"), QStringLiteral("#5f6368"), {}, true};  // grey: red and green say fail and pass
+        Series pass{QStringLiteral("left, pass"), QStringLiteral("#1e7b34"), {}, false};
+        Series fail{QStringLiteral("left, fail"), QStringLiteral("#b3261e"), {}, false};
+        for (const Result& r : o.results) {
+            if (r.channel != ch || !r.frequencyHz || !r.appliedMmHg || !r.residualMmHg) continue;
+            applied.points.push_back({*r.frequencyHz, *r.appliedMmHg});
+            (r.verdict == Verdict::Pass ? pass : fail).points.push_back({*r.frequencyHz, *r.residualMmHg});
+        }
+        if (applied.points.empty()) continue;
+        std::vector<Series> series{applied};
+        for (const Series* s : {&pass, &fail})
+            if (!s->points.empty()) series.push_back(*s);
+        out += QStringLiteral("<p class=\"caption\">Channel %1: the interference applied and what the filter left of it</p>").arg(ch);
+        out += svgPlot(QStringLiteral("frequency (Hz)"), QStringLiteral("amplitude (mmHg)"), series);
+    }
+    return out;
+}
+
 QJsonObject reportJson(const ReportInfo& info)
 {
     QJsonArray checks;
@@ -298,8 +320,13 @@ QJsonObject reportJson(const ReportInfo& info)
             };
             if (r.marginal) row.insert(QStringLiteral("marginal"), true);
             if (r.frequencyHz) row.insert(QStringLiteral("frequency_hz"), *r.frequencyHz);
-            if (r.frequencyHz) row.insert(QStringLiteral("amplitude_mmHg"), orNull(r.amplitudeMmHg));
-            if (r.frequencyHz) row.insert(QStringLiteral("gain_db"), orNull(r.gainDb));
+            if (r.frequencyHz && !r.appliedMmHg) row.insert(QStringLiteral("amplitude_mmHg"), orNull(r.amplitudeMmHg));
+            if (r.frequencyHz && !r.appliedMmHg) row.insert(QStringLiteral("gain_db"), orNull(r.gainDb));
+            if (r.appliedMmHg) {
+                row.insert(QStringLiteral("applied_mmHg"), *r.appliedMmHg);
+                row.insert(QStringLiteral("residual_mmHg"), orNull(r.residualMmHg));
+                row.insert(QStringLiteral("rejection_db"), orNull(r.rejectionDb));
+            }
             results.append(row);
         }
         checks.append(QJsonObject{{QStringLiteral("name"), o.name},

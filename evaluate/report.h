@@ -64,6 +64,8 @@ QString staticPlot(const CheckOutcome& outcome);
 QString speedPlot(const CheckOutcome& outcome);
 QString dynamicPlot(const CheckOutcome& outcome);
 QString frequencyPlot(const CheckOutcome& outcome);
+// Per channel, the interference applied and what the filter left of it at each frequency.
+QString mainsPlot(const CheckOutcome& outcome);
 
 // A line plot as inline SVG, in the report's style: a series per label, each
 // its points in order of x.

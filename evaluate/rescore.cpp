@@ -233,6 +233,21 @@ void rejudgeFrequency(Rejudging& j)
     }
 }
 
+void rejudgeMains(Rejudging& j)
+{
+    for (const Result& r : j.run.results) {
+        if (r.appliedMmHg && r.frequencyHz && r.channel) {
+            if (among(j.check.frequenciesHz, *r.frequencyHz))
+                j.add(mainsRow(j.frames.window(intervalOf(r)), r.channel, *r.frequencyHz, j.check, intervalOf(r)));
+        } else if (r.verdict == Verdict::Skipped && r.quantity.startsWith(QLatin1String("static "))
+                   && !among(j.check.frequenciesHz, r.quantity.section(u' ', 3, 3).toDouble())) {
+            continue;  // a skipped frequency the plan leaves out
+        } else {
+            j.keep(r);
+        }
+    }
+}
+
 std::optional<std::vector<std::size_t>> matchPlan(const Plan& run, const Plan& plan, const QString& planSource, QString* why)
 {
     auto refuse = [&](const QString& what) {

@@ -69,6 +69,7 @@ void rejudgeStatic(Rejudging& j);
 void rejudgeDynamic(Rejudging& j);
 void rejudgeDrift(Rejudging& j);
 void rejudgeFrequency(Rejudging& j);
+void rejudgeMains(Rejudging& j);
 
 // For each check of plan, the index of the run's check it judges again; or
 // nullopt with *why naming what plan asks for that the run did not measure

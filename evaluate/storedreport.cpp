@@ -108,6 +108,9 @@ Result result(const QJsonObject& o, const QString& where)
     r.frequencyHz = numberOrNull(o, "frequency_hz", where);
     r.amplitudeMmHg = numberOrNull(o, "amplitude_mmHg", where);
     r.gainDb = numberOrNull(o, "gain_db", where);
+    r.appliedMmHg = numberOrNull(o, "applied_mmHg", where);
+    r.residualMmHg = numberOrNull(o, "residual_mmHg", where);
+    r.rejectionDb = numberOrNull(o, "rejection_db", where);
     return r;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <limits>
 #include <numbers>
 
@@ -61,6 +62,7 @@ void BoardModel::applySetting(const Setting& s, SimTime now)
     const int ch = s.channel - 1;
     switch (s.what) {
     case Setting::What::Input:
+        m_mains[ch] = s.mains;
         if (s.input.pulsatile()) {
             // The beat in progress runs its course (a static level stays
             // until it ends); the shape starts with the next.
@@ -101,6 +103,13 @@ void BoardModel::applySetting(const Setting& s, SimTime now)
         m_wave.setVariation(s.value != 0);
         m_wave.reshapeFollowing();
         break;
+    case Setting::What::Mains:
+        for (int c = 0; c < 2; ++c)
+            if (s.channel == 0 || c == ch) m_mains[c] = s.mains;
+        break;
+    case Setting::What::Filter:
+        m_notch[ch] = s.filter;
+        break;
     }
     beatingMayHaveChanged(now);
     statusMayHaveChanged(now);
@@ -130,6 +139,19 @@ double BoardModel::applied(int channel, SimTime t) const
     case ChannelInput::Kind::Off: return 0;
     default: return m_wave.pressure(channel, t);
     }
+}
+
+double BoardModel::interference(int channel, SimTime t) const
+{
+    const Interference& m = m_mains[channel];
+    if (m.amplitude <= 0) return 0;
+    const NotchFault fault = m_notch[channel];
+    const double notchHz = fault == NotchFault::Stuck50 ? 50 : fault == NotchFault::Stuck60 ? 60 : m_filterHz;
+    // Steady state: the notch follows "5" and "6" at once, as the sine has
+    // been on far longer than the filter takes to settle.
+    const std::complex<double> h = fault == NotchFault::Broken ? 1.0 : notchResponse(m.hz, notchHz);
+    return m.amplitude * std::abs(h)
+           * std::sin(2 * std::numbers::pi * m.hz * static_cast<double>(t.count()) / 1e6 + std::arg(h));
 }
 
 double BoardModel::transduce(int channel, double pressure, SimTime t) const
@@ -379,7 +401,7 @@ void BoardModel::sendWaveform(SimTime t)
         if (synthetic) {
             p = m_wave.pressure(ch, t);  // made on the board, no transducer in the way
         } else if (channelHasSignal(ch)) {
-            p = transduce(ch, applied(ch, t), t);
+            p = transduce(ch, applied(ch, t) + interference(ch, t), t);
             InputStage& stage = m_transducer[ch].stage;
             if (stage.on()) {
                 p = stage.step(p, m_rate);

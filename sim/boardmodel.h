@@ -111,7 +111,7 @@ public:
     static std::string identificationText(int number, int count);
 
     // One setting in the control line's words ("ch1 static 100", "ch2 gain 1.06", "rate 60",
-    // "variation off", ...), in effect from now (a pulsatile shape from the next beat).
+    // "variation off", "ch1 mains 60 20", ...), in effect from now (a pulsatile shape from the next beat).
     // Returns the empty string when it is taken, else what is wrong with it (nothing changes then).
     //
     // The channel reads gain x applied pressure + offset (+ drift x time) + noise - zero.
@@ -124,6 +124,7 @@ public:
     void applySetting(const Setting& setting, SimTime now);
 
     const ChannelInput& input(int channel) const { return m_input[channel - 1]; }
+    const Interference& mains(int channel) const { return m_mains[channel - 1]; }
     const Transducer& transducer(int channel) const { return m_transducer[channel - 1]; }
 
 private:
@@ -149,6 +150,8 @@ private:
     // last values frame, a beat's or a second's.
     bool shownValues(int channel, std::int16_t (&p)[3], bool beat) const;
     double applied(int channel, SimTime t) const;
+    // The channel's mains interference as the board's filter leaves it.
+    double interference(int channel, SimTime t) const;
     double transduce(int channel, double pressure, SimTime t) const;
     double gaussian();
     double averageReading(int channel, SimTime t) const;
@@ -171,6 +174,11 @@ private:
     // What a channel with a bandwidth sent since its last values frame: its
     // values are what its rounded trace showed, not what was applied.
     std::vector<double> m_shown[2];
+
+    // Interference on each input, and what each channel's filter makes of
+    // "5" and "6"; none and sound unless a setting says otherwise.
+    std::array<Interference, 2> m_mains{};
+    std::array<NotchFault, 2> m_notch{NotchFault::Sound, NotchFault::Sound};
 
     WaveMode m_mode = WaveMode::Patient;
     int m_filterHz = 50;

@@ -3,7 +3,10 @@
 #include <charconv>
 #include <cstdio>
 #include <cmath>
+#include <algorithm>
 #include <optional>
+#include <span>
+#include <utility>
 #include <vector>
 
 namespace quorvid::sim {
@@ -51,11 +54,52 @@ using Result = std::variant<Setting, std::string>;
 
 constexpr double kMinPressure = -50, kMaxPressure = 300;
 
+// The words after "mains": HZ A, or off.
+std::variant<Interference, std::string> interference(std::span<const std::string_view> w)
+{
+    if (w.size() == 1 && w[0] == "off") return Interference{};
+    if (w.size() != 2) return std::string("mains wants a frequency HZ and an amplitude A in mmHg, or off");
+    auto hz = ranged(w[0], "the mains frequency", 40, 70);
+    if (auto* why = std::get_if<std::string>(&hz)) return *why;
+    auto a = ranged(w[1], "the interference", 0, 100);
+    if (auto* why = std::get_if<std::string>(&a)) return *why;
+    return Interference{std::get<double>(hz), std::get<double>(a)};
+}
+
+Result mainsSetting(int channel, std::span<const std::string_view> w)
+{
+    auto i = interference(w);
+    if (auto* why = std::get_if<std::string>(&i)) return *why;
+    Setting s;
+    s.channel = channel;
+    s.what = Setting::What::Mains;
+    s.mains = std::get<Interference>(i);
+    return s;
+}
+
+Result channelSetting(int channel, const std::vector<std::string_view>& w);
+
+// An input's words followed by "mains HZ A": both, as one setting.
+std::optional<Result> inputWithMains(int channel, const std::vector<std::string_view>& w)
+{
+    static constexpr std::string_view kInputs[] = {"static", "arterial", "pa", "sine", "off"};
+    if (w.size() < 3 || std::find(std::begin(kInputs), std::end(kInputs), w[1]) == std::end(kInputs)) return std::nullopt;
+    const auto at = std::find(w.begin() + 2, w.end(), std::string_view("mains"));
+    if (at == w.end()) return std::nullopt;
+    Result input = channelSetting(channel, std::vector<std::string_view>(w.begin(), at));
+    if (std::holds_alternative<std::string>(input)) return input;
+    auto i = interference(std::span<const std::string_view>(at + 1, w.end()));
+    if (auto* why = std::get_if<std::string>(&i)) return Result(*why);
+    std::get<Setting>(input).mains = std::get<Interference>(i);
+    return input;
+}
+
 Result channelSetting(int channel, const std::vector<std::string_view>& w)
 {
     Setting s;
     s.channel = channel;
-    if (w.size() < 2) return std::string("a channel wants what to set: static, arterial, pa, sine, off, gain, offset, drift, noise or bandwidth");
+    if (w.size() < 2) return std::string("a channel wants what to set: static, arterial, pa, sine, off, gain, offset, drift, noise, bandwidth, mains or filter");
+    if (std::optional<Result> both = inputWithMains(channel, w)) return *both;
     const std::string_view what = w[1];
     auto wantArgs = [&](std::size_t n, const char* form) -> std::optional<std::string> {
         if (w.size() == 2 + n) return std::nullopt;
@@ -114,6 +158,19 @@ Result channelSetting(int channel, const std::vector<std::string_view>& w)
         s.value = std::get<double>(v);
         return s;
     }
+    if (what == "mains") return mainsSetting(channel, std::span<const std::string_view>(w).subspan(2));
+    if (what == "filter") {
+        static constexpr std::pair<std::string_view, NotchFault> kFaults[] = {
+            {"sound", NotchFault::Sound}, {"broken", NotchFault::Broken}, {"50", NotchFault::Stuck50}, {"60", NotchFault::Stuck60}};
+        if (w.size() == 3)
+            for (const auto& [word, fault] : kFaults)
+                if (w[2] == word) {
+                    s.what = Setting::What::Filter;
+                    s.filter = fault;
+                    return s;
+                }
+        return std::string("filter wants sound, broken, 50 or 60");
+    }
     struct Error { const char* word; TransducerSetting kind; const char* name; double lo, hi; };
     static constexpr Error kErrors[] = {
         {"gain", TransducerSetting::Gain, "the gain", 0.1, 10},
@@ -131,7 +188,7 @@ Result channelSetting(int channel, const std::vector<std::string_view>& w)
         s.value = std::get<double>(v);
         return s;
     }
-    return quoted(what) + " is not a setting of a channel (static, arterial, pa, sine, off, gain, offset, drift, noise, bandwidth)";
+    return quoted(what) + " is not a setting of a channel (static, arterial, pa, sine, off, gain, offset, drift, noise, bandwidth, mains, filter)";
 }
 
 }  // namespace
@@ -150,13 +207,14 @@ std::variant<Setting, std::string> parseSetting(std::string_view line)
         s.value = std::get<double>(v);
         return s;
     }
+    if (w[0] == "mains") return mainsSetting(0, std::span<const std::string_view>(w).subspan(1));
     if (w[0] == "variation") {
         if (w.size() != 2 || (w[1] != "on" && w[1] != "off")) return std::string("variation wants on or off");
         s.what = Setting::What::Variation;
         s.value = w[1] == "on" ? 1 : 0;
         return s;
     }
-    return quoted(w[0]) + " is not a setting: a line starts with ch1, ch2, rate or variation";
+    return quoted(w[0]) + " is not a setting: a line starts with ch1, ch2, rate, variation or mains";
 }
 
 std::variant<BoardLine, std::string> splitBoardNumber(std::string_view line, int boards)
@@ -188,8 +246,12 @@ const char* settingGrammar()
            "  ch1|ch2 drift MMHG_PER_HOUR  the offset's growth                 ch2 drift 3\n"
            "  ch1|ch2 noise SD             Gaussian noise, mmHg, 0..50         ch1 noise 0.5\n"
            "  ch1|ch2 bandwidth HZ|off     input stage's corner, 0.5..100 Hz   ch1 bandwidth 6\n"
+           "  ch1|ch2 mains HZ A|off       interference, 40..70 Hz, A mmHg     ch1 mains 60 20\n"
+           "  ch1|ch2 filter F             mains filter sound|broken|50|60     ch1 filter 50\n"
            "  rate BPM                     30..250 beats a minute              rate 60\n"
-           "  variation on|off             beat-to-beat variation              variation off\n";
+           "  variation on|off             beat-to-beat variation              variation off\n"
+           "  mains HZ A|off               interference on both channels       mains 50 20\n"
+           "  (an input may end in mains HZ A: ch1 static 100 mains 60 20)\n";
 }
 
 }  // namespace quorvid::sim

@@ -13,8 +13,18 @@
 //   ch1|ch2 drift MMHG_PER_HOUR its offset's growth (default 0)
 //   ch1|ch2 noise SD            Gaussian noise in mmHg (default 0)
 //   ch1|ch2 bandwidth HZ|off    the input stage's corner (default off)
+//   ch1|ch2 mains HZ A|off      mains interference: A mmHg peak at HZ (40 to 70)
+//                               added to the input before the board's filter
+//   ch1|ch2 filter sound|broken|50|60
+//                               the board's mains filter: as told by "5" and "6"
+//                               (sound), deaf to both (broken), or stuck at one
+//   mains HZ A|off              the interference on both channels
 //   rate BPM                    heart rate of the pulsatile shapes (30 to 250)
 //   variation on|off            beat-to-beat variation (default on)
+//
+// An input's words may end in "mains HZ A" ("ch1 static 100 mains 60 20"):
+// they set what the channel's input carries, interference and all, so an
+// input given without them carries none.
 //
 // Parsing is pure: no model, no clock.
 #pragma once
@@ -40,14 +50,25 @@ struct ChannelInput {
     bool operator==(const ChannelInput&) const = default;
 };
 
+// Mains interference on a channel's input, a sine of amplitude mmHg peak.
+struct Interference {
+    double hz = 0, amplitude = 0;  // amplitude 0: none
+    bool operator==(const Interference&) const = default;
+};
+
+// The board's mains filter: the notch "5" and "6" place, or a fault of it.
+enum class NotchFault { Sound, Broken, Stuck50, Stuck60 };
+
 // The transducer's errors, as the words set them.
 enum class TransducerSetting { Gain, Offset, Drift, Noise, Bandwidth };
 
 struct Setting {
     // 0 for the whole board, else 1 or 2.
     int channel = 0;
-    enum class What { Input, Transducer, Rate, Variation } what = What::Input;
+    enum class What { Input, Transducer, Rate, Variation, Mains, Filter } what = What::Input;
     ChannelInput input;                                     // What::Input
+    Interference mains;                                     // Mains; Input: what comes with it
+    NotchFault filter = NotchFault::Sound;                  // What::Filter
     TransducerSetting transducer = TransducerSetting::Gain;  // What::Transducer
     double value = 0;  // Transducer (Bandwidth: 0 off), Rate; Variation: 1 on, 0 off
 };

@@ -6,6 +6,14 @@
 
 namespace quorvid::sim {
 
+std::complex<double> notchResponse(double hz, double notchHz, double q)
+{
+    // (s^2 + w0^2) / (s^2 + s w0 / Q + w0^2) at s = j w.
+    const double w = 2 * std::numbers::pi * hz, w0 = 2 * std::numbers::pi * notchHz;
+    const double across = w0 * w0 - w * w;
+    return across / std::complex<double>(across, w * w0 / q);
+}
+
 void InputStage::setCorner(double hz)
 {
     m_cornerHz = hz;

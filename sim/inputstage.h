@@ -4,7 +4,16 @@
 // bandwidth sends exactly what it always did.
 #pragma once
 
+#include <complex>
+
 namespace quorvid::sim {
+
+// The board's mains filter, an analogue second-order notch at notchHz ahead of
+// the input stage and the sampling: its response to a sine of hz, the
+// amplitude and phase the sine leaves it with. Nothing is left at the notch
+// itself; a sine a tenth off it keeps about 90 % at kNotchQ.
+inline constexpr double kNotchQ = 5;
+std::complex<double> notchResponse(double hz, double notchHz, double q = kNotchQ);
 
 class InputStage {
 public:

@@ -89,6 +89,7 @@ public:
         setup.operatorName = QStringLiteral("Test Operator");
         setup.port = QStringLiteral("COM1");
         setup.version = QStringLiteral("1.0.1");
+        setup.board = board;
         setup.clock = {[this] { return 1'796'000'000'000 + now.count() / 1000; }, [this] { return now.count(); }};
         session = Session::create(comm, setter ? *setter : reference, std::move(plan), setup, &error);
         ASSERT_TRUE(session) << error.toStdString();
@@ -159,6 +160,7 @@ public:
     SimTime now{0};       // the evaluation's
     SimTime boardNow{0};  // the board's, which its own clock may run fast or slow
     double boardClock = 1;
+    BoardState board;  // what the window told the board before the run
     FakeSerialControl comm;
     ModelReference reference{model, boardNow};
     Framer framer;
@@ -183,7 +185,7 @@ TEST(Evaluate, CleanBoardPassesEveryCheckAndIsLeftAsBefore)
     const Evaluation& e = bench.session->evaluation();
     EXPECT_EQ(bench.failedRows(), std::set<std::string>{});
     EXPECT_EQ(e.verdict(), Verdict::Pass);
-    ASSERT_EQ(e.outcomes().size(), 7u);
+    ASSERT_EQ(e.outcomes().size(), 8u);
     EXPECT_EQ(e.identification().toStdString(), sim::BoardModel::identificationText());
     // Speed 100 and normal operation, as before the run.
     EXPECT_EQ(bench.model.framesPerSecond(), 100);
@@ -277,9 +279,9 @@ TEST(Evaluate, GainOnChannelOneFailsItsPressuresAndNothingElse)
     EXPECT_LT(bench.session->reportMilliseconds(), 1000);
 
     // The page stands alone: its plots inline (speed, static, a dynamic and a
-    // frequency response one per channel).
+    // frequency response and a mains rejection one per channel).
     const QString html = QString::fromUtf8(bench.file("html"));
-    EXPECT_EQ(html.count(u"<svg"), 6);
+    EXPECT_EQ(html.count(u"<svg"), 8);
     EXPECT_FALSE(html.contains(QRegularExpression(QStringLiteral("<script|<link|<img|\\b(src|href)=|url\\(|https?:"))));
 }
 
@@ -329,6 +331,54 @@ TEST(Evaluate, FrequencyResponseFailsOnlyWhereTheInputStageRoundsOff)
             x << m.next().captured(1);
         EXPECT_EQ(x.join(u' '), u"1 2 5 10 frequency (Hz) gain (dB)");
         EXPECT_EQ(html.count(u"fill=\"#b3261e\"/>"), 2 * int(row.failed.size())) << "a failed point and its legend";
+    }
+}
+
+TEST(Evaluate, MainsCheckFailsTheFrequenciesTheBoardsFilterLets)
+{
+    // The filter told for each frequency, and the one the window had chosen
+    // told again at the end. A board told "5" at 60 Hz leaks as one stuck at
+    // 50 Hz does (test_sim_settings.cpp).
+    struct Row {
+        const char* name;
+        std::vector<std::string> settings;
+        Filter windowHad;
+        std::set<std::string> failed;
+        double leakedMmHg;  // what a failing row's filter leaves of 20 mmHg
+    };
+    const Row rows[] = {
+        {"a sound board", {}, Filter::Hz50, {}, 0},
+        {"a sound board, the window at 60 Hz", {}, Filter::Hz60, {}, 0},
+        {"filter broken", {"ch1 filter broken", "ch2 filter broken"}, Filter::Hz50,
+         {"mains ch1 rejection at 50 Hz -1", "mains ch1 rejection at 60 Hz -1", "mains ch2 rejection at 50 Hz -1",
+          "mains ch2 rejection at 60 Hz -1"},
+         20},
+        {"channel 2 stuck at 50 Hz", {"ch2 filter 50"}, Filter::Hz50, {"mains ch2 rejection at 60 Hz -1"}, 20 * 0.878},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bench bench(row.settings);
+        bench.board.filter = row.windowHad;
+        bench.run(only(CheckKind::Mains));
+        EXPECT_EQ(bench.failedRows(), row.failed);
+        const std::vector<Result>& results = bench.session->evaluation().outcomes().at(0).results;
+        ASSERT_EQ(results.size(), 4u);
+        for (const Result& r : results) {
+            // Nothing left where the notch sits; 1.1 dB at the other frequency,
+            // none broken. 50 Hz falls on three phases of 150 frames a second,
+            // whose rounding to whole mmHg does not average out.
+            const bool leaks = r.verdict == Verdict::Fail;
+            EXPECT_NEAR(*r.residualMmHg, leaks ? row.leakedMmHg : 0, 0.5) << describe(r).toStdString();
+            EXPECT_EQ(r.rejectionDb.has_value(), leaks);
+        }
+        EXPECT_EQ(bench.reference.asked.back().ch2, u"static 100 mains 60 20");
+        EXPECT_EQ(bench.reference.asked.back().instruction, u"Add 60 Hz interference of 20 mmHg to both channels at 100 mmHg");
+        EXPECT_EQ(bench.comm.written().toStdString(), row.windowHad == Filter::Hz60 ? "S2566S1" : "S2565S1");
+        const QJsonObject last = QJsonDocument::fromJson(bench.file("json")).object()[u"checks"][0][u"results"][3].toObject();
+        EXPECT_EQ(last[u"rejection_db"].isNull(), row.failed.empty()) << QJsonDocument(last).toJson().toStdString();
+        EXPECT_EQ(last[u"applied_mmHg"].toDouble(), 20);
+        EXPECT_NEAR(last[u"residual_mmHg"].toDouble(), row.leakedMmHg, 0.5);
+        EXPECT_EQ(QString::fromUtf8(bench.file("html")).count(u"what the filter left of it"), 2);
     }
 }
 
@@ -384,7 +434,7 @@ TEST(Evaluate, BadPlanIsRefusedNamingTheLine)
         {"[[check]]\nkind = \"dynamic\"\nch1 = \"arterial 120/80; reboot\"\n",
          "p.toml line 3: ch1 wants \"arterial S/D\" or \"pa S/D\" with 0 <= D < S <= 300, not \"arterial 120/80; reboot\""},
         {"[[check]]\nkind = \"zero\"\nrates = [50]\n", "p.toml line 3: a zero check has no key \"rates\""},
-        {"[[check]]\nkind = \"sing\"\n", "p.toml line 2: unknown kind \"sing\" (identify, speed, mode, zero, static, dynamic, frequency, drift)"},
+        {"[[check]]\nkind = \"sing\"\n", "p.toml line 2: unknown kind \"sing\" (identify, speed, mode, zero, static, dynamic, frequency, mains, drift)"},
         {"[plan]\nrate = 60\n[[check]\n", "p.toml line 3: "},
         {"[plan]\nname = \"x\"\n", "p.toml line 1: the plan has no [[check]]"},
     };
@@ -397,7 +447,7 @@ TEST(Evaluate, BadPlanIsRefusedNamingTheLine)
     const PlanResult printed = parsePlan(defaultPlanToml().toStdString(), QStringLiteral("printed"));
     ASSERT_TRUE(printed.plan) << printed.error.toStdString();
     EXPECT_EQ(planJson(*printed.plan), planJson(defaultPlan()));
-    EXPECT_EQ(printed.plan->checks.size(), 7u);
+    EXPECT_EQ(printed.plan->checks.size(), 8u);
 }
 
 TEST(Evaluate, ReportEscapesOutsideTextAndReferencesNothingOutside)
@@ -676,6 +726,9 @@ TEST(Evaluate, RunJudgedAgainFromItsRecording)
             EXPECT_EQ(b.frequencyHz, a.frequencyHz);
             EXPECT_EQ(b.amplitudeMmHg, a.amplitudeMmHg);
             EXPECT_EQ(b.gainDb, a.gainDb);
+            EXPECT_EQ(b.appliedMmHg, a.appliedMmHg);
+            EXPECT_EQ(b.residualMmHg, a.residualMmHg);
+            EXPECT_EQ(b.rejectionDb, a.rejectionDb);
             ++compared;
             figures += a.error.has_value();
         }
@@ -686,7 +739,7 @@ TEST(Evaluate, RunJudgedAgainFromItsRecording)
             EXPECT_EQ(now.beats[i].waveMin, was.beats[i].waveMin);
         }
     }
-    EXPECT_EQ(compared, 43);
+    EXPECT_EQ(compared, 47);
     EXPECT_EQ(figures, 3 + 2 + 10 + 11 + 8 + 2);  // speed, zero, static, dynamic, frequency, drift
     EXPECT_EQ(own.report->verdict, bench.session->evaluation().verdict());
     EXPECT_EQ(own.report->rescoredFrom, u"r.json");
@@ -716,7 +769,7 @@ TEST(Evaluate, RunJudgedAgainFromItsRecording)
     }()).object();
     EXPECT_EQ(json[u"rescored_from"].toString(), u"r.json");
     EXPECT_EQ(json[u"plan"][u"checks"][4][u"limit_mmHg"].toDouble(), 10);
-    EXPECT_EQ(json[u"plan"][u"checks"][7][u"source"].toString(), u"house rule 7");
+    EXPECT_EQ(json[u"plan"][u"checks"][8][u"source"].toString(), u"house rule 7");
 
     // Refusals, each naming what it refuses; nothing is written.
     QFile bytes(bench.name + QStringLiteral(".bytes"));

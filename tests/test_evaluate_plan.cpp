@@ -100,6 +100,23 @@ limit_db = 3
 speed = 150                # frames a second while it measures
 source = "flat to within 3 dB up to 10 Hz is the commonly quoted figure, to be confirmed against the edition of IEC 60601-2-34 in force"
 
+# The mains filter: mean_mmHg on both channels with interference of
+# amplitude_mmHg at each of frequencies_hz, the board told the filter for it
+# ("5" for 50 Hz, "6" for 60 Hz, the nearer for another) at speed (the
+# speed before is set again after); after settle_s, a sine of that frequency
+# fitted over seconds. Each rejection, 20 log10 of applied over left, at least
+# rejection_db; the filter the run found is told again at the end.
+[[check]]
+kind = "mains"
+frequencies_hz = [50, 60]
+mean_mmHg = 100
+amplitude_mmHg = 20
+settle_s = 0.5
+seconds = 4
+rejection_db = 20
+speed = 150                # frames a second while it measures
+source = "at least 20 dB of rejection at the selected mains frequency is a common design figure, to be confirmed against the board's own data sheet"
+
 # A reference held for measure_s; the drift of the mean in mmHg an hour
 # (first tenth of the time against the last) within limit_mmHg_per_h.
 # [[check]]
@@ -193,7 +210,9 @@ TEST(EvaluatePlan, PlanJsonIsTheSameToTheByte)
          R"("source":"±4 mmHg or ±4 % is the commonly quoted figure, to be confirmed against the edition of IEC 60601-2-34 in force"},)"
          R"({"amplitude_mmHg":50,"frequencies_hz":[1,2,5,10],"kind":"frequency","limit_db":3,"mean_mmHg":100,"name":"frequency",)"
          R"("seconds":4,"settle_s":1,"source":"flat to within 3 dB up to 10 Hz is the commonly quoted figure, to be confirmed )"
-         R"(against the edition of IEC 60601-2-34 in force","speed":150}],)"
+         R"(against the edition of IEC 60601-2-34 in force","speed":150},)"
+         R"({"amplitude_mmHg":20,"frequencies_hz":[50,60],"kind":"mains","mean_mmHg":100,"name":"mains","rejection_db":20,)"
+         R"("seconds":4,"settle_s":0.5,"source":"at least 20 dB of rejection at the selected mains frequency is a common design figure, to be confirmed against the board's own data sheet","speed":150}],)"
          R"("name":"default","rate":60})"},
         {"drift alone", "[[check]]\nkind = \"drift\"\n",
          R"({"checks":[{"kind":"drift","limit_mmHg_per_h":2,"measure_s":600,"name":"drift","point":100,"settle_s":2}],)"
@@ -242,7 +261,7 @@ TEST(EvaluatePlan, EveryRefusalNamesTheLineInTheSameWords)
         // A check's kind and keys.
         {"[[check]]\nname = \"x\"\n", "line 1: a [[check]] needs a kind"},
         {"[[check]]\nkind = 3\n", "line 2: kind wants a text in quotes"},
-        {"[[check]]\nkind = \"Static\"\n", "line 2: unknown kind \"Static\" (identify, speed, mode, zero, static, dynamic, frequency, drift)"},
+        {"[[check]]\nkind = \"Static\"\n", "line 2: unknown kind \"Static\" (identify, speed, mode, zero, static, dynamic, frequency, mains, drift)"},
         {"[[check]]\nkind = \"identify\"\nsettle_s = 1\n", "line 3: a identify check has no key \"settle_s\""},
         {"[[check]]\nkind = \"static\"\nbeats = 3\n", "line 3: a static check has no key \"beats\""},
         {"[[check]]\nkind = \"zero\"\nlimit_percent = 3\n", "line 3: a zero check has no key \"limit_percent\""},
@@ -269,6 +288,8 @@ TEST(EvaluatePlan, EveryRefusalNamesTheLineInTheSameWords)
         {"[[check]]\nkind = \"frequency\"\nfrequencies_hz = [0.2]\nseconds = 9.5\n", "line 4: seconds = 9.5 is shorter than two periods of 0.2 Hz (10 s)"},
         {"[[check]]\nkind = \"frequency\"\nfrequencies_hz = [0.4]\n", "line 1: seconds = 4 is shorter than two periods of 0.4 Hz (5 s)"},
         {"[[check]]\nkind = \"frequency\"\nspeed = 120\n", "line 3: speed is 50, 100 or 150"},
+        {"[[check]]\nkind = \"mains\"\nspeed = 100\n", "line 1: frequencies_hz has 50 Hz, not below half the frame rate (50 Hz at speed 100)"},
+        {"[[check]]\nkind = \"mains\"\nfrequencies_hz = [50, 75]\n", "line 3: frequencies_hz wants a number from 40 to 70"},
         // Lists: the list, then each item's range, then the speeds.
         {"[[check]]\nkind = \"speed\"\nrates = 100\n", "line 3: rates wants a list such as [50, 100]"},
         {"[[check]]\nkind = \"speed\"\nrates = []\n", "line 3: rates wants a list such as [50, 100]"},

@@ -145,12 +145,16 @@ TEST_F(WindowEvaluation, DefaultPlanFollowedByTheWindowEndsAsItBeganWithTheMonit
     EXPECT_FALSE(form.recordItem()->isEnabled());
 
     std::set<QString> speedsShown;
-    bool simulateShown = false;
+    bool simulateShown = false, sixtyShown = false;
+    auto* sixty = form.findChild<QRadioButton*>(QStringLiteral("Option4"));
     qsizetype heard = 0;
     while (dialog->running() && now < SimTime{300'000'000}) {
         readEvery40ms(comm, model, now, heard, *dialog);
         speedsShown.insert(speed->text());
         simulateShown |= simulate->isChecked();
+        // The Filter buttons say what the board was last told.
+        EXPECT_EQ(sixty->isChecked(), form.boardState().filter == Filter::Hz60);
+        sixtyShown |= sixty->isChecked();
         if (measure->isEnabled()) {
             // The operator sets the source as the dialog says, then measures.
             const QString said = instruction->text();
@@ -163,6 +167,9 @@ TEST_F(WindowEvaluation, DefaultPlanFollowedByTheWindowEndsAsItBeganWithTheMonit
                 words = {"ch1 " + d.captured(1), "ch2 " + d.captured(2), "rate " + d.captured(3)};
             } else if (const auto f = QRegularExpression("^Set a sine of (\\d+) ± (\\d+) mmHg at (\\d+) Hz on both channels\\.$").match(said); f.hasMatch()) {
                 words = {"ch1 sine " + f.captured(1) + " " + f.captured(2) + " " + f.captured(3), "ch2 sine " + f.captured(1) + " " + f.captured(2) + " " + f.captured(3)};
+            } else if (const auto i = QRegularExpression("^Add (\\d+) Hz interference of (\\d+) mmHg to both channels at (\\d+) mmHg$").match(said); i.hasMatch()) {
+                const QString w = "static " + i.captured(3) + " mains " + i.captured(1) + " " + i.captured(2);
+                words = {"ch1 " + w, "ch2 " + w};
             }
             ASSERT_FALSE(words.isEmpty()) << said.toStdString();
             for (const QString& w : words) EXPECT_EQ(model.applySetting(w.toStdString(), now), "") << w.toStdString();
@@ -175,9 +182,12 @@ TEST_F(WindowEvaluation, DefaultPlanFollowedByTheWindowEndsAsItBeganWithTheMonit
 
     EXPECT_TRUE(speedsShown.count(QStringLiteral("150")));
     EXPECT_TRUE(simulateShown);
+    EXPECT_TRUE(sixtyShown);
     // As before the run, in the window and on the board.
     EXPECT_EQ(speed->text(), u"100");
     EXPECT_TRUE(normal->isChecked());
+    EXPECT_FALSE(sixty->isChecked());
+    EXPECT_EQ(model.filterHz(), 50);
     EXPECT_EQ(model.framesPerSecond(), 100);
     EXPECT_EQ(model.mode(), sim::WaveMode::Patient);
     EXPECT_TRUE(getInfo->isEnabled());

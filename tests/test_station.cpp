@@ -205,13 +205,14 @@ TEST(Station, ThreeBoardsInStepOnlyTheHighOneFails)
                                                       "dynamic ch1 systolic 120", "dynamic ch1 mean 93.3333", "dynamic ch1 diastolic 80"}));
     EXPECT_EQ(bench.failed(2), std::set<std::string>{});
     EXPECT_EQ(bench.station->report().verdict, Verdict::Fail);
-    // Zero, five static points, the dynamic shapes and four sines: once each, not thrice.
-    EXPECT_EQ(bench.reference.requests, 11);
-    EXPECT_EQ(bench.station->referenceRequests(), 11);
+    // Zero, five static points, the dynamic shapes, four sines and two mains:
+    // once each, not thrice.
+    EXPECT_EQ(bench.reference.requests, 13);
+    EXPECT_EQ(bench.station->referenceRequests(), 13);
     EXPECT_LT(bench.now, SimTime{150'000'000}) << "the station took much longer than one board";
 
     // The same intervals, result by result: every window of speed, zero,
-    // static and frequency; the dynamic check's beats begin within a beat of
+    // static, frequency and mains; the dynamic check's beats begin within a beat of
     // each other.
     const auto& first = bench.station->session(0).evaluation().outcomes();
     int compared = 0;
@@ -233,7 +234,7 @@ TEST(Station, ThreeBoardsInStepOnlyTheHighOneFails)
             }
         }
     }
-    EXPECT_EQ(compared, 2 * (3 + 2 + 10 + 8));
+    EXPECT_EQ(compared, 2 * (3 + 2 + 10 + 8 + 4));
 
     // The summary, and each board's own report beside it.
     const QJsonObject summary = bench.json(QStringLiteral("r.json"));
@@ -258,7 +259,7 @@ TEST(Station, ThreeBoardsInStepOnlyTheHighOneFails)
     }
     QStringList lines = stationSummaryLines(*bench.station);
     EXPECT_EQ(lines.last(), u"Station: FAIL (1 of 3 boards failed)");
-    EXPECT_TRUE(lines.at(lines.size() - 3).startsWith(QStringLiteral("SN2       FAIL (6 of 41 results failed)"))) << lines.join(u'\n').toStdString();
+    EXPECT_TRUE(lines.at(lines.size() - 3).startsWith(QStringLiteral("SN2       FAIL (6 of 45 results failed)"))) << lines.join(u'\n').toStdString();
     EXPECT_EQ(lines.filter(QRegularExpression(QStringLiteral("^  SN2 +FAIL "))).size(), 6);
     // Every board as it was before the run.
     for (const auto& model : bench.models) EXPECT_EQ(model->framesPerSecond(), 100);
