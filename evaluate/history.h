@@ -30,6 +30,7 @@ struct HistoryRequest {
 struct HistoryRun {
     QString boardId;  // board_id, or the port in a report that has none
     QString startedUtc, identification, operatorName, plan, verdict;
+    QString bench;    // empty when its report names none
     int failed = 0, marginal = 0;
     QString report;   // relative to the folder, '/' between names
     QString path;     // as found

@@ -1,0 +1,37 @@
+// The line's view of a store read through a read-only connection of its own:
+// whether the store changed since the last look, and the runs, failed checks,
+// result keys and rows the figures are computed from.
+#pragma once
+
+#include "backend.h"
+#include "figures.h"
+
+#include <memory>
+
+namespace quorvid::line {
+
+class StoreReader {
+public:
+    explicit StoreReader(store::StoreAddress address);
+
+    // What tells a change: the runs' count and largest row (runs are only
+    // ever added). nullopt with problem() when the store cannot be read.
+    std::optional<std::pair<qint64, qint64>> signature();
+    // Everything the figures need; the capability's rows those of runs
+    // started in [rowsSince, rowsUntil). nullopt with problem().
+    std::optional<LineData> read(qint64 rowsSince, qint64 rowsUntil);
+    // Why the last call failed, scrubbed of any password.
+    QString problem() const { return m_problem; }
+    // The connection closed, on the thread that made it.
+    void close() { m_db.reset(); }
+
+private:
+    bool connect();
+    bool fail(const QString& why);
+
+    store::StoreAddress m_address;
+    std::unique_ptr<store::Backend> m_db;
+    QString m_problem;
+};
+
+}  // namespace quorvid::line
