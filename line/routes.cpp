@@ -12,6 +12,7 @@ namespace {
 // does not need: no inline script or style, nothing from elsewhere.
 void secure(httplib::Response& res)
 {
+    if (res.has_header("Content-Security-Policy")) return;  // set before routing
     res.set_header("Content-Security-Policy", "default-src 'self'");
     res.set_header("X-Content-Type-Options", "nosniff");
     res.set_header("Referrer-Policy", "no-referrer");

@@ -16,6 +16,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -249,6 +250,7 @@ TEST_P(LineTest, RequestsAreAnsweredOrRefusedAsTheApiSays)
         EXPECT_EQ(res->status, k.status);
         EXPECT_EQ(res->body.substr(0, k.body.size()), k.body);
         EXPECT_EQ(res->get_header_value("Content-Security-Policy"), "default-src 'self'");
+        EXPECT_EQ(res->get_header_value_count("Content-Security-Policy"), 1u);
         EXPECT_EQ(res->get_header_value("X-Content-Type-Options"), "nosniff");
         EXPECT_EQ(res->get_header_value("Referrer-Policy"), "no-referrer");
         EXPECT_FALSE(res->get_header_value("Content-Type").empty());
@@ -311,8 +313,19 @@ TEST_P(LineTest, TheSnapshotFollowsTheStoreAndSurvivesItsAbsence)
     EXPECT_EQ(c.Get("/healthz")->body, "ok\n");
 }
 
-TEST_P(LineTest, TheTokenGuardsTheApi)
+TEST_P(LineTest, TheTokenGuardsTheApiAndTheReaderWritesNothing)
 {
+    // The reader's connection refuses a write even to the store's owner.
+    store::Backend readOnly(owner);
+    readOnly.setReadOnly();
+    ASSERT_TRUE(readOnly.open()) << readOnly.problem().why.toStdString();
+    EXPECT_FALSE(readOnly.exec(QStringLiteral("DELETE FROM runs")));
+    store::Backend writer(owner);
+    ASSERT_TRUE(writer.open());
+    std::optional<QSqlQuery> left = writer.exec(QStringLiteral("SELECT COUNT(*) FROM runs"));
+    ASSERT_TRUE(left && left->next());
+    EXPECT_EQ(left->value(0).toInt(), int(kRuns.size()));
+
     const QString token = QStringLiteral("s3cret-token");
     line::LineServer guarded(*snapshots, token, [this] { return now; });
     ASSERT_TRUE(guarded.start(QStringLiteral("127.0.0.1"), 0, nullptr));
