@@ -46,7 +46,7 @@ struct RunRequest {
     QString operatorName;
     QString program;       // the front end, "quorvid" or "quorvid-monitor"
     QString referenceEquipment;  // what set the references, for the report
-    QString bench;               // which bench runs it (benchName), for the report and the store
+    QString bench = {};          // which bench runs it (benchName), for the report and the store
 };
 
 // The bench a run names: given (--bench, the dialogs' Bench field) when not

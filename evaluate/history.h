@@ -30,11 +30,11 @@ struct HistoryRequest {
 struct HistoryRun {
     QString boardId;  // board_id, or the port in a report that has none
     QString startedUtc, identification, operatorName, plan, verdict;
-    QString bench;    // empty when its report names none
     int failed = 0, marginal = 0;
     QString report;   // relative to the folder, '/' between names
     QString path;     // as found
     std::vector<CheckOutcome> checks;
+    QString bench = {};  // empty when its report names none
 };
 
 // What the statistics of one result across runs are kept by.
