@@ -26,6 +26,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 using namespace quorvid;
 using namespace quorvid::evaluate;
 using store::StoreAddress;
@@ -336,6 +338,45 @@ TEST_P(LineTest, TheTokenGuardsTheApiAndTheReaderWritesNothing)
     EXPECT_EQ(refused->get_header_value("WWW-Authenticate"), "Bearer");
     EXPECT_EQ(c.Get("/api/v1/yield", {{"Authorization", "Bearer s3cret-token"}})->status, 200);
     EXPECT_EQ(c.Get("/")->status, 200);  // the page asks for the token itself
+}
+
+// Western Electric flags on the point that completes each pattern, and only
+// there; sigma from the mean moving range.
+TEST(LineControlChart, FlagsGoOnThePointThatCompletesThePattern)
+{
+    auto alternating = [](int n) {
+        std::vector<double> v;
+        for (int i = 0; i < n; ++i) v.push_back(i % 2);
+        return v;
+    };
+    struct Case {
+        const char* name;
+        std::vector<double> values;
+        std::map<std::size_t, std::vector<int>> flags;  // the points flagged, with their flags
+        double sigma;
+    };
+    std::vector<double> outlier = alternating(20), eight = alternating(16), seven = std::vector<double>(7, 1.0);
+    outlier.push_back(10);  // 7.3 sigma out; moving ranges 19 x 1 and 9
+    eight.insert(eight.end(), 8, 1.0);  // 1 is above the centre 2/3: with the 1 before them, nine in a row
+    seven.insert(seven.end(), {0.0, 0.0});
+    const Case cases[] = {
+        {"a point beyond 3 sigma", outlier, {{20, {1}}}, 28.0 / 20 / 1.128},
+        {"the 8th point on one side and the 9th", eight, {{22, {4}}, {23, {4}}}, 15.0 / 23 / 1.128},
+        // 1 is 2.005 sigma above the centre 7/9, 0 is 7 below: rule 2 from the
+        // third point, rule 3 from the fifth, never a run of 8.
+        {"seven high then two far low", seven, {{2, {2}}, {3, {2}}, {4, {2, 3}}, {5, {2, 3}}, {6, {2, 3}}, {7, {1}}, {8, {1, 2}}},
+         1.0 / 8 / 1.128},
+        {"a flat line", std::vector<double>(12, 2.5), {}, 0.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const line::ControlChart chart = line::controlChart(c.values);
+        EXPECT_NEAR(chart.sigma, c.sigma, 1e-12);
+        std::map<std::size_t, std::vector<int>> flagged;
+        for (std::size_t i = 0; i < chart.flags.size(); ++i)
+            if (!chart.flags[i].empty()) flagged[i] = chart.flags[i];
+        EXPECT_EQ(flagged, c.flags);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, LineTest, ::testing::Values(Driver::Sqlite, Driver::Postgresql),
