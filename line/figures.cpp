@@ -23,18 +23,6 @@ QJsonValue share(qint64 of, qint64 in) { return in > 0 ? QJsonValue(double(of) /
 
 bool inWindow(const LineRun& r, const Window& w) { return !r.judgedAgain && r.startedMs >= w.since && r.startedMs < w.until; }
 
-// Each board's first counted run in the whole store, on any bench: the runs
-// come oldest first, so the first seen.
-QHash<QString, std::size_t> firstRuns(const LineData& data)
-{
-    QHash<QString, std::size_t> first;
-    for (std::size_t i = 0; i < data.runs.size(); ++i) {
-        const LineRun& r = data.runs[i];
-        if (!r.judgedAgain && !r.boardId.isEmpty() && !first.contains(r.boardId)) first.insert(r.boardId, i);
-    }
-    return first;
-}
-
 // The yield's figures of some of the window's runs (their indexes, oldest first).
 QJsonObject yieldOf(const LineData& data, const std::vector<std::size_t>& runs, const QHash<QString, std::size_t>& first)
 {
@@ -89,6 +77,16 @@ std::optional<CheckKind> kindNamed(const QString& name)
 
 }  // namespace
 
+void indexFirstRuns(LineData& data)
+{
+    // The runs come oldest first: the first seen.
+    data.firstRun.clear();
+    for (std::size_t i = 0; i < data.runs.size(); ++i) {
+        const LineRun& r = data.runs[i];
+        if (!r.judgedAgain && !r.boardId.isEmpty() && !data.firstRun.contains(r.boardId)) data.firstRun.insert(r.boardId, i);
+    }
+}
+
 std::optional<qint64> utcMs(const QString& text)
 {
     QDateTime t;
@@ -105,7 +103,7 @@ QString utcText(qint64 ms)
 
 QJsonObject benchesJson(const LineData& data, const Window& w)
 {
-    const QHash<QString, std::size_t> first = firstRuns(data);
+    const QHash<QString, std::size_t>& first = data.firstRun;
     std::map<QString, std::vector<std::size_t>> inWindowOf;  // by name
     std::map<QString, std::size_t> last;                     // the latest counted run before until
     for (std::size_t i = 0; i < data.runs.size(); ++i) {
@@ -139,7 +137,7 @@ QJsonObject benchesJson(const LineData& data, const Window& w)
 
 QJsonObject yieldJson(const LineData& data, const Window& w)
 {
-    const QHash<QString, std::size_t> first = firstRuns(data);
+    const QHash<QString, std::size_t>& first = data.firstRun;
     const std::vector<std::size_t> runs = windowRuns(data, w);
     std::map<QString, std::vector<std::size_t>> byBench, byDay;
     for (std::size_t i : runs) {

@@ -67,7 +67,13 @@ struct LineData {
     qint64 rowsSince = 0, rowsUntil = 0;
     QHash<qint64, std::size_t> keyIndex;  // the key's store id: index into keys
     std::vector<LineKey> keys;
+    // Each board's first counted run in the whole store, on any bench
+    // (indexFirstRuns): what tells a first pass from a retest.
+    QHash<QString, std::size_t> firstRun;
 };
+
+// Fills data.firstRun once the runs are in order.
+void indexFirstRuns(LineData& data);
 
 struct Window {
     qint64 since = 0, until = 0;  // ms since the epoch, UTC; since inclusive, until exclusive

@@ -101,6 +101,7 @@ std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 rowsUntil)
     runs.reset();
     std::sort(data.runs.begin(), data.runs.end(),
               [](const LineRun& a, const LineRun& b) { return a.startedMs != b.startedMs ? a.startedMs < b.startedMs : a.id < b.id; });
+    indexFirstRuns(data);
     QHash<qint64, std::size_t> place;
     place.reserve(qsizetype(data.runs.size()));
     for (std::size_t i = 0; i < data.runs.size(); ++i) place.insert(data.runs[i].id, i);

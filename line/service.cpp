@@ -93,9 +93,17 @@ Reply LineService::api(Api what, const Param& param) const
     case Api::Spc: {
         const std::optional<QString> key = param("key");
         if (!key || key->isEmpty()) return textReply(400, QStringLiteral("key: missing; capability's key names a result"));
+        {
+            std::lock_guard lock(m_chartsMutex);
+            if (m_chartsOf.lock() != p.snapshot) m_charts.clear(), m_chartsOf = p.snapshot;
+            if (const auto at = m_charts.constFind(*key); at != m_charts.cend()) return jsonReply(*at, p, now, std::nullopt);
+        }
         const std::optional<QJsonObject> chart = spcJson(s.data, *key);
         if (!chart) return textReply(404, QStringLiteral("key: no result with that key in the store"));
-        return jsonReply(answerOf(*chart), p, now, std::nullopt);
+        const Answer answer = answerOf(*chart);
+        std::lock_guard lock(m_chartsMutex);
+        if (m_chartsOf.lock() == p.snapshot) m_charts.insert(*key, answer);
+        return jsonReply(answer, p, now, std::nullopt);
     }
     case Api::Board: {
         const std::optional<QString> id = param("id");

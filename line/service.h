@@ -7,9 +7,12 @@
 #include "snapshot.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 
 namespace quorvid::line {
@@ -38,6 +41,11 @@ public:
 private:
     const Snapshotter& m_snapshots;
     std::function<qint64()> m_clock;
+    // A control chart's answer (10,000 points, tens of milliseconds to
+    // write) made once per snapshot and key, when first asked for.
+    mutable std::mutex m_chartsMutex;
+    mutable std::weak_ptr<const Snapshot> m_chartsOf;
+    mutable QHash<QString, Answer> m_charts;
 };
 
 // A one-line text answer (errors, /healthz).
