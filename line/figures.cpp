@@ -89,6 +89,24 @@ void indexFirstRuns(LineData& data)
 
 std::optional<qint64> utcMs(const QString& text)
 {
+    // The store's own form, "2026-12-07T14:02:03.123Z", read digit by digit:
+    // a snapshot reads one per run.
+    if (text.size() == 24 && text[4] == u'-' && text[7] == u'-' && text[10] == u'T' && text[13] == u':' && text[16] == u':' &&
+        text[19] == u'.' && text[23] == u'Z') {
+        auto number = [&text](int from, int digits) {
+            int n = 0;
+            for (int i = from; i < from + digits; ++i) {
+                const int d = text[i].unicode() - u'0';
+                if (d < 0 || d > 9) return -1;
+                n = n * 10 + d;
+            }
+            return n;
+        };
+        const QDate day(number(0, 4), number(5, 2), number(8, 2));
+        const int h = number(11, 2), m = number(14, 2), s = number(17, 2), ms = number(20, 3);
+        if (day.isValid() && h >= 0 && h < 24 && m >= 0 && m < 60 && s >= 0 && s < 60 && ms >= 0)
+            return (day.toJulianDay() - QDate(1970, 1, 1).toJulianDay()) * kDayMs + ((h * 60LL + m) * 60 + s) * 1000 + ms;
+    }
     QDateTime t;
     if (text.size() == 10) t = QDateTime(QDate::fromString(text, Qt::ISODate), QTime(0, 0), Qt::UTC);
     else if (text.endsWith(u'Z')) t = QDateTime::fromString(text, text.contains(u'.') ? Qt::ISODateWithMs : Qt::ISODate);

@@ -120,15 +120,19 @@ std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 rowsUntil)
     }
     keys.reset();
 
-    // Only the runs that failed a result have rows to look at.
-    std::optional<QSqlQuery> fails = db.exec(QStringLiteral(
-        "SELECT run, check_name, channel FROM results WHERE verdict = 'fail' AND run IN (SELECT id FROM runs WHERE failed > 0)"));
+    // Only the runs that failed a result have rows to look at, and only
+    // those the longest window can hold.
+    std::optional<QSqlQuery> fails = db.exec(
+        QStringLiteral("SELECT DISTINCT run, check_name, channel FROM results WHERE verdict = 'fail' AND run IN "
+                       "(SELECT id FROM runs WHERE failed > 0 AND started_utc >= ?)"),
+        {utcText(rowsUntil - kMaxWindowMs - kDayMs).left(10)});
     if (!fails) return failed();
     std::set<std::tuple<std::size_t, QString, int>> seen;
+    QSet<QString> checks;
     while (fails->next()) {
         const auto at = place.find(fails->value(0).toLongLong());
         if (at == place.end()) continue;
-        FailedCheck f{*at, textRead(fails->value(1).toString()), fails->value(2).toInt()};
+        FailedCheck f{*at, *checks.insert(textRead(fails->value(1).toString())), fails->value(2).toInt()};
         if (seen.insert({f.run, f.check, f.channel}).second) data.failedChecks.push_back(std::move(f));
     }
     fails.reset();
@@ -157,15 +161,17 @@ std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 rowsUntil)
     rows.reset();
 
     // Each key's newest points, by the index that holds the key and its run.
+    // Each key's newest points straight from the index that holds the key
+    // and its run; enough more to drop the runs judged again.
+    const auto judgedAgain = std::count_if(data.runs.begin(), data.runs.end(), [](const LineRun& r) { return r.judgedAgain; });
     std::optional<QSqlQuery> points = db.prepare(
-        QStringLiteral("SELECT x.run, x.error FROM results x JOIN runs r ON r.id = x.run WHERE x.key_id = ? AND x.error IS NOT NULL "
-                       "AND r.rescored_from = '' ORDER BY x.run DESC LIMIT ?"));
+        QStringLiteral("SELECT run, error FROM results WHERE key_id = ? AND error IS NOT NULL ORDER BY run DESC LIMIT ?"));
     if (!points) return failed();
     for (auto it = data.keyIndex.cbegin(); it != data.keyIndex.cend(); ++it) {
-        if (!db.execute(*points, {it.key(), qint64(kSpcPoints)})) return failed();
+        if (!db.execute(*points, {it.key(), qint64(kSpcPoints) + qint64(judgedAgain)})) return failed();
         LineKey& k = data.keys[it.value()];
-        while (points->next())
-            if (const auto at = place.find(points->value(0).toLongLong()); at != place.end())
+        while (points->next() && k.points.size() < kSpcPoints)
+            if (const auto at = place.find(points->value(0).toLongLong()); at != place.end() && !data.runs[*at].judgedAgain)
                 k.points.push_back({*at, points->value(1).toDouble()});
         std::sort(k.points.begin(), k.points.end(), [](const KeyPoint& a, const KeyPoint& b) { return a.run < b.run; });
     }
