@@ -64,7 +64,9 @@ void addRoutes(httplib::Server& http, const LineService& service, const QString&
         if (const std::optional<Reply> file = LineService::pageFile(QString::fromStdString(req.path))) send(*file, req, res);
     });
 
-    // GET and HEAD only: whatever else is asked changes nothing.
+    // GET and HEAD only: whatever else is asked changes nothing, and a body
+    // sent with it is not read into memory beyond this.
+    http.set_payload_max_length(64 * 1024);
     auto refuse = [](const httplib::Request&, httplib::Response& res) {
         res.set_header("Allow", "GET, HEAD");
         sendText(405, "method not allowed: GET and HEAD only", res);
