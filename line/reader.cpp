@@ -15,9 +15,17 @@ using store::textRead;
 
 StoreReader::StoreReader(store::StoreAddress address) : m_address(std::move(address)) {}
 
+void StoreReader::forget()
+{
+    m_readUpTo = 0;
+    m_failed.clear();
+    m_errors.clear();
+}
+
 bool StoreReader::fail(const QString& why)
 {
     m_problem = why;
+    forget();  // the store that comes back may be another
     // A connection that failed once is made again at the next look: the
     // server may have restarted, the file may be back.
     m_db.reset();
@@ -122,20 +130,24 @@ std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 rowsUntil)
 
     // Only the runs that failed a result have rows to look at, and only
     // those the longest window can hold.
+    // After the first read, only the runs added since (a run's rows are
+    // written in one transaction, so a run is read whole or not at all).
+    qint64 upTo = 0;
+    for (const LineRun& r : data.runs) upTo = std::max(upTo, r.id);
+    if (upTo < m_readUpTo) forget();  // fewer rows than before: another store
+    // The runs that failed lead (a range of their rows would be read whole).
     std::optional<QSqlQuery> fails = db.exec(
         QStringLiteral("SELECT DISTINCT run, check_name, channel FROM results WHERE verdict = 'fail' AND run IN "
-                       "(SELECT id FROM runs WHERE failed > 0 AND started_utc >= ?)"),
-        {utcText(rowsUntil - kMaxWindowMs - kDayMs).left(10)});
+                       "(SELECT id FROM runs WHERE failed > 0 AND started_utc >= ? AND id > ?)"),
+        {utcText(rowsUntil - kMaxWindowMs - kDayMs).left(10), m_readUpTo});
     if (!fails) return failed();
-    std::set<std::tuple<std::size_t, QString, int>> seen;
     QSet<QString> checks;
-    while (fails->next()) {
-        const auto at = place.find(fails->value(0).toLongLong());
-        if (at == place.end()) continue;
-        FailedCheck f{*at, *checks.insert(textRead(fails->value(1).toString())), fails->value(2).toInt()};
-        if (seen.insert({f.run, f.check, f.channel}).second) data.failedChecks.push_back(std::move(f));
-    }
+    for (const auto& f : m_failed) checks.insert(std::get<1>(f));
+    while (fails->next())
+        m_failed.emplace_back(fails->value(0).toLongLong(), *checks.insert(textRead(fails->value(1).toString())), fails->value(2).toInt());
     fails.reset();
+    for (const auto& [run, check, channel] : m_failed)
+        if (const auto at = place.find(run); at != place.end()) data.failedChecks.push_back({*at, check, channel});
 
     data.rowsSince = rowsSince, data.rowsUntil = rowsUntil;
     std::optional<QSqlQuery> rows = db.exec(
@@ -160,23 +172,28 @@ std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 rowsUntil)
     }
     rows.reset();
 
-    // Each key's newest points, by the index that holds the key and its run.
     // Each key's newest points straight from the index that holds the key
     // and its run; enough more to drop the runs judged again.
     const auto judgedAgain = std::count_if(data.runs.begin(), data.runs.end(), [](const LineRun& r) { return r.judgedAgain; });
+    const std::size_t kept = kSpcPoints + std::size_t(judgedAgain);
     std::optional<QSqlQuery> points = db.prepare(
-        QStringLiteral("SELECT run, error FROM results WHERE key_id = ? AND error IS NOT NULL ORDER BY run DESC LIMIT ?"));
+        QStringLiteral("SELECT run, error FROM results WHERE key_id = ? AND error IS NOT NULL AND run > ? ORDER BY run DESC LIMIT ?"));
     if (!points) return failed();
     for (auto it = data.keyIndex.cbegin(); it != data.keyIndex.cend(); ++it) {
-        if (!db.execute(*points, {it.key(), qint64(kSpcPoints) + qint64(judgedAgain)})) return failed();
+        if (!db.execute(*points, {it.key(), m_readUpTo, qint64(kept)})) return failed();
+        std::vector<std::pair<qint64, double>> added;
+        while (points->next()) added.emplace_back(points->value(0).toLongLong(), points->value(1).toDouble());
+        std::vector<std::pair<qint64, double>>& errors = m_errors[it.key()];
+        errors.insert(errors.end(), added.rbegin(), added.rend());
+        if (errors.size() > kept) errors.erase(errors.begin(), errors.end() - std::ptrdiff_t(kept));
         LineKey& k = data.keys[it.value()];
-        while (points->next() && k.points.size() < kSpcPoints)
-            if (const auto at = place.find(points->value(0).toLongLong()); at != place.end() && !data.runs[*at].judgedAgain)
-                k.points.push_back({*at, points->value(1).toDouble()});
+        for (auto e = errors.rbegin(); e != errors.rend() && k.points.size() < kSpcPoints; ++e)
+            if (const auto at = place.find(e->first); at != place.end() && !data.runs[*at].judgedAgain) k.points.push_back({*at, e->second});
         std::sort(k.points.begin(), k.points.end(), [](const KeyPoint& a, const KeyPoint& b) { return a.run < b.run; });
     }
     points.reset();
     if (!db.exec(QStringLiteral("COMMIT"))) return failed();
+    m_readUpTo = upTo;
     return data;
 }
 

@@ -7,6 +7,8 @@
 #include "figures.h"
 
 #include <memory>
+#include <tuple>
+#include <vector>
 
 namespace quorvid::line {
 
@@ -29,9 +31,18 @@ private:
     bool connect();
     bool fail(const QString& why);
 
+    void forget();
+
     store::StoreAddress m_address;
     std::unique_ptr<store::Backend> m_db;
     QString m_problem;
+    // What earlier reads found that cannot change, runs being only ever
+    // added: the failed checks and each key's newest errors, by run row, up
+    // to the largest run row read. The next read asks only for what came
+    // after it.
+    qint64 m_readUpTo = 0;  // 0: nothing kept
+    std::vector<std::tuple<qint64, QString, int>> m_failed;  // run row, check, channel
+    QHash<qint64, std::vector<std::pair<qint64, double>>> m_errors;  // key: (run row, error), oldest first
 };
 
 }  // namespace quorvid::line

@@ -281,11 +281,20 @@ TEST_P(LineTest, RequestsAreAnsweredOrRefusedAsTheApiSays)
 // that goes away leaves the last figures, stale, and /healthz says why.
 TEST_P(LineTest, TheSnapshotFollowsTheStoreAndSurvivesItsAbsence)
 {
-    add({"b9", "A", kNow - kHour / 12, 0, 9});
+    const std::string chart = "/api/v1/spc?key=" + QUrl::toPercentEncoding(get("/api/v1/capability")[u"capability"][0][u"key"].toString()).toStdString();
+    ASSERT_EQ(get(chart)[u"points"].toArray().size(), 7);
+    add({"b9", "A", kNow - kHour / 12, 1, 9});  // failing on channel 1
     EXPECT_FALSE(snapshots->poll(now + 1000));
     EXPECT_EQ(get("/api/v1/yield")[u"runs"].toInt(), 6);
     EXPECT_TRUE(snapshots->poll(now += line::kLookMs));
     EXPECT_EQ(get("/api/v1/yield")[u"runs"].toInt(), 7);
+    // What is kept from the reads before and what the new run adds, together.
+    EXPECT_EQ(get("/api/v1/pareto")[u"pareto"].toArray(),
+              (QJsonArray{QJsonObject{{"check", "static"}, {"channel", 1}, {"failed_runs", 1}},
+                          QJsonObject{{"check", "static"}, {"channel", 2}, {"failed_runs", 1}}}));
+    const QJsonArray points = get(chart)[u"points"].toArray();
+    ASSERT_EQ(points.size(), 8);
+    EXPECT_EQ(points[7][u"board_id"].toString(), QStringLiteral("b9"));
     EXPECT_FALSE(snapshots->poll(now += line::kLookMs));  // unchanged: nothing computed again
 
     // An address the server refuses, with a password that must not show.
