@@ -53,6 +53,7 @@ StoredReport runOf(qint64 i, int boards)
     info.endedUtc = at.addSecs(480).toString(Qt::ISODateWithMs);
     info.version = QStringLiteral("1.0.1");
     info.operatorName = QStringLiteral("line %1").arg(i % 8);
+    info.bench = QStringLiteral("bench-%1").arg(i % 6);
     info.boardId = QStringLiteral("SN-%1").arg(i % boards, 4, 10, QChar(u'0'));
     info.port = QStringLiteral("/dev/ttyUSB%1").arg(i % 4);
     info.identification = QStringLiteral("Quorvid simulated IBP board");

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSysInfo>
 
 #include <algorithm>
 #include <array>
@@ -44,6 +45,13 @@ bool copyOver(QFile& source, const QString& target, QString* error)
 
 QString programVersion() { return QStringLiteral(QUORVID_VERSION); }
 
+QString benchName(const QString& given)
+{
+    if (const QString trimmed = given.trimmed(); !trimmed.isEmpty()) return trimmed;
+    if (const QString env = qEnvironmentVariable("QUORVID_BENCH").trimmed(); !env.isEmpty()) return env;
+    return QSysInfo::machineHostName();
+}
+
 ReferenceChoice chooseReference(const QString& command)
 {
     ReferenceChoice choice;
@@ -68,6 +76,7 @@ SessionSetup sessionSetup(const RunRequest& run, const BoardLink& board)
     setup.program = QStringLiteral("%1 %2").arg(run.program, setup.version);
     setup.board = board.state;
     setup.referenceEquipment = run.referenceEquipment;
+    setup.bench = run.bench;
     setup.boardId = board.boardId;
     return setup;
 }

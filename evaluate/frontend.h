@@ -46,7 +46,12 @@ struct RunRequest {
     QString operatorName;
     QString program;       // the front end, "quorvid" or "quorvid-monitor"
     QString referenceEquipment;  // what set the references, for the report
+    QString bench = {};          // which bench runs it (benchName), for the report and the store
 };
+
+// The bench a run names: given (--bench, the dialogs' Bench field) when not
+// empty, else QUORVID_BENCH when set, else the machine's host name.
+QString benchName(const QString& given);
 
 // The session's setup for one board: the device behind its port as its
 // serial control names it, the program and its version, the state to put

@@ -272,6 +272,7 @@ std::optional<History> readHistory(const HistoryRequest& request, QString* error
         run.startedUtc = r.info.startedUtc;
         run.identification = r.info.identification;
         run.operatorName = r.info.operatorName;
+        run.bench = r.info.bench;
         run.plan = r.info.plan.name;
         run.verdict = verdictName(r.info.verdict);
         run.failed = failedResults(r.info.checks);
@@ -463,6 +464,7 @@ QByteArray historyJsonText(const History& h)
     j.open('[', "runs");
     for (const HistoryRun& r : h.runs) {
         j.open('{');
+        j.value("bench", r.bench);
         j.value("board_id", r.boardId);
         j.value("failed", qint64(r.failed));
         j.value("identification", r.identification);

@@ -34,6 +34,7 @@ struct HistoryRun {
     QString report;   // relative to the folder, '/' between names
     QString path;     // as found
     std::vector<CheckOutcome> checks;
+    QString bench = {};  // empty when its report names none
 };
 
 // What the statistics of one result across runs are kept by.

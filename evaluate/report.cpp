@@ -353,6 +353,7 @@ QJsonObject reportJson(const ReportInfo& info)
     if (!info.runId.isEmpty()) o.insert(QStringLiteral("run_id"), info.runId);
     if (!info.endedUtc.isEmpty()) o.insert(QStringLiteral("ended_utc"), info.endedUtc);
     o.insert(QStringLiteral("reference_equipment"), info.referenceEquipment);
+    if (!info.bench.isEmpty()) o.insert(QStringLiteral("bench"), info.bench);
     if (!info.rescoredFrom.isEmpty()) o.insert(QStringLiteral("rescored_from"), info.rescoredFrom);
     for (auto it = info.carried.begin(); it != info.carried.end(); ++it)
         if (!o.contains(it.key())) o.insert(it.key(), it.value());

@@ -340,6 +340,7 @@ Rescored rescoreReport(const QString& reportPath, const std::optional<Plan>& giv
     info.device = was.device;
     info.identification = was.identification;
     info.referenceEquipment = was.referenceEquipment;
+    info.bench = was.bench;  // judged again elsewhere, it is still the bench that measured it
     info.aborted = was.aborted;
     info.plan = plan;
     info.bytesSha256 = was.bytesSha256;

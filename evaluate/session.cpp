@@ -54,6 +54,7 @@ std::unique_ptr<Session> Session::create(SerialControl& comm, ReferenceSetter& r
     s->m_report.version = s->m_setup.version;
     s->m_report.operatorName = s->m_setup.operatorName;
     s->m_report.referenceEquipment = s->m_setup.referenceEquipment;
+    s->m_report.bench = s->m_setup.bench;
     s->m_report.port = s->m_setup.port;
     s->m_report.device = s->m_setup.device;
     s->m_report.plan = plan;

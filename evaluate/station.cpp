@@ -161,6 +161,7 @@ std::unique_ptr<Station> Station::create(std::vector<StationBoard> boards, Refer
     s->m_report.version = programVersion();
     s->m_report.operatorName = run.operatorName;
     s->m_report.referenceEquipment = run.referenceEquipment;
+    s->m_report.bench = run.bench;
     s->m_report.plan = std::move(plan);
     return s;
 }
@@ -316,7 +317,7 @@ QJsonObject stationJson(const StationReport& report)
         if (!b.aborted.isEmpty()) o.insert(QStringLiteral("aborted"), b.aborted);
         boards.append(o);
     }
-    return QJsonObject{
+    QJsonObject o{
         {QStringLiteral("station"), true},
         {QStringLiteral("verdict"), report.verdict == Verdict::Pass ? QStringLiteral("pass") : QStringLiteral("fail")},
         {QStringLiteral("started_utc"), report.startedUtc},
@@ -326,6 +327,8 @@ QJsonObject stationJson(const StationReport& report)
         {QStringLiteral("plan"), planJson(report.plan)},
         {QStringLiteral("boards"), boards},
     };
+    if (!report.bench.isEmpty()) o.insert(QStringLiteral("bench"), report.bench);
+    return o;
 }
 
 QString stationHtml(const StationReport& report)

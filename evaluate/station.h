@@ -70,6 +70,7 @@ struct StationBoardReport {
 struct StationReport {
     QString startedUtc, version, operatorName;
     QString referenceEquipment;  // what set the references, for every board alike
+    QString bench;
     Plan plan;
     Verdict verdict = Verdict::Fail;
     std::vector<StationBoardReport> boards;  // in port order

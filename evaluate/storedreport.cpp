@@ -149,6 +149,7 @@ std::optional<StoredReport> readReportJson(const QJsonObject& json, const QStrin
         info.identification = text(json, "identification", top);
         info.aborted = text(json, "aborted", top, false);
         info.referenceEquipment = text(json, "reference_equipment", top, false);
+        info.bench = text(json, "bench", top, false);
         info.rescoredFrom = text(json, "rescored_from", top, false);
         info.runId = text(json, "run_id", top, false);
         if (info.runId.isEmpty()) info.runId = derivedRunId(json);

@@ -76,7 +76,7 @@ int runEvaluation(const Options& options, const evaluate::Plan& plan, SerialCont
     OperatorReferenceSetter* person = reference.person;
 
     // The start-up state, which --no-setup leaves as the board has it.
-    const SessionSetup setup = sessionSetup({options.report, options.operatorName, QLatin1String(kProgramName), options.referenceEquipment},
+    const SessionSetup setup = sessionSetup({options.report, options.operatorName, QLatin1String(kProgramName), options.referenceEquipment, benchName(options.bench)},
                                             {&comm, comName(port), kStartUpState, options.boardIds.value(0)});
     QString why;
     std::unique_ptr<Session> session = Session::create(comm, *reference.setter, plan, setup, &why);

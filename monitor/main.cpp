@@ -14,6 +14,9 @@
 #include "shutdown.h"
 #include "stationrun.h"
 #include "resultsrun.h"
+#if QUORVID_SERVE
+#include "serverun.h"
+#endif
 #include "stdinlines.h"
 
 #include <QCoreApplication>
@@ -134,6 +137,14 @@ int main(int argc, char* argv[])
     if (options.resultsInit) return runResultsInit(options, printOut, printError);
     if (options.sync) return runSync(options, printOut, printError);
     if (!options.importDir.isEmpty()) return runImport(options, printOut, printError);
+    if (options.servePort > 0) {
+#if QUORVID_SERVE
+        return runServe(options, printOut, printError);
+#else
+        printError(QStringLiteral("--serve: this build has no server (it needs cpp-httplib)"));
+        return kUsage;
+#endif
+    }
 
     // A bad plan is refused before the port is even opened.
     std::optional<evaluate::Plan> plan;

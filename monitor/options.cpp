@@ -106,12 +106,16 @@ ParsedOptions parseOptions(const QStringList& args)
     const QCommandLineOption resultsInitOpt(QStringLiteral("results-init"));
     const QCommandLineOption syncOpt(QStringLiteral("sync"));
     const QCommandLineOption importOpt(QStringLiteral("import"), {}, QStringLiteral("DIR"));
+    const QCommandLineOption benchOpt(QStringLiteral("bench"), {}, QStringLiteral("NAME"));
+    const QCommandLineOption serveOpt(QStringLiteral("serve"), {}, QStringLiteral("[ADDRESS:]PORT"));
+    const QCommandLineOption serveTokenOpt(QStringLiteral("serve-token-file"), {}, QStringLiteral("FILE"));
     const QCommandLineOption helpOpt(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOpt(QStringList{QStringLiteral("v"), QStringLiteral("version")});
     parser.addOptions({portOpt, comOpt, noSetupOpt, sendOpt, formatOpt, waveformOpt, recordOpt, secondsOpt,
                        helpOpt, versionOpt, evaluateOpt, reportOpt, referenceOpt, operatorOpt, printPlanOpt});
     parser.addOptions({boardIdOpt, equipmentOpt, historyOpt, summaryOpt, sinceOpt, rescoreOpt});
     parser.addOptions({resultsOpt, resultsInitOpt, syncOpt, importOpt});
+    parser.addOptions({benchOpt, serveOpt, serveTokenOpt});
 
     // --evaluate takes the plan's file when one follows it.
     QStringList given = args;
@@ -145,7 +149,8 @@ ParsedOptions parseOptions(const QStringList& args)
     for (const auto* opt : {&comOpt, &formatOpt, &recordOpt, &secondsOpt, &reportOpt, &referenceOpt, &operatorOpt})
         if (parser.values(*opt).size() > 1)
             return refuse(QStringLiteral("--%1 given more than once").arg(opt->names().first()));
-    for (const auto* opt : {&equipmentOpt, &historyOpt, &summaryOpt, &sinceOpt, &rescoreOpt, &resultsOpt, &importOpt})
+    for (const auto* opt : {&equipmentOpt, &historyOpt, &summaryOpt, &sinceOpt, &rescoreOpt, &resultsOpt, &importOpt, &benchOpt,
+                            &serveOpt, &serveTokenOpt})
         if (parser.values(*opt).size() > 1)
             return refuse(QStringLiteral("--%1 given more than once").arg(opt->names().first()));
 
@@ -169,6 +174,7 @@ ParsedOptions parseOptions(const QStringList& args)
         {&importOpt, {QStringLiteral("results")}},
         {&syncOpt, {QStringLiteral("results")}},
         {&resultsInitOpt, {QStringLiteral("results")}},
+        {&serveOpt, {QStringLiteral("results"), QStringLiteral("serve-token-file")}},
     };
     const Mode* mode = nullptr;
     for (const Mode& m : modes) {
@@ -194,6 +200,22 @@ ParsedOptions parseOptions(const QStringList& args)
         if (o.importDir.isEmpty()) return refuse(QStringLiteral("--import wants a folder of reports, e.g. --import evaluations"));
         return {o, {}};
     }
+    if (mode && mode->opt == &serveOpt) {
+        // [ADDRESS:]PORT; an IPv6 address in brackets, as in a URL.
+        static const QRegularExpression form(QStringLiteral(R"(^(?:(\[[0-9A-Fa-f:.]+\]|[^:\[\]]+):)?(\d{1,5})$)"));
+        const QRegularExpressionMatch m = form.match(parser.value(serveOpt).trimmed());
+        const int port = m.hasMatch() ? m.captured(2).toInt() : 0;
+        if (port < 1 || port > 65535)
+            return refuse(QStringLiteral("--serve wants [ADDRESS:]PORT with a port from 1 to 65535, e.g. --serve 8080 or "
+                                         "--serve 0.0.0.0:8080, not \"%1\"").arg(parser.value(serveOpt)));
+        o.servePort = port;
+        o.serveAddress = m.captured(1).isEmpty() ? QStringLiteral("127.0.0.1") : m.captured(1).remove(u'[').remove(u']');
+        o.serveTokenFile = parser.value(serveTokenOpt);
+        if (parser.isSet(serveTokenOpt) && o.serveTokenFile.isEmpty())
+            return refuse(QStringLiteral("--serve-token-file wants a file whose first line is the token"));
+        return {o, {}};
+    }
+    if (parser.isSet(serveTokenOpt)) return refuse(QStringLiteral("--serve-token-file goes with --serve"));
     if (mode && (mode->opt == &syncOpt || mode->opt == &resultsInitOpt)) {
         o.sync = mode->opt == &syncOpt;
         o.resultsInit = mode->opt == &resultsInitOpt;
@@ -313,8 +335,13 @@ ParsedOptions parseOptions(const QStringList& args)
         if (!o.evaluate) return refuse(QStringLiteral("--reference-equipment goes with --evaluate"));
         o.referenceEquipment = parser.value(equipmentOpt);
     }
+    if (parser.isSet(benchOpt)) {
+        if (!o.evaluate) return refuse(QStringLiteral("--bench goes with --evaluate"));
+        o.bench = parser.value(benchOpt).trimmed();
+        if (o.bench.isEmpty()) return refuse(QStringLiteral("--bench wants a name, e.g. --bench bench-3"));
+    }
     if (!o.results.isEmpty() && !o.evaluate)
-        return refuse(QStringLiteral("--results goes with --evaluate, --rescore, --import, --sync or --results-init"));
+        return refuse(QStringLiteral("--results goes with --evaluate, --rescore, --import, --sync, --results-init or --serve"));
     return {o, {}};
 }
 
@@ -393,6 +420,8 @@ Evaluation (see the README's evaluation section):
                   what set the references (e.g. the calibrator, its serial
                   number and calibration due date), for the report's header;
                   a station's boards share it, and its summary names it
+  --bench NAME    the bench that runs it, for the report and the store
+                  (bench); without it QUORVID_BENCH, else the host name
   --board-id ID   the board's serial number or asset tag for its report
                   (board_id; without it the port's name stands in); after
                   each --port when there are several
@@ -450,6 +479,17 @@ The results database (see the README's results database section):
   --import DIR    store every report under DIR (read as --history DIR reads
                   them) and say how many were stored, already present and
                   skipped
+
+The line's view (see the README's section of that name):
+  --serve [ADDRESS:]PORT
+                  serve a live page and a JSON API (/api/v1/) over the store
+                  (--results, as above) until Ctrl-C or SIGTERM; read-only,
+                  looking at most every 5 s whether the store changed. It
+                  listens on 127.0.0.1 unless ADDRESS is given; beyond the
+                  loopback without a token it warns once
+  --serve-token-file FILE
+                  with --serve: every API request needs "Authorization:
+                  Bearer TOKEN", TOKEN the file's first line, trimmed
   -h, --help      this text
   -v, --version   the program's version
 

@@ -45,6 +45,7 @@ struct Options {
     QString referenceCommand;  // empty: the operator sets each reference
     QString operatorName;
     QString referenceEquipment;  // --reference-equipment, for the report
+    QString bench;               // --bench, as given (evaluate::benchName chooses)
     // --history SOURCE --summary NAME [--board-id ID] [--since YYYY-MM-DD]:
     // the reports under a folder, or the runs of a store (sqlite:PATH,
     // postgresql://...), summarised; see historyrun.h.
@@ -59,6 +60,11 @@ struct Options {
     bool resultsInit = false;  // --results-init: the store's tables made or upgraded
     bool sync = false;         // --sync: the outbox's runs for the store sent
     QString importDir;         // --import DIR: every report under DIR stored
+    // --serve [ADDRESS:]PORT [--results STORE] [--serve-token-file FILE]:
+    // the line's page and API over the store (see line/README.md).
+    QString serveAddress;  // 127.0.0.1 unless given
+    int servePort = 0;     // 0: not serving
+    QString serveTokenFile;
     bool printPlan = false;
     bool help = false;
     bool version = false;

@@ -112,17 +112,22 @@ bool Backend::open()
         // password file, a service file.
         if (!m_address.password.isEmpty()) m_db.setPassword(m_address.password);
         QString options = QStringLiteral("connect_timeout=%1").arg(kConnectSeconds);
+        if (m_readOnly) options += QStringLiteral(";options='-c default_transaction_read_only=on'");
         if (!m_address.sslmode.isEmpty()) options += QStringLiteral(";sslmode=") + m_address.sslmode;
         m_db.setConnectOptions(options);
     } else {
         const QFileInfo file(m_address.path);
-        if (!QDir().mkpath(file.absolutePath())) {
+        if (m_readOnly && !file.exists()) {
+            m_problem = {Problem::Kind::Connection, QStringLiteral("no store at %1").arg(QDir::toNativeSeparators(file.absoluteFilePath()))};
+            return false;
+        }
+        if (!m_readOnly && !QDir().mkpath(file.absolutePath())) {
             m_problem = {Problem::Kind::Connection,
                          QStringLiteral("cannot make the folder %1").arg(QDir::toNativeSeparators(file.absolutePath()))};
             return false;
         }
         m_db.setDatabaseName(file.absoluteFilePath());
-        m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyMilliseconds));
+        m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1%2").arg(kBusyMilliseconds).arg(m_readOnly ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
     }
     if (!m_db.open()) {
         failed(m_db.lastError());
@@ -130,7 +135,7 @@ bool Backend::open()
         return false;
     }
     m_state = State::Open;
-    if (!isPostgresql()) {
+    if (!isPostgresql() && !m_readOnly) {
         // Readers never wait for a writer, and writers of other benches'
         // processes queue on the busy timeout.
         if (!exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !exec(QStringLiteral("PRAGMA synchronous=NORMAL"))) {

@@ -38,6 +38,10 @@ public:
     // Opens the connection (a SQLite file's folder is made first); false with
     // problem() saying why.
     bool open();
+    // Before open(): a reader that can change nothing, whatever its role may
+    // do (SQLite opens the file read-only and makes nothing; PostgreSQL runs
+    // every transaction read-only).
+    void setReadOnly() { m_readOnly = true; }
     State state() const { return m_state; }
     void setSchemaChecked() { m_state = State::OpenSchemaChecked; }
     const Problem& problem() const { return m_problem; }
@@ -68,6 +72,7 @@ private:
     QSqlDatabase m_db;
     State m_state = State::Unavailable;
     Problem m_problem;
+    bool m_readOnly = false;
 };
 
 // Text as stored: PostgreSQL's text holds no NUL, so NUL and the escape

@@ -63,7 +63,7 @@ Stored storeRun(Backend& db, const StoredReport& report, const QString& jsonPath
     std::optional<QSqlQuery> run = db.exec(
         QStringLiteral("INSERT INTO runs (run_id, board_id, port, device, identification, operator, station, plan_name, plan, "
                        "reference_equipment, started_utc, ended_utc, verdict, failed, marginal, aborted, quorvid_version, "
-                       "report_path, bytes_sha256, rescored_from) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                       "report_path, bytes_sha256, rescored_from, bench) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
                        "ON CONFLICT (run_id) DO NOTHING RETURNING id"),
         {storedText(info.runId), storedText(info.boardId), storedText(info.port), storedText(info.device),
          storedText(info.identification), storedText(info.operatorName), storedText(station), storedText(info.plan.name),
@@ -72,7 +72,7 @@ Stored storeRun(Backend& db, const StoredReport& report, const QString& jsonPath
          info.verdict == evaluate::Verdict::Pass ? QStringLiteral("pass") : QStringLiteral("fail"),
          evaluate::failedResults(info.checks), evaluate::marginalResults(info.checks), storedText(info.aborted),
          storedText(info.version), storedText(QDir::fromNativeSeparators(QFileInfo(jsonPath).absoluteFilePath())),
-         storedText(info.bytesSha256), storedText(info.rescoredFrom)});
+         storedText(info.bytesSha256), storedText(info.rescoredFrom), storedText(info.bench)});
     if (!run) {
         rollback();
         return Stored::Failed;

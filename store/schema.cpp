@@ -62,6 +62,15 @@ QStringList versionTwo(bool postgresql)
     };
 }
 
+// Version 3, which bench ran each run: runs stored before name none ("").
+QStringList versionThreeBench()
+{
+    return {
+        QStringLiteral("ALTER TABLE runs ADD COLUMN bench TEXT NOT NULL DEFAULT ''"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS runs_bench ON runs (bench, started_utc)"),
+    };
+}
+
 // Built after the rows of an older store are given their keys and millionths.
 QStringList versionTwoIndexes()
 {
@@ -156,6 +165,7 @@ bool makeSchema(Backend& backend, QString* said)
     QStringList statements;
     if (*was < 1) statements += versionOne(backend.isPostgresql());
     if (*was < 2) statements += versionTwo(backend.isPostgresql());
+    if (*was < 3) statements += versionThreeBench();
     for (const QString& statement : statements) {
         if (!backend.exec(statement)) {
             backend.rollback();

@@ -263,7 +263,7 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
     // its reports (kept: the same, in SQL, for the grouped figures).
     std::optional<QSqlQuery> runs = db.exec(QStringLiteral(
         "SELECT id, board_id, started_utc, identification, operator, plan_name, verdict, failed, marginal, report_path, "
-        "CASE WHEN bytes_sha256 = '' THEN run_id ELSE bytes_sha256 END, rescored_from <> '' FROM runs"));
+        "CASE WHEN bytes_sha256 = '' THEN run_id ELSE bytes_sha256 END, rescored_from <> '', bench FROM runs"));
     if (!runs) return failed(db.problem().why);
     struct Stored {
         qint64 id;
@@ -303,6 +303,7 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
         r.run.verdict = runs->value(6).toString();
         r.run.failed = runs->value(7).toInt();
         r.run.marginal = runs->value(8).toInt();
+        r.run.bench = textRead(runs->value(12).toString());
         r.run.path = textRead(r.path);
         r.run.report = r.run.path;  // a store's runs are named by their reports' own paths
         stored.push_back(std::move(r));

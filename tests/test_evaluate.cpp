@@ -87,6 +87,7 @@ public:
         SessionSetup setup;
         setup.name = name;
         setup.operatorName = QStringLiteral("Test Operator");
+        setup.bench = QStringLiteral("bench-3");
         setup.port = QStringLiteral("COM1");
         setup.version = QStringLiteral("1.0.1");
         setup.board = board;
@@ -743,6 +744,7 @@ TEST(Evaluate, RunJudgedAgainFromItsRecording)
     EXPECT_EQ(figures, 3 + 2 + 10 + 11 + 8 + 2);  // speed, zero, static, dynamic, frequency, drift
     EXPECT_EQ(own.report->verdict, bench.session->evaluation().verdict());
     EXPECT_EQ(own.report->rescoredFrom, u"r.json");
+    EXPECT_EQ(own.report->bench, u"bench-3");  // judged again elsewhere, still the bench that measured it
     EXPECT_EQ(own.report->bytesPath, u"r.bytes");
 
     // A wider plan, with a band: what failed passes, close to its limit.

@@ -40,6 +40,7 @@ TEST(RunDialogStore, TheRunIsStoredAfterItsReportAndHistoryReadsTheStore)
     dialog.setPlan(parsePlan("[[check]]\nkind = \"identify\"\n", QStringLiteral("test")).plan.value(), {});
     dialog.findChild<QLineEdit*>(QStringLiteral("boardId"))->setText(QStringLiteral("SN-7'; DROP TABLE runs; --"));
     dialog.findChild<QLineEdit*>(QStringLiteral("resultsStore"))->setText(store);
+    dialog.findChild<QLineEdit*>(QStringLiteral("bench"))->setText(QStringLiteral(" bench-7 "));
     Framer framer;
     QObject::connect(&comm, &SerialControl::onComm, [&] { MSComm1_OnComm(comm, framer); });
     QObject::connect(&dialog, &EvaluateDialog::runStarted, [&](Session* s) { framer.setFrameObserver(s); });
@@ -75,6 +76,12 @@ TEST(RunDialogStore, TheRunIsStoredAfterItsReportAndHistoryReadsTheStore)
     const QJsonArray runs = QJsonDocument::fromJson(summary.readAll()).object()[u"runs"].toArray();
     ASSERT_EQ(runs.size(), 1);
     EXPECT_EQ(runs.first()[u"board_id"].toString(), u"SN-7'; DROP TABLE runs; --");
+    EXPECT_EQ(runs.first()[u"bench"].toString(), u"bench-7");
+    {
+        QWidget owner;
+        RunSetupForm form(&owner, new QVBoxLayout(&owner));
+        EXPECT_EQ(owner.findChild<QLineEdit*>(QStringLiteral("bench"))->text(), u"bench-7");  // remembered
+    }
 
     // The next dialog shows the store last taken, never its password; one
     // refused is not remembered.

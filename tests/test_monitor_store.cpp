@@ -9,8 +9,11 @@ using namespace quorvid::monitor;
 TEST(MonitorStoreOptions, EachModeTakesItsStoreAndRefusalsNameTheProblem)
 {
     const auto what = [](const Options& o) {
+        QString serve;
+        if (o.servePort > 0) serve = QStringLiteral(" serve=%1:%2%3").arg(o.serveAddress).arg(o.servePort).arg(o.serveTokenFile.isEmpty() ? "" : " token");
         return QStringLiteral("results=%1 import=%2 history=%3%4%5%6")
-            .arg(o.results, o.importDir, o.history, o.sync ? " sync" : "", o.resultsInit ? " init" : "", o.evaluate ? " evaluate" : "");
+                   .arg(o.results, o.importDir, o.history, o.sync ? " sync" : "", o.resultsInit ? " init" : "", o.evaluate ? " evaluate" : "") +
+               serve;
     };
     const QString pg = QStringLiteral("postgresql://bench@db1:5433/q?sslmode=require");
     const struct {
@@ -28,6 +31,14 @@ TEST(MonitorStoreOptions, EachModeTakesItsStoreAndRefusalsNameTheProblem)
         {{"--sync", "--port", "/dev/pts/1"}, "--port does not go with --sync (which takes --results)"},
         {{"--history", "d", "--summary", "s", "--results", "sqlite:a"}, "name the store as its source"},
         {{"--history", "none:", "--summary", "s"}, "--history: \"none:\""},
+        {{"--serve", "8080"}, "results= import= history= serve=127.0.0.1:8080"},
+        {{"--serve", "0.0.0.0:80", "--results", pg, "--serve-token-file", "t"}, "results=" + pg + " import= history= serve=0.0.0.0:80 token"},
+        {{"--serve", "[::1]:8080"}, "results= import= history= serve=::1:8080"},
+        {{"--serve", "65536"}, "--serve wants [ADDRESS:]PORT"},
+        {{"--serve", "host:"}, "--serve wants [ADDRESS:]PORT"},
+        {{"--serve", "8080", "--port", "/dev/pts/1"}, "--port does not go with --serve"},
+        {{"--serve-token-file", "t", "--sync"}, "--serve-token-file does not go with --sync"},
+        {{"--bench", "b2", "--port", "/dev/pts/1"}, "--bench goes with --evaluate"},
     };
     for (const auto& c : cases) {
         const ParsedOptions p = parseOptions(c.args);

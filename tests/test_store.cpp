@@ -461,7 +461,7 @@ TEST_P(StoreTest, AnOlderStoreIsUpgradedAndItsHistoryIsTheFolders)
     {
         store::Backend db(s.owner);
         ASSERT_TRUE(db.open());
-        for (const char* sql : {"DROP INDEX results_key", "DROP INDEX results_key_error", "ALTER TABLE results DROP COLUMN key_id",
+        for (const char* sql : {"DROP INDEX runs_bench", "ALTER TABLE runs DROP COLUMN bench", "DROP INDEX results_key", "DROP INDEX results_key_error", "ALTER TABLE results DROP COLUMN key_id",
                                 "ALTER TABLE results DROP COLUMN error_q", "ALTER TABLE results DROP COLUMN squares_high",
                                 "ALTER TABLE results DROP COLUMN squares_low", "ALTER TABLE results DROP COLUMN started_day", "DROP TABLE result_keys",
                                 "UPDATE quorvid_schema SET version = 1"})
@@ -469,7 +469,8 @@ TEST_P(StoreTest, AnOlderStoreIsUpgradedAndItsHistoryIsTheFolders)
     }
     QString said, error;
     ASSERT_TRUE(store::initSchema(s.owner, &said, &error)) << error.toStdString();
-    EXPECT_TRUE(said.contains(u"upgraded from version 1 to 2")) << said.toStdString();
+    EXPECT_TRUE(said.contains(u"upgraded from version 1 to 3")) << said.toStdString();
+    EXPECT_EQ(s.count(QStringLiteral("SELECT COUNT(*) FROM runs WHERE bench = ''")), 6);  // stored before benches were named
     EXPECT_EQ(s.count(QStringLiteral("SELECT COUNT(*) FROM results WHERE key_id IS NULL")), 6);  // the skipped points
     const std::optional<History> fromFolder = readHistory({folder, {}, {}}, &error);
     const std::optional<History> fromStore = store::readStoreHistory(s.bench, {}, &error);
@@ -483,14 +484,15 @@ TEST_P(StoreTest, AnOlderStoreIsUpgradedAndItsHistoryIsTheFolders)
 TEST_P(StoreTest, HostileTextIsStoredAndReadBackExactly)
 {
     const QString path = writeReport(dir.filePath(QStringLiteral("reports/h.json")),
-                                     reportOf(7, kHostile, QStringLiteral("2026-12-01T08:00:00.000Z"), kHostile));
+                                     reportOf(7, kHostile, QStringLiteral("2026-12-01T08:00:00.000Z"), kHostile,
+                                              [](ReportInfo& info) { info.bench = kHostile; }));
     const Delivery d = store::deliverRun(s.bench, path, kHostile);
     ASSERT_EQ(d.outcome, Delivery::Outcome::Stored) << d.line.toStdString();
     QString error;
     const std::optional<History> h = store::readStoreHistory(s.bench, {{}, kHostile, {}}, &error);
     ASSERT_TRUE(h) << error.toStdString();
     ASSERT_EQ(h->runs.size(), 1u);
-    for (const QString& field : {h->runs[0].boardId, h->runs[0].operatorName, h->runs[0].identification, h->runs[0].plan})
+    for (const QString& field : {h->runs[0].boardId, h->runs[0].operatorName, h->runs[0].identification, h->runs[0].plan, h->runs[0].bench})
         EXPECT_EQ(field, kHostile);
     store::Backend db(s.owner);
     ASSERT_TRUE(db.open());

@@ -24,6 +24,7 @@ QSettings settings()
     return QSettings(QSettings::defaultFormat(), QSettings::UserScope, QStringLiteral("Quorvid"), QStringLiteral("Quorvid"));
 }
 const QString kResultsKey = QStringLiteral("results/store");
+const QString kBenchKey = QStringLiteral("run/bench");
 
 }  // namespace
 
@@ -55,6 +56,12 @@ RunSetupForm::RunSetupForm(QWidget* owner, QBoxLayout* layout, const std::functi
     m_equipment->setObjectName(QStringLiteral("referenceEquipment"));
     m_equipment->setPlaceholderText(QStringLiteral("e.g. the calibrator's serial number and calibration due date"));
     form->addRow(QStringLiteral("Reference e&quipment:"), m_equipment);
+    m_bench = new QLineEdit(owner);
+    m_bench->setObjectName(QStringLiteral("bench"));
+    m_bench->setText(settings().value(kBenchKey).toString());
+    m_bench->setPlaceholderText(QStringLiteral("empty: %1").arg(benchName(QString())));
+    m_bench->setToolTip(QStringLiteral("The bench's name in each report and the results store; empty: QUORVID_BENCH, else the host name."));
+    form->addRow(QStringLiteral("Benc&h:"), m_bench);
     m_results = new QLineEdit(owner);
     m_results->setObjectName(QStringLiteral("resultsStore"));
     m_results->setText(rememberedResultsStore());
@@ -98,7 +105,9 @@ ReferenceChoice RunSetupForm::chooseReference() const { return evaluate::chooseR
 
 RunRequest RunSetupForm::runRequest(const QString& name) const
 {
-    return {name, m_operator->text(), QStringLiteral("quorvid"), m_equipment->text().trimmed()};
+    // Remembered as typed, so that an empty field keeps following the host.
+    settings().setValue(kBenchKey, m_bench->text().trimmed());
+    return {name, m_operator->text(), QStringLiteral("quorvid"), m_equipment->text().trimmed(), benchName(m_bench->text())};
 }
 
 QString RunSetupForm::resultsStore() const { return m_results->text().trimmed(); }

@@ -70,6 +70,7 @@ private:
     QLabel* m_planLabel = nullptr;
     QLineEdit* m_operator = nullptr;
     QLineEdit* m_command = nullptr;
+    QLineEdit* m_bench = nullptr;
     QLineEdit* m_equipment = nullptr;
     QLineEdit* m_results = nullptr;
 };

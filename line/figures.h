@@ -1,0 +1,106 @@
+// The line's figures, computed from the runs of a store held in memory: which
+// bench ran what and when, the yields, the failure Pareto, each result's
+// capability and its control chart. Pure code over the rows: nothing here
+// reads the store or answers a request, so each figure can be checked against
+// rows written by hand.
+#pragma once
+
+#include "history.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QJsonObject>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace quorvid::line {
+
+// A stored run, texts as read back (store::textRead).
+struct LineRun {
+    qint64 id = 0;  // the store's row
+    QString runId, boardId, bench, station, operatorName, verdict, reportPath, startedUtc;
+    qint64 startedMs = 0;
+    int failed = 0;            // results failed
+    bool judgedAgain = false;  // rescored_from set: listed, counted nowhere
+    bool passed() const { return verdict == u"pass"; }
+};
+
+// A check whose results failed in a run, once per run, check and channel.
+struct FailedCheck {
+    std::size_t run = 0;  // index into LineData::runs
+    QString check;
+    int channel = 0;      // 0: the check has none
+};
+
+// One counted result row of a run, for the capability of its key.
+struct KeyRow {
+    std::size_t run = 0;
+    int position = 0;
+    bool passed = false, marginal = false;
+    std::optional<double> error, limit;
+};
+
+struct KeyPoint {
+    std::size_t run = 0;
+    double error = 0;
+};
+
+struct LineKey {
+    QString text;  // the key's text in the store; spc?key= takes it
+    evaluate::ResultKey key;
+    std::vector<KeyPoint> points;  // the newest kSpcPoints with an error, oldest first
+};
+
+inline constexpr std::size_t kSpcPoints = 10000;
+inline constexpr std::size_t kBoardRuns = 1000;
+inline constexpr qint64 kDayMs = 24LL * 3600 * 1000;
+inline constexpr qint64 kMaxWindowMs = 400 * kDayMs;
+
+// Everything a snapshot holds; runs oldest first (started, then row).
+struct LineData {
+    std::vector<LineRun> runs;
+    std::vector<FailedCheck> failedChecks;
+    // Rows of the runs started in the capability window [rowsSince, rowsUntil).
+    std::vector<std::pair<qint64, KeyRow>> keyRows;  // the key's store id, its row
+    qint64 rowsSince = 0, rowsUntil = 0;
+    QHash<qint64, std::size_t> keyIndex;  // the key's store id: index into keys
+    std::vector<LineKey> keys;
+    // Each board's first counted run in the whole store, on any bench
+    // (indexFirstRuns): what tells a first pass from a retest.
+    QHash<QString, std::size_t> firstRun;
+};
+
+// Fills data.firstRun once the runs are in order.
+void indexFirstRuns(LineData& data);
+
+struct Window {
+    qint64 since = 0, until = 0;  // ms since the epoch, UTC; since inclusive, until exclusive
+};
+
+// "2026-12-07T14:02:03.123Z" (or without milliseconds, or a day alone) as ms
+// since the epoch, UTC; nullopt when it is not such a time.
+std::optional<qint64> utcMs(const QString& text);
+QString utcText(qint64 ms);
+
+// Each answer's figures as a JSON object, without as_of, stale and age_s.
+QJsonObject benchesJson(const LineData& data, const Window& w);
+QJsonObject yieldJson(const LineData& data, const Window& w);
+QJsonObject paretoJson(const LineData& data, const Window& w);
+// Over the rows the data holds (the capability window).
+QJsonObject capabilityJson(const LineData& data);
+// nullopt for a key the data does not have.
+std::optional<QJsonObject> spcJson(const LineData& data, const QString& key);
+QJsonObject boardJson(const LineData& data, const QString& boardId);
+
+// A control chart of individuals: centre, sigma from the mean moving range,
+// and each point's Western Electric flags (1 to 4) on the point that
+// completes the pattern.
+struct ControlChart {
+    double centre = 0, sigma = 0;
+    std::vector<std::vector<int>> flags;  // per point
+};
+ControlChart controlChart(const std::vector<double>& values);
+
+}  // namespace quorvid::line
