@@ -68,6 +68,7 @@ SessionSetup sessionSetup(const RunRequest& run, const BoardLink& board)
     setup.program = QStringLiteral("%1 %2").arg(run.program, setup.version);
     setup.board = board.state;
     setup.referenceEquipment = run.referenceEquipment;
+    setup.ambient = run.ambient;
     setup.boardId = board.boardId;
     return setup;
 }

@@ -46,6 +46,7 @@ struct RunRequest {
     QString operatorName;
     QString program;       // the front end, "quorvid" or "quorvid-monitor"
     QString referenceEquipment;  // what set the references, for the report
+    QString ambient = {};        // the ambient conditions, for the certificate
 };
 
 // The session's setup for one board: the device behind its port as its

@@ -4,6 +4,7 @@
 #include "checkkinds.h"
 #include "framer.h"
 #include "frontend.h"
+#include "uncertainty.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -145,7 +146,7 @@ std::optional<RecordedFrames> readRecordedFrames(const QString& path, const QStr
 
 void Rejudging::add(Result r)
 {
-    markMarginal(r, plan.marginalFor(check));
+    judgeResult(r, plan, check);
     into.results.push_back(r);
 }
 

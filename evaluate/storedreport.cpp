@@ -1,6 +1,7 @@
 #include "storedreport.h"
 
 #include "checkkinds.h"
+#include "uncertainty.h"
 
 #include <QDir>
 #include <QFile>
@@ -108,6 +109,9 @@ Result result(const QJsonObject& o, const QString& where)
     r.frequencyHz = numberOrNull(o, "frequency_hz", where);
     r.amplitudeMmHg = numberOrNull(o, "amplitude_mmHg", where);
     r.gainDb = numberOrNull(o, "gain_db", where);
+    // Reports before uncertainties have neither; "not stated" is null.
+    r.uncertainty = uncertaintyFromJson(o[u"uncertainty"]);
+    if (o[u"statement"].isString()) r.statement = statementNamed(o[u"statement"].toString());
     return r;
 }
 
@@ -146,6 +150,7 @@ std::optional<StoredReport> readReportJson(const QJsonObject& json, const QStrin
         info.identification = text(json, "identification", top);
         info.aborted = text(json, "aborted", top, false);
         info.referenceEquipment = text(json, "reference_equipment", top, false);
+        info.ambient = json[u"ambient"].toString();
         info.rescoredFrom = text(json, "rescored_from", top, false);
         info.runId = text(json, "run_id", top, false);
         if (info.runId.isEmpty()) info.runId = derivedRunId(json);

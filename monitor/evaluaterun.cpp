@@ -9,6 +9,7 @@
 #include "session.h"
 #include "stdinlines.h"
 #include "resultsrun.h"
+#include "uncertainty.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -76,7 +77,7 @@ int runEvaluation(const Options& options, const evaluate::Plan& plan, SerialCont
     OperatorReferenceSetter* person = reference.person;
 
     // The start-up state, which --no-setup leaves as the board has it.
-    const SessionSetup setup = sessionSetup({options.report, options.operatorName, QLatin1String(kProgramName), options.referenceEquipment},
+    const SessionSetup setup = sessionSetup({options.report, options.operatorName, QLatin1String(kProgramName), options.referenceEquipment, options.ambient},
                                             {&comm, comName(port), kStartUpState, options.boardIds.value(0)});
     QString why;
     std::unique_ptr<Session> session = Session::create(comm, *reference.setter, plan, setup, &why);
@@ -84,6 +85,7 @@ int runEvaluation(const Options& options, const evaluate::Plan& plan, SerialCont
         printError(why);
         return kUsage;
     }
+    for (const QString& warning : predictPlan(plan).warnings) printError(warning);
 
     Framer framer;
     framer.setFrameObserver(session.get());

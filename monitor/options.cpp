@@ -112,6 +112,8 @@ ParsedOptions parseOptions(const QStringList& args)
                        helpOpt, versionOpt, evaluateOpt, reportOpt, referenceOpt, operatorOpt, printPlanOpt});
     parser.addOptions({boardIdOpt, equipmentOpt, historyOpt, summaryOpt, sinceOpt, rescoreOpt});
     parser.addOptions({resultsOpt, resultsInitOpt, syncOpt, importOpt});
+    const QCommandLineOption ambientOpt(QStringLiteral("ambient"), {}, QStringLiteral("TEXT"));
+    parser.addOption(ambientOpt);
 
     // --evaluate takes the plan's file when one follows it.
     QStringList given = args;
@@ -145,7 +147,7 @@ ParsedOptions parseOptions(const QStringList& args)
     for (const auto* opt : {&comOpt, &formatOpt, &recordOpt, &secondsOpt, &reportOpt, &referenceOpt, &operatorOpt})
         if (parser.values(*opt).size() > 1)
             return refuse(QStringLiteral("--%1 given more than once").arg(opt->names().first()));
-    for (const auto* opt : {&equipmentOpt, &historyOpt, &summaryOpt, &sinceOpt, &rescoreOpt, &resultsOpt, &importOpt})
+    for (const auto* opt : {&equipmentOpt, &historyOpt, &summaryOpt, &sinceOpt, &rescoreOpt, &resultsOpt, &importOpt, &ambientOpt})
         if (parser.values(*opt).size() > 1)
             return refuse(QStringLiteral("--%1 given more than once").arg(opt->names().first()));
 
@@ -313,6 +315,10 @@ ParsedOptions parseOptions(const QStringList& args)
         if (!o.evaluate) return refuse(QStringLiteral("--reference-equipment goes with --evaluate"));
         o.referenceEquipment = parser.value(equipmentOpt);
     }
+    if (parser.isSet(ambientOpt)) {
+        if (!o.evaluate) return refuse(QStringLiteral("--ambient goes with --evaluate"));
+        o.ambient = parser.value(ambientOpt).trimmed();
+    }
     if (!o.results.isEmpty() && !o.evaluate)
         return refuse(QStringLiteral("--results goes with --evaluate, --rescore, --import, --sync or --results-init"));
     return {o, {}};
@@ -405,6 +411,8 @@ Evaluation (see the README's evaluation section):
   NAME.json, NAME.html and NAME.xml sum the station up. Result lines start
   with the board's ID; the summary ends with a line per board and the
   station's verdict
+  --ambient TEXT  the ambient conditions of the run ("23 °C, 45 %RH"), for
+                  its certificate
   --print-plan    print the default plan as commented TOML and exit
 
 History and judging again (no port is opened):

@@ -45,6 +45,7 @@ struct Options {
     QString referenceCommand;  // empty: the operator sets each reference
     QString operatorName;
     QString referenceEquipment;  // --reference-equipment, for the report
+    QString ambient;             // --ambient, for the certificate
     // --history SOURCE --summary NAME [--board-id ID] [--since YYYY-MM-DD]:
     // the reports under a folder, or the runs of a store (sqlite:PATH,
     // postgresql://...), summarised; see historyrun.h.

@@ -66,7 +66,7 @@ int runStation(const Options& options, const evaluate::Plan& plan, const std::fu
     OperatorReferenceSetter* person = reference.person;
     QString why;
     std::unique_ptr<Station> station = Station::create(boards, *reference.setter, plan,
-                                                       {options.report, options.operatorName, QLatin1String(kProgramName), options.referenceEquipment}, &why);
+                                                       {options.report, options.operatorName, QLatin1String(kProgramName), options.referenceEquipment, options.ambient}, &why);
     if (!station) {
         closeAll();
         printError(why);

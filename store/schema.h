@@ -2,7 +2,9 @@
 // run, run_id unique) and results (a row per result of a run). Version 2:
 // result_keys (a row per result the history counts, by its key's text) and,
 // in results, that key's id and the error in millionths with its square's
-// parts (evaluate::ErrorSums), indexed by key. Only
+// parts (evaluate::ErrorSums), indexed by key. Version 3: in results, each
+// result's expanded uncertainty U, its coverage factor k and its statement
+// under the run's decision rule (NULL where not stated). Only
 // makeSchema changes them: a bench writing runs needs SELECT and INSERT on the
 // tables and USAGE on their sequences, nothing more.
 #pragma once
@@ -13,7 +15,7 @@
 
 namespace quorvid::store {
 
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 // The store's schema version, 0 when it has none; nullopt with the backend's
 // problem when it cannot be read.
