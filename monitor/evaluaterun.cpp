@@ -10,6 +10,7 @@
 #include "stdinlines.h"
 #include "resultsrun.h"
 #include "uncertainty.h"
+#include "certificate.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -142,6 +143,13 @@ int runEvaluation(const Options& options, const evaluate::Plan& plan, SerialCont
 
     printLine(stdout, QString());
     for (const QString& line : summaryLines(*session)) printLine(stdout, line);
+    if (reportWritten) {
+        QString why;
+        if (certificate::writeCertificate(session->report(), setup.name + QStringLiteral(".pdf"), &why))
+            printLine(stdout, QStringLiteral("Certificate: %1.pdf").arg(setup.name));
+        else
+            printError(why);
+    }
     if (comm.portOpen()) (void)comm.setPortOpen(false);
     // The report files first, the record of truth; then the store, with the
     // port closed.

@@ -113,7 +113,9 @@ ParsedOptions parseOptions(const QStringList& args)
     parser.addOptions({boardIdOpt, equipmentOpt, historyOpt, summaryOpt, sinceOpt, rescoreOpt});
     parser.addOptions({resultsOpt, resultsInitOpt, syncOpt, importOpt});
     const QCommandLineOption ambientOpt(QStringLiteral("ambient"), {}, QStringLiteral("TEXT"));
-    parser.addOption(ambientOpt);
+    const QCommandLineOption certificateOpt(QStringLiteral("certificate"), {}, QStringLiteral("REPORT"));
+    const QCommandLineOption outOpt(QStringLiteral("out"), {}, QStringLiteral("FILE"));
+    parser.addOptions({ambientOpt, certificateOpt, outOpt});
 
     // --evaluate takes the plan's file when one follows it.
     QStringList given = args;
@@ -147,7 +149,7 @@ ParsedOptions parseOptions(const QStringList& args)
     for (const auto* opt : {&comOpt, &formatOpt, &recordOpt, &secondsOpt, &reportOpt, &referenceOpt, &operatorOpt})
         if (parser.values(*opt).size() > 1)
             return refuse(QStringLiteral("--%1 given more than once").arg(opt->names().first()));
-    for (const auto* opt : {&equipmentOpt, &historyOpt, &summaryOpt, &sinceOpt, &rescoreOpt, &resultsOpt, &importOpt, &ambientOpt})
+    for (const auto* opt : {&equipmentOpt, &historyOpt, &summaryOpt, &sinceOpt, &rescoreOpt, &resultsOpt, &importOpt, &ambientOpt, &certificateOpt, &outOpt})
         if (parser.values(*opt).size() > 1)
             return refuse(QStringLiteral("--%1 given more than once").arg(opt->names().first()));
 
@@ -171,6 +173,7 @@ ParsedOptions parseOptions(const QStringList& args)
         {&importOpt, {QStringLiteral("results")}},
         {&syncOpt, {QStringLiteral("results")}},
         {&resultsInitOpt, {QStringLiteral("results")}},
+        {&certificateOpt, {QStringLiteral("out")}},
     };
     const Mode* mode = nullptr;
     for (const Mode& m : modes) {
@@ -196,6 +199,13 @@ ParsedOptions parseOptions(const QStringList& args)
         if (o.importDir.isEmpty()) return refuse(QStringLiteral("--import wants a folder of reports, e.g. --import evaluations"));
         return {o, {}};
     }
+    if (mode && mode->opt == &certificateOpt) {
+        o.certificate = parser.value(certificateOpt);
+        o.certificateOut = parser.value(outOpt);
+        if (o.certificate.isEmpty()) return refuse(QStringLiteral("--certificate wants a report, e.g. --certificate r.json"));
+        return {o, {}};
+    }
+    if (parser.isSet(outOpt)) return refuse(QStringLiteral("--out goes with --certificate"));
     if (mode && (mode->opt == &syncOpt || mode->opt == &resultsInitOpt)) {
         o.sync = mode->opt == &syncOpt;
         o.resultsInit = mode->opt == &resultsInitOpt;
@@ -455,6 +465,11 @@ The results database (see the README's results database section):
                   which; safe to run again
   --sync          send the runs waiting in the outbox for the store, each
                   once, and say how many went
+  --certificate REPORT.json [--out FILE.pdf]
+                  the certificate of a stored report as a PDF (A4, PDF/A-1b),
+                  its figures as the report has them (an older report's
+                  uncertainties "not stated"); FILE defaults to the report's
+                  NAME.pdf. --evaluate and --rescore write NAME.pdf themselves
   --import DIR    store every report under DIR (read as --history DIR reads
                   them) and say how many were stored, already present and
                   skipped
