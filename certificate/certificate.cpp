@@ -173,6 +173,8 @@ void renderCertificate(const QTextDocument& source, QPagedPaintDevice& device, c
         QAbstractTextDocumentLayout::PaintContext context;
         context.clip = QRectF(0, i * body.height(), body.width(), body.height());
         context.palette.setColor(QPalette::Text, Qt::black);
+        // Nothing of the next page's rows in this one's foot.
+        p.setClipRect(context.clip);
         doc->documentLayout()->draw(&p, context);
         p.restore();
         p.setFont(small);
