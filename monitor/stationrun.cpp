@@ -1,5 +1,6 @@
 #include "stationrun.h"
 
+#include "certificate.h"
 #include "commands.h"
 #include "evaluaterun.h"
 #include "exitstatus.h"
@@ -127,6 +128,13 @@ int runStation(const Options& options, const evaluate::Plan& plan, const std::fu
     printLine(stdout, QString());
     for (const QString& line : stationSummaryLines(*station)) printLine(stdout, line);
     closeAll();
+    // Each board's certificate beside its report.
+    if (station->reportError().isEmpty())
+        for (int i = 0; i < station->boardCount(); ++i) {
+            const Session& board = station->session(i);
+            QString why;
+            if (!certificate::writeCertificate(board.report(), board.setup().name + QStringLiteral(".pdf"), &why)) printError(why);
+        }
     // Each board's run on its own, once every report is written, the ports closed.
     if (station->reportError().isEmpty())
         if (const auto to = runStore(options, printError)) {
