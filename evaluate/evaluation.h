@@ -83,6 +83,14 @@ struct Result {
     std::optional<Statement> statement;      // none for a skipped result
 };
 
+// A frequency check's first gain on a channel, every other gain's reference,
+// with its fit's standard error in dB and that error's degrees of freedom.
+struct LowestGain {
+    double db = 0;
+    std::optional<double> repeatability;
+    double dof = 0;
+};
+
 // "ch1 300 mmHg: read 318.1, error +18.1 > limit 12.0"
 QString describe(const Result& r);
 
@@ -224,7 +232,7 @@ private:
     qint64 m_lastFrameMs = -1;  // the time of the last frame seen
     std::unique_ptr<WindowFrames> m_window;    // the waveform frames in the window
     std::unique_ptr<BeatCollector> m_beats;    // the beats of a dynamic check
-    std::optional<double> m_lowestGainDb[2];   // a frequency check's first gain on each channel
+    std::optional<LowestGain> m_lowestGainDb[2];   // a frequency check's first gain on each channel
 };
 
 }  // namespace quorvid::evaluate

@@ -333,7 +333,7 @@ std::optional<SineFit> fitSine(const std::vector<double>& v, double sampleHz, do
 
 QString gainQuantity(double hz) { return QStringLiteral("gain at %1 Hz").arg(QString::number(hz, 'g', 6)); }
 
-Result frequencyRow(const WindowFrames& frames, int channel, double hz, const Check& c, std::optional<double>* lowestDb,
+Result frequencyRow(const WindowFrames& frames, int channel, double hz, const Check& c, std::optional<LowestGain>* lowest,
                     Interval in)
 {
     Result r;
@@ -354,15 +354,25 @@ Result frequencyRow(const WindowFrames& frames, int channel, double hz, const Ch
     }
     r.amplitudeMmHg = fit->amplitude;
     r.gainDb = r.mean = 20 * std::log10(fit->amplitude / c.amplitudeMmHg);
-    if (!*lowestDb) {
-        *lowestDb = *r.gainDb;
-        r.message = QStringLiteral("the other frequencies' reference");
-    }
-    r.error = *r.gainDb - **lowestDb;
     // The amplitude's standard error from the fit's residuals, in dB.
-    if (fit->n > 3) {
-        r.repeatability = fit->residualSd * std::sqrt(2.0 / fit->n) / fit->amplitude * 20 / std::numbers::ln10;
-        r.repeatabilityDof = fit->n - 3;
+    std::optional<double> se;
+    if (fit->n > 3) se = fit->residualSd * std::sqrt(2.0 / fit->n) / fit->amplitude * 20 / std::numbers::ln10;
+    const double dof = fit->n - 3;
+    if (!*lowest) {
+        *lowest = LowestGain{*r.gainDb, se, dof};
+        r.message = QStringLiteral("the other frequencies' reference");
+        r.error = 0;
+        r.repeatability = se;
+        r.repeatabilityDof = dof;
+    } else {
+        // A difference of two fitted gains carries both fits' errors.
+        r.error = *r.gainDb - (*lowest)->db;
+        const double a = se ? *se * *se : 0, b = (*lowest)->repeatability ? *(*lowest)->repeatability * *(*lowest)->repeatability : 0;
+        if (se || (*lowest)->repeatability) {
+            r.repeatability = std::sqrt(a + b);
+            const double fourths = (se ? a * a / dof : 0) + ((*lowest)->repeatability ? b * b / (*lowest)->dof : 0);
+            if (fourths > 0) r.repeatabilityDof = (a + b) * (a + b) / fourths;
+        }
     }
     r.verdict = std::abs(*r.error) <= c.limitDb ? Verdict::Pass : Verdict::Fail;
     return r;

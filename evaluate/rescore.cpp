@@ -219,7 +219,7 @@ void rejudgeFrequency(Rejudging& j)
 {
     // In the order the run measured them, lowest first: the first of a
     // channel's the plan keeps is the others' reference.
-    std::optional<double> lowest[2];
+    std::optional<LowestGain> lowest[2];
     for (const Result& r : j.run.results) {
         const std::optional<double> hz = r.frequencyHz;
         if (hz && r.channel) {
@@ -326,6 +326,7 @@ Rescored rescoreReport(const QString& reportPath, const std::optional<Plan>& giv
     info.device = was.device;
     info.identification = was.identification;
     info.referenceEquipment = was.referenceEquipment;
+    info.ambient = was.ambient;
     info.aborted = was.aborted;
     info.plan = plan;
     info.bytesSha256 = was.bytesSha256;

@@ -1,6 +1,7 @@
 #include "stationrun.h"
 
 #include "certificate.h"
+#include "uncertainty.h"
 #include "commands.h"
 #include "evaluaterun.h"
 #include "exitstatus.h"
@@ -73,6 +74,7 @@ int runStation(const Options& options, const evaluate::Plan& plan, const std::fu
         printError(why);
         return kUsage;
     }
+    for (const QString& warning : predictPlan(plan).warnings) printError(warning);
 
     int status = -1;
     // A check's line once, when its first board begins it.

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 
 using namespace quorvid::evaluate;
 
@@ -91,6 +92,51 @@ TEST(Uncertainty, BudgetsHoldTheirWorkedFigures)
     EXPECT_NEAR(few.k, 2.798, 0.001);
     EXPECT_FALSE(resultUncertainty(staticMean(100, 0.5, 4, 0.4, 30), planOf("[[check]]\nkind = \"static\"\n"), Check{}))
         << "no [reference]: not stated";
+}
+
+TEST(Uncertainty, EachKindOfFigureCarriesItsComponents)
+{
+    // ±1 mmHg + 1 % rectangular; each figure's parts, by name and value.
+    const Plan plan = planOf("[reference]\naccuracy_mmHg = 1\naccuracy_percent = 1\n[[check]]\nkind = \"frequency\"\n");
+    auto row = [](const char* unit, std::optional<double> reference, double error, qint64 ms, int n, const char* message = "") {
+        Result r;
+        r.unit = QLatin1String(unit), r.reference = reference, r.error = error, r.limit = 10, r.toMs = ms, r.n = n;
+        r.message = QLatin1String(message);
+        r.repeatability = 0.1, r.repeatabilityDof = 9;
+        return r;
+    };
+    const double res = 1 / std::sqrt(12.0), dB = 20 / std::numbers::ln10, hours = 0.9 * 600 / 3600;
+    struct Case {
+        const char* name;
+        Result result;
+        std::vector<std::pair<const char*, double>> components;
+    };
+    const Case cases[] = {
+        {"pressure", row("mmHg", 100, 1, 5000, 500), {{"repeatability", 0.1}, {"reference", 2 / std::sqrt(3.0)}, {"resolution", res}}},
+        {"against its own waveform", row("mmHg", std::nullopt, 1, 5000, 30),
+         {{"repeatability", 0.1}, {"resolution of the values", res}, {"resolution of the waveform", res}}},
+        {"pulse rate", row("/min", 60, 1, 30000, 30), {{"repeatability", 0.1}, {"resolution", res}}},
+        {"frame rate over 5 s", row("/s", 100, 1, 5000, 500), {{"repeatability", 0.1}, {"count of frames", 0.2 / std::sqrt(12.0)}}},
+        {"drift of 4 mmHg/h over 600 s", row("mmHg/h", 0, 4, 600000, 60000),
+         {{"repeatability", 0.1}, {"reference", 0.04 / std::sqrt(3.0)}, {"resolution", std::sqrt(2.0) * res / hours}}},
+        {"gain against the lowest's", row("dB", std::nullopt, 0.5, 4000, 600),
+         {{"repeatability", 0.1}, {"reference", dB * 1.5 / 50 / std::sqrt(3.0) * std::sqrt(2.0)}, {"resolution", res * std::sqrt(2.0 / 600) * dB / 50}}},
+        {"the lowest gain", row("dB", std::nullopt, 0, 4000, 600, "the other frequencies' reference"),
+         {{"repeatability", 0.1}, {"reference", dB * 1.5 / 50 / std::sqrt(3.0)}, {"resolution", res * std::sqrt(2.0 / 600) * dB / 50}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::optional<Uncertainty> u = resultUncertainty(c.result, plan, plan.checks.at(0));
+        ASSERT_TRUE(u);
+        ASSERT_EQ(u->components.size(), c.components.size());
+        double squares = 0;
+        for (std::size_t i = 0; i < c.components.size(); ++i) {
+            EXPECT_EQ(u->components[i].name, QLatin1String(c.components[i].first));
+            EXPECT_NEAR(u->components[i].value, c.components[i].second, 1e-9) << c.components[i].first;
+            squares += c.components[i].second * c.components[i].second;
+        }
+        EXPECT_NEAR(u->uc, std::sqrt(squares), 1e-9);
+    }
 }
 
 TEST(Uncertainty, StatementsChangeExactlyAtTheZonesEdges)
