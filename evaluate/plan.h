@@ -68,7 +68,7 @@ struct Check {
 
 // The plan's [reference]: what sets the pressures and how well. Its accuracy
 // at a setting is accuracy_mmHg plus accuracy_percent of the setting; a
-// specification's figure is a rectangular bound, a calibration certificate's
+// datasheet's figure is a rectangular bound, a calibration certificate's
 // an expanded uncertainty with its k.
 struct ReferenceAccuracy {
     double accuracyMmHg = 0, accuracyPercent = 0;
