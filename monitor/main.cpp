@@ -98,6 +98,22 @@ std::uint8_t openPort(const Options& options, QtSerialControl& comm, PortMenu& m
 
 }  // namespace
 
+namespace {
+
+QtMessageHandler previousHandler = nullptr;
+
+// Qt Gui, made, looks for its settings in every standard folder, the runtime
+// folder among them, and warns where the session names none (a service, a
+// container): nothing for a program that opens no window to say.
+void withoutRuntimeFolderWarning(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
+    if (previousHandler) previousHandler(type, context, message);
+    else std::fputs((qFormatLogMessage(type, context, message) + u'\n').toLocal8Bit().constData(), stderr);
+}
+
+}  // namespace
+
 int main(int argc, char* argv[])
 {
     StdinLines::keepStandardStreams();
@@ -107,8 +123,10 @@ int main(int argc, char* argv[])
     for (int i = 1; i < argc; ++i)
         for (const char* option : {"--evaluate", "--rescore", "--certificate"}) paints |= std::strcmp(argv[i], option) == 0;
     if (paints && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (paints) previousHandler = qInstallMessageHandler(withoutRuntimeFolderWarning);
     std::unique_ptr<QCoreApplication> application =
         paints ? std::make_unique<QGuiApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+    if (paints) qInstallMessageHandler(previousHandler);
     QCoreApplication::setApplicationName(QLatin1String(kProgramName));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUORVID_VERSION));
 

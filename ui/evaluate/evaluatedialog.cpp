@@ -6,6 +6,7 @@
 #include "serialcontrol.h"
 #include "session.h"
 #include "stepanswers.h"
+#include "uncertainty.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -176,6 +177,8 @@ bool EvaluateDialog::start()
 
     showSteps();
     m_results->clear();
+    // What the plan's reference says before anything is measured.
+    for (const QString& warning : predictPlan(m_session->evaluation().plan()).warnings) m_results->appendPlainText(warning);
     m_verdict->clear();
     m_save->setEnabled(false);
     m_print->setEnabled(false);
