@@ -806,6 +806,17 @@ TEST(Evaluate, StatedReferenceGivesEachResultItsUncertaintyAndAnotherRuleJudgesA
         {"guarded", "[plan]\ndecision_rule = \"guarded\"\n" + reference + checks, Verdict::Fail, Statement::Fail, true},
         {"no reference", checks, Verdict::Pass, Statement::Pass, false},
     };
+    // A guarded plan that nothing could pass: refused before a file is made.
+    const PlanResult impossible = parsePlan("[plan]\ndecision_rule = \"guarded\"\n[reference]\naccuracy_mmHg = 4\n" + checks,
+                                            QStringLiteral("i.toml"));
+    ASSERT_TRUE(impossible.plan) << impossible.error.toStdString();
+    SessionSetup refused;
+    refused.name = bench.dir.filePath(QStringLiteral("refused"));
+    QString why;
+    EXPECT_FALSE(Session::create(bench.comm, bench.reference, *impossible.plan, refused, &why));
+    EXPECT_TRUE(why.startsWith(u"The plan cannot pass under the guarded rule: static ch1 100 mmHg: U = 4.65 mmHg")) << why.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(refused.name + QStringLiteral(".csv")));
+
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const PlanResult p = parsePlan(c.plan, QStringLiteral("p.toml"));
