@@ -9,13 +9,15 @@
 # platform, on which `quorvid --review FILE --stats` (or --export-csv,
 # --export-png) draws without a window, and the results store's drivers:
 # SQLite (the bench's own store) and ODBC (a PostgreSQL server through the
-# PostgreSQL ODBC driver, docs/install.md).
+# PostgreSQL ODBC driver, docs/install.md); and the Windows printers, for
+# the evaluation's Print....
 set(QUORVID_QT_PLUGINS
   platforms=Qt6::QWindowsIntegrationPlugin
   platforms=Qt6::QOffscreenIntegrationPlugin
   styles=Qt6::QWindowsVistaStylePlugin
   sqldrivers=Qt6::QSQLiteDriverPlugin
   sqldrivers=Qt6::QODBCDriverPlugin
+  printsupport=Qt6::QWindowsPrinterSupportPlugin
 )
 set(plugin_files)
 foreach(entry IN LISTS QUORVID_QT_PLUGINS)

@@ -13,6 +13,19 @@ namespace {
 constexpr Key<Plan> kPlanName{"name", &Plan::name};
 constexpr Key<Plan> kRate{"rate", NearestOf<Plan>{&Plan::rate}, 20, 240, Rejudge::AsRun};
 constexpr Key<Plan> kPlanMarginal{"marginal_percent", &Plan::marginalPercent, 0, 100};
+constexpr Key<Plan> kDecisionRule{"decision_rule", &Plan::decisionRule};
+constexpr Key<Plan> kGuardFactor{"guard_factor", &Plan::guardFactor, 0, 10};
+
+// [reference] and [certificate].
+constexpr Key<ReferenceAccuracy> kAccuracyMmHg{"accuracy_mmHg", &ReferenceAccuracy::accuracyMmHg, 0, 100};
+constexpr Key<ReferenceAccuracy> kAccuracyPercent{"accuracy_percent", &ReferenceAccuracy::accuracyPercent, 0, 100};
+constexpr Key<ReferenceAccuracy> kDistribution{"distribution", &ReferenceAccuracy::distribution};
+constexpr Key<ReferenceAccuracy> kCoverage{"k", &ReferenceAccuracy::k, 1, 10};
+constexpr Key<ReferenceAccuracy> kEquipmentId{"id", &ReferenceAccuracy::id};
+constexpr Key<ReferenceAccuracy> kEquipmentCertificate{"certificate", &ReferenceAccuracy::certificate};
+constexpr Key<ReferenceAccuracy> kEquipmentDue{"due", &ReferenceAccuracy::due};
+constexpr Key<CertificateIssuer> kOrganisation{"organisation", &CertificateIssuer::organisation};
+constexpr Key<CertificateIssuer> kAddress{"address", &CertificateIssuer::address};
 
 constexpr Key<Check> kName{"name", &Check::name};
 constexpr Key<Check> kMarginal{"marginal_percent", &Check::marginalPercent, 0, 100};
@@ -63,7 +76,16 @@ const Setting<Plan> kPlanKeys[] = {
     {&kPlanName, "\"default\""},
     {&kRate, "60", "beats a minute of the reference source"},
     {&kPlanMarginal},
+    {&kDecisionRule},
+    {&kGuardFactor},
 };
+
+const Setting<ReferenceAccuracy> kReferenceKeys[] = {
+    {&kAccuracyMmHg, "0"}, {&kAccuracyPercent, "0"}, {&kDistribution, "\"rectangular\""}, {&kCoverage, "2"},
+    {&kEquipmentId, "\"\""}, {&kEquipmentCertificate, "\"\""}, {&kEquipmentDue, "\"\""},
+};
+
+const Setting<CertificateIssuer> kCertificateKeys[] = {{&kOrganisation, "\"\""}, {&kAddress, "\"\""}};
 
 const Setting<Check> kCheckKeys[] = {{&kName}, {&kMarginal}, {&kSource}};
 
@@ -175,5 +197,9 @@ const KindDescription& kindDescription(CheckKind kind)
 std::span<const Setting<Check>> checkKeys() { return kCheckKeys; }
 
 std::span<const Setting<Plan>> planKeys() { return kPlanKeys; }
+
+std::span<const Setting<ReferenceAccuracy>> referenceKeys() { return kReferenceKeys; }
+
+std::span<const Setting<CertificateIssuer>> certificateKeys() { return kCertificateKeys; }
 
 }  // namespace quorvid::evaluate

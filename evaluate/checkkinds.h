@@ -90,7 +90,10 @@ std::span<const KindDescription> checkKinds();
 const KindDescription& kindDescription(CheckKind kind);
 // The keys every check takes besides its kind's: name, marginal_percent, source.
 std::span<const Setting<Check>> checkKeys();
-// The keys of [plan]: name, rate, marginal_percent.
+// The keys of [plan]: name, rate, marginal_percent, decision_rule, guard_factor.
 std::span<const Setting<Plan>> planKeys();
+// The keys of [reference] and [certificate].
+std::span<const Setting<ReferenceAccuracy>> referenceKeys();
+std::span<const Setting<CertificateIssuer>> certificateKeys();
 
 }  // namespace quorvid::evaluate

@@ -5,6 +5,7 @@
 #include "csvrows.h"
 #include "measure.h"
 #include "serialcontrol.h"
+#include "uncertainty.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,6 +23,12 @@ QString seconds(double s) { return record::secondsText(std::llround(s * 1e6), 1,
 QString num(double v) { return QString::number(v, 'f', 1); }
 QString signedNum(double v) { return (v >= 0 ? QStringLiteral("+") : QString()) + num(v); }
 QString refText(double v) { return v == std::round(v) ? QString::number(v, 'f', 0) : QString::number(v, 'f', 1); }
+
+// " ± 1.30" after an error whose uncertainty is stated.
+QString uncertaintyText(const Result& r)
+{
+    return r.uncertainty ? QStringLiteral(" ± %1").arg(QString::number(r.uncertainty->U, 'f', 2)) : QString();
+}
 
 QString text(std::string_view command) { return QString::fromLatin1(command.data(), qsizetype(command.size())); }
 
@@ -58,14 +65,14 @@ QString describe(const Result& r)
     } else if (r.frequencyHz && r.amplitudeMmHg && r.gainDb && r.error && r.limit) {
         const QString against = std::abs(*r.error) <= *r.limit ? QStringLiteral("<=") : QStringLiteral(">");
         s += QStringLiteral(": amplitude %1 mmHg, gain %2 dB, error %3 dB %4 limit %5 dB")
-                 .arg(num(*r.amplitudeMmHg), signedNum(*r.gainDb), signedNum(*r.error), against, num(*r.limit));
+                 .arg(num(*r.amplitudeMmHg), signedNum(*r.gainDb), signedNum(*r.error) + uncertaintyText(r), against, num(*r.limit));
     } else if (r.mean && r.error && r.limit) {
         const QString against = std::abs(*r.error) <= *r.limit ? QStringLiteral("<=") : QStringLiteral(">");
         // A row without a reference compares the board with itself, beat by
         // beat: its mean is the mean difference, its error the worst beat's.
         s += (r.reference ? QStringLiteral(": read %1, error %2 %3 limit %4")
                           : QStringLiteral(": mean difference %1, worst beat %2 %3 limit %4"))
-                 .arg(num(*r.mean), signedNum(*r.error), against, num(*r.limit));
+                 .arg(num(*r.mean), signedNum(*r.error) + uncertaintyText(r), against, num(*r.limit));
         if (!r.message.isEmpty()) s += QStringLiteral(" (") + r.message + u')';
     } else if (!r.message.isEmpty()) {
         s += QStringLiteral(": ") + r.message;
@@ -138,7 +145,7 @@ void Evaluation::send(const QString& command)
 
 void Evaluation::add(Result r)
 {
-    markMarginal(r, m_plan.marginalFor(m_plan.checks[std::size_t(m_check)]));
+    judgeResult(r, m_plan, m_plan.checks[std::size_t(m_check)]);
     CheckOutcome& o = m_outcomes.back();
     o.results.push_back(r);
     emit resultAdded(m_check, r);

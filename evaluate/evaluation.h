@@ -36,6 +36,30 @@ class BeatCollector;
 enum class Verdict { Pass, Fail, Skipped };
 QString verdictName(Verdict v);  // "pass", "fail", "skipped"
 
+// A statement of conformity under the plan's decision rule (uncertainty.h).
+enum class Statement { Pass, ConditionalPass, ConditionalFail, Fail };
+QString statementName(Statement s);  // "pass", "conditional pass", "conditional fail", "fail"
+std::optional<Statement> statementNamed(const QString& name);
+
+// A standard uncertainty of a result in its own unit, with its degrees of
+// freedom (none for infinite: a type B term taken as known exactly).
+struct UncertaintyComponent {
+    QString name;          // "repeatability", "reference", "resolution", ...
+    double value = 0;      // the standard uncertainty
+    QString distribution;  // "normal" or "rectangular"
+    std::optional<double> dof;
+};
+
+// A result's budget (uncertainty.h): its components, the combined standard
+// uncertainty, the effective degrees of freedom (none: infinite), the
+// coverage factor and the expanded uncertainty U = k u_c.
+struct Uncertainty {
+    std::vector<UncertaintyComponent> components;
+    double uc = 0;
+    std::optional<double> nuEff;
+    double k = 2, U = 0;
+};
+
 struct Result {
     int channel = 0;     // 1 or 2; 0 for none
     QString quantity;    // "pressure", "frame rate", "systolic", "status after M", ...
@@ -54,6 +78,21 @@ struct Result {
     // amplitude applied and left, and -20 log10 of left over applied; no
     // rejection when nothing of the frequency is left.
     std::optional<double> appliedMmHg, residualMmHg, rejectionDb;
+    // The standard uncertainty of the figure from its own readings (s/sqrt n
+    // of a mean, a fit's standard error) with its degrees of freedom; none
+    // where the figure is not a mean or a fit.
+    std::optional<double> repeatability;
+    double repeatabilityDof = 0;
+    std::optional<Uncertainty> uncertainty;  // none: not stated
+    std::optional<Statement> statement;      // none for a skipped result
+};
+
+// A frequency check's first gain on a channel, every other gain's reference,
+// with its fit's standard error in dB and that error's degrees of freedom.
+struct LowestGain {
+    double db = 0;
+    std::optional<double> repeatability;
+    double dof = 0;
 };
 
 // "ch1 300 mmHg: read 318.1, error +18.1 > limit 12.0"
@@ -198,7 +237,7 @@ private:
     qint64 m_lastFrameMs = -1;  // the time of the last frame seen
     std::unique_ptr<WindowFrames> m_window;    // the waveform frames in the window
     std::unique_ptr<BeatCollector> m_beats;    // the beats of a dynamic check
-    std::optional<double> m_lowestGainDb[2];   // a frequency check's first gain on each channel
+    std::optional<LowestGain> m_lowestGainDb[2];   // a frequency check's first gain on each channel
 };
 
 }  // namespace quorvid::evaluate

@@ -77,6 +77,7 @@ SessionSetup sessionSetup(const RunRequest& run, const BoardLink& board)
     setup.board = board.state;
     setup.referenceEquipment = run.referenceEquipment;
     setup.bench = run.bench;
+    setup.ambient = run.ambient;
     setup.boardId = board.boardId;
     return setup;
 }
@@ -121,11 +122,16 @@ QStringList reportSummaryLines(const ReportInfo& report)
     }
     for (const CheckOutcome& o : report.checks)
         for (const Result& r : o.results)
-            if (r.verdict == Verdict::Fail) lines << QStringLiteral("  FAIL %1 %2").arg(o.name, describe(r));
+            if (r.verdict == Verdict::Fail) lines << QStringLiteral("  %1 %2 %3").arg(verdictWords(r), o.name, describe(r));
     for (const CheckOutcome& o : report.checks)
         for (const Result& r : o.results)
-            if (r.marginal) lines << QStringLiteral("  MARGINAL %1 %2").arg(o.name, describe(r));
+            if (r.marginal) lines << QStringLiteral("  %1 %2 %3").arg(verdictWords(r), o.name, describe(r));
     if (!report.aborted.isEmpty()) lines << QStringLiteral("Ended early: %1").arg(report.aborted);
+    // A plan that states its reference or guards its limits says how it judged.
+    if (report.plan.reference || report.plan.rule() != DecisionRule::Simple)
+        lines << QStringLiteral("Rule:    %1, guard band %2 x U%3")
+                     .arg(decisionRuleName(report.plan.rule()), QString::number(report.plan.guard()),
+                          report.plan.reference ? QString() : QStringLiteral(" (no [reference]: U not stated, no band)"));
     lines << QStringLiteral("Verdict: %1 (%2 of %3 results failed%4)")
                  .arg(verdictWord(report.verdict))
                  .arg(failedResults(report.checks))

@@ -47,6 +47,7 @@ struct RunRequest {
     QString program;       // the front end, "quorvid" or "quorvid-monitor"
     QString referenceEquipment;  // what set the references, for the report
     QString bench = {};          // which bench runs it (benchName), for the report and the store
+    QString ambient = {};        // the ambient conditions, for the certificate
 };
 
 // The bench a run names: given (--bench, the dialogs' Bench field) when not

@@ -23,6 +23,14 @@ Stats stats(const std::vector<double>& v)
     return {s.mean, s.sd, static_cast<int>(s.count)};
 }
 
+// A mean's own scatter: s / sqrt n with n - 1 degrees of freedom.
+void meanRepeatability(Result& r, const Stats& st)
+{
+    if (st.n < 2) return;
+    r.repeatability = st.sd / std::sqrt(double(st.n));
+    r.repeatabilityDof = st.n - 1;
+}
+
 }  // namespace
 
 void WindowFrames::clear()
@@ -104,6 +112,7 @@ std::array<Result, 2> pressureRows(const WindowFrames& frames, const QString& qu
             r.sd = st.sd;
             r.error = st.mean - reference;
             r.verdict = std::abs(*r.error) <= limit ? Verdict::Pass : Verdict::Fail;
+            meanRepeatability(r, st);
         }
     }
     return rows;
@@ -148,6 +157,7 @@ std::vector<Result> dynamicRows(const std::vector<Beat>& beats, const Check& c, 
             r.mean = st.mean;
             r.sd = st.sd;
             r.error = st.mean - reference;
+            meanRepeatability(r, st);
         }
         r.verdict = st.n > 0 && std::abs(*r.error) <= limit && shortBy.isEmpty() ? Verdict::Pass : Verdict::Fail;
         r.message = shortBy;
@@ -234,8 +244,15 @@ std::array<Result, 2> driftRows(const WindowFrames& frames, const Check& c, Inte
             r.message = QStringLiteral("too few waveform frames");
         } else {
             const double hours = (span - tenth) / 3'600'000.0;
-            r.mean = r.error = (stats(last).mean - stats(first).mean) / hours;
+            const Stats a = stats(first), b = stats(last);
+            r.mean = r.error = (b.mean - a.mean) / hours;
             r.sd = stats(frames.ch[ch]).sd;
+            // The slope's standard error from the scatter of either end.
+            if (a.n >= 2 && b.n >= 2) {
+                const double va = a.sd * a.sd / a.n, vb = b.sd * b.sd / b.n;
+                r.repeatability = std::sqrt(va + vb) / hours;
+                if (va + vb > 0) r.repeatabilityDof = (va + vb) * (va + vb) / (va * va / (a.n - 1) + vb * vb / (b.n - 1));
+            }
             r.verdict = std::abs(*r.error) <= *r.limit ? Verdict::Pass : Verdict::Fail;
         }
     }
@@ -316,7 +333,7 @@ std::optional<SineFit> fitSine(const std::vector<double>& v, double sampleHz, do
 
 QString gainQuantity(double hz) { return QStringLiteral("gain at %1 Hz").arg(QString::number(hz, 'g', 6)); }
 
-Result frequencyRow(const WindowFrames& frames, int channel, double hz, const Check& c, std::optional<double>* lowestDb,
+Result frequencyRow(const WindowFrames& frames, int channel, double hz, const Check& c, std::optional<LowestGain>* lowest,
                     Interval in)
 {
     Result r;
@@ -337,11 +354,26 @@ Result frequencyRow(const WindowFrames& frames, int channel, double hz, const Ch
     }
     r.amplitudeMmHg = fit->amplitude;
     r.gainDb = r.mean = 20 * std::log10(fit->amplitude / c.amplitudeMmHg);
-    if (!*lowestDb) {
-        *lowestDb = *r.gainDb;
+    // The amplitude's standard error from the fit's residuals, in dB.
+    std::optional<double> se;
+    if (fit->n > 3) se = fit->residualSd * std::sqrt(2.0 / fit->n) / fit->amplitude * 20 / std::numbers::ln10;
+    const double dof = fit->n - 3;
+    if (!*lowest) {
+        *lowest = LowestGain{*r.gainDb, se, dof};
         r.message = QStringLiteral("the other frequencies' reference");
+        r.error = 0;
+        r.repeatability = se;
+        r.repeatabilityDof = dof;
+    } else {
+        // A difference of two fitted gains carries both fits' errors.
+        r.error = *r.gainDb - (*lowest)->db;
+        const double a = se ? *se * *se : 0, b = (*lowest)->repeatability ? *(*lowest)->repeatability * *(*lowest)->repeatability : 0;
+        if (se || (*lowest)->repeatability) {
+            r.repeatability = std::sqrt(a + b);
+            const double fourths = (se ? a * a / dof : 0) + ((*lowest)->repeatability ? b * b / (*lowest)->dof : 0);
+            if (fourths > 0) r.repeatabilityDof = (a + b) * (a + b) / fourths;
+        }
     }
-    r.error = *r.gainDb - **lowestDb;
     r.verdict = std::abs(*r.error) <= c.limitDb ? Verdict::Pass : Verdict::Fail;
     return r;
 }

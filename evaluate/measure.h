@@ -88,10 +88,10 @@ std::optional<SineFit> fitSine(const std::vector<double>& samples, double sample
 QString gainQuantity(double frequencyHz);
 // A channel's response to the check's sine at one frequency: the amplitude
 // read and its gain in dB; the first row of a channel is the others'
-// reference (*lowestDb is set to its gain, and its error is 0), the error of
+// reference (*lowest is set to its gain, and its error is 0), the error of
 // the rest their gain against it, within the check's limit_db either way.
 Result frequencyRow(const WindowFrames& frames, int channel, double frequencyHz, const Check& check,
-                    std::optional<double>* lowestDb, Interval interval);
+                    std::optional<LowestGain>* lowest, Interval interval);
 
 // "rejection at 50 Hz"
 QString rejectionQuantity(double frequencyHz);

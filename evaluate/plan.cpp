@@ -290,6 +290,30 @@ Check check(const toml::table& t)
     return c;
 }
 
+// A table such as [reference], from its defaults and the keys given.
+template <class Target>
+Target table(const toml::node& node, std::string_view heading, std::span<const Setting<Target>> keys)
+{
+    const toml::table* t = node.as_table();
+    if (!t) refuse(node, QStringLiteral("%1 wants a table: [%1]").arg(q(heading)));
+    Target into;
+    setDefaults(keys, into);
+    for (auto&& [k, v] : *t) {
+        const Setting<Target>* s = find(keys, k.str());
+        if (!s) refuseKey(v, k.str(), QStringLiteral("[%1] has no key \"%2\" (%3)").arg(q(heading), q(k.str()), names(keys)));
+        read(*s->key, v, into);
+    }
+    return into;
+}
+
+// A text key of a table that must be one of a few words.
+void oneOf(const toml::node& table, std::string_view key, const QString& value, const QStringList& words)
+{
+    if (words.contains(value)) return;
+    const toml::node* given = table.as_table() ? table.as_table()->get(key) : nullptr;
+    refuse(given ? *given : table, QStringLiteral("%1 is %2, not \"%3\"").arg(q(key), u'"' + words.join(QStringLiteral("\", \"")) + u'"', value));
+}
+
 Plan plan(const toml::table& doc)
 {
     Plan p;
@@ -304,12 +328,20 @@ Plan plan(const toml::table& doc)
                 if (!s) refuseKey(v, k.str(), QStringLiteral("[plan] has no key \"%1\" (%2)").arg(q(k.str()), names(planKeys())));
                 read(*s->key, v, p);
             }
+            QStringList rules;
+            for (DecisionRule r : {DecisionRule::Simple, DecisionRule::Guarded, DecisionRule::GuardedNonbinary}) rules << decisionRuleName(r);
+            if (p.decisionRule) oneOf(node, "decision_rule", *p.decisionRule, rules);
+        } else if (name == "reference") {
+            p.reference = table(node, name, referenceKeys());
+            oneOf(node, "distribution", p.reference->distribution, {QStringLiteral("rectangular"), QStringLiteral("normal")});
+        } else if (name == "certificate") {
+            p.certificate = table(node, name, certificateKeys());
         } else if (name == "check") {
             const toml::array* list = node.as_array();
             if (!list || !list->is_array_of_tables()) refuse(node, QStringLiteral("checks are written [[check]]"));
             for (const toml::node& c : *list) p.checks.push_back(check(*c.as_table()));
         } else {
-            refuseKey(node, name, QStringLiteral("unknown key \"%1\" ([plan] and [[check]] only)").arg(q(name)));
+            refuseKey(node, name, QStringLiteral("unknown key \"%1\" ([plan], [reference], [certificate] and [[check]] only)").arg(q(name)));
         }
     }
     if (p.checks.empty()) throw Refusal{1, QStringLiteral("the plan has no [[check]]")};
@@ -328,6 +360,28 @@ QString Waveform::controlWords() const
 std::optional<double> Plan::marginalFor(const Check& check) const
 {
     return check.marginalPercent ? check.marginalPercent : marginalPercent;
+}
+
+double ReferenceAccuracy::accuracyAt(double setting) const
+{
+    return accuracyMmHg + std::abs(setting) * accuracyPercent / 100.0;
+}
+
+QString decisionRuleName(DecisionRule rule)
+{
+    switch (rule) {
+    case DecisionRule::Simple: return QStringLiteral("simple");
+    case DecisionRule::Guarded: return QStringLiteral("guarded");
+    case DecisionRule::GuardedNonbinary: return QStringLiteral("guarded-nonbinary");
+    }
+    return {};
+}
+
+DecisionRule Plan::rule() const
+{
+    for (DecisionRule r : {DecisionRule::Guarded, DecisionRule::GuardedNonbinary})
+        if (decisionRule == decisionRuleName(r)) return r;
+    return DecisionRule::Simple;
 }
 
 double Check::limitFor(double reference) const
@@ -391,6 +445,16 @@ QJsonObject planJson(const Plan& p)
     }
     QJsonObject o;
     for (const Setting<Plan>& s : planKeys()) insertGiven(o, q(s.key->name), json(*s.key, p));
+    if (p.reference) {
+        QJsonObject r;
+        for (const Setting<ReferenceAccuracy>& s : referenceKeys()) insertGiven(r, q(s.key->name), json(*s.key, *p.reference));
+        o.insert(QStringLiteral("reference"), r);
+    }
+    if (p.certificate) {
+        QJsonObject c;
+        for (const Setting<CertificateIssuer>& s : certificateKeys()) insertGiven(c, q(s.key->name), json(*s.key, *p.certificate));
+        o.insert(QStringLiteral("certificate"), c);
+    }
     o.insert(QStringLiteral("checks"), checks);
     return o;
 }
@@ -401,8 +465,10 @@ PlanResult parsePlanJson(const QJsonObject& json, const QString& source)
     // [[check]] from each of "checks".
     try {
         toml::table doc, head;
+        // [reference] and [certificate] are tables of their own beside [plan].
         for (auto it = json.begin(); it != json.end(); ++it)
-            if (it.key() != u"checks") insertToml(head, it.key(), it.value());
+            if (it.key() == u"reference" || it.key() == u"certificate") insertToml(doc, it.key(), it.value());
+            else if (it.key() != u"checks") insertToml(head, it.key(), it.value());
         doc.insert_or_assign("plan", std::move(head));
         if (json.contains(u"checks")) insertToml(doc, QStringLiteral("check"), json[u"checks"]);
         return {plan(doc), {}};

@@ -69,12 +69,45 @@ struct Check {
     double limitFor(double reference) const;
 };
 
+// The plan's [reference]: what sets the pressures and how well. Its accuracy
+// at a setting is accuracy_mmHg plus accuracy_percent of the setting; a
+// datasheet's figure is a rectangular bound, a calibration certificate's
+// an expanded uncertainty with its k.
+struct ReferenceAccuracy {
+    double accuracyMmHg = 0, accuracyPercent = 0;
+    QString distribution;  // "rectangular" or "normal"
+    double k = 2;          // a normal distribution's coverage factor
+    QString id, certificate, due;
+    double accuracyAt(double setting) const;
+    bool normal() const { return distribution == u"normal"; }
+};
+
+// The plan's [certificate]: who issues it.
+struct CertificateIssuer {
+    QString organisation, address;
+};
+
+// How a result's uncertainty bears on its statement: simple (|error| <= limit),
+// guarded (a guard band inside the limit), guarded-nonbinary (conditional
+// statements within the band either side of it).
+enum class DecisionRule { Simple, Guarded, GuardedNonbinary };
+QString decisionRuleName(DecisionRule rule);
+
 // defaultPlan() or parsePlan() make one, with [plan]'s defaults.
 struct Plan {
     QString name;
     int rate = 0;  // beats a minute of the reference source
     std::vector<Check> checks;
     std::optional<double> marginalPercent;  // for every check that gives none
+    // [plan] decision_rule and guard_factor, absent unless given (so a plan
+    // written before them reads and writes as it did): "simple" and 1.
+    std::optional<QString> decisionRule;
+    std::optional<double> guardFactor;
+    double guard() const { return guardFactor.value_or(1); }
+    std::optional<ReferenceAccuracy> reference;  // none: uncertainties not stated
+    std::optional<CertificateIssuer> certificate;
+
+    DecisionRule rule() const;
 
     // The band a check's results are judged marginal above, in percent of the
     // limit; nullopt for none.

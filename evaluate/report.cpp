@@ -2,6 +2,7 @@
 
 #include "checkkinds.h"
 #include "csvrows.h"
+#include "uncertainty.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <set>
 
 namespace quorvid::evaluate {
 
@@ -189,6 +191,27 @@ QString limitsHtml(const Plan& plan, const Check& check)
     return out.isEmpty() ? QString() : QStringLiteral("<p class=\"limits\">%1</p>\n").arg(out);
 }
 
+// A kind's budget, once: that of its result with the largest U.
+QString budgetHtml(const CheckOutcome& o)
+{
+    const Result* widest = nullptr;
+    for (const Result& r : o.results)
+        if (r.uncertainty && (!widest || r.uncertainty->U > widest->uncertainty->U)) widest = &r;
+    if (!widest) return {};
+    const Uncertainty& u = *widest->uncertainty;
+    auto dof = [](std::optional<double> v) { return v ? QString::number(*v, 'f', 1) : QStringLiteral("∞"); };
+    QString h = QStringLiteral("<p class=\"caption\">The uncertainty budget of %1 (%2):</p>\n<table><tr><th class=\"t\">Component</th>"
+                               "<th class=\"t\">Distribution</th><th>Standard uncertainty</th><th>Degrees of freedom</th></tr>\n")
+                    .arg(esc(resultName(*widest)), esc(widest->unit));
+    for (const UncertaintyComponent& c : u.components)
+        h += QStringLiteral("<tr><td class=\"t\">%1</td><td class=\"t\">%2</td><td>%3</td><td>%4</td></tr>\n")
+                 .arg(esc(c.name), c.distribution, QString::number(c.value, 'f', 4), dof(c.dof));
+    h += QStringLiteral("<tr><th class=\"t\" colspan=\"2\">u<sub>c</sub>, ν<sub>eff</sub>; k, U</th><td>%1</td><td>%2</td></tr>\n"
+                        "<tr><td class=\"t\" colspan=\"2\">k = %3, U = k u<sub>c</sub></td><td>%4</td><td></td></tr>\n</table>\n")
+             .arg(QString::number(u.uc, 'f', 4), dof(u.nuEff), QString::number(u.k, 'f', 2), QString::number(u.U, 'f', 4));
+    return h;
+}
+
 bool refused(const QSaveFile& file, QString* error)
 {
     if (error) *error = QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(file.fileName()), file.errorString());
@@ -327,6 +350,8 @@ QJsonObject reportJson(const ReportInfo& info)
                 row.insert(QStringLiteral("residual_mmHg"), orNull(r.residualMmHg));
                 row.insert(QStringLiteral("rejection_db"), orNull(r.rejectionDb));
             }
+            row.insert(QStringLiteral("uncertainty"), uncertaintyJson(r.uncertainty));
+            row.insert(QStringLiteral("statement"), r.statement ? QJsonValue(statementName(*r.statement)) : QJsonValue(QJsonValue::Null));
             results.append(row);
         }
         checks.append(QJsonObject{{QStringLiteral("name"), o.name},
@@ -355,6 +380,9 @@ QJsonObject reportJson(const ReportInfo& info)
     o.insert(QStringLiteral("reference_equipment"), info.referenceEquipment);
     if (!info.bench.isEmpty()) o.insert(QStringLiteral("bench"), info.bench);
     if (!info.rescoredFrom.isEmpty()) o.insert(QStringLiteral("rescored_from"), info.rescoredFrom);
+    o.insert(QStringLiteral("decision_rule"), decisionRuleName(info.plan.rule()));
+    o.insert(QStringLiteral("guard_factor"), info.plan.guard());
+    if (!info.ambient.isEmpty()) o.insert(QStringLiteral("ambient"), info.ambient);
     for (auto it = info.carried.begin(); it != info.carried.end(); ++it)
         if (!o.contains(it.key())) o.insert(it.key(), it.value());
     return o;
@@ -399,23 +427,33 @@ QString reportHtml(const ReportInfo& info)
     }
     h += QStringLiteral("</table>\n");
 
+    std::set<CheckKind> budgetShown;
     for (const CheckOutcome& o : info.checks) {
         h += QStringLiteral("<section><h2>%1 <span class=\"%2\">%3</span></h2>\n").arg(esc(o.name), verdictName(o.verdict), verdictName(o.verdict).toUpper());
         const auto planned = std::find_if(info.plan.checks.begin(), info.plan.checks.end(),
                                           [&o](const Check& c) { return c.name == o.name && c.kind == o.kind; });
         if (planned != info.plan.checks.end()) h += limitsHtml(info.plan, *planned);
+        // U beside each error only where the plan states its reference: a
+        // report without one reads as it always did.
+        const bool stated = info.plan.reference.has_value();
         h += QStringLiteral("<table><tr><th>Ch</th><th class=\"t\">Quantity</th><th>Reference</th><th>Mean</th><th>SD</th><th>n</th>"
-                            "<th>Error</th><th>Limit</th><th class=\"t\">Verdict</th><th>From (s)</th><th>To (s)</th><th class=\"t\">Note</th></tr>\n");
+                            "<th>Error</th>%1<th>Limit</th><th class=\"t\">Verdict</th><th>From (s)</th><th>To (s)</th><th class=\"t\">Note</th></tr>\n")
+                 .arg(stated ? QStringLiteral("<th>U (k)</th>") : QString());
         for (const Result& r : o.results) {
-            h += QStringLiteral("<tr><td>%1</td><td class=\"t\">%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td><td>%8</td>"
+            const QString u = !stated ? QString()
+                              : r.uncertainty ? QStringLiteral("<td>±%1 (%2)</td>").arg(fixed(r.uncertainty->U, 2), QString::number(r.uncertainty->k, 'f', 2))
+                                              : QStringLiteral("<td>–</td>");
+            h += QStringLiteral("<tr><td>%1</td><td class=\"t\">%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td>%14<td>%8</td>"
                                 "<td class=\"t %9\">%10</td><td>%11</td><td>%12</td><td class=\"t\">%13</td></tr>\n")
                      .arg(r.channel ? QString::number(r.channel) : QStringLiteral("–"),
                           esc(r.quantity + (r.unit.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(r.unit))),
                           fixed(r.reference), fixed(r.mean), fixed(r.sd, 2), QString::number(r.n), fixed(r.error), fixed(r.limit),
                           r.marginal ? QStringLiteral("marginal") : verdictName(r.verdict))
-                     .arg(verdictWords(r), seconds(r.fromMs), seconds(r.toMs), esc(r.message));
+                     .arg(verdictWords(r), seconds(r.fromMs), seconds(r.toMs), esc(r.message), u);
         }
-        h += QStringLiteral("</table>\n") + plotFor(o) + QStringLiteral("</section>\n");
+        h += QStringLiteral("</table>\n");
+        if (stated && budgetShown.insert(o.kind).second) h += budgetHtml(o);
+        h += plotFor(o) + QStringLiteral("</section>\n");
     }
     h += QStringLiteral("</body></html>\n");
     return h;
@@ -556,6 +594,8 @@ QString linePlot(const QString& xLabel, const QString& yLabel, const std::vector
 
 QString verdictWords(const Result& r)
 {
+    if (r.statement == Statement::ConditionalPass) return QStringLiteral("COND PASS");
+    if (r.statement == Statement::ConditionalFail) return QStringLiteral("COND FAIL");
     return r.marginal ? QStringLiteral("MARGINAL") : verdictName(r.verdict).toUpper();
 }
 

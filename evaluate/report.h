@@ -37,6 +37,7 @@ struct ReportInfo {
     QString referenceEquipment;  // what set the references: the calibrator, its serial number, its due date
     QString bench;               // the bench that ran it (benchName); empty in reports older than it
     QString rescoredFrom;        // the report this one judges again, as it was named; empty for a run
+    QString ambient;             // the ambient conditions as given, for the certificate; empty when not
     // Fields of an earlier report that this one does not write itself, kept
     // as they were when a run is judged again.
     QJsonObject carried;

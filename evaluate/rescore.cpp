@@ -4,6 +4,7 @@
 #include "checkkinds.h"
 #include "framer.h"
 #include "frontend.h"
+#include "uncertainty.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -145,7 +146,7 @@ std::optional<RecordedFrames> readRecordedFrames(const QString& path, const QStr
 
 void Rejudging::add(Result r)
 {
-    markMarginal(r, plan.marginalFor(check));
+    judgeResult(r, plan, check);
     into.results.push_back(r);
 }
 
@@ -218,7 +219,7 @@ void rejudgeFrequency(Rejudging& j)
 {
     // In the order the run measured them, lowest first: the first of a
     // channel's the plan keeps is the others' reference.
-    std::optional<double> lowest[2];
+    std::optional<LowestGain> lowest[2];
     for (const Result& r : j.run.results) {
         const std::optional<double> hz = r.frequencyHz;
         if (hz && r.channel) {
@@ -341,6 +342,7 @@ Rescored rescoreReport(const QString& reportPath, const std::optional<Plan>& giv
     info.identification = was.identification;
     info.referenceEquipment = was.referenceEquipment;
     info.bench = was.bench;  // judged again elsewhere, it is still the bench that measured it
+    info.ambient = was.ambient;
     info.aborted = was.aborted;
     info.plan = plan;
     info.bytesSha256 = was.bytesSha256;

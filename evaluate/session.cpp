@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include "csvrows.h"
+#include "uncertainty.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -23,6 +24,12 @@ Session::~Session()
 std::unique_ptr<Session> Session::create(SerialControl& comm, ReferenceSetter& reference, Plan plan,
                                          SessionSetup setup, QString* error)
 {
+    // A guarded plan that nothing could pass is refused before a file is made or a byte sent.
+    if (const PlanPrediction prediction = predictPlan(plan); !prediction.refusal.isEmpty()) {
+        if (error) *error = prediction.refusal;
+        return nullptr;
+    }
+    if (plan.reference && plan.reference->id.isEmpty()) plan.reference->id = setup.referenceEquipment;
     std::unique_ptr<Session> s(new Session(std::move(setup)));
     Session* self = s.get();
     const record::Recorder::Clock base = s->m_setup.clock;
@@ -55,6 +62,7 @@ std::unique_ptr<Session> Session::create(SerialControl& comm, ReferenceSetter& r
     s->m_report.operatorName = s->m_setup.operatorName;
     s->m_report.referenceEquipment = s->m_setup.referenceEquipment;
     s->m_report.bench = s->m_setup.bench;
+    s->m_report.ambient = s->m_setup.ambient;
     s->m_report.port = s->m_setup.port;
     s->m_report.device = s->m_setup.device;
     s->m_report.plan = plan;

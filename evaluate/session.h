@@ -29,6 +29,7 @@ struct SessionSetup {
     record::Recorder::Clock clock = record::Recorder::systemClock();
     QString referenceEquipment;  // for the report's header
     QString bench;               // which bench runs it
+    QString ambient;             // the ambient conditions, for the certificate
     QString boardId;       // the board's serial number or asset tag; empty: the port stands in
     // The moment t_s counts from and started_utc names, when several runs
     // share one (a station's boards): their times are then the same numbers.

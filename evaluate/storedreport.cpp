@@ -1,6 +1,7 @@
 #include "storedreport.h"
 
 #include "checkkinds.h"
+#include "uncertainty.h"
 
 #include <QDir>
 #include <QFile>
@@ -111,6 +112,9 @@ Result result(const QJsonObject& o, const QString& where)
     r.appliedMmHg = numberOrNull(o, "applied_mmHg", where);
     r.residualMmHg = numberOrNull(o, "residual_mmHg", where);
     r.rejectionDb = numberOrNull(o, "rejection_db", where);
+    // Reports before uncertainties have neither; "not stated" is null.
+    r.uncertainty = uncertaintyFromJson(o[u"uncertainty"]);
+    if (o[u"statement"].isString()) r.statement = statementNamed(o[u"statement"].toString());
     return r;
 }
 
@@ -150,6 +154,7 @@ std::optional<StoredReport> readReportJson(const QJsonObject& json, const QStrin
         info.aborted = text(json, "aborted", top, false);
         info.referenceEquipment = text(json, "reference_equipment", top, false);
         info.bench = text(json, "bench", top, false);
+        info.ambient = json[u"ambient"].toString();
         info.rescoredFrom = text(json, "rescored_from", top, false);
         info.runId = text(json, "run_id", top, false);
         if (info.runId.isEmpty()) info.runId = derivedRunId(json);

@@ -9,6 +9,8 @@
 #include "session.h"
 #include "stdinlines.h"
 #include "resultsrun.h"
+#include "uncertainty.h"
+#include "certificate.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -76,7 +78,7 @@ int runEvaluation(const Options& options, const evaluate::Plan& plan, SerialCont
     OperatorReferenceSetter* person = reference.person;
 
     // The start-up state, which --no-setup leaves as the board has it.
-    const SessionSetup setup = sessionSetup({options.report, options.operatorName, QLatin1String(kProgramName), options.referenceEquipment, benchName(options.bench)},
+    const SessionSetup setup = sessionSetup({options.report, options.operatorName, QLatin1String(kProgramName), options.referenceEquipment, benchName(options.bench), options.ambient},
                                             {&comm, comName(port), kStartUpState, options.boardIds.value(0)});
     QString why;
     std::unique_ptr<Session> session = Session::create(comm, *reference.setter, plan, setup, &why);
@@ -84,6 +86,7 @@ int runEvaluation(const Options& options, const evaluate::Plan& plan, SerialCont
         printError(why);
         return kUsage;
     }
+    for (const QString& warning : predictPlan(plan).warnings) printError(warning);
 
     Framer framer;
     framer.setFrameObserver(session.get());
@@ -140,6 +143,13 @@ int runEvaluation(const Options& options, const evaluate::Plan& plan, SerialCont
 
     printLine(stdout, QString());
     for (const QString& line : summaryLines(*session)) printLine(stdout, line);
+    if (reportWritten) {
+        QString why;
+        if (certificate::writeCertificate(session->report(), setup.name + QStringLiteral(".pdf"), &why))
+            printLine(stdout, QStringLiteral("Certificate: %1.pdf").arg(setup.name));
+        else
+            printError(why);
+    }
     if (comm.portOpen()) (void)comm.setPortOpen(false);
     // The report files first, the record of truth; then the store, with the
     // port closed.

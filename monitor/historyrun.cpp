@@ -1,5 +1,6 @@
 #include "historyrun.h"
 
+#include "certificate.h"
 #include "frontend.h"
 #include "history.h"
 #include "rescore.h"
@@ -104,8 +105,31 @@ int runRescore(const Options& options, const Printer& print, const Printer& prin
     print(QStringLiteral("Report:  %1.json, %1.html, %1.xml, judged again from %2 under %3")
               .arg(name, QDir::toNativeSeparators(options.rescore),
                    plan ? QDir::toNativeSeparators(options.rescorePlan) : QStringLiteral("its own plan")));
+    if (certificate::writeCertificate(*r.report, name + QStringLiteral(".pdf"), &why))
+        print(QStringLiteral("Certificate: %1.pdf").arg(name));
+    else
+        printError(why);
     deliver(*to, {name + QStringLiteral(".json")}, {}, printError);
     return r.report->verdict == Verdict::Pass ? kEndedAsAsked : kEvaluationFailed;
+}
+
+int runCertificate(const Options& options, const Printer& print, const Printer& printError)
+{
+    QString why;
+    const std::optional<evaluate::StoredReport> report = evaluate::readReportFile(options.certificate, &why);
+    if (!report) {
+        printError(why);
+        return kCannotRead;
+    }
+    const QString out = options.certificateOut.isEmpty()
+                            ? withoutEnding(options.certificate, {".json"}) + QStringLiteral(".pdf")
+                            : options.certificateOut;
+    if (!certificate::writeCertificate(report->info, out, &why)) {
+        printError(why);
+        return kUsage;
+    }
+    print(QStringLiteral("Certificate: %1").arg(QDir::toNativeSeparators(out)));
+    return kEndedAsAsked;
 }
 
 }  // namespace quorvid::monitor

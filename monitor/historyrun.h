@@ -26,4 +26,10 @@ int runHistory(const Options& options, const Printer& print, const Printer& prin
 // measure, kUsage when the plan or a file cannot be read or written.
 int runRescore(const Options& options, const Printer& print, const Printer& printError);
 
+// The certificate of the report options.certificate names, as that report
+// has its figures, into options.certificateOut (the report's NAME.pdf
+// without it); kEndedAsAsked when written, 1 when the report cannot be read,
+// kUsage when the file cannot be written.
+int runCertificate(const Options& options, const Printer& print, const Printer& printError);
+
 }  // namespace quorvid::monitor

@@ -20,9 +20,11 @@
 #include "stdinlines.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -99,10 +101,35 @@ std::uint8_t openPort(const Options& options, QtSerialControl& comm, PortMenu& m
 
 }  // namespace
 
+namespace {
+
+QtMessageHandler previousHandler = nullptr;
+
+// Qt Gui, made, looks for its settings in every standard folder, the runtime
+// folder among them, and warns where the session names none (a service, a
+// container): nothing for a program that opens no window to say.
+void withoutRuntimeFolderWarning(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
+    if (previousHandler) previousHandler(type, context, message);
+    else std::fputs((qFormatLogMessage(type, context, message) + u'\n').toLocal8Bit().constData(), stderr);
+}
+
+}  // namespace
+
 int main(int argc, char* argv[])
 {
     StdinLines::keepStandardStreams();
-    QCoreApplication app(argc, argv);
+    // A certificate is painted with fonts, which want Qt Gui: a run, its
+    // judgement again and --certificate get it, on no screen.
+    bool paints = false;
+    for (int i = 1; i < argc; ++i)
+        for (const char* option : {"--evaluate", "--rescore", "--certificate"}) paints |= std::strcmp(argv[i], option) == 0;
+    if (paints && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (paints) previousHandler = qInstallMessageHandler(withoutRuntimeFolderWarning);
+    std::unique_ptr<QCoreApplication> application =
+        paints ? std::make_unique<QGuiApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+    if (paints) qInstallMessageHandler(previousHandler);
     QCoreApplication::setApplicationName(QLatin1String(kProgramName));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUORVID_VERSION));
 
@@ -134,6 +161,7 @@ int main(int argc, char* argv[])
     const auto printOut = [](const QString& line) { writeLine(stdout, line.toLocal8Bit().toStdString()); };
     if (!options.history.isEmpty()) return runHistory(options, printOut, printError);
     if (!options.rescore.isEmpty()) return runRescore(options, printOut, printError);
+    if (!options.certificate.isEmpty()) return runCertificate(options, printOut, printError);
     if (options.resultsInit) return runResultsInit(options, printOut, printError);
     if (options.sync) return runSync(options, printOut, printError);
     if (!options.importDir.isEmpty()) return runImport(options, printOut, printError);
@@ -202,7 +230,7 @@ int main(int argc, char* argv[])
     if (recorder) {
         // A recording that fails stops; the monitor goes on printing, as the
         // window goes on showing, and says so in its exit status.
-        QObject::connect(recorder.get(), &record::Recorder::failed, &app, [&](const QString& message) {
+        QObject::connect(recorder.get(), &record::Recorder::failed, application.get(), [&](const QString& message) {
             monitor.setRecorder(nullptr);
             recordingFailed = true;
             printError(message);
@@ -210,7 +238,7 @@ int main(int argc, char* argv[])
     }
 
     int status = kEndedAsAsked;
-    QObject::connect(&monitor, &Monitor::portLost, &app, [&](const CommResult& reason) {
+    QObject::connect(&monitor, &Monitor::portLost, application.get(), [&](const CommResult& reason) {
         printError(QStringLiteral("%1 %2").arg(portLostText(port), reason.reason));
         if (recorder && !recorder->hasFailed()) recorder->note(record::portLostNote(reason.reason));
         status = kPortLost;
@@ -226,11 +254,11 @@ int main(int argc, char* argv[])
 
     StdinLines typed;
     QObject::connect(&typed, &StdinLines::lineRead, &monitor, &Monitor::typed);
-    QObject::connect(&typed, &StdinLines::refused, &app, [](const QString& message) { printError(message); });
+    QObject::connect(&typed, &StdinLines::refused, application.get(), [](const QString& message) { printError(message); });
     typed.start();
 
     if (options.milliseconds)
-        QTimer::singleShot(static_cast<int>(*options.milliseconds), &app, [] { QCoreApplication::exit(kEndedAsAsked); });
+        QTimer::singleShot(static_cast<int>(*options.milliseconds), application.get(), [] { QCoreApplication::exit(kEndedAsAsked); });
 
     const int loopStatus = QCoreApplication::exec();
     // What arrived in the last receive interval is the session's too.

@@ -116,6 +116,10 @@ ParsedOptions parseOptions(const QStringList& args)
     parser.addOptions({boardIdOpt, equipmentOpt, historyOpt, summaryOpt, sinceOpt, rescoreOpt});
     parser.addOptions({resultsOpt, resultsInitOpt, syncOpt, importOpt});
     parser.addOptions({benchOpt, serveOpt, serveTokenOpt});
+    const QCommandLineOption ambientOpt(QStringLiteral("ambient"), {}, QStringLiteral("TEXT"));
+    const QCommandLineOption certificateOpt(QStringLiteral("certificate"), {}, QStringLiteral("REPORT"));
+    const QCommandLineOption outOpt(QStringLiteral("out"), {}, QStringLiteral("FILE"));
+    parser.addOptions({ambientOpt, certificateOpt, outOpt});
 
     // --evaluate takes the plan's file when one follows it.
     QStringList given = args;
@@ -150,7 +154,7 @@ ParsedOptions parseOptions(const QStringList& args)
         if (parser.values(*opt).size() > 1)
             return refuse(QStringLiteral("--%1 given more than once").arg(opt->names().first()));
     for (const auto* opt : {&equipmentOpt, &historyOpt, &summaryOpt, &sinceOpt, &rescoreOpt, &resultsOpt, &importOpt, &benchOpt,
-                            &serveOpt, &serveTokenOpt})
+                            &serveOpt, &serveTokenOpt, &ambientOpt, &certificateOpt, &outOpt})
         if (parser.values(*opt).size() > 1)
             return refuse(QStringLiteral("--%1 given more than once").arg(opt->names().first()));
 
@@ -175,6 +179,7 @@ ParsedOptions parseOptions(const QStringList& args)
         {&syncOpt, {QStringLiteral("results")}},
         {&resultsInitOpt, {QStringLiteral("results")}},
         {&serveOpt, {QStringLiteral("results"), QStringLiteral("serve-token-file")}},
+        {&certificateOpt, {QStringLiteral("out")}},
     };
     const Mode* mode = nullptr;
     for (const Mode& m : modes) {
@@ -216,6 +221,13 @@ ParsedOptions parseOptions(const QStringList& args)
         return {o, {}};
     }
     if (parser.isSet(serveTokenOpt)) return refuse(QStringLiteral("--serve-token-file goes with --serve"));
+    if (mode && mode->opt == &certificateOpt) {
+        o.certificate = parser.value(certificateOpt);
+        o.certificateOut = parser.value(outOpt);
+        if (o.certificate.isEmpty()) return refuse(QStringLiteral("--certificate wants a report, e.g. --certificate r.json"));
+        return {o, {}};
+    }
+    if (parser.isSet(outOpt)) return refuse(QStringLiteral("--out goes with --certificate"));
     if (mode && (mode->opt == &syncOpt || mode->opt == &resultsInitOpt)) {
         o.sync = mode->opt == &syncOpt;
         o.resultsInit = mode->opt == &resultsInitOpt;
@@ -340,6 +352,10 @@ ParsedOptions parseOptions(const QStringList& args)
         o.bench = parser.value(benchOpt).trimmed();
         if (o.bench.isEmpty()) return refuse(QStringLiteral("--bench wants a name, e.g. --bench bench-3"));
     }
+    if (parser.isSet(ambientOpt)) {
+        if (!o.evaluate) return refuse(QStringLiteral("--ambient goes with --evaluate"));
+        o.ambient = parser.value(ambientOpt).trimmed();
+    }
     if (!o.results.isEmpty() && !o.evaluate)
         return refuse(QStringLiteral("--results goes with --evaluate, --rescore, --import, --sync, --results-init or --serve"));
     return {o, {}};
@@ -434,6 +450,8 @@ Evaluation (see the README's evaluation section):
   NAME.json, NAME.html and NAME.xml sum the station up. Result lines start
   with the board's ID; the summary ends with a line per board and the
   station's verdict
+  --ambient TEXT  the ambient conditions of the run ("23 °C, 45 %RH"), for
+                  its certificate
   --print-plan    print the default plan as commented TOML and exit
 
 History and judging again (no port is opened):
@@ -476,6 +494,11 @@ The results database (see the README's results database section):
                   which; safe to run again
   --sync          send the runs waiting in the outbox for the store, each
                   once, and say how many went
+  --certificate REPORT.json [--out FILE.pdf]
+                  the certificate of a stored report as a PDF (A4, PDF/A-1b),
+                  its figures as the report has them (an older report's
+                  uncertainties "not stated"); FILE defaults to the report's
+                  NAME.pdf. --evaluate and --rescore write NAME.pdf themselves
   --import DIR    store every report under DIR (read as --history DIR reads
                   them) and say how many were stored, already present and
                   skipped

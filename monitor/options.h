@@ -46,6 +46,9 @@ struct Options {
     QString operatorName;
     QString referenceEquipment;  // --reference-equipment, for the report
     QString bench;               // --bench, as given (evaluate::benchName chooses)
+    QString ambient;             // --ambient, for the certificate
+    // --certificate REPORT.json [--out FILE.pdf]: a stored report's certificate.
+    QString certificate, certificateOut;
     // --history SOURCE --summary NAME [--board-id ID] [--since YYYY-MM-DD]:
     // the reports under a folder, or the runs of a store (sqlite:PATH,
     // postgresql://...), summarised; see historyrun.h.

@@ -1,5 +1,7 @@
 #include "stationrun.h"
 
+#include "certificate.h"
+#include "uncertainty.h"
 #include "commands.h"
 #include "evaluaterun.h"
 #include "exitstatus.h"
@@ -66,12 +68,13 @@ int runStation(const Options& options, const evaluate::Plan& plan, const std::fu
     OperatorReferenceSetter* person = reference.person;
     QString why;
     std::unique_ptr<Station> station = Station::create(boards, *reference.setter, plan,
-                                                       {options.report, options.operatorName, QLatin1String(kProgramName), options.referenceEquipment, benchName(options.bench)}, &why);
+                                                       {options.report, options.operatorName, QLatin1String(kProgramName), options.referenceEquipment, benchName(options.bench), options.ambient}, &why);
     if (!station) {
         closeAll();
         printError(why);
         return kUsage;
     }
+    for (const QString& warning : predictPlan(plan).warnings) printError(warning);
 
     int status = -1;
     // A check's line once, when its first board begins it.
@@ -127,6 +130,13 @@ int runStation(const Options& options, const evaluate::Plan& plan, const std::fu
     printLine(stdout, QString());
     for (const QString& line : stationSummaryLines(*station)) printLine(stdout, line);
     closeAll();
+    // Each board's certificate beside its report.
+    if (station->reportError().isEmpty())
+        for (int i = 0; i < station->boardCount(); ++i) {
+            const Session& board = station->session(i);
+            QString why;
+            if (!certificate::writeCertificate(board.report(), board.setup().name + QStringLiteral(".pdf"), &why)) printError(why);
+        }
     // Each board's run on its own, once every report is written, the ports closed.
     if (station->reportError().isEmpty())
         if (const auto to = runStore(options, printError)) {

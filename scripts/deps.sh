@@ -5,10 +5,12 @@ QUORVID_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev fonts-liberation2 xvfb xauth xdotool python3
   scdoc librsvg2-bin libtomlplusplus-dev dpkg-dev
   libqt6sql6-sqlite libqt6sql6-psql postgresql
-  libcpp-httplib-dev libjs-chart.js chromium
+  libcpp-httplib-dev libjs-chart.js chromium poppler-utils
 )
 # The line's server (line/): cpp-httplib, and Chart.js compiled into the page;
 # chromium is the browser its tests load the page in (headless).
+# poppler-utils: the certificate's tests read its PDF with pdfinfo, pdffonts
+# and pdftotext.
 # The results store: Qt SQL's SQLite and PostgreSQL drivers, and the server
 # the store's tests start for themselves (scripts/postgres-test.sh).
 # dpkg-dev gives dpkg-buildflags, the source of the Release tree's hardening

@@ -299,6 +299,7 @@ expected="LICENSE.txt
 Uninstall.exe
 bin/Qt6Core.dll
 bin/Qt6Gui.dll
+bin/Qt6PrintSupport.dll
 bin/Qt6SerialPort.dll
 bin/Qt6Sql.dll
 bin/Qt6Widgets.dll
@@ -307,6 +308,7 @@ bin/libstdc++-6.dll
 bin/libwinpthread-1.dll
 bin/platforms/qoffscreen.dll
 bin/platforms/qwindows.dll
+bin/printsupport/windowsprintersupport.dll
 bin/quorvid-board.exe
 bin/quorvid-monitor.exe
 bin/quorvid.exe

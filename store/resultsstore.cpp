@@ -95,7 +95,9 @@ Stored storeRun(Backend& db, const StoredReport& report, const QString& jsonPath
     std::optional<QSqlQuery> insert = db.prepare(QStringLiteral(
         "INSERT INTO results (run, position, check_name, kind, channel, quantity, unit, reference, reading, sd, n, error, "
         "limit_value, marginal_threshold, verdict, passed, marginal, from_ms, to_ms, message, source, key_id, error_q, "
-        "squares_high, squares_low, started_day) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        "squares_high, squares_low, started_day, "
+        "uncertainty_u, coverage_k, statement) "  // version 3: the result's uncertainty
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     const QString day = storedText(info.startedUtc).left(10);  // as the history compares it
     bool ok = insert.has_value();
     int position = 0;
@@ -132,7 +134,10 @@ Stored storeRun(Backend& db, const StoredReport& report, const QString& jsonPath
                                       evaluate::verdictName(r.verdict), r.verdict == evaluate::Verdict::Pass ? 1 : 0,
                                       r.marginal ? 1 : 0, r.fromMs, r.toMs, storedText(r.message), storedText(source),
                                       whole(key), whole(q), whole(q ? std::optional(evaluate::ErrorSums::squareHigh(*q)) : std::nullopt),
-                                      whole(q ? std::optional(evaluate::ErrorSums::squareLow(*q)) : std::nullopt), day});
+                                      whole(q ? std::optional(evaluate::ErrorSums::squareLow(*q)) : std::nullopt), day,
+                                      number(r.uncertainty ? std::optional(r.uncertainty->U) : std::nullopt),
+                                      number(r.uncertainty ? std::optional(r.uncertainty->k) : std::nullopt),
+                                      r.statement ? QVariant(evaluate::statementName(*r.statement)) : QVariant()});
             if (!ok) break;
             if (afterResult) afterResult(position);
         }

@@ -71,6 +71,21 @@ QStringList versionThreeBench()
     };
 }
 
+// Version 3, the results' uncertainties: U and k as the report states them
+// and the statement made under the run's rule; older rows keep NULL, their
+// uncertainty never having been stated.
+QStringList versionThreeUncertainty()
+{
+    return {
+        QStringLiteral("ALTER TABLE results ADD COLUMN uncertainty_u DOUBLE PRECISION"),
+        QStringLiteral("ALTER TABLE results ADD COLUMN coverage_k DOUBLE PRECISION"),
+        QStringLiteral("ALTER TABLE results ADD COLUMN statement TEXT"),
+    };
+}
+
+// Version 3 as a whole; each part its own list above.
+QStringList versionThree() { return versionThreeBench() + versionThreeUncertainty(); }
+
 // Built after the rows of an older store are given their keys and millionths.
 QStringList versionTwoIndexes()
 {
@@ -165,7 +180,7 @@ bool makeSchema(Backend& backend, QString* said)
     QStringList statements;
     if (*was < 1) statements += versionOne(backend.isPostgresql());
     if (*was < 2) statements += versionTwo(backend.isPostgresql());
-    if (*was < 3) statements += versionThreeBench();
+    if (*was < 3) statements += versionThree();
     for (const QString& statement : statements) {
         if (!backend.exec(statement)) {
             backend.rollback();

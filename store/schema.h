@@ -3,7 +3,9 @@
 // result_keys (a row per result the history counts, by its key's text) and,
 // in results, that key's id and the error in millionths with its square's
 // parts (evaluate::ErrorSums), indexed by key. Version 3: in runs, the bench
-// that ran it (empty for runs stored before). Only
+// that ran it (empty for runs stored before); in results, each
+// result's expanded uncertainty U, its coverage factor k and its statement
+// under the run's decision rule (NULL where not stated). Only
 // makeSchema changes them: a bench writing runs needs SELECT and INSERT on the
 // tables and USAGE on their sequences, nothing more.
 #pragma once

@@ -818,3 +818,72 @@ TEST(Evaluate, RunJudgedAgainFromItsRecording)
         EXPECT_FALSE(QFileInfo::exists(name + QStringLiteral(".json")));
     }
 }
+
+// A stated reference under the nonbinary rule: a reading 3 mmHg off a 4 mmHg
+// limit with U = 1.29 mmHg is a conditional pass, counted as a pass and
+// marked; judged again under the guarded rule it fails, and without the
+// reference it is judged as it always was.
+TEST(Evaluate, StatedReferenceGivesEachResultItsUncertaintyAndAnotherRuleJudgesAgain)
+{
+    Bench bench({"ch1 gain 1.03"});
+    const std::string checks = "[[check]]\nkind = \"static\"\npoints = [100]\nlimit_percent = 0\n";
+    const std::string reference = "[reference]\naccuracy_mmHg = 1\n";
+    const PlanResult nonbinary = parsePlan("[plan]\ndecision_rule = \"guarded-nonbinary\"\n" + reference + checks, QStringLiteral("n.toml"));
+    ASSERT_TRUE(nonbinary.plan) << nonbinary.error.toStdString();
+    bench.run(*nonbinary.plan);
+    ASSERT_EQ(bench.session->evaluation().outcomes().size(), 1u);
+    const std::vector<Result>& live = bench.session->evaluation().outcomes()[0].results;
+    ASSERT_EQ(live.size(), 2u);
+    ASSERT_TRUE(live[0].uncertainty && live[0].error);
+    EXPECT_NEAR(*live[0].error, 3, 0.2);
+    EXPECT_NEAR(live[0].uncertainty->U, 2 * std::sqrt(1 / 3.0 + 1 / 12.0), 0.01);
+    EXPECT_EQ(live[0].statement, Statement::ConditionalPass);
+    EXPECT_TRUE(live[0].marginal);
+    EXPECT_EQ(live[1].statement, Statement::Pass);
+    EXPECT_EQ(bench.session->evaluation().verdict(), Verdict::Pass);
+
+    const QJsonObject json = QJsonDocument::fromJson(bench.file("json")).object();
+    EXPECT_EQ(json[u"decision_rule"].toString(), u"guarded-nonbinary");
+    EXPECT_EQ(json[u"guard_factor"].toDouble(), 1);
+    const QJsonObject row = json[u"checks"][0][u"results"][0].toObject();
+    EXPECT_EQ(row[u"statement"].toString(), u"conditional pass");
+    EXPECT_EQ(row[u"uncertainty"][u"U"].toDouble(), live[0].uncertainty->U);
+    EXPECT_EQ(row[u"uncertainty"][u"components"].toArray().size(), 3);
+
+    struct Case {
+        const char* name;
+        std::string plan;
+        Verdict verdict;
+        std::optional<Statement> statement;
+        bool stated;
+    };
+    const Case cases[] = {
+        {"guarded", "[plan]\ndecision_rule = \"guarded\"\n" + reference + checks, Verdict::Fail, Statement::Fail, true},
+        {"no reference", checks, Verdict::Pass, Statement::Pass, false},
+    };
+    // A guarded plan that nothing could pass: refused before a file is made.
+    const PlanResult impossible = parsePlan("[plan]\ndecision_rule = \"guarded\"\n[reference]\naccuracy_mmHg = 4\n" + checks,
+                                            QStringLiteral("i.toml"));
+    ASSERT_TRUE(impossible.plan) << impossible.error.toStdString();
+    SessionSetup refused;
+    refused.name = bench.dir.filePath(QStringLiteral("refused"));
+    QString why;
+    EXPECT_FALSE(Session::create(bench.comm, bench.reference, *impossible.plan, refused, &why));
+    EXPECT_TRUE(why.startsWith(u"The plan cannot pass under the guarded rule: static ch1 100 mmHg: U = 4.65 mmHg")) << why.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(refused.name + QStringLiteral(".csv")));
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const PlanResult p = parsePlan(c.plan, QStringLiteral("p.toml"));
+        ASSERT_TRUE(p.plan) << p.error.toStdString();
+        const Rescored again = rescoreReport(bench.name + QStringLiteral(".json"), p.plan, QStringLiteral("p.toml"),
+                                             bench.dir.filePath(QStringLiteral("again")));
+        ASSERT_TRUE(again.report) << again.error.toStdString();
+        const Result& r = again.report->checks.at(0).results.at(0);
+        EXPECT_EQ(r.error, live[0].error);
+        EXPECT_EQ(r.verdict, c.verdict);
+        EXPECT_EQ(r.statement, c.statement);
+        EXPECT_EQ(r.uncertainty.has_value(), c.stated);
+        EXPECT_EQ(again.report->verdict, c.verdict);
+    }
+}

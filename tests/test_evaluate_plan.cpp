@@ -246,14 +246,14 @@ TEST(EvaluatePlan, EveryRefusalNamesTheLineInTheSameWords)
     };
     const Case cases[] = {
         // The plan's shape.
-        {"oops = 1\n", "line 1: unknown key \"oops\" ([plan] and [[check]] only)"},
+        {"oops = 1\n", "line 1: unknown key \"oops\" ([plan], [reference], [certificate] and [[check]] only)"},
         {"shell_Command = \"x\"\n", "line 1: a plan carries no command: the reference command is given by whoever runs the evaluation"},
         {"plan = 3\n", "line 1: plan wants a table: [plan]"},
         {"check = 5\n", "line 1: checks are written [[check]]"},
         {"[check]\nkind = \"identify\"\n", "line 1: checks are written [[check]]"},
         {"[plan]\nname = \"x\"\n", "line 1: the plan has no [[check]]"},
         // [plan]
-        {"[plan]\nspeed = 3\n", "line 2: [plan] has no key \"speed\" (name, rate, marginal_percent)"},
+        {"[plan]\nspeed = 3\n", "line 2: [plan] has no key \"speed\" (name, rate, marginal_percent, decision_rule, guard_factor)"},
         {"[plan]\nrefCOMMAND = \"x\"\n", "line 2: a plan carries no command: the reference command is given by whoever runs the evaluation"},
         {"[plan]\nname = 5\n", "line 2: name wants a text in quotes"},
         {"[plan]\nrate = 19.9\n", "line 2: rate wants a number from 20 to 240"},

@@ -207,6 +207,13 @@ TEST_F(WindowEvaluation, DefaultPlanFollowedByTheWindowEndsAsItBeganWithTheMonit
     ASSERT_TRUE(dialog->saveReport(saved + QStringLiteral(".html"), &error)) << error.toStdString();
     for (const char* ext : {".json", ".html", ".xml", ".csv", ".bytes"})
         EXPECT_TRUE(QFileInfo::exists(saved + QLatin1String(ext))) << ext;
+    // The certificate beside the run's report, and exported where asked.
+    EXPECT_TRUE(QFileInfo::exists(dialog->session()->setup().name + QStringLiteral(".pdf")));
+    EXPECT_TRUE(dialog->findChild<QPushButton*>(QStringLiteral("exportCertificate"))->isEnabled());
+    ASSERT_TRUE(dialog->exportCertificate(saved + QStringLiteral(".pdf"), &error)) << error.toStdString();
+    QFile pdf(saved + QStringLiteral(".pdf"));
+    ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
+    EXPECT_EQ(pdf.read(5), "%PDF-");
 }
 
 // Closing the window in the middle of a run: the board goes back to the speed

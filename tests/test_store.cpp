@@ -464,6 +464,8 @@ TEST_P(StoreTest, AnOlderStoreIsUpgradedAndItsHistoryIsTheFolders)
         for (const char* sql : {"DROP INDEX runs_bench", "ALTER TABLE runs DROP COLUMN bench", "DROP INDEX results_key", "DROP INDEX results_key_error", "ALTER TABLE results DROP COLUMN key_id",
                                 "ALTER TABLE results DROP COLUMN error_q", "ALTER TABLE results DROP COLUMN squares_high",
                                 "ALTER TABLE results DROP COLUMN squares_low", "ALTER TABLE results DROP COLUMN started_day", "DROP TABLE result_keys",
+                                "ALTER TABLE results DROP COLUMN uncertainty_u", "ALTER TABLE results DROP COLUMN coverage_k",
+                                "ALTER TABLE results DROP COLUMN statement",
                                 "UPDATE quorvid_schema SET version = 1"})
             ASSERT_TRUE(db.exec(QString::fromLatin1(sql))) << sql << ": " << db.problem().why.toStdString();
     }
@@ -471,12 +473,37 @@ TEST_P(StoreTest, AnOlderStoreIsUpgradedAndItsHistoryIsTheFolders)
     ASSERT_TRUE(store::initSchema(s.owner, &said, &error)) << error.toStdString();
     EXPECT_TRUE(said.contains(u"upgraded from version 1 to 3")) << said.toStdString();
     EXPECT_EQ(s.count(QStringLiteral("SELECT COUNT(*) FROM runs WHERE bench = ''")), 6);  // stored before benches were named
+    EXPECT_EQ(s.count(QStringLiteral("SELECT COUNT(*) FROM results WHERE uncertainty_u IS NULL AND statement IS NULL")), s.count(QStringLiteral("SELECT COUNT(*) FROM results")))
+        << "the rows of older runs state no uncertainty";
     EXPECT_EQ(s.count(QStringLiteral("SELECT COUNT(*) FROM results WHERE key_id IS NULL")), 6);  // the skipped points
     const std::optional<History> fromFolder = readHistory({folder, {}, {}}, &error);
     const std::optional<History> fromStore = store::readStoreHistory(s.bench, {}, &error);
     ASSERT_TRUE(fromFolder && fromStore) << error.toStdString();
     EXPECT_EQ(historyCsv(*fromStore), historyCsv(*fromFolder));
     EXPECT_EQ(historyJson(*fromStore)[u"results"], historyJson(*fromFolder)[u"results"]);
+}
+
+// Each result's U, k and statement as its report states them; NULL where
+// the report states none (an older report, a skipped point).
+TEST_P(StoreTest, EachResultsUncertaintyAndStatementAreStored)
+{
+    const QString path = writeReport(dir.filePath(QStringLiteral("reports/u.json")),
+                                     reportOf(11, QStringLiteral("sn11"), QStringLiteral("2026-12-01T08:00:00.000Z"), QStringLiteral("A. Tester"),
+                                              [](ReportInfo& info) {
+                                                  Result& r = info.checks[0].results[0];
+                                                  r.uncertainty = Uncertainty{{}, 0.65, std::nullopt, 2.0, 1.3};
+                                                  r.statement = Statement::ConditionalPass;
+                                              }));
+    ASSERT_EQ(store::deliverRun(s.bench, path).outcome, Delivery::Outcome::Stored);
+    store::Backend db(s.owner);
+    ASSERT_TRUE(db.open());
+    std::optional<QSqlQuery> q = db.exec(QStringLiteral("SELECT uncertainty_u, coverage_k, statement FROM results ORDER BY position"));
+    ASSERT_TRUE(q && q->next()) << db.problem().why.toStdString();
+    EXPECT_EQ(q->value(0).toDouble(), 1.3);
+    EXPECT_EQ(q->value(1).toDouble(), 2.0);
+    EXPECT_EQ(q->value(2).toString(), u"conditional pass");
+    ASSERT_TRUE(q->next());
+    for (int column = 0; column < 3; ++column) EXPECT_TRUE(q->value(column).isNull()) << column << ": " << q->value(column).toString().toStdString();
 }
 
 // Quotes, semicolons, backslashes, NUL, a script tag, the escape character:

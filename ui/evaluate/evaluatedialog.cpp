@@ -1,14 +1,21 @@
 #include "evaluatedialog.h"
 
+#include "certificate.h"
 #include "portnames.h"
 #include "runsetupform.h"
 #include "serialcontrol.h"
 #include "session.h"
 #include "stepanswers.h"
+#include "uncertainty.h"
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -37,6 +44,10 @@ EvaluateDialog::EvaluateDialog(SerialControl& comm, const BoardState& board, QWi
         m_boardId->setObjectName(QStringLiteral("boardId"));
         m_boardId->setPlaceholderText(QStringLiteral("serial number or asset tag, typed or scanned; empty: the port's name"));
         form->addRow(QStringLiteral("Board &ID:"), m_boardId);
+        m_ambient = new QLineEdit(this);
+        m_ambient->setObjectName(QStringLiteral("ambient"));
+        m_ambient->setPlaceholderText(QStringLiteral("for the certificate, e.g. 23 °C, 45 %RH"));
+        form->addRow(QStringLiteral("A&mbient:"), m_ambient);
     });
 
     auto* buttons = new QHBoxLayout;
@@ -68,6 +79,20 @@ EvaluateDialog::EvaluateDialog(SerialControl& comm, const BoardState& board, QWi
     layout->addWidget(m_results, 1);
 
     addVerdictLine(layout);
+    // The certificate of the run just ended: the dialogs only choose where it goes.
+    auto* certificate = new QHBoxLayout;
+    m_print = new QPushButton(QStringLiteral("P&rint..."), this);
+    m_print->setObjectName(QStringLiteral("printCertificate"));
+    m_export = new QPushButton(QStringLiteral("E&xport PDF..."), this);
+    m_export->setObjectName(QStringLiteral("exportCertificate"));
+    for (QPushButton* b : {m_print, m_export}) {
+        b->setEnabled(false);
+        certificate->addWidget(b);
+    }
+    certificate->insertStretch(0);
+    connect(m_print, &QPushButton::clicked, this, &EvaluateDialog::askPrint);
+    connect(m_export, &QPushButton::clicked, this, &EvaluateDialog::askExport);
+    layout->addLayout(certificate);
 
     resize(640, 620);
     showSteps();
@@ -119,7 +144,8 @@ bool EvaluateDialog::start()
     if (OperatorReferenceSetter* person = m_reference.person) m_answers->follow(person);
 
     if (refused(makeWorkFolder()) || !chooseRunStore()) return false;
-    const RunRequest run = m_form->runRequest(newRunName(QStringLiteral("evaluation")));
+    RunRequest run = m_form->runRequest(newRunName(QStringLiteral("evaluation")));
+    run.ambient = m_ambient->text().trimmed();
     SessionSetup setup = sessionSetup(run, {&m_comm, comName(m_comm.commPort()), m_board, m_boardId->text().trimmed()});
     QString why;
     if (m_clock.monotonicMicroseconds) setup.clock = m_clock;
@@ -151,8 +177,12 @@ bool EvaluateDialog::start()
 
     showSteps();
     m_results->clear();
+    // What the plan's reference says before anything is measured.
+    for (const QString& warning : predictPlan(m_session->evaluation().plan()).warnings) m_results->appendPlainText(warning);
     m_verdict->clear();
     m_save->setEnabled(false);
+    m_print->setEnabled(false);
+    m_export->setEnabled(false);
     showRunning(true);
     startRouting(m_session.get());
     m_session->start();
@@ -183,9 +213,16 @@ void EvaluateDialog::finished(const QString& reportError)
     // Also when the report could not be written to the work folder: then
     // most of all, Save Report... writes it elsewhere from memory.
     m_save->setEnabled(true);
-    if (!reportError.isEmpty()) m_answers->say(QStringLiteral("%1 Save Report... writes it elsewhere.").arg(reportError));
-    // The report files first, the record of truth; then the store.
-    else deliverRuns({m_session->setup().name + QStringLiteral(".json")});
+    m_print->setEnabled(true);
+    m_export->setEnabled(true);
+    if (!reportError.isEmpty()) {
+        m_answers->say(QStringLiteral("%1 Save Report... writes it elsewhere.").arg(reportError));
+        return;
+    }
+    // The certificate beside the report; the report files first, the record
+    // of truth; then the store.
+    if (QString why; !exportCertificate(m_session->setup().name + QStringLiteral(".pdf"), &why)) m_answers->say(why);
+    deliverRuns({m_session->setup().name + QStringLiteral(".json")});
 }
 
 bool EvaluateDialog::saveReport(const QString& chosen, QString* error)
@@ -196,6 +233,59 @@ bool EvaluateDialog::saveReport(const QString& chosen, QString* error)
     // The report is out; what of its recording could not be is told.
     if (saved && !notSaved.isEmpty() && error) *error = notSaved;
     return saved;
+}
+
+CertificateIssuer EvaluateDialog::settingsIssuer()
+{
+    const QSettings settings;
+    return {settings.value(QStringLiteral("certificate/organisation")).toString(),
+            settings.value(QStringLiteral("certificate/address")).toString()};
+}
+
+bool EvaluateDialog::exportCertificate(const QString& path, QString* error)
+{
+    if (!m_session || !m_session->reportDone()) {
+        if (error) *error = QStringLiteral("No run has ended yet: its certificate is made when it ends.");
+        return false;
+    }
+    return certificate::writeCertificate(m_session->report(), path, error, settingsIssuer());
+}
+
+void EvaluateDialog::askPrint()
+{
+    if (!m_session || !m_session->reportDone()) return;
+    auto* printer = new QPrinter(QPrinter::HighResolution);
+    printer->setPageSize(QPageSize(QPageSize::A4));
+    printer->setDocName(QStringLiteral("Certificate %1").arg(m_session->report().runId));
+    auto* dialog = new QPrintDialog(printer, this);
+    dialog->setObjectName(QStringLiteral("printCertificateDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QObject::destroyed, this, [printer] { delete printer; });
+    connect(dialog, &QDialog::accepted, this, [this, printer] {
+        const ReportInfo& report = m_session->report();
+        certificate::renderCertificate(*certificate::certificateDocument(report, settingsIssuer()), *printer, report.runId);
+        m_answers->say(QStringLiteral("The certificate went to %1.").arg(printer->printerName().isEmpty() ? printer->outputFileName()
+                                                                                                       : printer->printerName()));
+    });
+    dialog->open();
+}
+
+void EvaluateDialog::askExport()
+{
+    if (!m_session || !m_session->reportDone()) return;
+    auto* dialog = new QFileDialog(this, QStringLiteral("Export PDF"), QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
+                                   QStringLiteral("PDF (*.pdf)"));
+    dialog->setObjectName(QStringLiteral("exportCertificateDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix(QStringLiteral("pdf"));
+    dialog->selectFile(QFileInfo(m_session->setup().name).fileName() + QStringLiteral(".pdf"));
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
+        QString why;
+        m_answers->say(exportCertificate(path, &why) ? QStringLiteral("Exported %1").arg(QDir::toNativeSeparators(path)) : why);
+    });
+    dialog->open();
 }
 
 void EvaluateDialog::askSave()

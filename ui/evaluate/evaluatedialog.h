@@ -19,6 +19,7 @@
 #include <memory>
 
 class QLineEdit;
+class QPushButton;
 class QPlainTextEdit;
 class QTreeWidget;
 
@@ -48,6 +49,13 @@ public:
     // true then, *error naming any part of the recording not saved.
     bool saveReport(const QString& name, QString* error = nullptr) override;
 
+    // The last run's certificate as a PDF at path; false with *error naming
+    // the file and the system's reason, or that no run has ended.
+    bool exportCertificate(const QString& path, QString* error = nullptr);
+    // The issuer the certificate names when the plan's [certificate] does
+    // not: the window's settings, certificate/organisation and /address.
+    static quorvid::evaluate::CertificateIssuer settingsIssuer();
+
     quorvid::evaluate::Session* session() const { return m_session.get(); }
     // Why the port cannot be evaluated now (another run holds it), or empty;
     // asked when a run starts.
@@ -61,6 +69,8 @@ private:
     void finished(const QString& reportError);
     void askSave() override;
     void showSteps();
+    void askPrint();
+    void askExport();
 
     quorvid::SerialControl& m_comm;
     const quorvid::BoardState& m_board;
@@ -69,6 +79,9 @@ private:
     std::unique_ptr<quorvid::evaluate::Session> m_session;
 
     QLineEdit* m_boardId = nullptr;
+    QLineEdit* m_ambient = nullptr;
+    QPushButton* m_print = nullptr;
+    QPushButton* m_export = nullptr;
     QTreeWidget* m_steps = nullptr;
     QPlainTextEdit* m_results = nullptr;
 };
