@@ -58,10 +58,14 @@ QString pluginPath()
 // The files Windows' loader looks for beside the program, then on the PATH,
 // when the plugin loads: libpq and the DLLs it loads, which the installer puts
 // beside the programs. Windows' own error names none of them.
+QString programFolder()
+{
+    return QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
+}
+
 QStringList missingLibpqFiles()
 {
-    const QString here = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
-    QStringList folders{here};
+    QStringList folders{programFolder()};
     folders += qEnvironmentVariable("PATH").split(QDir::listSeparator(), Qt::SkipEmptyParts);
     QStringList missing;
     for (const char* name : {"libpq.dll", "libssl-3-x64.dll", "libcrypto-3-x64.dll", "libintl-9.dll", "libiconv-2.dll"}) {
@@ -87,23 +91,26 @@ QString postgresqlDriverProblem()
     const QString lead = QStringLiteral("the PostgreSQL driver could not be loaded: ");
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
         return lead + QStringLiteral("%1 is missing from %2; %3").arg(plugin, folder, reinstall);
-    {
-        // Listed is not loaded: the plugin is found by its file alone, and
-        // what it loads in turn is looked for only when it is opened.
+    // Listed is not loaded: the plugin is listed by its file alone, and what
+    // it loads in turn is looked for only when it is opened. Opened here
+    // first, so that the system's reason is the first attempt's (Qt keeps no
+    // reason for a second).
+    QPluginLoader loader(pluginPath());
+    QString said = loader.load() ? QString() : loader.errorString();
+    if (said.isEmpty()) {
         const QString name = QStringLiteral("quorvid-probe-QPSQL");
         const bool loads = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name).isValid();
         QSqlDatabase::removeDatabase(name);
         if (loads) return {};
+        said = QStringLiteral("it loads, but gives no driver");
     }
-    QPluginLoader loader(pluginPath());
-    const QString said = loader.load() ? QStringLiteral("it loads, but gives no driver") : loader.errorString();
 #ifdef Q_OS_WIN
     const QStringList missing = missingLibpqFiles();
     if (!missing.isEmpty())
         return lead + QStringLiteral("%1 is there, but %2 %3 missing from %4 (%5); %6")
                           .arg(plugin, missing.join(QStringLiteral(", ")),
                                missing.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"),
-                               QDir::toNativeSeparators(QCoreApplication::applicationDirPath()), said, reinstall);
+                               QDir::toNativeSeparators(programFolder()), said, reinstall);
     return lead + QStringLiteral("%1 and libpq.dll are there, but Windows could not load them (%2); libpq.dll needs the "
                                  "Visual C++ 2015-2022 runtime (VCRUNTIME140.dll): install Microsoft's Visual C++ "
                                  "Redistributable for Visual Studio 2015-2022 (x64), or %3")
