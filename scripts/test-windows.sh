@@ -378,8 +378,9 @@ check "a Start menu entry Quorvid for the window" test -f "$menu_dir/Quorvid.lnk
 installed_run() {  # the installed program, with no WINEPATH: DLLs and plugins from its folder alone
   env -u WINEPATH "$wine" "C:\\Program Files\\Quorvid\\bin\\$1" "${@:2}"
 }
-check "installed quorvid-monitor.exe --version" \
-  test "$(installed_run quorvid-monitor.exe --version 2>/dev/null | tr -d '\r')" = "quorvid-monitor $version"
+# What it said, both streams, shown when it is not the version.
+said_version=$(installed_run quorvid-monitor.exe --version 2>&1 | tr -d '\r' || true)
+check "installed quorvid-monitor.exe --version: $said_version" test "$said_version" = "quorvid-monitor $version"
 # The results store from the install folder alone: its SQLite driver plugin
 # (sqldrivers/), the tables made once and found the second time.
 store_init() { installed_run quorvid-monitor.exe --results "sqlite:Z:$work/results.sqlite" --results-init 2>&1 | tr -d '\r'; }
@@ -388,8 +389,8 @@ check "installed quorvid-monitor.exe --results-init makes a SQLite store (its sq
   test -s "$work/results.sqlite"
 second_init=$(store_init)
 check "... and finds it made the second time: $second_init" test "$second_init" != "$first_init"
-check "installed quorvid-board.exe --version" \
-  test "$(installed_run quorvid-board.exe --version 2>/dev/null | tr -d '\r')" = "quorvid-board $version"
+said_version=$(installed_run quorvid-board.exe --version 2>&1 | tr -d '\r' || true)
+check "installed quorvid-board.exe --version: $said_version" test "$said_version" = "quorvid-board $version"
 (cd "$work" && "$linux/ui/quorvid" --review rec.bytes --stats) > "$work/stats-linux" 2> /dev/null
 (cd "$work" && installed_run quorvid.exe --review rec.bytes --stats) 2> /dev/null | tr -d '\r' > "$work/stats-installed" || true
 check "installed quorvid.exe --review rec.bytes --stats as on Linux (its offscreen plugin)" \

@@ -16,12 +16,14 @@
 
 #include <QHash>
 #include <QSqlQuery>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
-#include <future>
+#include <functional>
 #include <limits>
 #include <map>
+#include <memory>
 #include <set>
 
 namespace quorvid::store {
@@ -83,6 +85,32 @@ struct Grouped {
 // Key ids from, to (to excluded).
 struct KeyRange {
     qint64 from = std::numeric_limits<qint64>::min(), to = std::numeric_limits<qint64>::max();
+};
+
+// The figures grouped on a QThread rather than a thread of std::async: Qt
+// keeps its data for a thread it did not start until that thread ends, and
+// freeing it then crashed now and then on Windows (once in a few histories
+// from PostgreSQL under Wine, after the connection was gone). A thread of
+// Qt's own frees it before it ends.
+class Figuring {
+public:
+    explicit Figuring(std::function<Grouped()> work)
+        : m_thread(QThread::create([this, work = std::move(work)] { m_result = work(); }))
+    {
+        m_thread->start();
+    }
+    ~Figuring() { m_thread->wait(); }
+    Figuring(const Figuring&) = delete;
+    Figuring& operator=(const Figuring&) = delete;
+    Grouped get()
+    {
+        m_thread->wait();
+        return std::move(m_result);
+    }
+
+private:
+    Grouped m_result;
+    std::unique_ptr<QThread> m_thread;
 };
 
 // Each counted result's figures grouped by its key, of the keys in range:
@@ -254,9 +282,9 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
         while (keys->next()) ids.push_back(keys->value(0).toLongLong());
         if (ids.size() >= 2) ranges = {{KeyRange{}.from, ids[ids.size() / 2]}, {ids[ids.size() / 2], KeyRange{}.to}};
     }
-    std::vector<std::future<Grouped>> figures;
+    std::vector<std::unique_ptr<Figuring>> figures;
     for (const KeyRange& range : ranges)
-        figures.push_back(std::async(std::launch::async, [&store, kept, filter, board, since, range] {
+        figures.push_back(std::make_unique<Figuring>([&store, kept, filter, board, since, range] {
             return board.isEmpty() ? groupedFigures(store, {}, filter, since, range) : groupedFigures(store, kept, filter);
         }));
     // Every run's row, counted and ranked here as the folder counts and ranks
@@ -323,9 +351,9 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
     stored.clear();
     stored.shrink_to_fit();
 
-    std::optional<Grouped> figured = figures.front().get();
+    std::optional<Grouped> figured = figures.front()->get();
     for (std::size_t i = 1; i < figures.size(); ++i) {
-        Grouped more = figures[i].get();
+        Grouped more = figures[i]->get();
         if (figured->why.isEmpty()) figured->why = more.why;
         if (more.runs != figured->runs) figured->runs = -1;  // a run stored between the two
         figured->groups.merge(more.groups);
