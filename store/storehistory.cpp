@@ -16,11 +16,10 @@
 
 #include <QHash>
 #include <QSqlQuery>
-#include <QThread>
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
+#include <future>
 #include <limits>
 #include <map>
 #include <memory>
@@ -85,32 +84,6 @@ struct Grouped {
 // Key ids from, to (to excluded).
 struct KeyRange {
     qint64 from = std::numeric_limits<qint64>::min(), to = std::numeric_limits<qint64>::max();
-};
-
-// The figures grouped on a QThread rather than a thread of std::async: Qt
-// keeps its data for a thread it did not start until that thread ends, and
-// freeing it then crashed now and then on Windows (once in a few histories
-// from PostgreSQL under Wine, after the connection was gone). A thread of
-// Qt's own frees it before it ends.
-class Figuring {
-public:
-    explicit Figuring(std::function<Grouped()> work)
-        : m_thread(QThread::create([this, work = std::move(work)] { m_result = work(); }))
-    {
-        m_thread->start();
-    }
-    ~Figuring() { m_thread->wait(); }
-    Figuring(const Figuring&) = delete;
-    Figuring& operator=(const Figuring&) = delete;
-    Grouped get()
-    {
-        m_thread->wait();
-        return std::move(m_result);
-    }
-
-private:
-    Grouped m_result;
-    std::unique_ptr<QThread> m_thread;
 };
 
 // Each counted result's figures grouped by its key, of the keys in range:
@@ -282,9 +255,18 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
         while (keys->next()) ids.push_back(keys->value(0).toLongLong());
         if (ids.size() >= 2) ranges = {{KeyRange{}.from, ids[ids.size() / 2]}, {ids[ids.size() / 2], KeyRange{}.to}};
     }
-    std::vector<std::unique_ptr<Figuring>> figures;
+    // On Windows a PostgreSQL grouping waits for this connection's reading
+    // rather than running beside it: a thread that has used libpq crashed
+    // now and then as it ended there (seen under Wine), and the server
+    // scans in parallel anyway.
+#ifdef Q_OS_WIN
+    const auto launch = db.isPostgresql() ? std::launch::deferred : std::launch::async;
+#else
+    const auto launch = std::launch::async;
+#endif
+    std::vector<std::future<Grouped>> figures;
     for (const KeyRange& range : ranges)
-        figures.push_back(std::make_unique<Figuring>([&store, kept, filter, board, since, range] {
+        figures.push_back(std::async(launch, [&store, kept, filter, board, since, range] {
             return board.isEmpty() ? groupedFigures(store, {}, filter, since, range) : groupedFigures(store, kept, filter);
         }));
     // Every run's row, counted and ranked here as the folder counts and ranks
@@ -351,9 +333,9 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
     stored.clear();
     stored.shrink_to_fit();
 
-    std::optional<Grouped> figured = figures.front()->get();
+    std::optional<Grouped> figured = figures.front().get();
     for (std::size_t i = 1; i < figures.size(); ++i) {
-        Grouped more = figures[i]->get();
+        Grouped more = figures[i].get();
         if (figured->why.isEmpty()) figured->why = more.why;
         if (more.runs != figured->runs) figured->runs = -1;  // a run stored between the two
         figured->groups.merge(more.groups);
