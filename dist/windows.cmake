@@ -8,9 +8,9 @@
 # the windows platform and the Windows style for the window, the offscreen
 # platform, on which `quorvid --review FILE --stats` (or --export-csv,
 # --export-png) draws without a window, and the results store's drivers:
-# SQLite (the bench's own store) and ODBC (a PostgreSQL server through the
-# PostgreSQL ODBC driver, docs/install.md); and the Windows printers, for
-# the evaluation's Print....
+# SQLite (the bench's own store) and ODBC (a data source of Windows' own
+# ODBC manager, docs/install.md); PostgreSQL's follows the list; and the
+# Windows printers, for the evaluation's Print....
 set(QUORVID_QT_PLUGINS
   platforms=Qt6::QWindowsIntegrationPlugin
   platforms=Qt6::QOffscreenIntegrationPlugin
@@ -20,6 +20,25 @@ set(QUORVID_QT_PLUGINS
   printsupport=Qt6::QWindowsPrinterSupportPlugin
 )
 set(plugin_files)
+# The PostgreSQL driver (a line's shared store) is built apart from Qt's own
+# CMake packages: found as a file beside the SQLite driver. It loads libpq.dll,
+# which loads four DLLs of its own; the import tables below bring all five
+# beside the programs, and their licences go into licenses\.
+get_target_property(qt_sqlite_plugin Qt6::QSQLiteDriverPlugin IMPORTED_LOCATION_RELEASE)
+if(NOT qt_sqlite_plugin)
+  get_target_property(qt_sqlite_plugin Qt6::QSQLiteDriverPlugin IMPORTED_LOCATION)
+endif()
+get_filename_component(qt_sqldrivers_dir "${qt_sqlite_plugin}" DIRECTORY)
+set(qt_psql_plugin "${qt_sqldrivers_dir}/qsqlpsql.dll")
+get_filename_component(qt_licenses_dir "${qt_sqldrivers_dir}/../../licenses" ABSOLUTE)
+if(NOT EXISTS "${qt_psql_plugin}" OR NOT EXISTS "${qt_licenses_dir}/libpq.txt")
+  message(FATAL_ERROR "The Qt for Windows in use has no PostgreSQL driver (${qt_psql_plugin}) or its "
+                      "licences (${qt_licenses_dir}): unpack the toolchain archive again")
+endif()
+install(FILES "${qt_psql_plugin}" DESTINATION ${CMAKE_INSTALL_BINDIR}/sqldrivers)
+list(APPEND plugin_files "${qt_psql_plugin}")
+file(GLOB qt_psql_licenses "${qt_licenses_dir}/*.txt")
+install(FILES ${qt_psql_licenses} DESTINATION licenses)
 foreach(entry IN LISTS QUORVID_QT_PLUGINS)
   string(REPLACE "=" ";" entry ${entry})
   list(GET entry 0 folder)

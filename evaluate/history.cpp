@@ -19,6 +19,13 @@ namespace quorvid::evaluate {
 
 namespace {
 
+// The folder with the system's separators; a store's address as it is
+// written (postgresql://... is no path to turn into backslashes on Windows).
+QString shownSource(const QString& dir)
+{
+    return dir.contains(QLatin1String("://")) ? dir : QDir::toNativeSeparators(dir);
+}
+
 QString refText(double v) { return v == std::round(v) ? QString::number(v, 'f', 0) : QString::number(v, 'f', 1); }
 
 // "static ch1 pressure 100 mmHg", "dynamic pulse rate 60 /min"
@@ -433,7 +440,7 @@ QByteArray historyJsonText(const History& h)
     j.out.reserve(qsizetype(h.runs.size()) * 400 + 4096);
     j.open('{');
     j.orNull("board_id", h.request.boardId);
-    j.value("history_of", QDir::toNativeSeparators(h.request.dir));
+    j.value("history_of", shownSource(h.request.dir));
     j.value("quorvid_version", programVersion());
     j.open('[', "results");
     for (const ResultStats& s : h.results) {
@@ -527,12 +534,12 @@ QString historyHtml(const History& h, const QString& pageFolder)
         ".marginal { color: #8a5300; font-weight: bold; } section { break-inside: avoid; }\n"
         "svg.plot { max-width: 100%; height: auto; font-size: 10px; } .caption { margin: .5em 0 0; font-style: italic; }\n"
         "</style></head><body>\n")
-                      .arg(htmlEscaped(QDir::toNativeSeparators(h.request.dir)));
+                      .arg(htmlEscaped(shownSource(h.request.dir)));
     QSet<QString> boards;
     for (const HistoryRun& r : h.runs) boards.insert(r.boardId);
     const auto failedRuns = std::count_if(h.runs.begin(), h.runs.end(), [](const HistoryRun& r) { return r.verdict != u"pass"; });
     out += QStringLiteral("<h1>Evaluation history</h1>\n<p>%1: %2 runs of %3 boards, %4 failed; %5 files skipped.%6%7</p>\n")
-               .arg(htmlEscaped(QDir::toNativeSeparators(h.request.dir)))
+               .arg(htmlEscaped(shownSource(h.request.dir)))
                .arg(h.runs.size())
                .arg(boards.size())
                .arg(failedRuns)

@@ -42,15 +42,17 @@ done
 
 # The toolchain: an unpacked folder is used where it is; an archive is
 # unpacked into the build folder, again when it changed or when what was
-# unpacked lacks Qt SQL (the results store; an archive from before it).
+# unpacked lacks Qt SQL or its PostgreSQL driver (the results store; an
+# archive from before them).
 sql=target/lib/cmake/Qt6Sql/Qt6QSQLiteDriverPluginConfig.cmake
+psql=target/plugins/sqldrivers/qsqlpsql.dll
 mkdir -p "$build_dir"
 if [ -d "$toolchain/target" ] && [ -d "$toolchain/host" ]; then
   qt=$(cd "$toolchain" && pwd)
 elif [ -f "$toolchain" ]; then
   qt=$PWD/$build_dir/qt
   stamp="$toolchain $(stat -c '%s %Y' "$toolchain")"
-  if [ "$(cat "$qt/.unpacked-from" 2>/dev/null)" != "$stamp" ] || [ ! -f "$qt/$sql" ]; then
+  if [ "$(cat "$qt/.unpacked-from" 2>/dev/null)" != "$stamp" ] || [ ! -f "$qt/$sql" ] || [ ! -f "$qt/$psql" ]; then
     echo "Unpacking $toolchain into $qt" >&2
     rm -rf "$qt" && mkdir -p "$qt"
     tar -C "$qt" -xJf "$toolchain"
@@ -68,9 +70,9 @@ how to make one. On Windows, build with Qt's own installer instead
 EOF
   exit 1
 fi
-[ -f "$qt/$sql" ] || {
-  echo "build-windows.sh: the Qt for Windows in $qt has no Qt SQL with its SQLite driver" \
-       "($sql); the results store needs the rebuilt toolchain archive (../shared/toolchains/)" >&2; exit 1; }
+[ -f "$qt/$sql" ] && [ -f "$qt/$psql" ] || {
+  echo "build-windows.sh: the Qt for Windows in $qt has no Qt SQL with its SQLite and PostgreSQL" \
+       "drivers ($sql, $psql); the results store needs the rebuilt toolchain archive (../shared/toolchains/)" >&2; exit 1; }
 
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)

@@ -1,9 +1,13 @@
 #include "backend.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QPluginLoader>
 #include <QSqlError>
 
+#include <algorithm>
 #include <atomic>
 
 namespace quorvid::store {
@@ -23,7 +27,104 @@ QString connectionName()
     return QStringLiteral("quorvid-store-%1").arg(next++);
 }
 
+// Where Qt looks for the PostgreSQL driver plugin first: the programs' own
+// sqldrivers folder on Windows (where the installer puts it), Qt's plugin
+// folder elsewhere (where the distribution's package does).
+QString driverFolder()
+{
+#ifdef Q_OS_WIN
+    if (QCoreApplication::instance())
+        return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("sqldrivers"));
+#endif
+    return QDir(QLibraryInfo::path(QLibraryInfo::PluginsPath)).filePath(QStringLiteral("sqldrivers"));
+}
+
+#ifdef Q_OS_WIN
+constexpr const char* kPluginFile = "qsqlpsql.dll";
+#else
+constexpr const char* kPluginFile = "libqsqlpsql.so";
+#endif
+
+// The plugin file Qt found, in the first of its plugin folders holding one.
+QString pluginPath()
+{
+    const QString file = QStringLiteral("sqldrivers/") + QString::fromLatin1(kPluginFile);
+    for (const QString& folder : QCoreApplication::libraryPaths())
+        if (QFileInfo::exists(QDir(folder).filePath(file))) return QDir(folder).filePath(file);
+    return QDir(driverFolder()).filePath(QString::fromLatin1(kPluginFile));
+}
+
+#ifdef Q_OS_WIN
+// The files Windows' loader looks for beside the program, then on the PATH,
+// when the plugin loads: libpq and the DLLs it loads, which the installer puts
+// beside the programs. Windows' own error names none of them.
+QString programFolder()
+{
+    return QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
+}
+
+QStringList missingLibpqFiles()
+{
+    QStringList folders{programFolder()};
+    folders += qEnvironmentVariable("PATH").split(QDir::listSeparator(), Qt::SkipEmptyParts);
+    QStringList missing;
+    for (const char* name : {"libpq.dll", "libssl-3-x64.dll", "libcrypto-3-x64.dll", "libintl-9.dll", "libiconv-2.dll"}) {
+        const QString file = QString::fromLatin1(name);
+        if (std::none_of(folders.cbegin(), folders.cend(), [&](const QString& f) { return QFileInfo::exists(QDir(f).filePath(file)); }))
+            missing << file;
+    }
+    return missing;
+}
+#endif
+
 }  // namespace
+
+QString postgresqlDriverProblem()
+{
+    const QString folder = QDir::toNativeSeparators(driverFolder());
+    const QString plugin = QString::fromLatin1(kPluginFile);
+#ifdef Q_OS_WIN
+    const QString reinstall = QStringLiteral("reinstall Quorvid, which carries it");
+#else
+    const QString reinstall = QStringLiteral("install Qt's PostgreSQL driver (Debian: libqt6sql6-psql) and libpq (libpq5)");
+#endif
+    const QString lead = QStringLiteral("the PostgreSQL driver could not be loaded: ");
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+        return lead + QStringLiteral("%1 is missing from %2; %3").arg(plugin, folder, reinstall);
+    // Listed is not loaded: the plugin is listed by its file alone, and what
+    // it loads in turn is looked for only when it is opened. Opened here
+    // first, so that the system's reason is the first attempt's (Qt keeps no
+    // reason for a second).
+    QPluginLoader loader(pluginPath());
+    QString said = loader.load() ? QString() : loader.errorString();
+    if (said.isEmpty()) {
+        const QString name = QStringLiteral("quorvid-probe-QPSQL");
+        const bool loads = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name).isValid();
+        QSqlDatabase::removeDatabase(name);
+        if (loads) return {};
+        said = QStringLiteral("it loads, but gives no driver");
+    }
+#ifdef Q_OS_WIN
+    const QStringList missing = missingLibpqFiles();
+    if (!missing.isEmpty())
+        return lead + QStringLiteral("%1 is there, but %2 %3 missing from %4 (%5); %6")
+                          .arg(plugin, missing.join(QStringLiteral(", ")),
+                               missing.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"),
+                               QDir::toNativeSeparators(programFolder()), said, reinstall);
+    return lead + QStringLiteral("%1 and libpq.dll are there, but Windows could not load them (%2); libpq.dll needs the "
+                                 "Visual C++ 2015-2022 runtime (VCRUNTIME140.dll): install Microsoft's Visual C++ "
+                                 "Redistributable for Visual Studio 2015-2022 (x64), or %3")
+                      .arg(plugin, said, reinstall);
+#else
+    return lead + QStringLiteral("%1 is there, but it does not load (%2); %3").arg(plugin, said, reinstall);
+#endif
+}
+
+const QString& postgresqlDriverProblemOnce()
+{
+    static const QString problem = postgresqlDriverProblem();
+    return problem;
+}
 
 QString storedText(const QString& text)
 {
@@ -96,6 +197,15 @@ bool Backend::open()
         QSqlDatabase::removeDatabase(m_name);
     }
     const QString driver = isPostgresql() ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
+    if (isPostgresql()) {
+        // Like a server away, the run waits in the outbox; but the line says
+        // what to install rather than only Qt's "Driver not loaded".
+        const QString& missing = postgresqlDriverProblemOnce();
+        if (!missing.isEmpty()) {
+            m_problem = {Problem::Kind::Connection, missing};
+            return false;
+        }
+    }
     if (!QSqlDatabase::isDriverAvailable(driver)) {
         m_problem = {Problem::Kind::Connection,
                      QStringLiteral("Qt SQL has no %1 driver here (%2 are available)")
@@ -208,10 +318,10 @@ void Backend::rollback()
 void loadDrivers()
 {
     static const bool loaded = [] {
-        for (const QString& driver : {QStringLiteral("QSQLITE"), QStringLiteral("QPSQL")}) {
-            if (!QSqlDatabase::isDriverAvailable(driver)) continue;
-            const QString name = QStringLiteral("quorvid-load-") + driver;
-            QSqlDatabase::addDatabase(driver, name);
+        postgresqlDriverProblemOnce();  // loads QPSQL, where it loads, as it asks
+        if (QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))) {
+            const QString name = QStringLiteral("quorvid-load-QSQLITE");
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
             QSqlDatabase::removeDatabase(name);
         }
         return true;

@@ -75,6 +75,12 @@ private:
     bool m_readOnly = false;
 };
 
+// Why Qt's PostgreSQL driver cannot be used here, in words that say which
+// file is missing (where that can be known) and what to install; empty when
+// it loads. The first open of a postgresql:// store asks once for the process.
+QString postgresqlDriverProblem();
+const QString& postgresqlDriverProblemOnce();
+
 // Text as stored: PostgreSQL's text holds no NUL, so NUL and the escape
 // character itself (U+E000) are escaped; any other text is stored as it is,
 // so a board ID can be queried as written.

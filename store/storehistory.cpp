@@ -22,6 +22,7 @@
 #include <future>
 #include <limits>
 #include <map>
+#include <memory>
 #include <set>
 
 namespace quorvid::store {
@@ -254,9 +255,18 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
         while (keys->next()) ids.push_back(keys->value(0).toLongLong());
         if (ids.size() >= 2) ranges = {{KeyRange{}.from, ids[ids.size() / 2]}, {ids[ids.size() / 2], KeyRange{}.to}};
     }
+    // On Windows a PostgreSQL grouping waits for this connection's reading
+    // rather than running beside it: a thread that has used libpq crashed
+    // now and then as it ended there (seen under Wine), and the server
+    // scans in parallel anyway.
+#ifdef Q_OS_WIN
+    const auto launch = db.isPostgresql() ? std::launch::deferred : std::launch::async;
+#else
+    const auto launch = std::launch::async;
+#endif
     std::vector<std::future<Grouped>> figures;
     for (const KeyRange& range : ranges)
-        figures.push_back(std::async(std::launch::async, [&store, kept, filter, board, since, range] {
+        figures.push_back(std::async(launch, [&store, kept, filter, board, since, range] {
             return board.isEmpty() ? groupedFigures(store, {}, filter, since, range) : groupedFigures(store, kept, filter);
         }));
     // Every run's row, counted and ranked here as the folder counts and ranks

@@ -1,8 +1,8 @@
 // The results store, each case against both drivers: a SQLite file, and the
 // real PostgreSQL server ctest starts (scripts/postgres-test.sh), a database
 // of its own per case, written by the bench role that may only SELECT and
-// INSERT. Without QUORVID_TEST_POSTGRESQL (the Windows build, which has no
-// PostgreSQL driver) the PostgreSQL cases skip.
+// INSERT. Without QUORVID_TEST_POSTGRESQL the PostgreSQL cases skip; the
+// Windows stage gives the Windows build the Linux server's TCP address.
 #include "backend.h"
 #include "history.h"
 #include "measure.h"
@@ -31,6 +31,7 @@
 
 #include <functional>
 #include <memory>
+#include <string_view>
 
 using namespace quorvid;
 using namespace quorvid::evaluate;
@@ -99,8 +100,8 @@ QString writeReport(const QString& path, const QJsonObject& json)
 
 QString pgSkip()
 {
-    return QStringLiteral("no PostgreSQL server: QUORVID_TEST_POSTGRESQL names the one ctest starts (scripts/postgres-test.sh); "
-                          "the Windows build has no PostgreSQL driver and tests SQLite alone");
+    return QStringLiteral("no PostgreSQL server: QUORVID_TEST_POSTGRESQL names the one ctest or the Windows stage starts "
+                          "(scripts/postgres-test.sh)");
 }
 
 // QUORVID_TEST_POSTGRESQL is the bench role's address on the tests' server,
@@ -346,6 +347,9 @@ TEST_P(StoreTest, ARunTheStoreCannotTakeWaitsInTheOutboxAndGoesOnce)
     int seed = 0;
     for (const Away& way : ways) {
         SCOPED_TRACE(way.name);
+        // A Windows program cannot run the script; the Windows stage stops
+        // the server under the installed quorvid-monitor.exe instead.
+        if (pg && script.isEmpty() && way.name == std::string_view("gone")) continue;
         const StoreAddress away = way.away();
         const QString first = report(++seed), second = report(++seed);
         const Delivery queued = store::deliverRun(away, first);
@@ -365,7 +369,7 @@ TEST_P(StoreTest, ARunTheStoreCannotTakeWaitsInTheOutboxAndGoesOnce)
         EXPECT_EQ(there.runsOf(runIdOf(first)), 1);
         EXPECT_EQ(there.resultsOf(runIdOf(first)), 11);
     }
-    if (pg) serverDo("stop");
+    if (pg && !script.isEmpty()) serverDo("stop");
 }
 
 // The history from a store is the history from the folder its runs were
@@ -570,7 +574,7 @@ TEST(StorePassword, AppearsInNoLineFileOrSummary)
     }
 }
 
-#if QUORVID_TEST_NETWORK  // Qt Network, which the Windows build (no PostgreSQL driver either) does without
+#if QUORVID_TEST_NETWORK  // Qt Network, which the Windows build does without
 // A station's boards stored after it ends, the server away: every run waits
 // in the outbox, and the server was tried once for them all, not once a board
 // (a server that does not answer costs its whole wait each time it is tried).
