@@ -9,15 +9,14 @@
 # platform, on which `quorvid --review FILE --stats` (or --export-csv,
 # --export-png) draws without a window, and the results store's drivers:
 # SQLite (the bench's own store) and ODBC (a data source of Windows' own
-# ODBC manager, docs/install.md); PostgreSQL's follows the list; and the
-# Windows printers, for the evaluation's Print....
+# ODBC manager, docs/install.md); PostgreSQL's follows the list. Qt 6 prints
+# on Windows from Qt6PrintSupport.dll itself, which needs no plugin.
 set(QUORVID_QT_PLUGINS
   platforms=Qt6::QWindowsIntegrationPlugin
   platforms=Qt6::QOffscreenIntegrationPlugin
   styles=Qt6::QWindowsVistaStylePlugin
   sqldrivers=Qt6::QSQLiteDriverPlugin
   sqldrivers=Qt6::QODBCDriverPlugin
-  printsupport=Qt6::QWindowsPrinterSupportPlugin
 )
 set(plugin_files)
 # The PostgreSQL driver (a line's shared store) is built apart from Qt's own

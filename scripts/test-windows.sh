@@ -344,7 +344,6 @@ bin/libstdc++-6.dll
 bin/libwinpthread-1.dll
 bin/platforms/qoffscreen.dll
 bin/platforms/qwindows.dll
-bin/printsupport/windowsprintersupport.dll
 bin/quorvid-board.exe
 bin/quorvid-monitor.exe
 bin/quorvid.exe
