@@ -20,6 +20,7 @@ void StoreReader::forget()
     m_readUpTo = 0;
     m_failed.clear();
     m_errors.clear();
+    m_rows.reset();
 }
 
 bool StoreReader::fail(const QString& why)
@@ -67,7 +68,7 @@ std::optional<std::pair<qint64, qint64>> StoreReader::signature()
     return std::pair{q->value(0).toLongLong(), q->value(1).toLongLong()};
 }
 
-std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 rowsUntil)
+std::optional<LineData> StoreReader::read(qint64 rowsSince)
 {
     if (!connect()) return std::nullopt;
     store::Backend& db = *m_db;
@@ -87,10 +88,14 @@ std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 rowsUntil)
     QSet<QString> shared;
     auto once = [&shared](const QString& text) { return *shared.insert(text); };
 
-    std::optional<QSqlQuery> runs = db.exec(QStringLiteral(
-        "SELECT id, run_id, board_id, bench, station, operator, verdict, report_path, started_utc, failed, rescored_from <> '' FROM runs"));
+    std::optional<QSqlQuery> runs = db.exec(QStringLiteral("SELECT id, run_id, board_id, bench, station, operator, verdict, report_path, "
+                                                           "started_utc, failed, rescored_from <> '', %1 FROM runs")
+                                                .arg(QLatin1String(store::kRecordingSql)));
     if (!runs) return failed();
+    std::vector<QString> recordings, paths;  // by run, as read
     while (runs->next()) {
+        recordings.push_back(runs->value(11).toString());
+        paths.push_back(runs->value(7).toString());
         LineRun r;
         r.id = runs->value(0).toLongLong();
         r.runId = runs->value(1).toString();
@@ -107,10 +112,12 @@ std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 rowsUntil)
         data.runs.push_back(std::move(r));
     }
     runs.reset();
+    markCopies(data, recordings, paths);
+    recordings = {}, paths = {};
     std::sort(data.runs.begin(), data.runs.end(),
               [](const LineRun& a, const LineRun& b) { return a.startedMs != b.startedMs ? a.startedMs < b.startedMs : a.id < b.id; });
     indexFirstRuns(data);
-    QHash<qint64, std::size_t> place;
+    QHash<qint64, std::size_t>& place = data.place;
     place.reserve(qsizetype(data.runs.size()));
     for (std::size_t i = 0; i < data.runs.size(); ++i) place.insert(data.runs[i].id, i);
 
@@ -139,7 +146,7 @@ std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 rowsUntil)
     std::optional<QSqlQuery> fails = db.exec(
         QStringLiteral("SELECT DISTINCT run, check_name, channel FROM results WHERE verdict = 'fail' AND run IN "
                        "(SELECT id FROM runs WHERE failed > 0 AND started_utc >= ? AND id > ?)"),
-        {utcText(rowsUntil - kMaxWindowMs - kDayMs).left(10), m_readUpTo});
+        {utcText(rowsSince).left(10), m_readUpTo});
     if (!fails) return failed();
     QSet<QString> checks;
     for (const auto& f : m_failed) checks.insert(std::get<1>(f));
@@ -149,33 +156,45 @@ std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 rowsUntil)
     for (const auto& [run, check, channel] : m_failed)
         if (const auto at = place.find(run); at != place.end()) data.failedChecks.push_back({*at, check, channel});
 
-    data.rowsSince = rowsSince, data.rowsUntil = rowsUntil;
+    // The result rows of the runs added since the last read, kept with the
+    // earlier ones still in range: the first read takes every row of the
+    // longest window, later ones a few.
+    data.rowsSince = rowsSince;
     std::optional<QSqlQuery> rows = db.exec(
         QStringLiteral("SELECT x.run, x.position, x.key_id, x.passed, x.marginal, x.error, x.limit_value FROM results x "
-                       "JOIN runs r ON r.id = x.run WHERE r.started_utc >= ? AND r.started_utc < ? AND r.rescored_from = '' "
+                       "JOIN runs r ON r.id = x.run WHERE r.started_utc >= ? AND r.id > ? AND r.rescored_from = '' "
                        "AND x.key_id IS NOT NULL"),
-        {utcText(rowsSince - 1000).left(19), utcText(rowsUntil + 1000)});  // a second either side, then exactly below
+        {utcText(rowsSince).left(10), m_readUpTo});  // whole days, then exactly below
     if (!rows) return failed();
+    auto held = [&](qint64 run) {
+        const auto at = place.find(run);
+        return at != place.end() && data.runs[*at].startedMs >= rowsSince;
+    };
+    auto keyRows = std::make_shared<std::vector<KeyRow>>();
+    if (m_rows) {
+        keyRows->reserve(m_rows->size());
+        std::copy_if(m_rows->begin(), m_rows->end(), std::back_inserter(*keyRows), [&](const KeyRow& r) { return held(r.run); });
+    }
     while (rows->next()) {
-        const auto at = place.find(rows->value(0).toLongLong());
-        if (at == place.end()) continue;
-        const LineRun& run = data.runs[*at];
-        if (run.startedMs < rowsSince || run.startedMs >= rowsUntil) continue;
         KeyRow row;
-        row.run = *at;
+        row.run = rows->value(0).toLongLong();
+        if (!held(row.run)) continue;
         row.position = rows->value(1).toInt();
+        row.keyId = rows->value(2).toLongLong();
         row.passed = rows->value(3).toInt() != 0;
         row.marginal = rows->value(4).toInt() != 0;
-        if (!rows->value(5).isNull()) row.error = rows->value(5).toDouble();
-        if (!rows->value(6).isNull()) row.limit = rows->value(6).toDouble();
-        data.keyRows.push_back({rows->value(2).toLongLong(), row});
+        row.hasError = !rows->value(5).isNull(), row.error = rows->value(5).toDouble();
+        row.hasLimit = !rows->value(6).isNull(), row.limit = rows->value(6).toDouble();
+        keyRows->push_back(row);
     }
     rows.reset();
+    keyRows->shrink_to_fit();
+    data.keyRows = keyRows;
 
     // Each key's newest points straight from the index that holds the key
     // and its run; enough more to drop the runs judged again.
-    const auto judgedAgain = std::count_if(data.runs.begin(), data.runs.end(), [](const LineRun& r) { return r.judgedAgain; });
-    const std::size_t kept = kSpcPoints + std::size_t(judgedAgain);
+    const auto uncounted = std::count_if(data.runs.begin(), data.runs.end(), [](const LineRun& r) { return !r.counts(); });
+    const std::size_t kept = kSpcPoints + std::size_t(uncounted);
     std::optional<QSqlQuery> points = db.prepare(
         QStringLiteral("SELECT run, error FROM results WHERE key_id = ? AND error IS NOT NULL AND run > ? ORDER BY run DESC LIMIT ?"));
     if (!points) return failed();
@@ -188,12 +207,13 @@ std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 rowsUntil)
         if (errors.size() > kept) errors.erase(errors.begin(), errors.end() - std::ptrdiff_t(kept));
         LineKey& k = data.keys[it.value()];
         for (auto e = errors.rbegin(); e != errors.rend() && k.points.size() < kSpcPoints; ++e)
-            if (const auto at = place.find(e->first); at != place.end() && !data.runs[*at].judgedAgain) k.points.push_back({*at, e->second});
+            if (const auto at = place.find(e->first); at != place.end() && data.runs[*at].counts()) k.points.push_back({*at, e->second});
         std::sort(k.points.begin(), k.points.end(), [](const KeyPoint& a, const KeyPoint& b) { return a.run < b.run; });
     }
     points.reset();
     if (!db.exec(QStringLiteral("COMMIT"))) return failed();
     m_readUpTo = upTo;
+    m_rows = data.keyRows;
     return data;
 }
 

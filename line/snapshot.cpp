@@ -39,13 +39,13 @@ bool Snapshotter::poll(qint64 nowMs)
     auto next = std::make_shared<Snapshot>();
     next->asOfMs = nowMs;
     next->window = {nowMs - kDayMs, nowMs};
-    std::optional<LineData> data = m_reader.read(next->window.since, next->window.until);
+    std::optional<LineData> data = m_reader.read(next->window.until - kMaxWindowMs - kDayMs);
     if (!data) return away();
     next->data = std::move(*data);
     next->benches = answerOf(benchesJson(next->data, next->window));
     next->yield = answerOf(yieldJson(next->data, next->window));
     next->pareto = answerOf(paretoJson(next->data, next->window));
-    next->capability = answerOf(capabilityJson(next->data));
+    next->capability = answerOf(capabilityJson(next->data, next->window));
     m_signature = signature;
     m_lastCompute = nowMs;
     std::lock_guard lock(m_mutex);
