@@ -216,42 +216,51 @@ QJsonObject paretoJson(const LineData& data, const Window& w)
 
 QJsonObject capabilityJson(const LineData& data, const Window& w)
 {
-    // The window's rows as runs of the history, so that its own statistics
-    // give the figures: one check per row, in each run's order of results.
-    struct Row {
-        std::size_t run;
-        const KeyRow* row;
+    // The history's statistics gathered straight from the rows: a window of
+    // a year holds millions, too many to dress as reports. Its exact sums
+    // make the order of the rows irrelevant but for the first to give a key
+    // (the answer's order) and the latest limit, both taken by (run, place).
+    using Seq = std::pair<std::size_t, int>;  // run index, position in it
+    struct Gathered {
+        evaluate::ResultStats stats;
+        evaluate::ErrorSums sums;
+        Seq first, lastLimit;
+        bool seen = false, limited = false;
     };
-    std::vector<Row> rows;
+    std::vector<Gathered> gathered(data.keys.size());
+    std::vector<std::optional<bool>> usable(data.keys.size());  // a key of a known kind, not an aborted row's
     if (data.keyRows)
-        for (const KeyRow& row : *data.keyRows)
-            if (const auto at = data.place.find(row.run); at != data.place.end() && inWindow(data.runs[*at], w))
-                rows.push_back({*at, &row});
-    std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
-        return a.run != b.run ? a.run < b.run : a.row->position < b.row->position;
-    });
-    std::vector<evaluate::HistoryRun> runs;
-    std::size_t lastRun = std::size_t(-1);
-    for (const auto& [run, row] : rows) {
-        const auto at = data.keyIndex.find(row->keyId);
-        if (at == data.keyIndex.end()) continue;
-        const evaluate::ResultKey& key = data.keys[*at].key;
-        const std::optional<CheckKind> kind = kindNamed(key.kind);
-        if (!kind) continue;
-        if (run != lastRun) runs.emplace_back(), lastRun = run;
-        evaluate::Result r;
-        r.channel = key.channel, r.quantity = key.quantity, r.unit = key.unit, r.reference = key.reference;
-        r.verdict = row->passed ? evaluate::Verdict::Pass : evaluate::Verdict::Fail;
-        r.marginal = row->marginal;
-        if (row->hasError) r.error = row->error;
-        if (row->hasLimit) r.limit = row->limit;
-        runs.back().checks.push_back({key.check, *kind, r.verdict, {r}, {}});
-    }
+        for (const KeyRow& row : *data.keyRows) {
+            if (row.startedMs < w.since || row.startedMs >= w.until) continue;
+            const auto run = data.place.find(row.run);
+            const auto key = data.keyIndex.find(row.keyId);
+            if (run == data.place.end() || key == data.keyIndex.end() || !inWindow(data.runs[*run], w)) continue;
+            std::optional<bool>& ok = usable[*key];
+            if (!ok) ok = kindNamed(data.keys[*key].key.kind).has_value() && data.keys[*key].key.quantity != u"aborted";
+            if (!*ok) continue;
+            Gathered& g = gathered[*key];
+            const Seq at{*run, row.position};
+            if (!g.seen || at < g.first) g.first = at, g.seen = true;
+            evaluate::ResultStats& st = g.stats;
+            ++st.n;
+            st.passed += row.passed;
+            st.marginal += row.marginal;
+            if (row.hasLimit && (!g.limited || at > g.lastLimit)) st.limit = row.limit, g.lastLimit = at, g.limited = true;
+            if (!row.hasError) continue;
+            g.sums.add(row.error);
+            st.minError = st.minError ? std::min(*st.minError, row.error) : row.error;
+            st.maxError = st.maxError ? std::max(*st.maxError, row.error) : row.error;
+        }
+    std::vector<std::size_t> order;
+    for (std::size_t k = 0; k < gathered.size(); ++k)
+        if (gathered[k].seen) order.push_back(k);
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return gathered[a].first < gathered[b].first; });
     QJsonArray out;
-    for (const evaluate::ResultStats& s : evaluate::resultStatistics(runs)) {
-        QString text;
-        for (const LineKey& k : data.keys)
-            if (k.key == s.key) text = k.text;
+    for (std::size_t k : order) {
+        evaluate::ResultStats& s = gathered[k].stats;
+        s.key = data.keys[k].key;
+        evaluate::finishStatistics(s, gathered[k].sums);
+        const QString& text = data.keys[k].text;
         out.append(QJsonObject{
             {QStringLiteral("key"), text},
             {QStringLiteral("check"), s.key.check},

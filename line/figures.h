@@ -43,6 +43,7 @@ struct FailedCheck {
 // of the longest window, so kept small.
 struct KeyRow {
     qint64 run = 0;    // the run's row in the store (LineData::place)
+    qint64 startedMs = 0;  // the run's
     qint64 keyId = 0;  // the key's row in the store (LineData::keyIndex)
     int position = 0;
     bool passed = false, marginal = false, hasError = false, hasLimit = false;
@@ -70,10 +71,11 @@ struct LineData {
     std::vector<LineRun> runs;
     std::vector<FailedCheck> failedChecks;
     // The result rows of the runs started from rowsSince on (the longest
-    // window back from the snapshot, and a day); shared with the reader,
-    // which adds only the rows of runs added since. Also the failed checks'.
+    // window back from the snapshot, and a day; the first snapshot's own
+    // window alone); shared with the reader, which adds only the rows of
+    // runs added since. The failed checks of runs from checksSince on.
     std::shared_ptr<const std::vector<KeyRow>> keyRows;
-    qint64 rowsSince = 0;
+    qint64 rowsSince = 0, checksSince = 0;  // the rows', the failed checks'
     QHash<qint64, std::size_t> place;  // a run's store row: index into runs
     QHash<qint64, std::size_t> keyIndex;  // the key's store id: index into keys
     std::vector<LineKey> keys;

@@ -68,7 +68,7 @@ std::optional<std::pair<qint64, qint64>> StoreReader::signature()
     return std::pair{q->value(0).toLongLong(), q->value(1).toLongLong()};
 }
 
-std::optional<LineData> StoreReader::read(qint64 rowsSince)
+std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 firstRowsSince)
 {
     if (!connect()) return std::nullopt;
     store::Backend& db = *m_db;
@@ -156,40 +156,61 @@ std::optional<LineData> StoreReader::read(qint64 rowsSince)
     for (const auto& [run, check, channel] : m_failed)
         if (const auto at = place.find(run); at != place.end()) data.failedChecks.push_back({*at, check, channel});
 
-    // The result rows of the runs added since the last read, kept with the
-    // earlier ones still in range: the first read takes every row of the
-    // longest window, later ones a few.
-    data.rowsSince = rowsSince;
-    std::optional<QSqlQuery> rows = db.exec(
-        QStringLiteral("SELECT x.run, x.position, x.key_id, x.passed, x.marginal, x.error, x.limit_value FROM results x "
-                       "JOIN runs r ON r.id = x.run WHERE r.started_utc >= ? AND r.id > ? AND r.rescored_from = '' "
-                       "AND x.key_id IS NOT NULL"),
-        {utcText(rowsSince).left(10), m_readUpTo});  // whole days, then exactly below
-    if (!rows) return failed();
-    auto held = [&](qint64 run) {
+    // The result rows: those of the runs added since the last read, and,
+    // while the rows held do not reach back to rowsSince yet, those of the
+    // earlier runs before the oldest held. The first read takes the first
+    // window's alone, so that the first figures come soon; the next reaches
+    // back the rest of the way.
+    data.checksSince = rowsSince;
+    const qint64 from = m_rows ? rowsSince : std::max(rowsSince, firstRowsSince);
+    const qint64 heldFrom = m_rows ? m_rowsFrom : from;  // the rows of runs read before reach back to it
+    auto startOf = [&](qint64 run) -> std::optional<qint64> {
         const auto at = place.find(run);
-        return at != place.end() && data.runs[*at].startedMs >= rowsSince;
+        return at == place.end() ? std::nullopt : std::optional<qint64>(data.runs[*at].startedMs);
     };
-    auto keyRows = std::make_shared<std::vector<KeyRow>>();
-    if (m_rows) {
-        keyRows->reserve(m_rows->size());
-        std::copy_if(m_rows->begin(), m_rows->end(), std::back_inserter(*keyRows), [&](const KeyRow& r) { return held(r.run); });
+    std::vector<KeyRow> added;
+    const QString select = QStringLiteral(
+        "SELECT x.run, x.position, x.key_id, x.passed, x.marginal, x.error, x.limit_value FROM results x JOIN runs r ON r.id = x.run "
+        "WHERE r.rescored_from = '' AND x.key_id IS NOT NULL AND r.started_utc >= ? AND ");
+    // Bounded by whole days in the statements, then exactly below.
+    // (Nothing read yet: no bound on the run's row, which would lead the
+    // planner through every run's results.)
+    std::vector<std::pair<QString, QVariantList>> parts = {
+        {select + (m_readUpTo > 0 ? QStringLiteral("r.id > ?") : QStringLiteral("? = 0")), {utcText(from).left(10), m_readUpTo}}};
+    if (heldFrom > from)
+        parts.push_back({select + QStringLiteral("r.id <= ? AND r.started_utc <= ?"),
+                         {utcText(from).left(10), m_readUpTo, utcText(heldFrom + kDayMs).left(10)}});
+    for (const auto& [sql, values] : parts) {
+        std::optional<QSqlQuery> rows = db.exec(sql, values);
+        if (!rows) return failed();
+        while (rows->next()) {
+            KeyRow row;
+            row.run = rows->value(0).toLongLong();
+            const std::optional<qint64> started = startOf(row.run);
+            if (!started || *started < from || (row.run <= m_readUpTo && *started >= heldFrom)) continue;  // held already
+            row.startedMs = *started;
+            row.position = rows->value(1).toInt();
+            row.keyId = rows->value(2).toLongLong();
+            row.passed = rows->value(3).toInt() != 0;
+            row.marginal = rows->value(4).toInt() != 0;
+            row.hasError = !rows->value(5).isNull(), row.error = rows->value(5).toDouble();
+            row.hasLimit = !rows->value(6).isNull(), row.limit = rows->value(6).toDouble();
+            added.push_back(row);
+        }
     }
-    while (rows->next()) {
-        KeyRow row;
-        row.run = rows->value(0).toLongLong();
-        if (!held(row.run)) continue;
-        row.position = rows->value(1).toInt();
-        row.keyId = rows->value(2).toLongLong();
-        row.passed = rows->value(3).toInt() != 0;
-        row.marginal = rows->value(4).toInt() != 0;
-        row.hasError = !rows->value(5).isNull(), row.error = rows->value(5).toDouble();
-        row.hasLimit = !rows->value(6).isNull(), row.limit = rows->value(6).toDouble();
-        keyRows->push_back(row);
+    // The rows held are copied only when some come or go (the snapshot
+    // before shares them).
+    if (!m_rows || !added.empty() || from > m_rowsFrom) {
+        auto next = std::make_shared<std::vector<KeyRow>>();
+        next->reserve((m_rows ? m_rows->size() : 0) + added.size());
+        if (m_rows)
+            std::copy_if(m_rows->begin(), m_rows->end(), std::back_inserter(*next), [&](const KeyRow& r) { return r.startedMs >= from; });
+        next->insert(next->end(), added.begin(), added.end());
+        data.keyRows = std::move(next);
+    } else {
+        data.keyRows = m_rows;
     }
-    rows.reset();
-    keyRows->shrink_to_fit();
-    data.keyRows = keyRows;
+    data.rowsSince = from;
 
     // Each key's newest points straight from the index that holds the key
     // and its run; enough more to drop the runs judged again.
@@ -214,6 +235,8 @@ std::optional<LineData> StoreReader::read(qint64 rowsSince)
     if (!db.exec(QStringLiteral("COMMIT"))) return failed();
     m_readUpTo = upTo;
     m_rows = data.keyRows;
+    m_rowsFrom = from;
+    m_rowsWanted = rowsSince;
     return data;
 }
 

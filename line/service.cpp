@@ -85,8 +85,8 @@ Reply LineService::api(Api what, const Param& param) const
                              p, now, w);
         // The snapshot holds the rows of results as far back as the longest
         // window from its own time reaches, not the whole store's.
-        if ((what == Api::Capability || what == Api::Pareto) && w->since < s.data.rowsSince)
-            return textReply(400, QStringLiteral("since: the results' figures reach back to %1").arg(utcText(s.data.rowsSince)));
+        const qint64 reach = what == Api::Capability ? s.data.rowsSince : what == Api::Pareto ? s.data.checksSince : w->since;
+        if (w->since < reach) return textReply(400, QStringLiteral("since: the results' figures reach back to %1").arg(utcText(reach)));
         const QJsonObject figures = what == Api::Benches ? benchesJson(s.data, *w)
                                     : what == Api::Yield ? yieldJson(s.data, *w)
                                     : what == Api::Pareto ? paretoJson(s.data, *w)
