@@ -306,6 +306,9 @@ TEST_P(LineTest, TheSnapshotFollowsTheStoreAndSurvivesItsAbsence)
     EXPECT_EQ(get("/api/v1/pareto")[u"pareto"].toArray(),
               (QJsonArray{QJsonObject{{"check", "static"}, {"channel", 1}, {"failed_runs", 1}},
                           QJsonObject{{"check", "static"}, {"channel", 2}, {"failed_runs", 1}}}));
+    // The rows held from before, those of the new run, and those of the
+    // days before the first window, which this look reached back for.
+    EXPECT_EQ(get("/api/v1/capability?since=2026-12-07")[u"capability"][0][u"n"].toInt(), 8);
     const QJsonArray points = get(chart)[u"points"].toArray();
     ASSERT_EQ(points.size(), 8);
     EXPECT_EQ(points[7][u"board_id"].toString(), QStringLiteral("b9"));
