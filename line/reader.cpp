@@ -142,53 +142,62 @@ std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 firstRowsSinc
     qint64 upTo = 0;
     for (const LineRun& r : data.runs) upTo = std::max(upTo, r.id);
     if (upTo < m_readUpTo) forget();  // fewer rows than before: another store
-    // The runs that failed lead (a range of their rows would be read whole).
-    std::optional<QSqlQuery> fails = db.exec(
-        QStringLiteral("SELECT DISTINCT run, check_name, channel FROM results WHERE verdict = 'fail' AND run IN "
-                       "(SELECT id FROM runs WHERE failed > 0 AND started_utc >= ? AND id > ?)"),
-        {utcText(rowsSince).left(10), m_readUpTo});
-    if (!fails) return failed();
-    QSet<QString> checks;
-    for (const auto& f : m_failed) checks.insert(std::get<1>(f));
-    while (fails->next())
-        m_failed.emplace_back(fails->value(0).toLongLong(), *checks.insert(textRead(fails->value(1).toString())), fails->value(2).toInt());
-    fails.reset();
-    for (const auto& [run, check, channel] : m_failed)
-        if (const auto at = place.find(run); at != place.end()) data.failedChecks.push_back({*at, check, channel});
-
-    // The result rows: those of the runs added since the last read, and,
-    // while the rows held do not reach back to rowsSince yet, those of the
-    // earlier runs before the oldest held. The first read takes the first
-    // window's alone, so that the first figures come soon; the next reaches
-    // back the rest of the way.
-    data.checksSince = rowsSince;
+    // The failed checks and the result rows: those of the runs added since
+    // the last read, and, while those held do not reach back to rowsSince
+    // yet, those of the earlier runs before the oldest held. The first read
+    // takes the first window's alone, so that the first figures come soon;
+    // the next reaches back the rest of the way.
     const qint64 from = m_rows ? rowsSince : std::max(rowsSince, firstRowsSince);
-    const qint64 heldFrom = m_rows ? m_rowsFrom : from;  // the rows of runs read before reach back to it
+    const qint64 heldFrom = m_rows ? m_rowsFrom : from;  // what was read before reaches back to it
     auto startOf = [&](qint64 run) -> std::optional<qint64> {
         const auto at = place.find(run);
         return at == place.end() ? std::nullopt : std::optional<qint64>(data.runs[*at].startedMs);
     };
-    std::vector<KeyRow> added;
-    const QString select = QStringLiteral(
-        "SELECT x.run, x.position, x.key_id, x.passed, x.marginal, x.error, x.limit_value FROM results x JOIN runs r ON r.id = x.run "
-        "WHERE r.rescored_from = '' AND x.key_id IS NOT NULL AND r.started_utc >= ? AND ");
-    // Bounded by whole days in the statements, then exactly below.
-    // (Nothing read yet: no bound on the run's row, which would lead the
-    // planner through every run's results.)
-    std::vector<std::pair<QString, QVariantList>> parts = {
-        {select + (m_readUpTo > 0 ? QStringLiteral("r.id > ?") : QStringLiteral("? = 0")), {utcText(from).left(10), m_readUpTo}}};
+    auto wanted = [&](qint64 run) {
+        const std::optional<qint64> started = startOf(run);
+        return started && *started >= from && (run > m_readUpTo || *started < heldFrom);  // else held already
+    };
+    // The statements bounded by whole days, then exactly by wanted(). (Nothing
+    // read yet: no bound on the run's row, which would lead the planner
+    // through every run's results.)
+    std::vector<std::pair<QString, QVariantList>> ranges = {
+        {QStringLiteral("r.started_utc >= ? AND ") + (m_readUpTo > 0 ? QStringLiteral("r.id > ?") : QStringLiteral("? = 0")),
+         {utcText(from).left(10), m_readUpTo}}};
     if (heldFrom > from)
-        parts.push_back({select + QStringLiteral("r.id <= ? AND r.started_utc <= ?"),
-                         {utcText(from).left(10), m_readUpTo, utcText(heldFrom + kDayMs).left(10)}});
-    for (const auto& [sql, values] : parts) {
-        std::optional<QSqlQuery> rows = db.exec(sql, values);
+        ranges.push_back({QStringLiteral("r.started_utc >= ? AND r.id <= ? AND r.started_utc <= ?"),
+                          {utcText(from).left(10), m_readUpTo, utcText(heldFrom + kDayMs).left(10)}});
+
+    QSet<QString> checks;
+    for (const auto& f : m_failed) checks.insert(std::get<1>(f));
+    // The runs that failed lead (a range of their rows would be read whole).
+    for (const auto& [where, values] : ranges) {
+        std::optional<QSqlQuery> fails = db.exec(QStringLiteral("SELECT DISTINCT run, check_name, channel FROM results WHERE verdict = 'fail' "
+                                                                "AND run IN (SELECT r.id FROM runs r WHERE r.failed > 0 AND %1)")
+                                                     .arg(where),
+                                                 values);
+        if (!fails) return failed();
+        while (fails->next())
+            if (wanted(fails->value(0).toLongLong()))
+                m_failed.emplace_back(fails->value(0).toLongLong(), *checks.insert(textRead(fails->value(1).toString())),
+                                      fails->value(2).toInt());
+    }
+    for (const auto& [run, check, channel] : m_failed)
+        if (const auto at = place.find(run); at != place.end()) data.failedChecks.push_back({*at, check, channel});
+    data.checksSince = from;
+
+    std::vector<KeyRow> added;
+    for (const auto& [where, values] : ranges) {
+        std::optional<QSqlQuery> rows = db.exec(
+            QStringLiteral("SELECT x.run, x.position, x.key_id, x.passed, x.marginal, x.error, x.limit_value FROM results x JOIN runs r "
+                           "ON r.id = x.run WHERE r.rescored_from = '' AND x.key_id IS NOT NULL AND %1")
+                .arg(where),
+            values);
         if (!rows) return failed();
         while (rows->next()) {
             KeyRow row;
             row.run = rows->value(0).toLongLong();
-            const std::optional<qint64> started = startOf(row.run);
-            if (!started || *started < from || (row.run <= m_readUpTo && *started >= heldFrom)) continue;  // held already
-            row.startedMs = *started;
+            if (!wanted(row.run)) continue;
+            row.startedMs = *startOf(row.run);
             row.position = rows->value(1).toInt();
             row.keyId = rows->value(2).toLongLong();
             row.passed = rows->value(3).toInt() != 0;

@@ -221,6 +221,9 @@ TEST_P(LineTest, FiguresAreThoseOfTheRows)
                                      "min_error", "max_error", "limit", "cpk", "marginal"})
                 EXPECT_EQ(capability[i][QLatin1String(name)], history[i][QLatin1String(name)]) << name;
     }
+    EXPECT_EQ(get("/api/v1/pareto?since=2026-12-07")[u"pareto"].toArray(),
+              (QJsonArray{QJsonObject{{"check", "static"}, {"channel", 1}, {"failed_runs", 1}},
+                          QJsonObject{{"check", "static"}, {"channel", 2}, {"failed_runs", 1}}}));
     const QJsonArray capability = get("/api/v1/capability")[u"capability"].toArray();
 
     // Its key opens the control chart of that result's points, oldest first.
