@@ -85,7 +85,9 @@ int main(int argc, char** argv)
     const std::shared_ptr<const line::Snapshot> s = snapshots.published().snapshot;
     const std::string key = s->data.keys.empty() ? std::string() : QUrl::toPercentEncoding(s->data.keys.front().text).toStdString();
     const std::string week = "/api/v1/yield?since=" + line::utcText(now - 7 * line::kDayMs).toStdString();
-    const std::vector<std::string> paths = {"/api/v1/benches", "/api/v1/yield", week, "/api/v1/pareto", "/api/v1/capability",
+    const std::string month = "/api/v1/capability?since=" + line::utcText(now - 30 * line::kDayMs).toStdString();
+    const std::string year = "/api/v1/capability?since=" + line::utcText(now - 365 * line::kDayMs).toStdString();
+    const std::vector<std::string> paths = {"/api/v1/benches", "/api/v1/yield", week, "/api/v1/pareto", "/api/v1/capability", month, year,
                                             "/api/v1/spc?key=" + key, "/api/v1/board?id=SN-0042", "/healthz", "/"};
     httplib::Client c("127.0.0.1", server.port());
     for (const std::string& path : paths) {

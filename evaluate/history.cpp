@@ -180,16 +180,17 @@ std::vector<ResultStats> resultStatistics(const std::vector<HistoryRun>& runs)
             }
         }
     }
-    for (std::size_t i = 0; i < stats.size(); ++i) {
-        ResultStats& s = stats[i];
-        const ErrorSums& e = gathered[i].sums;
-        s.figures = int(e.count);
-        if (e.count == 0) continue;
-        s.meanError = e.mean();
-        s.sdError = e.sd();
-        if (s.sdError && *s.sdError > 0 && s.limit) s.cpk = (*s.limit - std::abs(*s.meanError)) / (3 * *s.sdError);
-    }
+    for (std::size_t i = 0; i < stats.size(); ++i) finishStatistics(stats[i], gathered[i].sums);
     return stats;
+}
+
+void finishStatistics(ResultStats& s, const ErrorSums& e)
+{
+    s.figures = int(e.count);
+    if (e.count == 0) return;
+    s.meanError = e.mean();
+    s.sdError = e.sd();
+    if (s.sdError && *s.sdError > 0 && s.limit) s.cpk = (*s.limit - std::abs(*s.meanError)) / (3 * *s.sdError);
 }
 
 std::optional<History> readHistory(const HistoryRequest& request, QString* error, const std::function<void(int, int)>& progress)

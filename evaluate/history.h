@@ -100,6 +100,9 @@ std::optional<History> readHistory(const HistoryRequest& request, QString* error
 
 // The statistics of the runs' results, as readHistory fills them in.
 std::vector<ResultStats> resultStatistics(const std::vector<HistoryRun>& runs);
+// What follows from a result's gathered errors: figures, mean, SD and Cpk
+// (its limit already set).
+void finishStatistics(ResultStats& s, const ErrorSums& sums);
 
 // The page stays light at any size: it lists the latest kPageRuns runs with a
 // count of the earlier ones, and plots the boards plottedBoards names; the

@@ -1,6 +1,7 @@
 #include "figures.h"
 
 #include "plan.h"
+#include "resultsstore.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -21,7 +22,7 @@ namespace {
 QJsonValue orNull(const std::optional<double>& v) { return v ? QJsonValue(*v) : QJsonValue(QJsonValue::Null); }
 QJsonValue share(qint64 of, qint64 in) { return in > 0 ? QJsonValue(double(of) / double(in)) : QJsonValue(QJsonValue::Null); }
 
-bool inWindow(const LineRun& r, const Window& w) { return !r.judgedAgain && r.startedMs >= w.since && r.startedMs < w.until; }
+bool inWindow(const LineRun& r, const Window& w) { return r.counts() && r.startedMs >= w.since && r.startedMs < w.until; }
 
 // The yield's figures of some of the window's runs (their indexes, oldest first).
 QJsonObject yieldOf(const LineData& data, const std::vector<std::size_t>& runs, const QHash<QString, std::size_t>& first)
@@ -77,13 +78,29 @@ std::optional<CheckKind> kindNamed(const QString& name)
 
 }  // namespace
 
+void markCopies(LineData& data, const std::vector<QString>& recordings, const std::vector<QString>& paths)
+{
+    QHash<QString, std::size_t> counted;  // by recording
+    for (std::size_t i = 0; i < data.runs.size(); ++i) {
+        const auto at = counted.find(recordings[i]);
+        if (at == counted.end()) {
+            counted.insert(recordings[i], i);
+            continue;
+        }
+        std::size_t& kept = *at;
+        std::size_t dropped = i;
+        if (!store::countedBefore(data.runs[kept].judgedAgain, paths[kept], data.runs[i].judgedAgain, paths[i])) std::swap(dropped, kept);
+        data.runs[dropped].copy = true;
+    }
+}
+
 void indexFirstRuns(LineData& data)
 {
     // The runs come oldest first: the first seen.
     data.firstRun.clear();
     for (std::size_t i = 0; i < data.runs.size(); ++i) {
         const LineRun& r = data.runs[i];
-        if (!r.judgedAgain && !r.boardId.isEmpty() && !data.firstRun.contains(r.boardId)) data.firstRun.insert(r.boardId, i);
+        if (r.counts() && !r.boardId.isEmpty() && !data.firstRun.contains(r.boardId)) data.firstRun.insert(r.boardId, i);
     }
 }
 
@@ -127,7 +144,7 @@ QJsonObject benchesJson(const LineData& data, const Window& w)
     for (std::size_t i = 0; i < data.runs.size(); ++i) {
         const LineRun& r = data.runs[i];
         inWindowOf[r.bench];  // every bench in the store
-        if (r.judgedAgain || r.startedMs >= w.until) continue;
+        if (!r.counts() || r.startedMs >= w.until) continue;
         last[r.bench] = i;
         if (r.startedMs >= w.since) inWindowOf[r.bench].push_back(i);
     }
@@ -197,34 +214,53 @@ QJsonObject paretoJson(const LineData& data, const Window& w)
     return {{QStringLiteral("pareto"), out}};
 }
 
-QJsonObject capabilityJson(const LineData& data)
+QJsonObject capabilityJson(const LineData& data, const Window& w)
 {
-    // The window's rows as runs of the history, so that its own statistics
-    // give the figures: one check per row, in each run's order of results.
-    std::vector<std::pair<qint64, KeyRow>> rows = data.keyRows;
-    std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
-        return a.second.run != b.second.run ? a.second.run < b.second.run : a.second.position < b.second.position;
-    });
-    std::vector<evaluate::HistoryRun> runs;
-    std::size_t lastRun = std::size_t(-1);
-    for (const auto& [keyId, row] : rows) {
-        const auto at = data.keyIndex.find(keyId);
-        if (at == data.keyIndex.end()) continue;
-        const evaluate::ResultKey& key = data.keys[*at].key;
-        const std::optional<CheckKind> kind = kindNamed(key.kind);
-        if (!kind) continue;
-        if (row.run != lastRun) runs.emplace_back(), lastRun = row.run;
-        evaluate::Result r;
-        r.channel = key.channel, r.quantity = key.quantity, r.unit = key.unit, r.reference = key.reference;
-        r.verdict = row.passed ? evaluate::Verdict::Pass : evaluate::Verdict::Fail;
-        r.marginal = row.marginal, r.error = row.error, r.limit = row.limit;
-        runs.back().checks.push_back({key.check, *kind, r.verdict, {r}, {}});
-    }
+    // The history's statistics gathered straight from the rows: a window of
+    // a year holds millions, too many to dress as reports. Its exact sums
+    // make the order of the rows irrelevant but for the first to give a key
+    // (the answer's order) and the latest limit, both taken by (run, place).
+    using Seq = std::pair<std::size_t, int>;  // run index, position in it
+    struct Gathered {
+        evaluate::ResultStats stats;
+        evaluate::ErrorSums sums;
+        Seq first, lastLimit;
+        bool seen = false, limited = false;
+    };
+    std::vector<Gathered> gathered(data.keys.size());
+    std::vector<std::optional<bool>> usable(data.keys.size());  // a key of a known kind, not an aborted row's
+    if (data.keyRows)
+        for (const KeyRow& row : *data.keyRows) {
+            if (row.startedMs < w.since || row.startedMs >= w.until) continue;
+            const auto run = data.place.find(row.run);
+            const auto key = data.keyIndex.find(row.keyId);
+            if (run == data.place.end() || key == data.keyIndex.end() || !inWindow(data.runs[*run], w)) continue;
+            std::optional<bool>& ok = usable[*key];
+            if (!ok) ok = kindNamed(data.keys[*key].key.kind).has_value() && data.keys[*key].key.quantity != u"aborted";
+            if (!*ok) continue;
+            Gathered& g = gathered[*key];
+            const Seq at{*run, row.position};
+            if (!g.seen || at < g.first) g.first = at, g.seen = true;
+            evaluate::ResultStats& st = g.stats;
+            ++st.n;
+            st.passed += row.passed;
+            st.marginal += row.marginal;
+            if (row.hasLimit && (!g.limited || at > g.lastLimit)) st.limit = row.limit, g.lastLimit = at, g.limited = true;
+            if (!row.hasError) continue;
+            g.sums.add(row.error);
+            st.minError = st.minError ? std::min(*st.minError, row.error) : row.error;
+            st.maxError = st.maxError ? std::max(*st.maxError, row.error) : row.error;
+        }
+    std::vector<std::size_t> order;
+    for (std::size_t k = 0; k < gathered.size(); ++k)
+        if (gathered[k].seen) order.push_back(k);
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return gathered[a].first < gathered[b].first; });
     QJsonArray out;
-    for (const evaluate::ResultStats& s : evaluate::resultStatistics(runs)) {
-        QString text;
-        for (const LineKey& k : data.keys)
-            if (k.key == s.key) text = k.text;
+    for (std::size_t k : order) {
+        evaluate::ResultStats& s = gathered[k].stats;
+        s.key = data.keys[k].key;
+        evaluate::finishStatistics(s, gathered[k].sums);
+        const QString& text = data.keys[k].text;
         out.append(QJsonObject{
             {QStringLiteral("key"), text},
             {QStringLiteral("check"), s.key.check},

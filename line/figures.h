@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -24,6 +25,10 @@ struct LineRun {
     qint64 startedMs = 0;
     int failed = 0;            // results failed
     bool judgedAgain = false;  // rescored_from set: listed, counted nowhere
+    // Another report of a recording that is counted (markCopies): listed,
+    // counted nowhere, as --history counts it.
+    bool copy = false;
+    bool counts() const { return !judgedAgain && !copy; }
     bool passed() const { return verdict == u"pass"; }
 };
 
@@ -34,12 +39,15 @@ struct FailedCheck {
     int channel = 0;      // 0: the check has none
 };
 
-// One counted result row of a run, for the capability of its key.
+// A result row of a run, for the capability of its key; held for every run
+// of the longest window, so kept small.
 struct KeyRow {
-    std::size_t run = 0;
+    qint64 run = 0;    // the run's row in the store (LineData::place)
+    qint64 startedMs = 0;  // the run's
+    qint64 keyId = 0;  // the key's row in the store (LineData::keyIndex)
     int position = 0;
-    bool passed = false, marginal = false;
-    std::optional<double> error, limit;
+    bool passed = false, marginal = false, hasError = false, hasLimit = false;
+    double error = 0, limit = 0;
 };
 
 struct KeyPoint {
@@ -62,9 +70,13 @@ inline constexpr qint64 kMaxWindowMs = 400 * kDayMs;
 struct LineData {
     std::vector<LineRun> runs;
     std::vector<FailedCheck> failedChecks;
-    // Rows of the runs started in the capability window [rowsSince, rowsUntil).
-    std::vector<std::pair<qint64, KeyRow>> keyRows;  // the key's store id, its row
-    qint64 rowsSince = 0, rowsUntil = 0;
+    // The result rows of the runs started from rowsSince on (the longest
+    // window back from the snapshot, and a day; the first snapshot's own
+    // window alone); shared with the reader, which adds only the rows of
+    // runs added since. The failed checks of runs from checksSince on.
+    std::shared_ptr<const std::vector<KeyRow>> keyRows;
+    qint64 rowsSince = 0, checksSince = 0;  // the rows', the failed checks'
+    QHash<qint64, std::size_t> place;  // a run's store row: index into runs
     QHash<qint64, std::size_t> keyIndex;  // the key's store id: index into keys
     std::vector<LineKey> keys;
     // Each board's first counted run in the whole store, on any bench
@@ -72,6 +84,10 @@ struct LineData {
     QHash<QString, std::size_t> firstRun;
 };
 
+// Marks the copies among data.runs: of the reports of one recording (by
+// recordings[i], its recording; paths[i], its report's path as stored) all
+// but the one --history counts.
+void markCopies(LineData& data, const std::vector<QString>& recordings, const std::vector<QString>& paths);
 // Fills data.firstRun once the runs are in order.
 void indexFirstRuns(LineData& data);
 
@@ -88,8 +104,8 @@ QString utcText(qint64 ms);
 QJsonObject benchesJson(const LineData& data, const Window& w);
 QJsonObject yieldJson(const LineData& data, const Window& w);
 QJsonObject paretoJson(const LineData& data, const Window& w);
-// Over the rows the data holds (the capability window).
-QJsonObject capabilityJson(const LineData& data);
+// Over the rows the data holds: a window must start at rowsSince or later.
+QJsonObject capabilityJson(const LineData& data, const Window& w);
 // nullopt for a key the data does not have.
 std::optional<QJsonObject> spcJson(const LineData& data, const QString& key);
 QJsonObject boardJson(const LineData& data, const QString& boardId);

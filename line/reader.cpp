@@ -20,6 +20,7 @@ void StoreReader::forget()
     m_readUpTo = 0;
     m_failed.clear();
     m_errors.clear();
+    m_rows.reset();
 }
 
 bool StoreReader::fail(const QString& why)
@@ -67,7 +68,7 @@ std::optional<std::pair<qint64, qint64>> StoreReader::signature()
     return std::pair{q->value(0).toLongLong(), q->value(1).toLongLong()};
 }
 
-std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 rowsUntil)
+std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 firstRowsSince)
 {
     if (!connect()) return std::nullopt;
     store::Backend& db = *m_db;
@@ -87,10 +88,14 @@ std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 rowsUntil)
     QSet<QString> shared;
     auto once = [&shared](const QString& text) { return *shared.insert(text); };
 
-    std::optional<QSqlQuery> runs = db.exec(QStringLiteral(
-        "SELECT id, run_id, board_id, bench, station, operator, verdict, report_path, started_utc, failed, rescored_from <> '' FROM runs"));
+    std::optional<QSqlQuery> runs = db.exec(QStringLiteral("SELECT id, run_id, board_id, bench, station, operator, verdict, report_path, "
+                                                           "started_utc, failed, rescored_from <> '', %1 FROM runs")
+                                                .arg(QLatin1String(store::kRecordingSql)));
     if (!runs) return failed();
+    std::vector<QString> recordings, paths;  // by run, as read
     while (runs->next()) {
+        recordings.push_back(runs->value(11).toString());
+        paths.push_back(runs->value(7).toString());
         LineRun r;
         r.id = runs->value(0).toLongLong();
         r.runId = runs->value(1).toString();
@@ -107,10 +112,12 @@ std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 rowsUntil)
         data.runs.push_back(std::move(r));
     }
     runs.reset();
+    markCopies(data, recordings, paths);
+    recordings = {}, paths = {};
     std::sort(data.runs.begin(), data.runs.end(),
               [](const LineRun& a, const LineRun& b) { return a.startedMs != b.startedMs ? a.startedMs < b.startedMs : a.id < b.id; });
     indexFirstRuns(data);
-    QHash<qint64, std::size_t> place;
+    QHash<qint64, std::size_t>& place = data.place;
     place.reserve(qsizetype(data.runs.size()));
     for (std::size_t i = 0; i < data.runs.size(); ++i) place.insert(data.runs[i].id, i);
 
@@ -135,47 +142,89 @@ std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 rowsUntil)
     qint64 upTo = 0;
     for (const LineRun& r : data.runs) upTo = std::max(upTo, r.id);
     if (upTo < m_readUpTo) forget();  // fewer rows than before: another store
-    // The runs that failed lead (a range of their rows would be read whole).
-    std::optional<QSqlQuery> fails = db.exec(
-        QStringLiteral("SELECT DISTINCT run, check_name, channel FROM results WHERE verdict = 'fail' AND run IN "
-                       "(SELECT id FROM runs WHERE failed > 0 AND started_utc >= ? AND id > ?)"),
-        {utcText(rowsUntil - kMaxWindowMs - kDayMs).left(10), m_readUpTo});
-    if (!fails) return failed();
+    // The failed checks and the result rows: those of the runs added since
+    // the last read, and, while those held do not reach back to rowsSince
+    // yet, those of the earlier runs before the oldest held. The first read
+    // takes the first window's alone, so that the first figures come soon;
+    // the next reaches back the rest of the way.
+    const qint64 from = m_rows ? rowsSince : std::max(rowsSince, firstRowsSince);
+    const qint64 heldFrom = m_rows ? m_rowsFrom : from;  // what was read before reaches back to it
+    auto startOf = [&](qint64 run) -> std::optional<qint64> {
+        const auto at = place.find(run);
+        return at == place.end() ? std::nullopt : std::optional<qint64>(data.runs[*at].startedMs);
+    };
+    auto wanted = [&](qint64 run) {
+        const std::optional<qint64> started = startOf(run);
+        return started && *started >= from && (run > m_readUpTo || *started < heldFrom);  // else held already
+    };
+    // The statements bounded by whole days, then exactly by wanted(). (Nothing
+    // read yet: no bound on the run's row, which would lead the planner
+    // through every run's results.)
+    std::vector<std::pair<QString, QVariantList>> ranges = {
+        {QStringLiteral("r.started_utc >= ? AND ") + (m_readUpTo > 0 ? QStringLiteral("r.id > ?") : QStringLiteral("? = 0")),
+         {utcText(from).left(10), m_readUpTo}}};
+    if (heldFrom > from)
+        ranges.push_back({QStringLiteral("r.started_utc >= ? AND r.id <= ? AND r.started_utc <= ?"),
+                          {utcText(from).left(10), m_readUpTo, utcText(heldFrom + kDayMs).left(10)}});
+
     QSet<QString> checks;
     for (const auto& f : m_failed) checks.insert(std::get<1>(f));
-    while (fails->next())
-        m_failed.emplace_back(fails->value(0).toLongLong(), *checks.insert(textRead(fails->value(1).toString())), fails->value(2).toInt());
-    fails.reset();
+    // The runs that failed lead (a range of their rows would be read whole).
+    for (const auto& [where, values] : ranges) {
+        std::optional<QSqlQuery> fails = db.exec(QStringLiteral("SELECT DISTINCT run, check_name, channel FROM results WHERE verdict = 'fail' "
+                                                                "AND run IN (SELECT r.id FROM runs r WHERE r.failed > 0 AND %1)")
+                                                     .arg(where),
+                                                 values);
+        if (!fails) return failed();
+        while (fails->next())
+            if (wanted(fails->value(0).toLongLong()))
+                m_failed.emplace_back(fails->value(0).toLongLong(), *checks.insert(textRead(fails->value(1).toString())),
+                                      fails->value(2).toInt());
+    }
     for (const auto& [run, check, channel] : m_failed)
         if (const auto at = place.find(run); at != place.end()) data.failedChecks.push_back({*at, check, channel});
+    data.checksSince = from;
 
-    data.rowsSince = rowsSince, data.rowsUntil = rowsUntil;
-    std::optional<QSqlQuery> rows = db.exec(
-        QStringLiteral("SELECT x.run, x.position, x.key_id, x.passed, x.marginal, x.error, x.limit_value FROM results x "
-                       "JOIN runs r ON r.id = x.run WHERE r.started_utc >= ? AND r.started_utc < ? AND r.rescored_from = '' "
-                       "AND x.key_id IS NOT NULL"),
-        {utcText(rowsSince - 1000).left(19), utcText(rowsUntil + 1000)});  // a second either side, then exactly below
-    if (!rows) return failed();
-    while (rows->next()) {
-        const auto at = place.find(rows->value(0).toLongLong());
-        if (at == place.end()) continue;
-        const LineRun& run = data.runs[*at];
-        if (run.startedMs < rowsSince || run.startedMs >= rowsUntil) continue;
-        KeyRow row;
-        row.run = *at;
-        row.position = rows->value(1).toInt();
-        row.passed = rows->value(3).toInt() != 0;
-        row.marginal = rows->value(4).toInt() != 0;
-        if (!rows->value(5).isNull()) row.error = rows->value(5).toDouble();
-        if (!rows->value(6).isNull()) row.limit = rows->value(6).toDouble();
-        data.keyRows.push_back({rows->value(2).toLongLong(), row});
+    std::vector<KeyRow> added;
+    for (const auto& [where, values] : ranges) {
+        std::optional<QSqlQuery> rows = db.exec(
+            QStringLiteral("SELECT x.run, x.position, x.key_id, x.passed, x.marginal, x.error, x.limit_value FROM results x JOIN runs r "
+                           "ON r.id = x.run WHERE r.rescored_from = '' AND x.key_id IS NOT NULL AND %1")
+                .arg(where),
+            values);
+        if (!rows) return failed();
+        while (rows->next()) {
+            KeyRow row;
+            row.run = rows->value(0).toLongLong();
+            if (!wanted(row.run)) continue;
+            row.startedMs = *startOf(row.run);
+            row.position = rows->value(1).toInt();
+            row.keyId = rows->value(2).toLongLong();
+            row.passed = rows->value(3).toInt() != 0;
+            row.marginal = rows->value(4).toInt() != 0;
+            row.hasError = !rows->value(5).isNull(), row.error = rows->value(5).toDouble();
+            row.hasLimit = !rows->value(6).isNull(), row.limit = rows->value(6).toDouble();
+            added.push_back(row);
+        }
     }
-    rows.reset();
+    // The rows held are copied only when some come or go (the snapshot
+    // before shares them).
+    if (!m_rows || !added.empty() || from > m_rowsFrom) {
+        auto next = std::make_shared<std::vector<KeyRow>>();
+        next->reserve((m_rows ? m_rows->size() : 0) + added.size());
+        if (m_rows)
+            std::copy_if(m_rows->begin(), m_rows->end(), std::back_inserter(*next), [&](const KeyRow& r) { return r.startedMs >= from; });
+        next->insert(next->end(), added.begin(), added.end());
+        data.keyRows = std::move(next);
+    } else {
+        data.keyRows = m_rows;
+    }
+    data.rowsSince = from;
 
     // Each key's newest points straight from the index that holds the key
     // and its run; enough more to drop the runs judged again.
-    const auto judgedAgain = std::count_if(data.runs.begin(), data.runs.end(), [](const LineRun& r) { return r.judgedAgain; });
-    const std::size_t kept = kSpcPoints + std::size_t(judgedAgain);
+    const auto uncounted = std::count_if(data.runs.begin(), data.runs.end(), [](const LineRun& r) { return !r.counts(); });
+    const std::size_t kept = kSpcPoints + std::size_t(uncounted);
     std::optional<QSqlQuery> points = db.prepare(
         QStringLiteral("SELECT run, error FROM results WHERE key_id = ? AND error IS NOT NULL AND run > ? ORDER BY run DESC LIMIT ?"));
     if (!points) return failed();
@@ -188,12 +237,15 @@ std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 rowsUntil)
         if (errors.size() > kept) errors.erase(errors.begin(), errors.end() - std::ptrdiff_t(kept));
         LineKey& k = data.keys[it.value()];
         for (auto e = errors.rbegin(); e != errors.rend() && k.points.size() < kSpcPoints; ++e)
-            if (const auto at = place.find(e->first); at != place.end() && !data.runs[*at].judgedAgain) k.points.push_back({*at, e->second});
+            if (const auto at = place.find(e->first); at != place.end() && data.runs[*at].counts()) k.points.push_back({*at, e->second});
         std::sort(k.points.begin(), k.points.end(), [](const KeyPoint& a, const KeyPoint& b) { return a.run < b.run; });
     }
     points.reset();
     if (!db.exec(QStringLiteral("COMMIT"))) return failed();
     m_readUpTo = upTo;
+    m_rows = data.keyRows;
+    m_rowsFrom = from;
+    m_rowsWanted = rowsSince;
     return data;
 }
 

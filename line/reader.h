@@ -19,9 +19,12 @@ public:
     // What tells a change: the runs' count and largest row (runs are only
     // ever added). nullopt with problem() when the store cannot be read.
     std::optional<std::pair<qint64, qint64>> signature();
-    // Everything the figures need; the capability's rows those of runs
-    // started in [rowsSince, rowsUntil). nullopt with problem().
-    std::optional<LineData> read(qint64 rowsSince, qint64 rowsUntil);
+    // Everything the figures need; the failed checks and the capability's
+    // rows those of runs started from rowsSince on, the rows on the first
+    // read those from firstRowsSince on alone (rowsShort() until the next).
+    // nullopt with problem().
+    std::optional<LineData> read(qint64 rowsSince, qint64 firstRowsSince);
+    bool rowsShort() const { return m_rows && m_rowsFrom > m_rowsWanted; }
     // Why the last call failed, scrubbed of any password.
     QString problem() const { return m_problem; }
     // The connection closed, on the thread that made it.
@@ -43,6 +46,8 @@ private:
     qint64 m_readUpTo = 0;  // 0: nothing kept
     std::vector<std::tuple<qint64, QString, int>> m_failed;  // run row, check, channel
     QHash<qint64, std::vector<std::pair<qint64, double>>> m_errors;  // key: (run row, error), oldest first
+    std::shared_ptr<const std::vector<KeyRow>> m_rows;
+    qint64 m_rowsFrom = 0, m_rowsWanted = 0;  // the rows held reach back to, and were asked back to
 };
 
 }  // namespace quorvid::line

@@ -80,14 +80,17 @@ Reply LineService::api(Api what, const Param& param) const
         const std::optional<Window> w = windowOf(param, s, &why);
         if (!w) return textReply(400, why);
         const bool own = w->since == s.window.since && w->until == s.window.until;
-        if (what == Api::Capability) {
-            // Its rows are read for the snapshot's own window alone.
-            if (!own) return textReply(400, QStringLiteral("since: capability covers the last 24 hours (give neither since nor until)"));
-            return jsonReply(s.capability, p, now, w);
-        }
-        if (own) return jsonReply(what == Api::Benches ? s.benches : what == Api::Yield ? s.yield : s.pareto, p, now, w);
-        const QJsonObject figures = what == Api::Benches ? benchesJson(s.data, *w) : what == Api::Yield ? yieldJson(s.data, *w)
-                                                                                                          : paretoJson(s.data, *w);
+        if (own)
+            return jsonReply(what == Api::Benches ? s.benches : what == Api::Yield ? s.yield : what == Api::Pareto ? s.pareto : s.capability,
+                             p, now, w);
+        // The snapshot holds the rows of results as far back as the longest
+        // window from its own time reaches, not the whole store's.
+        const qint64 reach = what == Api::Capability ? s.data.rowsSince : what == Api::Pareto ? s.data.checksSince : w->since;
+        if (w->since < reach) return textReply(400, QStringLiteral("since: the results' figures reach back to %1").arg(utcText(reach)));
+        const QJsonObject figures = what == Api::Benches ? benchesJson(s.data, *w)
+                                    : what == Api::Yield ? yieldJson(s.data, *w)
+                                    : what == Api::Pareto ? paretoJson(s.data, *w)
+                                                          : capabilityJson(s.data, *w);
         return jsonReply(answerOf(figures), p, now, w);
     }
     case Api::Spc: {

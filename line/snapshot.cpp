@@ -29,7 +29,8 @@ bool Snapshotter::poll(qint64 nowMs)
     };
     const std::optional<std::pair<qint64, qint64>> signature = m_reader.signature();
     if (!signature) return away();
-    const bool due = !m_signature || *signature != *m_signature || nowMs - m_lastCompute >= kRecomputeMs;
+    // The first snapshot's rows are its own window's: the next reaches back.
+    const bool due = !m_signature || *signature != *m_signature || nowMs - m_lastCompute >= kRecomputeMs || m_reader.rowsShort();
     if (!due) {
         std::lock_guard lock(m_mutex);
         m_published.stale = false;
@@ -39,13 +40,15 @@ bool Snapshotter::poll(qint64 nowMs)
     auto next = std::make_shared<Snapshot>();
     next->asOfMs = nowMs;
     next->window = {nowMs - kDayMs, nowMs};
-    std::optional<LineData> data = m_reader.read(next->window.since, next->window.until);
+    // Whole days back, so that the rows held are copied at most once a day to let the oldest go.
+    const qint64 reach = next->window.until - kMaxWindowMs - kDayMs;
+    std::optional<LineData> data = m_reader.read(reach - reach % kDayMs, next->window.since);
     if (!data) return away();
     next->data = std::move(*data);
     next->benches = answerOf(benchesJson(next->data, next->window));
     next->yield = answerOf(yieldJson(next->data, next->window));
     next->pareto = answerOf(paretoJson(next->data, next->window));
-    next->capability = answerOf(capabilityJson(next->data));
+    next->capability = answerOf(capabilityJson(next->data, next->window));
     m_signature = signature;
     m_lastCompute = nowMs;
     std::lock_guard lock(m_mutex);

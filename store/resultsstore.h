@@ -96,6 +96,15 @@ struct ImportOutcome {
 ImportOutcome importReports(const StoreAddress& store, const QString& dir,
                             const std::function<void(int, int)>& progress = {});
 
+// A recording stored under several reports (saved again, or judged again)
+// counts once. kRecordingSql is what tells a run's recording in a statement
+// over runs: its bytes' hash, else (none recorded) the run itself.
+// countedBefore: of two reports of one recording, whether the first is the
+// one counted: its own report before a judgement of it again, then the first
+// path as stored.
+inline constexpr const char* kRecordingSql = "CASE WHEN bytes_sha256 = '' THEN run_id ELSE bytes_sha256 END";
+bool countedBefore(bool judgedAgain, const QString& path, bool otherJudgedAgain, const QString& otherPath);
+
 // --history STORE: the same summary as from a folder, for the same runs.
 std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, const evaluate::HistoryRequest& request,
                                                   QString* error);

@@ -39,12 +39,12 @@ QString keptRuns(bool postgresql)
     // character, not in the server's language.
     const QString c = postgresql ? QStringLiteral(" COLLATE \"C\"") : QString();
     return QStringLiteral(
-               "WITH ranked AS (SELECT id, ROW_NUMBER() OVER (PARTITION BY CASE WHEN bytes_sha256 = '' THEN run_id ELSE bytes_sha256 END "
+               "WITH ranked AS (SELECT id, ROW_NUMBER() OVER (PARTITION BY %2 "
                "ORDER BY CASE WHEN rescored_from = '' THEN 0 ELSE 1 END, report_path%1) AS copy FROM runs), "
                "kept AS (SELECT r.id, r.board_id, ROW_NUMBER() OVER (ORDER BY r.started_utc%1, r.report_path%1) AS place "
                "FROM ranked k JOIN runs r ON r.id = k.id WHERE k.copy = 1 AND (? = '' OR r.board_id = ?) "
                "AND (? = '' OR substr(r.started_utc, 1, 10) >= ?)) ")
-        .arg(c);
+        .arg(c, QLatin1String(kRecordingSql));
 }
 
 std::optional<double> number(const QVariant& v) { return v.isNull() ? std::nullopt : std::optional<double>(v.toDouble()); }
@@ -222,6 +222,11 @@ bool withoutCopies(Backend& db, const std::vector<qint64>& copies, std::map<qint
 
 }  // namespace
 
+bool countedBefore(bool judgedAgain, const QString& path, bool otherJudgedAgain, const QString& otherPath)
+{
+    return judgedAgain != otherJudgedAgain ? !judgedAgain : path < otherPath;
+}
+
 std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, const evaluate::HistoryRequest& request, QString* error)
 {
     auto failed = [&](const QString& why) -> std::optional<evaluate::History> {
@@ -273,7 +278,7 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
     // its reports (kept: the same, in SQL, for the grouped figures).
     std::optional<QSqlQuery> runs = db.exec(QStringLiteral(
         "SELECT id, board_id, started_utc, identification, operator, plan_name, verdict, failed, marginal, report_path, "
-        "CASE WHEN bytes_sha256 = '' THEN run_id ELSE bytes_sha256 END, rescored_from <> '', bench FROM runs"));
+        "%1, rescored_from <> '', bench FROM runs").arg(QLatin1String(kRecordingSql)));
     if (!runs) return failed(db.problem().why);
     struct Stored {
         qint64 id;
@@ -297,7 +302,7 @@ std::optional<evaluate::History> readStoreHistory(const StoreAddress& store, con
         std::size_t& first = byRecording[runs->value(10).toString()];
         if (first > 0) {  // the one counted: its own report before a judgement of it again, then the first path
             Stored& was = stored[first - 1];
-            const bool wasKept = was.judgedAgain != r.judgedAgain ? !was.judgedAgain : was.path < r.path;
+            const bool wasKept = countedBefore(was.judgedAgain, was.path, r.judgedAgain, r.path);
             Stored& copy = wasKept ? r : was;
             if (grouped(copy.started)) copies.push_back(copy.id);
             if (&copy == &r) continue;

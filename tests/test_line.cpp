@@ -48,24 +48,26 @@ struct StoredRun {
     int fails = 0;  // 0: passed; 1 or 2: that channel failed
     int seed = 0;
     int judgesAgain = 0;  // the seed of the run this one judges again
+    int copyOf = 0;       // the seed of the run whose recording this stores again
 };
 
 StoredReport reportOf(const StoredRun& run)
 {
     ReportInfo info;
     info.runId = QUuid::createUuidV5(QUuid(), QString::number(run.seed)).toString(QUuid::WithoutBraces);
+    const int seed = run.copyOf ? run.copyOf : run.seed;
     info.startedUtc = info.endedUtc = line::utcText(run.startedMs);
     info.version = QStringLiteral("1.0.1");
     info.boardId = run.board;
     info.bench = run.bench;
     info.plan = defaultPlan();
-    info.bytesSha256 = QString::number(run.judgesAgain ? run.judgesAgain : run.seed).repeated(4);
+    info.bytesSha256 = QString::number(run.judgesAgain ? run.judgesAgain : seed).repeated(4);
     if (run.judgesAgain) info.rescoredFrom = QStringLiteral("r%1.json").arg(run.judgesAgain);
     CheckOutcome o{QStringLiteral("static"), CheckKind::Static, Verdict::Pass, {}, {}};
     for (int ch = 1; ch <= 2; ++ch) {
         Result r;
         r.channel = ch, r.quantity = QStringLiteral("pressure"), r.unit = QStringLiteral("mmHg"), r.reference = 100, r.limit = 4, r.n = 500;
-        r.error = run.fails == ch ? 5.5 : 0.1 * run.seed - 0.37 * ch;
+        r.error = run.fails == ch ? 5.5 : 0.1 * seed - 0.37 * ch;
         r.mean = 100 + *r.error;
         r.verdict = std::abs(*r.error) <= 4 ? Verdict::Pass : Verdict::Fail;
         o.results.push_back(r);
@@ -82,7 +84,8 @@ StoredReport reportOf(const StoredRun& run)
 // The window is the 24 hours before kNow. b1 failed yesterday and passes on
 // a retest today; b2 passed first time (and was judged again, a fail that
 // counts nowhere); b3 failed first on bench B and passed its retest on A;
-// the markup board passed first time; one run has no board ID at all.
+// the markup board passed first time; one run has no board ID at all. b3's
+// retest is stored twice, under another run ID: it counts once.
 const std::vector<StoredRun> kRuns = {
     {"b1", "A", kNow - 30 * kHour, 1, 1},
     {"b1", "A", kNow - 2 * kHour, 0, 2},
@@ -90,6 +93,7 @@ const std::vector<StoredRun> kRuns = {
     {"b2", "B", kNow - 3 * kHour, 2, 4, 3},
     {"b3", "B", kNow - 2 * kHour, 2, 5},
     {"b3", "A", kNow - 1 * kHour, 0, 6},
+    {"b3", "A", kNow - 1 * kHour, 0, 10, 0, 6},
     {kMarkup, "", kNow - kHour / 2, 0, 7},
     {"", "C", kNow - kHour / 6, 0, 8},
 };
@@ -198,18 +202,29 @@ TEST_P(LineTest, FiguresAreThoseOfTheRows)
     EXPECT_EQ(get("/api/v1/pareto")[u"pareto"].toArray(),
               (QJsonArray{QJsonObject{{"check", "static"}, {"channel", 2}, {"failed_runs", 1}}}));
 
-    // Capability: the history's figures for the same runs (today's).
-    QString error;
-    const std::optional<History> h = store::readStoreHistory(owner, {{}, {}, QDate(2026, 12, 8)}, &error);
-    ASSERT_TRUE(h) << error.toStdString();
-    const QJsonArray history = historyJson(*h)[u"results"].toArray();
+    // Capability: the history's figures for the same runs, today's and
+    // (from the snapshot's rows, which reach back from the second) both days'.
+    ASSERT_TRUE(snapshots->poll(now += line::kLookMs));
+    struct Window { const char* query; QDate since; int n; };
+    for (const Window& w : {Window{"", QDate(2026, 12, 8), 6}, Window{"?since=2026-12-07", QDate(2026, 12, 7), 7}}) {
+        SCOPED_TRACE(w.query);
+        QString error;
+        const std::optional<History> h = store::readStoreHistory(owner, {{}, {}, w.since}, &error);
+        ASSERT_TRUE(h) << error.toStdString();
+        const QJsonArray history = historyJson(*h)[u"results"].toArray();
+        const QJsonArray capability = get(std::string("/api/v1/capability") + w.query)[u"capability"].toArray();
+        ASSERT_EQ(capability.size(), history.size());
+        ASSERT_EQ(capability.size(), 2);
+        EXPECT_EQ(capability[0][u"n"].toInt(), w.n);
+        for (int i = 0; i < capability.size(); ++i)
+            for (const char* name : {"check", "kind", "channel", "quantity", "unit", "reference", "n", "figures", "mean_error", "sd_error",
+                                     "min_error", "max_error", "limit", "cpk", "marginal"})
+                EXPECT_EQ(capability[i][QLatin1String(name)], history[i][QLatin1String(name)]) << name;
+    }
+    EXPECT_EQ(get("/api/v1/pareto?since=2026-12-07")[u"pareto"].toArray(),
+              (QJsonArray{QJsonObject{{"check", "static"}, {"channel", 1}, {"failed_runs", 1}},
+                          QJsonObject{{"check", "static"}, {"channel", 2}, {"failed_runs", 1}}}));
     const QJsonArray capability = get("/api/v1/capability")[u"capability"].toArray();
-    ASSERT_EQ(capability.size(), history.size());
-    ASSERT_EQ(capability.size(), 2);
-    for (int i = 0; i < capability.size(); ++i)
-        for (const char* name : {"check", "kind", "channel", "quantity", "unit", "reference", "n", "figures", "mean_error", "sd_error",
-                                 "min_error", "max_error", "limit", "cpk", "marginal"})
-            EXPECT_EQ(capability[i][QLatin1String(name)], history[i][QLatin1String(name)]) << name;
 
     // Its key opens the control chart of that result's points, oldest first.
     const QJsonObject spc = get("/api/v1/spc?key=" + QUrl::toPercentEncoding(capability[0][u"key"].toString()).toStdString());
@@ -239,6 +254,8 @@ TEST_P(LineTest, RequestsAreAnsweredOrRefusedAsTheApiSays)
         {"DELETE", [&] { return c.Delete("/api/v1/board?id=b1"); }, 405, "method not allowed"},
         {"a bad since", [&] { return c.Get("/api/v1/yield?since=yesterday"); }, 400, "since: "},
         {"a window too long", [&] { return c.Get("/api/v1/pareto?since=2024-01-01"); }, 400, "since: "},
+        {"results older than the snapshot holds", [&] { return c.Get("/api/v1/capability?since=2024-01-01&until=2024-12-01"); }, 400,
+         "since: the results' figures reach back to "},
         {"until before since", [&] { return c.Get("/api/v1/benches?since=2026-12-08&until=2026-12-07"); }, 400, "until: "},
         {"no key", [&] { return c.Get("/api/v1/spc"); }, 400, "key: "},
         {"an unknown key", [&] { return c.Get("/api/v1/spc?key=nothing"); }, 404, "key: "},
@@ -292,6 +309,9 @@ TEST_P(LineTest, TheSnapshotFollowsTheStoreAndSurvivesItsAbsence)
     EXPECT_EQ(get("/api/v1/pareto")[u"pareto"].toArray(),
               (QJsonArray{QJsonObject{{"check", "static"}, {"channel", 1}, {"failed_runs", 1}},
                           QJsonObject{{"check", "static"}, {"channel", 2}, {"failed_runs", 1}}}));
+    // The rows held from before, those of the new run, and those of the
+    // days before the first window, which this look reached back for.
+    EXPECT_EQ(get("/api/v1/capability?since=2026-12-07")[u"capability"][0][u"n"].toInt(), 8);
     const QJsonArray points = get(chart)[u"points"].toArray();
     ASSERT_EQ(points.size(), 8);
     EXPECT_EQ(points[7][u"board_id"].toString(), QStringLiteral("b9"));
