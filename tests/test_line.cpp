@@ -6,6 +6,7 @@
 #include "history.h"
 #include "measure.h"
 #include "report.h"
+#include "support/postgresowner.h"
 #include "resultsstore.h"
 #include "server.h"
 #include "storerun.h"
@@ -31,6 +32,7 @@
 using namespace quorvid;
 using namespace quorvid::evaluate;
 using store::StoreAddress;
+using testsupport::serverOwner;
 
 namespace {
 
@@ -98,15 +100,6 @@ const std::vector<StoredRun> kRuns = {
     {"", "C", kNow - kHour / 6, 0, 8},
 };
 
-std::optional<StoreAddress> serverOwner(const QString& database = QStringLiteral("quorvid"))
-{
-    std::optional<StoreAddress> a = store::parseStoreAddress(qEnvironmentVariable("QUORVID_TEST_POSTGRESQL"), nullptr);
-    if (!a || a->kind != StoreAddress::Kind::Postgresql) return std::nullopt;
-    a->database = database;
-    a->user = QStringLiteral("quorvid");
-    a->password.clear();
-    return a;
-}
 
 class LineTest : public ::testing::TestWithParam<Driver> {
 protected:

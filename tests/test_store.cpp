@@ -7,6 +7,7 @@
 #include "history.h"
 #include "measure.h"
 #include "report.h"
+#include "support/postgresowner.h"
 #include "resultsstore.h"
 
 #include <QCoreApplication>
@@ -37,6 +38,7 @@ using namespace quorvid;
 using namespace quorvid::evaluate;
 using store::Delivery;
 using store::StoreAddress;
+using testsupport::serverOwner;
 
 namespace {
 
@@ -104,17 +106,6 @@ QString pgSkip()
                           "(scripts/postgres-test.sh)");
 }
 
-// QUORVID_TEST_POSTGRESQL is the bench role's address on the tests' server,
-// its password in it; its owner, quorvid, is trusted on the socket.
-std::optional<StoreAddress> serverOwner(const QString& database = QStringLiteral("quorvid"))
-{
-    std::optional<StoreAddress> a = store::parseStoreAddress(qEnvironmentVariable("QUORVID_TEST_POSTGRESQL"), nullptr);
-    if (!a || a->kind != StoreAddress::Kind::Postgresql) return std::nullopt;
-    a->database = database;
-    a->user = QStringLiteral("quorvid");
-    a->password.clear();
-    return a;
-}
 const QString kBenchPassword = [] {
     const std::optional<StoreAddress> a = store::parseStoreAddress(qEnvironmentVariable("QUORVID_TEST_POSTGRESQL"), nullptr);
     return a ? a->password : QString();
