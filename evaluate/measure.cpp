@@ -333,23 +333,41 @@ std::optional<SineFit> fitSine(const std::vector<double>& v, double sampleHz, do
 
 QString gainQuantity(double hz) { return QStringLiteral("gain at %1 Hz").arg(QString::number(hz, 'g', 6)); }
 
+namespace {
+
+// A row in dB of a sine of one frequency fitted to a channel's window, as
+// the frequency response and the mains rejection both take it: failed, and
+// no fit, when the window spans no whole period.
+std::optional<SineFit> fittedRow(Result& r, const WindowFrames& frames, int channel, double hz, const Check& c, Interval in,
+                                 const QString& quantity, double limit)
+{
+    r.channel = channel;
+    r.quantity = quantity;
+    r.unit = QStringLiteral("dB");
+    r.limit = limit;
+    r.frequencyHz = hz;
+    r.fromMs = in.fromMs;
+    r.toMs = in.toMs;
+    std::optional<SineFit> fit = fitSine(frames.ch[channel - 1], c.speed, hz);
+    r.n = fit ? fit->n : static_cast<int>(frames.times.size());
+    if (!fit) {
+        r.verdict = Verdict::Fail;
+        r.message = QStringLiteral("%1 waveform frames in %2 s span no whole period").arg(frames.times.size()).arg(seconds((in.toMs - in.fromMs) / 1000.0));
+    }
+    return fit;
+}
+
+}  // namespace
+
 Result frequencyRow(const WindowFrames& frames, int channel, double hz, const Check& c, std::optional<LowestGain>* lowest,
                     Interval in)
 {
     Result r;
-    r.channel = channel;
-    r.quantity = gainQuantity(hz);
-    r.unit = QStringLiteral("dB");
-    r.limit = c.limitDb;
-    r.frequencyHz = hz;
-    r.fromMs = in.fromMs;
-    r.toMs = in.toMs;
-    const std::optional<SineFit> fit = fitSine(frames.ch[channel - 1], c.speed, hz);
-    r.n = fit ? fit->n : static_cast<int>(frames.times.size());
-    if (!fit || !(fit->amplitude > 0)) {
+    const std::optional<SineFit> fit = fittedRow(r, frames, channel, hz, c, in, gainQuantity(hz), c.limitDb);
+    if (!fit) return r;
+    if (!(fit->amplitude > 0)) {
         r.verdict = Verdict::Fail;
-        r.message = fit ? QStringLiteral("no sine in the waveform")
-                        : QStringLiteral("%1 waveform frames in %2 s span no whole period").arg(frames.times.size()).arg(seconds((in.toMs - in.fromMs) / 1000.0));
+        r.message = QStringLiteral("no sine in the waveform");
         return r;
     }
     r.amplitudeMmHg = fit->amplitude;
@@ -383,21 +401,9 @@ QString rejectionQuantity(double hz) { return QStringLiteral("rejection at %1 Hz
 Result mainsRow(const WindowFrames& frames, int channel, double hz, const Check& c, Interval in)
 {
     Result r;
-    r.channel = channel;
-    r.quantity = rejectionQuantity(hz);
-    r.unit = QStringLiteral("dB");
-    r.limit = c.rejectionDb;
-    r.frequencyHz = hz;
     r.appliedMmHg = c.amplitudeMmHg;
-    r.fromMs = in.fromMs;
-    r.toMs = in.toMs;
-    const std::optional<SineFit> fit = fitSine(frames.ch[channel - 1], c.speed, hz);
-    r.n = fit ? fit->n : static_cast<int>(frames.times.size());
-    if (!fit) {
-        r.verdict = Verdict::Fail;
-        r.message = QStringLiteral("%1 waveform frames in %2 s span no whole period").arg(frames.times.size()).arg(seconds((in.toMs - in.fromMs) / 1000.0));
-        return r;
-    }
+    const std::optional<SineFit> fit = fittedRow(r, frames, channel, hz, c, in, rejectionQuantity(hz), c.rejectionDb);
+    if (!fit) return r;
     r.residualMmHg = fit->amplitude;
     // Whole-mmHg frames show nothing of a residual under half a mmHg: the
     // fit then finds none, to rounding, and there is no ratio to take.
