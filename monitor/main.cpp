@@ -24,7 +24,7 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <cstring>
+#include <string_view>
 #include <memory>
 #include <string>
 
@@ -123,8 +123,12 @@ int main(int argc, char* argv[])
     // A certificate is painted with fonts, which want Qt Gui: a run, its
     // judgement again and --certificate get it, on no screen.
     bool paints = false;
+    // As the parser takes them: "--rescore r.json" or "--rescore=r.json".
     for (int i = 1; i < argc; ++i)
-        for (const char* option : {"--evaluate", "--rescore", "--certificate"}) paints |= std::strcmp(argv[i], option) == 0;
+        for (std::string_view option : {"--evaluate", "--rescore", "--certificate"}) {
+            const std::string_view arg = argv[i];
+            paints |= arg.substr(0, option.size()) == option && (arg.size() == option.size() || arg[option.size()] == '=');
+        }
     if (paints && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     if (paints) previousHandler = qInstallMessageHandler(withoutRuntimeFolderWarning);
     std::unique_ptr<QCoreApplication> application =

@@ -5,6 +5,7 @@
 #include "frames.h"
 #include "pseudoterminal.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -401,6 +402,27 @@ TEST(MonitorProgram, RunsInTheBackgroundOfItsTerminal)
     const QString said = QString::fromUtf8(terminal.readAll());
     EXPECT_TRUE(ended && said.contains(QLatin1String("status=0"))) << said.toStdString();
     EXPECT_TRUE(fileText(dir.filePath("bg.csv")).endsWith('\n'));
+}
+
+// A certificate's fonts want Qt Gui, which the program brings up for
+// --certificate however the option is written; without it Qt aborts.
+TEST(MonitorProgram, MakesACertificateWithTheOptionInEitherForm)
+{
+    QTemporaryDir dir;
+    const QString report = QStringLiteral(QUORVID_REPORT_SEEDS "/rescored.json");
+    const QString a = dir.filePath("a.pdf"), b = dir.filePath("b.pdf");
+    for (const auto& [args, pdf] : {std::pair{QStringList{"--certificate", report, "--out", a}, a},
+                                    std::pair{QStringList{"--certificate=" + report, "--out=" + b}, b}}) {
+        QProcess monitor;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));  // no display, and none named
+        monitor.setProcessEnvironment(env);
+        monitor.start(QStringLiteral(QUORVID_MONITOR_PATH), args);
+        ASSERT_TRUE(monitor.waitForFinished(kWaitMs)) << args.join(u' ').toStdString();
+        EXPECT_EQ(monitor.exitStatus(), QProcess::NormalExit) << args.join(u' ').toStdString();
+        EXPECT_EQ(monitor.exitCode(), 0) << monitor.readAllStandardError().toStdString();
+        EXPECT_GT(QFile(pdf).size(), 0) << pdf.toStdString();
+    }
 }
 
 // A console program: no widget or print library is linked. Qt Gui is, for
