@@ -1,7 +1,7 @@
 // The line's server's figures (bench/line.sh runs it; RESULTS.md keeps them):
 //   quorvid_line_bench STORE [CLIENTS [SECONDS]]
 // over a store already loaded (quorvid_store_bench load): the snapshot's time
-// (the first, then twice computed again with nothing new), each API answer's time over loopback
+// (the first, each look reaching back a part more, then twice computed again with nothing new), each API answer's time over loopback
 // (median of 20), then CLIENTS clients (default 20) each asking for what the
 // page asks every second for SECONDS (default 60), with the process's
 // resident memory before, during and after. "Now" is ten minutes after the
@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QStringList>
 #include <QUrl>
 
 #include <httplib.h>
@@ -67,18 +68,35 @@ int main(int argc, char** argv)
     }
     const long before = residentKiB();
     line::Snapshotter snapshots(*address);
-    std::vector<double> snapshotMs;
-    for (int i = 0; i < 3; ++i) {
+    // The first snapshot; then one look every 5 s, each reaching back a part
+    // more for the rows before the first window, until they reach the
+    // longest window; then twice more a minute apart, each computed afresh.
+    auto look = [&](qint64 at) -> std::optional<double> {
         QElapsedTimer t;
         t.start();
-        // A minute apart: each computed afresh.
-        if (!snapshots.poll(now + i * line::kRecomputeMs))
-            return std::fprintf(stderr, "no snapshot: %s\n", qPrintable(snapshots.published().problem)), 1;
-        snapshotMs.push_back(double(t.nsecsElapsed()) / 1e6);
+        if (!snapshots.poll(at)) return std::fprintf(stderr, "no snapshot: %s\n", qPrintable(snapshots.published().problem)), std::nullopt;
+        return double(t.nsecsElapsed()) / 1e6;
+    };
+    const std::optional<double> first = look(now);
+    if (!first) return 1;
+    std::vector<double> reach;
+    while (snapshots.reachingBack()) {
+        const std::optional<double> ms = look(now += line::kLookMs);
+        if (!ms) return 1;
+        reach.push_back(*ms);
     }
-    now += 2 * line::kRecomputeMs;
-    std::printf("snapshot   %.0f ms the first, then %.0f and %.0f ms (nothing new; a minute apart), resident %ld MiB (before %ld MiB)\n",
-                snapshotMs[0], snapshotMs[1], snapshotMs[2], residentKiB() / 1024, before / 1024);
+    std::vector<double> again;
+    for (int i = 0; i < 2; ++i) {
+        const std::optional<double> ms = look(now += line::kRecomputeMs);
+        if (!ms) return 1;
+        again.push_back(*ms);
+    }
+    QStringList parts;
+    for (double ms : reach) parts << QString::number(ms, 'f', 0);
+    std::printf("snapshot   %.0f ms the first; reaching back in %zu looks: %s ms (the longest %.0f); then %.0f and %.0f ms (nothing new; a "
+                "minute apart), resident %ld MiB (before %ld MiB)\n",
+                *first, reach.size(), qPrintable(parts.join(QStringLiteral(", "))), reach.empty() ? 0.0 : *std::max_element(reach.begin(), reach.end()),
+                again[0], again[1], residentKiB() / 1024, before / 1024);
 
     line::LineServer server(snapshots, {}, [&now] { return now; });
     if (!server.start(QStringLiteral("127.0.0.1"), 0, &why)) return std::fprintf(stderr, "%s\n", qPrintable(why)), 1;

@@ -1,10 +1,13 @@
 #include "figures.h"
 
+#include "checkkinds.h"
 #include "plan.h"
 #include "resultsstore.h"
 
 #include <QDateTime>
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QLocale>
 #include <QSet>
 #include <QTimeZone>
 
@@ -14,8 +17,6 @@
 #include <set>
 
 namespace quorvid::line {
-
-using evaluate::CheckKind;
 
 namespace {
 
@@ -68,28 +69,30 @@ std::vector<std::size_t> windowRuns(const LineData& data, const Window& w)
     return out;
 }
 
-std::optional<CheckKind> kindNamed(const QString& name)
+bool knownKind(const QString& name)
 {
-    for (CheckKind k : {CheckKind::Identify, CheckKind::Speed, CheckKind::Mode, CheckKind::Zero, CheckKind::Static, CheckKind::Dynamic,
-                        CheckKind::Drift, CheckKind::Frequency})
-        if (evaluate::kindName(k) == name) return k;
-    return std::nullopt;
+    return std::any_of(evaluate::checkKinds().begin(), evaluate::checkKinds().end(), [&name](const evaluate::KindDescription& d) {
+        return name == QLatin1String(d.name.data(), qsizetype(d.name.size()));
+    });
 }
 
 }  // namespace
 
-void markCopies(LineData& data, const std::vector<QString>& recordings, const std::vector<QString>& paths)
+void markCopies(LineData& data)
 {
     QHash<QString, std::size_t> counted;  // by recording
     for (std::size_t i = 0; i < data.runs.size(); ++i) {
-        const auto at = counted.find(recordings[i]);
+        LineRun& run = data.runs[i];
+        run.copy = false;
+        const auto at = counted.find(run.recording);
         if (at == counted.end()) {
-            counted.insert(recordings[i], i);
+            counted.insert(run.recording, i);
             continue;
         }
         std::size_t& kept = *at;
         std::size_t dropped = i;
-        if (!store::countedBefore(data.runs[kept].judgedAgain, paths[kept], data.runs[i].judgedAgain, paths[i])) std::swap(dropped, kept);
+        const LineRun& held = data.runs[kept];
+        if (!store::countedBefore(held.judgedAgain, held.storedPath, run.judgedAgain, run.storedPath)) std::swap(dropped, kept);
         data.runs[dropped].copy = true;
     }
 }
@@ -102,6 +105,46 @@ void indexFirstRuns(LineData& data)
         const LineRun& r = data.runs[i];
         if (r.counts() && !r.boardId.isEmpty() && !data.firstRun.contains(r.boardId)) data.firstRun.insert(r.boardId, i);
     }
+}
+
+void KeyFigures::add(const KeyRow& row)
+{
+    const Seq at{row.startedMs, row.run, row.position};
+    if (n == 0 || at < first) first = at;
+    ++n;
+    passed += row.passed;
+    marginal += row.marginal;
+    if (row.hasLimit && (!limited || at > lastLimit)) limit = row.limit, lastLimit = at, limited = true;
+    if (!row.hasError) return;
+    minError = sums.count > 0 ? std::min(minError, row.error) : row.error;
+    maxError = sums.count > 0 ? std::max(maxError, row.error) : row.error;
+    sums.add(row.error);
+}
+
+void KeyFigures::add(const KeyFigures& other)
+{
+    if (other.n == 0) return;
+    if (n == 0 || other.first < first) first = other.first;
+    n += other.n;
+    passed += other.passed;
+    marginal += other.marginal;
+    if (other.limited && (!limited || other.lastLimit > lastLimit)) limit = other.limit, lastLimit = other.lastLimit, limited = true;
+    if (other.sums.count == 0) return;
+    minError = sums.count > 0 ? std::min(minError, other.minError) : other.minError;
+    maxError = sums.count > 0 ? std::max(maxError, other.maxError) : other.maxError;
+    sums.count += other.sums.count;
+    sums.sum += other.sums.sum;
+    sums.squaresHigh += other.sums.squaresHigh;
+    sums.squaresLow += other.sums.squaresLow;
+}
+
+std::shared_ptr<const HeldDay> heldDay(std::vector<KeyRow> rows, const QSet<qint64>& uncounted)
+{
+    auto day = std::make_shared<HeldDay>();
+    day->rows = std::move(rows);
+    for (const KeyRow& row : day->rows)
+        if (!uncounted.contains(row.run)) day->figures[row.keyId].add(row);
+    return day;
 }
 
 std::optional<qint64> utcMs(const QString& text)
@@ -216,50 +259,44 @@ QJsonObject paretoJson(const LineData& data, const Window& w)
 
 QJsonObject capabilityJson(const LineData& data, const Window& w)
 {
-    // The history's statistics gathered straight from the rows: a window of
-    // a year holds millions, too many to dress as reports. Its exact sums
-    // make the order of the rows irrelevant but for the first to give a key
-    // (the answer's order) and the latest limit, both taken by (run, place).
-    using Seq = std::pair<std::size_t, int>;  // run index, position in it
-    struct Gathered {
-        evaluate::ResultStats stats;
-        evaluate::ErrorSums sums;
-        Seq first, lastLimit;
-        bool seen = false, limited = false;
-    };
-    std::vector<Gathered> gathered(data.keys.size());
-    std::vector<std::optional<bool>> usable(data.keys.size());  // a key of a known kind, not an aborted row's
-    if (data.keyRows)
-        for (const KeyRow& row : *data.keyRows) {
+    // The history's statistics gathered from the days the window holds whole,
+    // as they are, and from the rows of the days it holds in part: a window
+    // of a year holds millions of rows, too many to add at each request.
+    std::map<qint64, KeyFigures> gathered;  // by the key's store id
+    for (auto day = data.days.lower_bound(w.since - ((w.since % kDayMs) + kDayMs) % kDayMs);
+         day != data.days.end() && day->first < w.until; ++day) {
+        if (day->first >= w.since && day->first + kDayMs <= w.until) {
+            for (const auto& [key, figures] : day->second->figures) gathered[key].add(figures);
+            continue;
+        }
+        for (const KeyRow& row : day->second->rows) {
             if (row.startedMs < w.since || row.startedMs >= w.until) continue;
             const auto run = data.place.find(row.run);
-            const auto key = data.keyIndex.find(row.keyId);
-            if (run == data.place.end() || key == data.keyIndex.end() || !inWindow(data.runs[*run], w)) continue;
-            std::optional<bool>& ok = usable[*key];
-            if (!ok) ok = kindNamed(data.keys[*key].key.kind).has_value() && data.keys[*key].key.quantity != u"aborted";
-            if (!*ok) continue;
-            Gathered& g = gathered[*key];
-            const Seq at{*run, row.position};
-            if (!g.seen || at < g.first) g.first = at, g.seen = true;
-            evaluate::ResultStats& st = g.stats;
-            ++st.n;
-            st.passed += row.passed;
-            st.marginal += row.marginal;
-            if (row.hasLimit && (!g.limited || at > g.lastLimit)) st.limit = row.limit, g.lastLimit = at, g.limited = true;
-            if (!row.hasError) continue;
-            g.sums.add(row.error);
-            st.minError = st.minError ? std::min(*st.minError, row.error) : row.error;
-            st.maxError = st.maxError ? std::max(*st.maxError, row.error) : row.error;
+            if (run != data.place.end() && data.runs[*run].counts()) gathered[row.keyId].add(row);
         }
-    std::vector<std::size_t> order;
-    for (std::size_t k = 0; k < gathered.size(); ++k)
-        if (gathered[k].seen) order.push_back(k);
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return gathered[a].first < gathered[b].first; });
+    }
+    struct Found {
+        std::size_t key;  // index into data.keys
+        const KeyFigures* figures;
+    };
+    std::vector<Found> order;
+    for (const auto& [id, figures] : gathered) {
+        const auto key = data.keyIndex.find(id);
+        // A key of a known kind, not an aborted row's, as the history keeps them.
+        if (key == data.keyIndex.end() || !knownKind(data.keys[*key].key.kind) || data.keys[*key].key.quantity == u"aborted") continue;
+        order.push_back({*key, &figures});
+    }
+    std::sort(order.begin(), order.end(), [](const Found& a, const Found& b) { return a.figures->first < b.figures->first; });
     QJsonArray out;
-    for (std::size_t k : order) {
-        evaluate::ResultStats& s = gathered[k].stats;
+    for (const auto& [k, g] : order) {
+        evaluate::ResultStats s;
         s.key = data.keys[k].key;
-        evaluate::finishStatistics(s, gathered[k].sums);
+        s.n = g->n;
+        s.passed = g->passed;
+        s.marginal = g->marginal;
+        if (g->limited) s.limit = g->limit;
+        if (g->sums.count > 0) s.minError = g->minError, s.maxError = g->maxError;
+        evaluate::finishStatistics(s, g->sums);
         const QString& text = data.keys[k].text;
         out.append(QJsonObject{
             {QStringLiteral("key"), text},
@@ -320,7 +357,53 @@ ControlChart controlChart(const std::vector<double>& values)
     return c;
 }
 
-std::optional<QJsonObject> spcJson(const LineData& data, const QString& key)
+void appendJsonNumber(QByteArray& out, double value)
+{
+    // A whole number a double holds exactly is written as an integer.
+    if (std::trunc(value) == value && std::abs(value) <= 9007199254740992.0) out += QByteArray::number(qint64(value));
+    else if (std::isfinite(value)) out += QByteArray::number(value, 'g', QLocale::FloatingPointShortest);
+    else out += "null";
+}
+
+void appendJsonString(QByteArray& out, const QString& text)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    auto escaped = [&out](char16_t u) {
+        out += "\\u";
+        for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(u >> shift) & 0xf];
+    };
+    out += '"';
+    const char16_t* const begin = reinterpret_cast<const char16_t*>(text.utf16());
+    const char16_t* const end = begin + text.size();
+    for (const char16_t* at = begin; at != end; ++at) {
+        const char16_t u = *at;
+        if (u == u'"' || u == u'\\') {
+            out += '\\';
+            out += char(u);
+        } else if (u < 0x20) {
+            switch (u) {
+            case u'\b': out += "\\b"; break;
+            case u'\f': out += "\\f"; break;
+            case u'\n': out += "\\n"; break;
+            case u'\r': out += "\\r"; break;
+            case u'\t': out += "\\t"; break;
+            default: escaped(u);
+            }
+        } else if (u < 0x80) {
+            out += char(u);
+        } else if (QChar::isHighSurrogate(u) && at + 1 != end && QChar::isLowSurrogate(at[1])) {
+            out += QStringView(at, 2).toUtf8();
+            ++at;
+        } else if (QChar::isSurrogate(u)) {
+            escaped(u);  // half a pair: no UTF-8 for it
+        } else {
+            out += QStringView(at, 1).toUtf8();
+        }
+    }
+    out += '"';
+}
+
+std::optional<QByteArray> spcJson(const LineData& data, const QString& key)
 {
     const auto at = std::find_if(data.keys.begin(), data.keys.end(), [&](const LineKey& k) { return k.text == key; });
     if (at == data.keys.end()) return std::nullopt;
@@ -328,20 +411,33 @@ std::optional<QJsonObject> spcJson(const LineData& data, const QString& key)
     values.reserve(at->points.size());
     for (const KeyPoint& p : at->points) values.push_back(p.error);
     const ControlChart chart = controlChart(values);
-    QJsonArray points;
+    // The points written by hand as QJsonDocument writes them (members by
+    // name): 10,000 of them through QJsonObject took 40 ms of a request's
+    // time (bench/RESULTS.md).
+    QByteArray points = "[";
+    points.reserve(qsizetype(at->points.size()) * 160);
     for (std::size_t i = 0; i < at->points.size(); ++i) {
         const LineRun& r = data.runs[at->points[i].run];
-        QJsonArray flags;
-        for (int f : chart.flags[i]) flags.append(f);
-        points.append(QJsonObject{{QStringLiteral("run_id"), r.runId},
-                                  {QStringLiteral("started_utc"), r.startedUtc},
-                                  {QStringLiteral("board_id"), r.boardId},
-                                  {QStringLiteral("bench"), r.bench},
-                                  {QStringLiteral("error"), at->points[i].error},
-                                  {QStringLiteral("flags"), flags}});
+        points += i == 0 ? "{\"bench\":" : ",{\"bench\":";
+        appendJsonString(points, r.bench);
+        points += ",\"board_id\":";
+        appendJsonString(points, r.boardId);
+        points += ",\"error\":";
+        appendJsonNumber(points, at->points[i].error);
+        points += ",\"flags\":[";
+        for (std::size_t f = 0; f < chart.flags[i].size(); ++f) {
+            if (f > 0) points += ',';
+            points += QByteArray::number(chart.flags[i][f]);
+        }
+        points += "],\"run_id\":";
+        appendJsonString(points, r.runId);
+        points += ",\"started_utc\":";
+        appendJsonString(points, r.startedUtc);
+        points += '}';
     }
+    points += ']';
     const bool any = !values.empty();
-    return QJsonObject{
+    const QJsonObject head{
         {QStringLiteral("key"), at->text},
         {QStringLiteral("check"), at->key.check},
         {QStringLiteral("kind"), at->key.kind},
@@ -353,8 +449,13 @@ std::optional<QJsonObject> spcJson(const LineData& data, const QString& key)
         {QStringLiteral("sigma"), any ? QJsonValue(chart.sigma) : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("ucl"), any ? QJsonValue(chart.centre + 3 * chart.sigma) : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("lcl"), any ? QJsonValue(chart.centre - 3 * chart.sigma) : QJsonValue(QJsonValue::Null)},
-        {QStringLiteral("points"), points},
+        {QStringLiteral("points"), QJsonArray()},
     };
+    // Inside a text a quote is escaped: the member's name, with its quotes, is found only where it stands.
+    QByteArray out = QJsonDocument(head).toJson(QJsonDocument::Compact);
+    const qsizetype place = out.indexOf("\"points\":[]");
+    out.replace(place + 9, 2, points);
+    return out;
 }
 
 QJsonObject boardJson(const LineData& data, const QString& boardId)

@@ -10,8 +10,10 @@
 #include <QByteArray>
 #include <QHash>
 #include <QJsonObject>
+#include <QSet>
 #include <QString>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -22,6 +24,7 @@ namespace quorvid::line {
 struct LineRun {
     qint64 id = 0;  // the store's row
     QString runId, boardId, bench, station, operatorName, verdict, reportPath, startedUtc;
+    QString recording, storedPath;  // what tells its copies (markCopies): its recording, its report's path as stored
     qint64 startedMs = 0;
     int failed = 0;            // results failed
     bool judgedAgain = false;  // rescored_from set: listed, counted nowhere
@@ -50,6 +53,40 @@ struct KeyRow {
     double error = 0, limit = 0;
 };
 
+// A key's figures over some rows, to which another's add: the history's exact
+// sums, so that adding whole days in any order comes out the same to the
+// last bit as adding the rows one by one. The first row (the answer's order)
+// and the latest limit are taken by the runs' order: started, then the run's
+// row, then the result's place in it.
+struct KeyFigures {
+    struct Seq {
+        qint64 startedMs = 0, run = 0;
+        int position = 0;
+        friend auto operator<=>(const Seq&, const Seq&) = default;
+    };
+    int n = 0, passed = 0, marginal = 0;
+    evaluate::ErrorSums sums;
+    double minError = 0, maxError = 0;  // with sums.count > 0
+    Seq first, lastLimit;
+    bool limited = false;
+    double limit = 0;
+    void add(const KeyRow& row);
+    void add(const KeyFigures& other);
+};
+
+// A UTC day's result rows, held whole (a window's first and last days are
+// read row by row), and their figures by key over the counted ones, which a
+// window that holds the whole day adds as they are.
+struct HeldDay {
+    std::vector<KeyRow> rows;
+    std::map<qint64, KeyFigures> figures;  // by the key's store id
+};
+using HeldDays = std::map<qint64, std::shared_ptr<const HeldDay>>;  // by the day's first ms
+
+// A day's figures over its rows but those of the runs that count nowhere
+// (copies: uncounted holds their store rows).
+std::shared_ptr<const HeldDay> heldDay(std::vector<KeyRow> rows, const QSet<qint64>& uncounted);
+
 struct KeyPoint {
     std::size_t run = 0;
     double error = 0;
@@ -72,9 +109,11 @@ struct LineData {
     std::vector<FailedCheck> failedChecks;
     // The result rows of the runs started from rowsSince on (the longest
     // window back from the snapshot, and a day; the first snapshot's own
-    // window alone); shared with the reader, which adds only the rows of
-    // runs added since. The failed checks of runs from checksSince on.
-    std::shared_ptr<const std::vector<KeyRow>> keyRows;
+    // window alone, then a part more at each look), by day; each day shared
+    // with the reader, which makes a day anew only when its rows or the
+    // copies among its runs change. The failed checks of runs from
+    // checksSince on.
+    HeldDays days;
     qint64 rowsSince = 0, checksSince = 0;  // the rows', the failed checks'
     QHash<qint64, std::size_t> place;  // a run's store row: index into runs
     QHash<qint64, std::size_t> keyIndex;  // the key's store id: index into keys
@@ -84,10 +123,9 @@ struct LineData {
     QHash<QString, std::size_t> firstRun;
 };
 
-// Marks the copies among data.runs: of the reports of one recording (by
-// recordings[i], its recording; paths[i], its report's path as stored) all
-// but the one --history counts.
-void markCopies(LineData& data, const std::vector<QString>& recordings, const std::vector<QString>& paths);
+// Marks the copies among data.runs: of the reports of one recording all but
+// the one --history counts.
+void markCopies(LineData& data);
 // Fills data.firstRun once the runs are in order.
 void indexFirstRuns(LineData& data);
 
@@ -106,8 +144,12 @@ QJsonObject yieldJson(const LineData& data, const Window& w);
 QJsonObject paretoJson(const LineData& data, const Window& w);
 // Over the rows the data holds: a window must start at rowsSince or later.
 QJsonObject capabilityJson(const LineData& data, const Window& w);
-// nullopt for a key the data does not have.
-std::optional<QJsonObject> spcJson(const LineData& data, const QString& key);
+// The chart's figures as QJsonDocument's compact form holds them; nullopt
+// for a key the data does not have.
+std::optional<QByteArray> spcJson(const LineData& data, const QString& key);
+// A number and a text appended as QJsonDocument writes them.
+void appendJsonNumber(QByteArray& out, double value);
+void appendJsonString(QByteArray& out, const QString& text);
 QJsonObject boardJson(const LineData& data, const QString& boardId);
 
 // A control chart of individuals: centre, sigma from the mean moving range,

@@ -101,7 +101,7 @@ Reply LineService::api(Api what, const Param& param) const
             if (m_chartsOf.lock() != p.snapshot) m_charts.clear(), m_chartsOf = p.snapshot;
             if (const auto at = m_charts.constFind(*key); at != m_charts.cend()) return jsonReply(*at, p, now, std::nullopt);
         }
-        const std::optional<QJsonObject> chart = spcJson(s.data, *key);
+        const std::optional<QByteArray> chart = spcJson(s.data, *key);
         if (!chart) return textReply(404, QStringLiteral("key: no result with that key in the store"));
         const Answer answer = answerOf(*chart);
         std::lock_guard lock(m_chartsMutex);

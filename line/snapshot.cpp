@@ -6,10 +6,11 @@
 
 namespace quorvid::line {
 
-Answer answerOf(const QJsonObject& figures)
+Answer answerOf(const QJsonObject& figures) { return answerOf(QJsonDocument(figures).toJson(QJsonDocument::Compact)); }
+
+Answer answerOf(const QByteArray& compact)
 {
-    const QByteArray bytes = QJsonDocument(figures).toJson(QJsonDocument::Compact);
-    return {bytes.chopped(1), '"' + QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().left(32) + '"'};
+    return {compact.chopped(1), '"' + QCryptographicHash::hash(compact, QCryptographicHash::Sha256).toHex().left(32) + '"'};
 }
 
 Snapshotter::Snapshotter(store::StoreAddress address) : m_reader(std::move(address)) {}

@@ -32,6 +32,7 @@ struct Answer {
     QByteArray etag;
 };
 Answer answerOf(const QJsonObject& figures);
+Answer answerOf(const QByteArray& compact);  // the figures as QJsonDocument's compact form holds them
 
 struct Snapshot {
     LineData data;
@@ -56,6 +57,10 @@ public:
     // a new snapshot was published.
     bool poll(qint64 nowMs);
     Published published() const;
+    // The result rows held do not reach as far back as the longest window yet:
+    // each look reaches back a part more (the reader's partRuns()).
+    bool reachingBack() const { return m_reader.rowsShort(); }
+    StoreReader& reader() { return m_reader; }
 
     // The worker: polls once a second on the system's clock until stop().
     void start();

@@ -51,6 +51,7 @@ struct StoredRun {
     int seed = 0;
     int judgesAgain = 0;  // the seed of the run this one judges again
     int copyOf = 0;       // the seed of the run whose recording this stores again
+    bool mains = false;   // with a mains check too, whose row has no error
 };
 
 StoredReport reportOf(const StoredRun& run)
@@ -76,6 +77,12 @@ StoredReport reportOf(const StoredRun& run)
     }
     o.verdict = checkVerdict(o.results);
     info.checks = {o};
+    if (run.mains) {
+        Result r;
+        r.channel = 1, r.quantity = QStringLiteral("rejection at 60 Hz"), r.unit = QStringLiteral("dB"), r.limit = 20, r.n = 500;
+        r.appliedMmHg = 20, r.residualMmHg = 0.5, r.mean = r.rejectionDb = 32.04, r.verdict = Verdict::Pass;
+        info.checks.push_back({QStringLiteral("mains"), CheckKind::Mains, Verdict::Pass, {r}, {}});
+    }
     info.verdict = o.verdict;
     QString why;
     std::optional<StoredReport> s = readReportJson(reportJson(info), QStringLiteral("test"), &why);
@@ -134,6 +141,23 @@ protected:
         ASSERT_TRUE(db.open()) << db.problem().why.toStdString();
         ASSERT_EQ(store::storeRun(db, reportOf(r), QStringLiteral("/reports/r%1.json").arg(r.seed), QStringLiteral("st")),
                   store::Stored::Added) << db.problem().why.toStdString();
+    }
+    // capability?since=DAY (QUERY: that, or none for the default window, whose
+    // first hours hold no run) has the history's figures for the same runs.
+    void expectTheHistorys(const QDate& since, const std::string& query, qsizetype keys)
+    {
+        SCOPED_TRACE(query);
+        QString error;
+        const std::optional<History> h = store::readStoreHistory(owner, {{}, {}, since}, &error);
+        ASSERT_TRUE(h) << error.toStdString();
+        const QJsonArray history = historyJson(*h)[u"results"].toArray();
+        const QJsonArray capability = get("/api/v1/capability" + query)[u"capability"].toArray();
+        ASSERT_EQ(capability.size(), history.size());
+        ASSERT_EQ(capability.size(), keys);
+        for (int i = 0; i < capability.size(); ++i)
+            for (const char* name : {"check", "kind", "channel", "quantity", "unit", "reference", "n", "figures", "mean_error", "sd_error",
+                                     "min_error", "max_error", "limit", "cpk", "marginal"})
+                EXPECT_EQ(capability[i][QLatin1String(name)], history[i][QLatin1String(name)]) << name;
     }
     QJsonObject get(const std::string& path)
     {
@@ -198,22 +222,10 @@ TEST_P(LineTest, FiguresAreThoseOfTheRows)
     // Capability: the history's figures for the same runs, today's and
     // (from the snapshot's rows, which reach back from the second) both days'.
     ASSERT_TRUE(snapshots->poll(now += line::kLookMs));
-    struct Window { const char* query; QDate since; int n; };
-    for (const Window& w : {Window{"", QDate(2026, 12, 8), 6}, Window{"?since=2026-12-07", QDate(2026, 12, 7), 7}}) {
-        SCOPED_TRACE(w.query);
-        QString error;
-        const std::optional<History> h = store::readStoreHistory(owner, {{}, {}, w.since}, &error);
-        ASSERT_TRUE(h) << error.toStdString();
-        const QJsonArray history = historyJson(*h)[u"results"].toArray();
-        const QJsonArray capability = get(std::string("/api/v1/capability") + w.query)[u"capability"].toArray();
-        ASSERT_EQ(capability.size(), history.size());
-        ASSERT_EQ(capability.size(), 2);
-        EXPECT_EQ(capability[0][u"n"].toInt(), w.n);
-        for (int i = 0; i < capability.size(); ++i)
-            for (const char* name : {"check", "kind", "channel", "quantity", "unit", "reference", "n", "figures", "mean_error", "sd_error",
-                                     "min_error", "max_error", "limit", "cpk", "marginal"})
-                EXPECT_EQ(capability[i][QLatin1String(name)], history[i][QLatin1String(name)]) << name;
-    }
+    expectTheHistorys(QDate(2026, 12, 8), "", 2);
+    expectTheHistorys(QDate(2026, 12, 7), "?since=2026-12-07", 2);
+    EXPECT_EQ(get("/api/v1/capability")[u"capability"][0][u"n"].toInt(), 6);
+    EXPECT_EQ(get("/api/v1/capability?since=2026-12-07")[u"capability"][0][u"n"].toInt(), 7);
     EXPECT_EQ(get("/api/v1/pareto?since=2026-12-07")[u"pareto"].toArray(),
               (QJsonArray{QJsonObject{{"check", "static"}, {"channel", 1}, {"failed_runs", 1}},
                           QJsonObject{{"check", "static"}, {"channel", 2}, {"failed_runs", 1}}}));
@@ -222,6 +234,9 @@ TEST_P(LineTest, FiguresAreThoseOfTheRows)
     // Its key opens the control chart of that result's points, oldest first.
     const QJsonObject spc = get("/api/v1/spc?key=" + QUrl::toPercentEncoding(capability[0][u"key"].toString()).toStdString());
     EXPECT_EQ(spc[u"points"].toArray().size(), 7);  // every run but the one judged again
+    // Its points are written by hand, as Qt writes them.
+    const QByteArray chart = *line::spcJson(snapshots->published().snapshot->data, capability[0][u"key"].toString());
+    EXPECT_EQ(QJsonDocument::fromJson(chart).toJson(QJsonDocument::Compact), chart);
     EXPECT_EQ(spc[u"points"][0][u"board_id"].toString(), QStringLiteral("b1"));
 
     const QJsonArray markup = get("/api/v1/board?id=" + QUrl::toPercentEncoding(kMarkup).toStdString())[u"runs"].toArray();
@@ -310,6 +325,23 @@ TEST_P(LineTest, TheSnapshotFollowsTheStoreAndSurvivesItsAbsence)
     EXPECT_EQ(points[7][u"board_id"].toString(), QStringLiteral("b9"));
     EXPECT_FALSE(snapshots->poll(now += line::kLookMs));  // unchanged: nothing computed again
 
+    if (GetParam() == Driver::Postgresql) {
+        // A run whose bench took its row before another's but committed
+        // after it: it shows under a row below those read, and counts all
+        // the same.
+        store::Backend db(owner);
+        ASSERT_TRUE(db.open() && db.exec(QStringLiteral("SELECT setval('runs_id_seq', 100)")));
+        add({"b10", "B", kNow - kHour / 15, 0, 11});
+        ASSERT_TRUE(snapshots->poll(now += line::kLookMs));
+        ASSERT_TRUE(db.exec(QStringLiteral("SELECT setval('runs_id_seq', 50)")));
+        add({"b11", "B", kNow - kHour / 20, 1, 12});
+        ASSERT_TRUE(snapshots->poll(now += line::kLookMs));
+        EXPECT_EQ(get("/api/v1/yield")[u"runs"].toInt(), 9);
+        EXPECT_EQ(get("/api/v1/pareto")[u"pareto"][0].toObject(), (QJsonObject{{"check", "static"}, {"channel", 1}, {"failed_runs", 2}}));
+        expectTheHistorys(QDate(2026, 12, 7), "?since=2026-12-07", 2);
+        EXPECT_EQ(get(chart)[u"points"].toArray().size(), 10);
+    }
+
     // An address the server refuses, with a password that must not show.
     StoreAddress away = reader;
     if (GetParam() == Driver::Sqlite) away.path = dir.filePath(QStringLiteral("gone/results.sqlite"));
@@ -335,6 +367,33 @@ TEST_P(LineTest, TheSnapshotFollowsTheStoreAndSurvivesItsAbsence)
     snapshots->poll(now += line::kLookMs);
     EXPECT_FALSE(get("/api/v1/yield")[u"stale"].toBool());
     EXPECT_EQ(c.Get("/healthz")->body, "ok\n");
+}
+
+// The rows before the first window come a part at each look; a window they
+// do not reach yet is refused, one they reach has the history's figures,
+// whole days added as they are. A run that makes an earlier one a copy
+// takes that one out of its day, though the day gains no row.
+TEST_P(LineTest, ReachesBackInPartsWithTheHistorysFigures)
+{
+    for (int d = 2; d <= 6; ++d) add({"b8", "A", kNow - d * line::kDayMs - kHour, 0, 40 + d, 0, 0, d == 4});
+    snapshots->reader().setPartRuns(2);
+    // Before the first window: the run of 2026-12-07 06:00, and one a day from 12-06 back to 12-02.
+    struct Look { QDate reached; int keys; bool reaching; };
+    for (const Look& look : {Look{QDate(2026, 12, 6), 2, true}, Look{QDate(2026, 12, 4), 3, true}, Look{QDate(2026, 12, 2), 3, false}}) {
+        SCOPED_TRACE(look.reached.toString(Qt::ISODate).toStdString());
+        ASSERT_TRUE(snapshots->poll(now += line::kLookMs));
+        EXPECT_EQ(snapshots->reachingBack(), look.reaching);
+        expectTheHistorys(look.reached, "?since=" + look.reached.toString(Qt::ISODate).toStdString(), look.keys);
+        httplib::Client c("127.0.0.1", server->port());
+        EXPECT_EQ(c.Get(("/api/v1/capability?since=" + look.reached.addDays(-1).toString(Qt::ISODate).toStdString()).c_str())->status,
+                  look.reaching ? 400 : 200);
+    }
+    // Stored again on 12-05 from 12-04's recording, under a report path
+    // that sorts first: the one 12-04 held is now the copy.
+    add({"b8", "A", kNow - 3 * line::kDayMs, 0, 399, 0, 44, true});
+    ASSERT_TRUE(snapshots->poll(now += line::kLookMs));
+    expectTheHistorys(QDate(2026, 12, 3), "?since=2026-12-03", 3);
+    EXPECT_EQ(get("/api/v1/capability?since=2026-12-03")[u"capability"][0][u"n"].toInt(), 11);
 }
 
 TEST_P(LineTest, TheTokenGuardsTheApiAndTheReaderWritesNothing)
@@ -406,6 +465,24 @@ INSTANTIATE_TEST_SUITE_P(Drivers, LineTest, ::testing::Values(Driver::Sqlite, Dr
 
 // The page in a real browser shows the API's figures, and a board ID that is
 // markup stays text. QUORVID_LINE_SHOT=FILE.png also takes the README's picture.
+TEST(LineJson, TextsAndNumbersAreWrittenAsQtWritesThem)
+{
+    QString every;  // every character below 0x80, and beyond: accents, a pair, both halves of one alone
+    for (char16_t c = 0; c < 0x80; ++c) every += QChar(c);
+    every += QStringLiteral("é€") + QString::fromUcs4(U"\U0001F600") + QChar(0xD800) + QChar(u'x') + QChar(0xDC00) + QChar(0xFFFF);
+    for (const QString& text : {every, kMarkup, QString()}) {
+        QByteArray ours = "[";
+        line::appendJsonString(ours, text);
+        EXPECT_EQ(ours + ']', QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact));
+    }
+    for (double v : {0.0, -0.0, 7200.0, -3.0, 0.1, -0.37, 0.1 + 0.2, 1e15, 1e16, 9007199254740992.0, 9007199254740994.0, 1e21, 1e-7,
+                     -1234.5678e-10, 5e-324, 1e300}) {
+        QByteArray ours = "[";
+        line::appendJsonNumber(ours, v);
+        EXPECT_EQ(ours + ']', QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact)) << v;
+    }
+}
+
 TEST(LinePage, ShowsTheFiguresAndStoredTextAsText)
 {
     const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
