@@ -52,6 +52,7 @@ struct StoredRun {
     int judgesAgain = 0;  // the seed of the run this one judges again
     int copyOf = 0;       // the seed of the run whose recording this stores again
     bool mains = false;   // with a mains check too, whose row has no error
+    double limit = 4;
 };
 
 StoredReport reportOf(const StoredRun& run)
@@ -69,7 +70,7 @@ StoredReport reportOf(const StoredRun& run)
     CheckOutcome o{QStringLiteral("static"), CheckKind::Static, Verdict::Pass, {}, {}};
     for (int ch = 1; ch <= 2; ++ch) {
         Result r;
-        r.channel = ch, r.quantity = QStringLiteral("pressure"), r.unit = QStringLiteral("mmHg"), r.reference = 100, r.limit = 4, r.n = 500;
+        r.channel = ch, r.quantity = QStringLiteral("pressure"), r.unit = QStringLiteral("mmHg"), r.reference = 100, r.limit = run.limit, r.n = 500;
         r.error = run.fails == ch ? 5.5 : 0.1 * seed - 0.37 * ch;
         r.mean = 100 + *r.error;
         r.verdict = std::abs(*r.error) <= 4 ? Verdict::Pass : Verdict::Fail;
@@ -375,7 +376,8 @@ TEST_P(LineTest, TheSnapshotFollowsTheStoreAndSurvivesItsAbsence)
 // takes that one out of its day, though the day gains no row.
 TEST_P(LineTest, ReachesBackInPartsWithTheHistorysFigures)
 {
-    for (int d = 2; d <= 6; ++d) add({"b8", "A", kNow - d * line::kDayMs - kHour, 0, 40 + d, 0, 0, d == 4});
+    // Their limits differ: the latest run's is the one that counts.
+    for (int d = 2; d <= 6; ++d) add({"b8", "A", kNow - d * line::kDayMs - kHour, 0, 40 + d, 0, 0, d == 4, 4 + 0.1 * d});
     snapshots->reader().setPartRuns(2);
     // Before the first window: the run of 2026-12-07 06:00, and one a day from 12-06 back to 12-02.
     struct Look { QDate reached; int keys; bool reaching; };
@@ -394,6 +396,18 @@ TEST_P(LineTest, ReachesBackInPartsWithTheHistorysFigures)
     ASSERT_TRUE(snapshots->poll(now += line::kLookMs));
     expectTheHistorys(QDate(2026, 12, 3), "?since=2026-12-03", 3);
     EXPECT_EQ(get("/api/v1/capability?since=2026-12-03")[u"capability"][0][u"n"].toInt(), 11);
+
+    // A run purged from the store leaves the figures, its day's among them.
+    store::Backend db(owner);
+    ASSERT_TRUE(db.open());
+    for (const char* purge : {"DELETE FROM results WHERE run IN (SELECT id FROM runs WHERE report_path = '/reports/r46.json')",
+                              "DELETE FROM runs WHERE report_path = '/reports/r46.json'"})
+        ASSERT_TRUE(db.exec(QLatin1String(purge))) << db.problem().why.toStdString();
+    do ASSERT_TRUE(snapshots->poll(now += line::kLookMs));
+    while (snapshots->reachingBack());
+    expectTheHistorys(QDate(2026, 12, 1), "?since=2026-12-01", 3);
+    // Whole days alone: the latest limit is 12-06's.
+    EXPECT_DOUBLE_EQ(get("/api/v1/capability?since=2026-12-02&until=2026-12-07")[u"capability"][0][u"limit"].toDouble(), 4.2);
 }
 
 TEST_P(LineTest, TheTokenGuardsTheApiAndTheReaderWritesNothing)
