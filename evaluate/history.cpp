@@ -322,6 +322,54 @@ QStringList plottedBoards(const History& h)
     return out;
 }
 
+void appendJsonText(QByteArray& out, QStringView s)
+{
+    // UTF-8, with what JSON must escape escaped, and a lone surrogate kept as
+    // \uXXXX, so that it too reads back as it was.
+    static constexpr char hex[] = "0123456789abcdef";
+    auto escaped = [&out](char16_t c) {
+        out += "\\u";
+        for (int shift = 12; shift >= 0; shift -= 4) out += hex[(c >> shift) & 15];
+    };
+    out += '"';
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t c = s[i].unicode();
+        if (c >= 0x20 && c < 0x80 && c != u'"' && c != u'\\') {
+            out += char(c);
+        } else if (c < 0x80) {
+            switch (c) {
+            case u'"': out += "\\\""; break;
+            case u'\\': out += "\\\\"; break;
+            case u'\b': out += "\\b"; break;
+            case u'\f': out += "\\f"; break;
+            case u'\n': out += "\\n"; break;
+            case u'\r': out += "\\r"; break;
+            case u'\t': out += "\\t"; break;
+            default: escaped(c);
+            }
+        } else if (c < 0x800) {
+            out += char(0xc0 | c >> 6), out += char(0x80 | (c & 63));
+        } else if (QChar::isHighSurrogate(c) && i + 1 < s.size() && s[i + 1].isLowSurrogate()) {
+            const char32_t u = QChar::surrogateToUcs4(c, s[++i].unicode());
+            out += char(0xf0 | u >> 18), out += char(0x80 | ((u >> 12) & 63)), out += char(0x80 | ((u >> 6) & 63)),
+                out += char(0x80 | (u & 63));
+        } else if (QChar::isSurrogate(c)) {
+            escaped(c);
+        } else {
+            out += char(0xe0 | c >> 12), out += char(0x80 | ((c >> 6) & 63)), out += char(0x80 | (c & 63));
+        }
+    }
+    out += '"';
+}
+
+void appendJsonNumber(QByteArray& out, double value)
+{
+    // A whole number a double holds exactly is written as an integer, as Qt does.
+    if (std::trunc(value) == value && std::abs(value) <= 9007199254740992.0) out += QByteArray::number(qint64(value));
+    else if (std::isfinite(value)) out += QByteArray::number(value, 'g', QLocale::FloatingPointShortest);
+    else out += "null";
+}
+
 namespace {
 
 // JSON text as QJsonDocument writes it indented (a document's keys in order,
@@ -362,10 +410,8 @@ public:
     void value(const char* key, const std::optional<double>& v)
     {
         item(key);
-        if (v && std::isfinite(*v))
-            out += QByteArray::number(*v, 'g', QLocale::FloatingPointShortest);
-        else
-            out += "null";
+        if (v) appendJsonNumber(out, *v);
+        else out += "null";
     }
     void null(const char* key)
     {
@@ -392,45 +438,7 @@ private:
             out += "\": ";
         }
     }
-    // UTF-8, with what JSON must escape escaped, and a lone surrogate kept as
-    // \uXXXX, so that it too reads back as it was.
-    void string(QStringView s)
-    {
-        static constexpr char hex[] = "0123456789abcdef";
-        auto escaped = [this](char16_t c) {
-            out += "\\u";
-            for (int shift = 12; shift >= 0; shift -= 4) out += hex[(c >> shift) & 15];
-        };
-        out += '"';
-        for (qsizetype i = 0; i < s.size(); ++i) {
-            const char16_t c = s[i].unicode();
-            if (c >= 0x20 && c < 0x80 && c != u'"' && c != u'\\') {
-                out += char(c);
-            } else if (c < 0x80) {
-                switch (c) {
-                case u'"': out += "\\\""; break;
-                case u'\\': out += "\\\\"; break;
-                case u'\b': out += "\\b"; break;
-                case u'\f': out += "\\f"; break;
-                case u'\n': out += "\\n"; break;
-                case u'\r': out += "\\r"; break;
-                case u'\t': out += "\\t"; break;
-                default: escaped(c);
-                }
-            } else if (c < 0x800) {
-                out += char(0xc0 | c >> 6), out += char(0x80 | (c & 63));
-            } else if (QChar::isHighSurrogate(c) && i + 1 < s.size() && s[i + 1].isLowSurrogate()) {
-                const char32_t u = QChar::surrogateToUcs4(c, s[++i].unicode());
-                out += char(0xf0 | u >> 18), out += char(0x80 | ((u >> 12) & 63)), out += char(0x80 | ((u >> 6) & 63)),
-                    out += char(0x80 | (u & 63));
-            } else if (QChar::isSurrogate(c)) {
-                escaped(c);
-            } else {
-                out += char(0xe0 | c >> 12), out += char(0x80 | ((c >> 6) & 63)), out += char(0x80 | (c & 63));
-            }
-        }
-        out += '"';
-    }
+    void string(QStringView s) { appendJsonText(out, s); }
 };
 
 }  // namespace

@@ -114,6 +114,11 @@ inline constexpr std::size_t kPlottedBoards = 5;
 // ones, then by name).
 QStringList plottedBoards(const History& history);
 
+// A text and a number appended to JSON text as QJsonDocument writes them
+// (a number that is not finite as null): for what is written by hand.
+void appendJsonText(QByteArray& out, QStringView text);
+void appendJsonNumber(QByteArray& out, double value);
+
 // The summary's JSON as its file holds it (QJsonDocument's indented form),
 // and as an object.
 QByteArray historyJsonText(const History& history);

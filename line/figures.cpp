@@ -7,7 +7,6 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QLocale>
 #include <QSet>
 #include <QTimeZone>
 
@@ -357,52 +356,6 @@ ControlChart controlChart(const std::vector<double>& values)
     return c;
 }
 
-void appendJsonNumber(QByteArray& out, double value)
-{
-    // A whole number a double holds exactly is written as an integer.
-    if (std::trunc(value) == value && std::abs(value) <= 9007199254740992.0) out += QByteArray::number(qint64(value));
-    else if (std::isfinite(value)) out += QByteArray::number(value, 'g', QLocale::FloatingPointShortest);
-    else out += "null";
-}
-
-void appendJsonString(QByteArray& out, const QString& text)
-{
-    static constexpr char kHex[] = "0123456789abcdef";
-    auto escaped = [&out](char16_t u) {
-        out += "\\u";
-        for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(u >> shift) & 0xf];
-    };
-    out += '"';
-    const char16_t* const begin = reinterpret_cast<const char16_t*>(text.utf16());
-    const char16_t* const end = begin + text.size();
-    for (const char16_t* at = begin; at != end; ++at) {
-        const char16_t u = *at;
-        if (u == u'"' || u == u'\\') {
-            out += '\\';
-            out += char(u);
-        } else if (u < 0x20) {
-            switch (u) {
-            case u'\b': out += "\\b"; break;
-            case u'\f': out += "\\f"; break;
-            case u'\n': out += "\\n"; break;
-            case u'\r': out += "\\r"; break;
-            case u'\t': out += "\\t"; break;
-            default: escaped(u);
-            }
-        } else if (u < 0x80) {
-            out += char(u);
-        } else if (QChar::isHighSurrogate(u) && at + 1 != end && QChar::isLowSurrogate(at[1])) {
-            out += QStringView(at, 2).toUtf8();
-            ++at;
-        } else if (QChar::isSurrogate(u)) {
-            escaped(u);  // half a pair: no UTF-8 for it
-        } else {
-            out += QStringView(at, 1).toUtf8();
-        }
-    }
-    out += '"';
-}
-
 std::optional<QByteArray> spcJson(const LineData& data, const QString& key)
 {
     const auto at = std::find_if(data.keys.begin(), data.keys.end(), [&](const LineKey& k) { return k.text == key; });
@@ -419,20 +372,20 @@ std::optional<QByteArray> spcJson(const LineData& data, const QString& key)
     for (std::size_t i = 0; i < at->points.size(); ++i) {
         const LineRun& r = data.runs[at->points[i].run];
         points += i == 0 ? "{\"bench\":" : ",{\"bench\":";
-        appendJsonString(points, r.bench);
+        evaluate::appendJsonText(points, r.bench);
         points += ",\"board_id\":";
-        appendJsonString(points, r.boardId);
+        evaluate::appendJsonText(points, r.boardId);
         points += ",\"error\":";
-        appendJsonNumber(points, at->points[i].error);
+        evaluate::appendJsonNumber(points, at->points[i].error);
         points += ",\"flags\":[";
         for (std::size_t f = 0; f < chart.flags[i].size(); ++f) {
             if (f > 0) points += ',';
             points += QByteArray::number(chart.flags[i][f]);
         }
         points += "],\"run_id\":";
-        appendJsonString(points, r.runId);
+        evaluate::appendJsonText(points, r.runId);
         points += ",\"started_utc\":";
-        appendJsonString(points, r.startedUtc);
+        evaluate::appendJsonText(points, r.startedUtc);
         points += '}';
     }
     points += ']';

@@ -147,9 +147,6 @@ QJsonObject capabilityJson(const LineData& data, const Window& w);
 // The chart's figures as QJsonDocument's compact form holds them; nullopt
 // for a key the data does not have.
 std::optional<QByteArray> spcJson(const LineData& data, const QString& key);
-// A number and a text appended as QJsonDocument writes them.
-void appendJsonNumber(QByteArray& out, double value);
-void appendJsonString(QByteArray& out, const QString& text);
 QJsonObject boardJson(const LineData& data, const QString& boardId);
 
 // A control chart of individuals: centre, sigma from the mean moving range,

@@ -311,8 +311,8 @@ TEST(EvaluateHistory, SummaryJsonIsQtsOwnFormWithEveryValueKept)
         QStringLiteral("Zürich 測定 \U0001F600 \u2028"),
         QString(QChar(0xd800)) + QStringLiteral(" a lone surrogate ") + QChar(0xdc00),
     };
-    const std::optional<double> numbers[] = {std::nullopt, 0.0, 2.0, 0.1, -1e-7, 123456789.125, 1e21, 5e-324,
-                                             std::numeric_limits<double>::quiet_NaN()};
+    const std::optional<double> numbers[] = {std::nullopt, 0.0, -0.0, 2.0, 0.1, -1e-7, 123456789.125, 1e15, 9007199254740992.0, 1e21,
+                                             5e-324, std::numeric_limits<double>::quiet_NaN()};
     for (const bool empty : {false, true}) {
         SCOPED_TRACE(empty ? "nothing found" : "hostile texts");
         History h;

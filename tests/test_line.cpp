@@ -479,24 +479,6 @@ INSTANTIATE_TEST_SUITE_P(Drivers, LineTest, ::testing::Values(Driver::Sqlite, Dr
 
 // The page in a real browser shows the API's figures, and a board ID that is
 // markup stays text. QUORVID_LINE_SHOT=FILE.png also takes the README's picture.
-TEST(LineJson, TextsAndNumbersAreWrittenAsQtWritesThem)
-{
-    QString every;  // every character below 0x80, and beyond: accents, a pair, both halves of one alone
-    for (char16_t c = 0; c < 0x80; ++c) every += QChar(c);
-    every += QStringLiteral("é€") + QString::fromUcs4(U"\U0001F600") + QChar(0xD800) + QChar(u'x') + QChar(0xDC00) + QChar(0xFFFF);
-    for (const QString& text : {every, kMarkup, QString()}) {
-        QByteArray ours = "[";
-        line::appendJsonString(ours, text);
-        EXPECT_EQ(ours + ']', QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact));
-    }
-    for (double v : {0.0, -0.0, 7200.0, -3.0, 0.1, -0.37, 0.1 + 0.2, 1e15, 1e16, 9007199254740992.0, 9007199254740994.0, 1e21, 1e-7,
-                     -1234.5678e-10, 5e-324, 1e300}) {
-        QByteArray ours = "[";
-        line::appendJsonNumber(ours, v);
-        EXPECT_EQ(ours + ']', QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact)) << v;
-    }
-}
-
 TEST(LinePage, ShowsTheFiguresAndStoredTextAsText)
 {
     const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
