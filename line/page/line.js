@@ -10,6 +10,7 @@ let chosenKey = params.get('key');
 let timer = null;
 let dayChart = null;
 let spcChart = null;
+let spcPoints = [];  // the chart's, for the tooltip
 
 function el(tag, text, cls) {
   const e = document.createElement(tag);
@@ -109,21 +110,36 @@ function showSpc(a) {
     (a.reference === null ? '' : ' at ' + a.reference) + ' ' + a.unit + ': centre ' + num(a.centre, 3) + ', limits ' + num(a.lcl, 3) + ' to ' + num(a.ucl, 3);
   const flagged = a.points.filter(p => p.flags.length > 0);
   fill('spc-flags', flagged.slice(-50).reverse().map(p => row([p.started_utc, p.board_id, benchName(p.bench), num(p.error, 3), p.flags.join(', ')])));
-  const labels = a.points.map(p => p.started_utc);
-  const line = v => a.points.map(() => v);
+  // Up to 10,000 points: numbers on a linear axis, given as Chart.js keeps
+  // them (no parsing), each limit a line of two points, and, of many points,
+  // a dot only where one is flagged.
+  const last = Math.max(a.points.length - 1, 1);
+  const few = a.points.length <= 200;
+  const line = v => [{ x: 0, y: v }, { x: last, y: v }];
   const data = {
-    labels,
     datasets: [
-      { label: 'error', data: a.points.map(p => p.error), borderColor: '#2563eb', pointRadius: a.points.map(p => p.flags.length ? 4 : 1),
-        pointBackgroundColor: a.points.map(p => p.flags.length ? '#b91c1c' : '#2563eb') },
+      { label: 'error', data: a.points.map((p, i) => ({ x: i, y: p.error })), borderColor: '#2563eb', borderWidth: 1, clip: 8,
+        pointRadius: a.points.map(p => (p.flags.length ? 4 : few ? 2 : 0)),
+        pointBackgroundColor: a.points.map(p => (p.flags.length ? '#b91c1c' : '#2563eb')), pointBorderWidth: 0 },
       { label: 'centre', data: line(a.centre), borderColor: '#15803d', pointRadius: 0 },
       { label: 'UCL', data: line(a.ucl), borderColor: '#b91c1c', pointRadius: 0, borderDash: [4, 4] },
       { label: 'LCL', data: line(a.lcl), borderColor: '#b91c1c', pointRadius: 0, borderDash: [4, 4] },
     ],
   };
-  if (spcChart) { spcChart.data = data; spcChart.update(); return; }
+  spcPoints = a.points;
+  if (spcChart) {
+    spcChart.data = data;
+    spcChart.options.scales.x.max = last;
+    spcChart.update();
+    return;
+  }
   spcChart = new Chart(document.getElementById('spc-chart'), {
-    type: 'line', data, options: { animation: false, maintainAspectRatio: false, scales: { x: { display: false } } },
+    type: 'line', data,
+    options: {
+      animation: false, parsing: false, normalized: true, maintainAspectRatio: false,
+      scales: { x: { type: 'linear', display: false, min: 0, max: last } },
+      plugins: { tooltip: { callbacks: { title: items => (items.length && spcPoints[items[0].parsed.x] ? spcPoints[items[0].parsed.x].started_utc : '') } } },
+    },
   });
 }
 
