@@ -4,6 +4,9 @@
 
 #include <httplib.h>
 
+#include <algorithm>
+#include <memory>
+
 namespace quorvid::line {
 
 namespace {
@@ -19,6 +22,19 @@ void secure(httplib::Response& res)
     res.set_header("Cache-Control", "no-cache");
 }
 
+// A body the library is given whole it compresses, when the client takes
+// it, with brotli at its highest quality: 2.9 s of the server's time for a
+// control chart's 1.5 MB, 0.57 s for chart.min.js, at every request of a
+// browser. A body of known length from a provider goes as it is (a line's
+// screens are on its own network), at once.
+void sendAsItIs(std::string body, const std::string& type, httplib::Response& res)
+{
+    auto held = std::make_shared<const std::string>(std::move(body));
+    res.set_content_provider(held->size(), type, [held](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+        return sink.write(held->data() + offset, std::min(length, held->size() - offset));
+    });
+}
+
 void send(const Reply& reply, const httplib::Request& req, httplib::Response& res)
 {
     res.status = reply.status;
@@ -29,7 +45,9 @@ void send(const Reply& reply, const httplib::Request& req, httplib::Response& re
             return;
         }
     }
-    res.set_content(reply.body.toStdString(), reply.contentType.toStdString());
+    // A refusal's line is set whole: the error handler looks for it.
+    if (reply.status >= 400) res.set_content(reply.body.toStdString(), reply.contentType.toStdString());
+    else sendAsItIs(reply.body.toStdString(), reply.contentType.toStdString(), res);
 }
 
 void sendText(int status, const char* line, httplib::Response& res)
