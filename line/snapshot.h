@@ -60,6 +60,7 @@ public:
     // The result rows held do not reach as far back as the longest window yet:
     // each look reaches back a part more (the reader's partRuns()).
     bool reachingBack() const { return m_reader.rowsShort(); }
+    // The reader, to set how far one look reaches back, before start().
     StoreReader& reader() { return m_reader; }
 
     // The worker: polls once a second on the system's clock until stop().
