@@ -17,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -510,7 +511,10 @@ TEST(LinePage, ShowsTheFiguresAndStoredTextAsText)
     ASSERT_TRUE(snapshots.poll(now));
     line::LineServer server(snapshots, {}, [now] { return now; });
     ASSERT_TRUE(server.start(QStringLiteral("127.0.0.1"), 0, nullptr));
-    const QString url = QStringLiteral("http://127.0.0.1:%1/?board=%2").arg(server.port()).arg(QString::fromLatin1(QUrl::toPercentEncoding(kMarkup)));
+    const QString key = QString::fromLatin1(QUrl::toPercentEncoding(snapshots.published().snapshot->data.keys[0].text));
+    const QString url = QStringLiteral("http://127.0.0.1:%1/?board=%2&key=%3")
+                            .arg(server.port())
+                            .arg(QString::fromLatin1(QUrl::toPercentEncoding(kMarkup)), key);
     QStringList args{QStringLiteral("--headless"), QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
                      QStringLiteral("--disable-quic"), QStringLiteral("--no-first-run"), QStringLiteral("--disable-background-networking"),
                      QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
@@ -527,13 +531,16 @@ TEST(LinePage, ShowsTheFiguresAndStoredTextAsText)
     EXPECT_TRUE(dom.contains(QStringLiteral("<td>static</td><td class=\"num\">2</td><td class=\"num\">1</td>")));
     EXPECT_TRUE(dom.contains(QStringLiteral("1 runs of &lt;img src=x onerror=document.title='owned'&gt;")));
     EXPECT_FALSE(dom.contains(QStringLiteral("<img")));
+    // The chart drawn (a failure would stand in its title), its flagged point listed.
+    EXPECT_TRUE(dom.contains(QStringLiteral("<p id=\"spc-title\">static ch1 pressure at 100 mmHg: centre 0.911, limits -1.868 to 3.691</p>")));
+    EXPECT_TRUE(dom.contains(QRegularExpression(QStringLiteral("<canvas id=\"spc-chart\"[^>]* width=\"[1-9]"))));
+    EXPECT_TRUE(dom.contains(QStringLiteral("<td>b1</td><td>A</td><td>5.500</td><td>1</td>")));
     EXPECT_FALSE(dom.contains(QStringLiteral("owned</title>")));
 
     if (const QString shot = qEnvironmentVariable("QUORVID_LINE_SHOT"); !shot.isEmpty()) {
         QProcess camera;
         camera.start(chromium, args + QStringList{QStringLiteral("--hide-scrollbars"), QStringLiteral("--screenshot=") + shot,
-                                                  url.section(u'?', 0, 0) + QStringLiteral("?key=") +
-                                                      QString::fromLatin1(QUrl::toPercentEncoding(snapshots.published().snapshot->data.keys[0].text))});
+                                                  url.section(u'?', 0, 0) + QStringLiteral("?key=") + key});
         ASSERT_TRUE(camera.waitForFinished(60000));
         EXPECT_TRUE(QFile::exists(shot));
     }
