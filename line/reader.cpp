@@ -240,12 +240,7 @@ std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 firstRowsSinc
         const auto at = place.find(run);
         return at == place.end() ? std::nullopt : std::optional<qint64>(data.runs[*at].startedMs);
     };
-    auto wanted = [&](qint64 run) {
-        const std::optional<qint64> started = startOf(run);
-        return started && *started >= from && (fresh.contains(run) || *started < heldFrom);  // else held already
-    };
-    // The statements bounded by whole days, then exactly by wanted() and
-    // their least start. (Nothing read yet: no bound on the run's row, which
+    // The statements bounded by whole days, then exactly by wanted(). (Nothing read yet: no bound on the run's row, which
     // would lead the planner through every run's results.)
     struct Range {
         QString where;
@@ -265,7 +260,12 @@ std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 firstRowsSinc
         ranges.push_back({QStringLiteral("r.id IN (%1)").arg(placeholders(n)),
                           QVariantList(late.begin() + qsizetype(at), late.begin() + qsizetype(at + n)), std::max(from, heldFrom)});
     }
-    auto inRange = [&](const Range& range, qint64 run) { return wanted(run) && *startOf(run) >= range.startedFrom; };
+    // A run's start when its rows are wanted from that range: not held already, nor read by another range.
+    auto wanted = [&](const Range& range, qint64 run) -> std::optional<qint64> {
+        const std::optional<qint64> started = startOf(run);
+        if (!started || *started < range.startedFrom || !(fresh.contains(run) || *started < heldFrom)) return std::nullopt;
+        return started;
+    };
 
     QSet<QString> checks;
     for (const auto& f : m_failed) checks.insert(std::get<1>(f));
@@ -277,7 +277,7 @@ std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 firstRowsSinc
                                                  range.values);
         if (!fails) return failed();
         while (fails->next())
-            if (inRange(range, fails->value(0).toLongLong()))
+            if (wanted(range, fails->value(0).toLongLong()))
                 m_failed.emplace_back(fails->value(0).toLongLong(), *checks.insert(textRead(fails->value(1).toString())),
                                       fails->value(2).toInt());
     }
@@ -296,8 +296,9 @@ std::optional<LineData> StoreReader::read(qint64 rowsSince, qint64 firstRowsSinc
         while (rows->next()) {
             KeyRow row;
             row.run = rows->value(0).toLongLong();
-            if (!inRange(range, row.run)) continue;
-            row.startedMs = *startOf(row.run);
+            const std::optional<qint64> started = wanted(range, row.run);
+            if (!started) continue;
+            row.startedMs = *started;
             row.position = rows->value(1).toInt();
             row.keyId = rows->value(2).toLongLong();
             row.passed = rows->value(3).toInt() != 0;
